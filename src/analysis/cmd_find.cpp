@@ -1,0 +1,41 @@
+// FrmMain's 查询 button: select the blocks by GPS time and plot one channel.
+#include "analysis/query.h"
+#include "recording/frm_main.h"
+
+namespace zqd {
+
+void FrmMain::CmdFind_Click() {
+    QueryInput in;
+    for (std::size_t i = 0; i < 3; ++i) {
+        in.from[i] = TxtFormT[i].Text;
+        in.to[i] = TxtToT[i].Text;
+    }
+    in.channel = TxtDispChnNo.Text;
+    in.blockTime = &BlockTime;
+    in.blockData = &dll_.BlockData;
+    in.BlockNum = dll_.BlockNum;
+    in.ChnPoints = dll_.ChnPoints;
+    in.ChnNum = dll_.ChnNum;
+
+    QueryResult r = RunQuery(in);
+    if (!r.ok) {
+        AppendLog(r.error);
+        return;
+    }
+    DispData.swap(r.DispData);
+    DispPoints = r.DispPoints;
+    StartNS = r.StartNS;
+    Set(TxtDispChnNo, r.channelText);
+
+    // User coordinates: x 0..DispPoints left to right, y 65735 at the top to
+    // -200 at the bottom; the series as one red trace.
+    PicDraw.Left = 0;
+    PicDraw.Top = 65735;
+    PicDraw.Right = DispPoints;
+    PicDraw.Bottom = -200;
+    PicDraw.Trace = DispData;
+    PicDraw.Color = 255;
+    ++PicDraw.Generation;
+}
+
+}  // namespace zqd

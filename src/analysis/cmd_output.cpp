@@ -1,0 +1,21 @@
+// FrmMain's 导出 button: write the last query's series to T2.csv.
+#include "analysis/csv_export.h"
+#include "common/platform.h"
+#include "common/safe_file.h"
+#include "recording/frm_main.h"
+
+namespace zqd {
+
+void FrmMain::CmdOutput_Click() {
+    const std::string bytes = ExportFileBytes({TxtFormT[0].Text, TxtFormT[1].Text, TxtFormT[2].Text},
+                                              StartNS, DispData);
+    const auto& path = ExportFilePath;
+    SafeFileWriter writer(path);
+    if (writer.Open() && writer.Write(bytes.data(), bytes.size()) && writer.Commit()) {
+        AppendLog("文件导出完毕!");
+        return;
+    }
+    AppendLog("导出失败：" + platform::PathText(path) + "：" + writer.Error());
+}
+
+}  // namespace zqd

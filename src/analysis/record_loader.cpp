@@ -1,0 +1,128 @@
+#include "analysis/record_loader.h"
+
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "common/platform.h"
+#include "recording/record_file.h"
+
+namespace zqd {
+
+namespace {
+
+std::uint32_t GetLE(const unsigned char* at, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | at[i];
+    return v;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+std::optional<LoadedRecord> ReadRecordFile(const std::filesystem::path& path, std::int16_t chnNum,
+                                           std::string& error) {
+    const std::string name = platform::PathText(path);
+    auto refuse = [&](const std::string& why) {
+        error = "无法打开记录文件 " + name + "：" + why + "，原有数据未改变。";
+        return std::nullopt;
+    };
+
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return refuse("文件不存在");
+    const std::uint64_t size = std::filesystem::file_size(path, ec);
+    if (ec) return refuse("无法读取文件大小（" + ec.message() + "）");
+    std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
+    if (!file) return refuse(platform::LastErrorText());
+
+    if (size < RecordOffset(2) + 4)
+        return refuse("文件只有 " + std::to_string(size) + " 字节，不足以容纳文件头");
+    std::array<unsigned char, kRecordBytes + 4> head{};
+    if (std::fread(head.data(), 1, head.size(), file.get()) != head.size())
+        return refuse("读取文件头失败");
+
+    LoadedRecord rec;
+    rec.BlockNum = static_cast<std::int16_t>(GetLE(&head[0], 2));
+    rec.ChnPoints = static_cast<std::int32_t>(GetLE(&head[kRecordBytes], 4));
+    if (rec.BlockNum < 0) return refuse("文件头中的块数 " + std::to_string(rec.BlockNum) + " 为负");
+    if (rec.ChnPoints < 0)
+        return refuse("文件头中的每通道点数 " + std::to_string(rec.ChnPoints) + " 为负");
+    std::string why;
+    const auto n = BlockSamples(chnNum, rec.ChnPoints, why);
+    const auto last = n ? RecordLastIndex(*n, rec.BlockNum, why) : std::nullopt;
+    if (!last) return refuse(why);
+
+    const std::uint64_t records = static_cast<std::uint64_t>(*last) + 1;
+    const std::uint64_t needed = RecordOffset(records + 2) + 4;  // up to the last value
+    if (size < needed)
+        return refuse("文件头说明有 " + std::to_string(records) + " 个样本记录，需要 " +
+                      std::to_string(needed) + " 字节，文件只有 " + std::to_string(size) + " 字节");
+
+    try {
+        rec.BlockData.assign(static_cast<std::size_t>(records), 0);
+    } catch (const std::bad_alloc&) {
+        return refuse("内存不足，无法容纳 " + std::to_string(records) + " 个样本");
+    }
+
+    // Sample records start at record 3; read 8192 records (1 MiB) at a time.
+    constexpr std::size_t kChunkRecords = 8192;
+    std::vector<unsigned char> chunk(kChunkRecords * kRecordBytes);
+    if (!platform::SeekTo(file.get(), RecordOffset(3))) return refuse("定位失败");
+    std::size_t i = 0;
+    while (i < records) {
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(kChunkRecords, records - i));
+        // The last record may end early; its value bytes are all that is needed.
+        const std::size_t got = std::fread(chunk.data(), 1, want * kRecordBytes, file.get());
+        const std::size_t whole = got / kRecordBytes + (got % kRecordBytes >= 4 ? 1 : 0);
+        if (whole < want) return refuse("读取样本记录失败");
+        for (std::size_t r = 0; r < want; ++r)
+            rec.BlockData[i + r] = static_cast<std::int32_t>(GetLE(&chunk[r * kRecordBytes], 4));
+        i += want;
+    }
+    return rec;
+}
+
+std::optional<GpsTime> DecodeBlockTime(const std::int32_t* block, std::int32_t chnNum,
+                                       std::int32_t chnPoints) {
+    if (chnNum <= 0 || chnPoints <= 0) return std::nullopt;
+    // Only the first 15 message values matter: header, date, time and NS.
+    std::array<std::int64_t, 15> msg{};
+    int len = 0;
+    const std::int64_t n = static_cast<std::int64_t>(chnNum) * chnPoints;
+    for (std::int64_t j = 0; j <= n - 1 && len < 15; j += chnNum) {
+        const std::int32_t v = block[j + 1];
+        if (v == 4096) continue;  // no byte arrived in this sample
+        msg[static_cast<std::size_t>(len++)] = v;
+        if (len == 4 && !(msg[0] == 64 && msg[1] == 64 && msg[2] == 72 && msg[3] == 97))
+            return std::nullopt;  // the block does not start with its own @@Ha
+    }
+    if (len < 15) return std::nullopt;
+
+    auto fits16 = [](std::int64_t v) { return v >= -32768 && v <= 32767; };
+    const std::int64_t year = msg[6] * 256 + msg[7];
+    const std::int64_t ns = ((msg[11] * 256 + msg[12]) * 256 + msg[13]) * 256 + msg[14];
+    if (!fits16(msg[4]) || !fits16(msg[5]) || !fits16(year) || !fits16(msg[8]) || !fits16(msg[9]) ||
+        !fits16(msg[10]) || ns < INT32_MIN || ns > INT32_MAX)
+        return std::nullopt;
+    GpsTime t;
+    t.Month = static_cast<std::int16_t>(msg[4]);
+    t.Day = static_cast<std::int16_t>(msg[5]);
+    t.Year = static_cast<std::int16_t>(year);
+    t.Hour = static_cast<std::int16_t>(msg[8]);
+    t.Minute = static_cast<std::int16_t>(msg[9]);
+    t.Second = static_cast<std::int16_t>(msg[10]);
+    t.NS = static_cast<std::int32_t>(ns);
+    return t;
+}
+
+std::string BlockTimeLine(const GpsTime& t) {
+    return std::to_string(t.Year) + "-" + std::to_string(t.Month) + "-" + std::to_string(t.Day) + " " +
+           std::to_string(t.Hour) + ":" + std::to_string(t.Minute) + ":" + std::to_string(t.Second) +
+           ":" + std::to_string(t.NS);
+}
+
+}  // namespace zqd

@@ -1,0 +1,39 @@
+// Reading T1.DAT back and decoding the GPS time of each block from the @@Ha
+// messages whose bytes travel in offset 1 of every scan.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "recording/dll_def.h"
+
+namespace zqd {
+
+struct LoadedRecord {
+    std::int16_t BlockNum = 0;
+    std::int32_t ChnPoints = 0;
+    std::vector<std::int32_t> BlockData;  // indices 0 to ChnNum x ChnPoints x BlockNum
+};
+
+// Reads a record file with the given ChnNum (the file does not store it). A
+// file that is missing, shorter than its header announces, or whose header
+// is negative or too large is refused: empty result, `error` names the file
+// and the problem. The file is read in large sequential blocks.
+std::optional<LoadedRecord> ReadRecordFile(const std::filesystem::path& path, std::int16_t chnNum,
+                                           std::string& error);
+
+// The GPS time of one block (N = chnNum x chnPoints values from `block`; the
+// value just after the block must be readable too, as BlockData always has
+// one more). A block has a time only when its first four GPS-slot values
+// are 64, 64, 72, 97 ("@@Ha") and it carries at least the 15 values up to
+// the last byte of NS, and every field fits its width.
+std::optional<GpsTime> DecodeBlockTime(const std::int32_t* block, std::int32_t chnNum,
+                                       std::int32_t chnPoints);
+
+// "2008-5-12 3:4:5:0": Year-Month-Day Hour:Minute:Second:NS in plain decimal.
+std::string BlockTimeLine(const GpsTime& t);
+
+}  // namespace zqd

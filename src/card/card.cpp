@@ -1,0 +1,76 @@
+#include "card/card.h"
+
+#include <cstdlib>
+
+#include "common/platform.h"
+
+namespace zqd {
+
+std::vector<std::filesystem::path> DllCard::DefaultCandidates() {
+    std::vector<std::filesystem::path> paths;
+    if (const char* env = std::getenv("ADCARD_LIBRARY"); env && *env) paths.emplace_back(env);
+    paths.push_back(platform::ExecutableDir() / platform::CardLibraryFileName());
+    paths.emplace_back(platform::CardLibraryFileName());
+    return paths;
+}
+
+DllCard::DllCard(std::vector<std::filesystem::path> candidates) : candidates_(std::move(candidates)) {}
+
+// The library stays loaded for the life of the process: the card may still be
+// acquiring into the library's buffers when this object goes away.
+DllCard::~DllCard() = default;
+
+void* DllCard::Resolve(const std::string& export_name) {
+    if (!handle_) {
+        std::string reasons;
+        for (const auto& path : candidates_) {
+            auto lib = platform::OpenLibrary(path);
+            if (lib.handle) {
+                handle_ = lib.handle;
+                loaded_path_ = path;
+                break;
+            }
+            reasons += "\r\n  " + platform::PathText(path) + ": " + lib.error;
+        }
+        if (!handle_)
+            throw CardError("无法加载板卡函数库 " + std::string(platform::CardLibraryFileName()) +
+                            "（调用 " + export_name + " 时）:" + reasons);
+    }
+    std::string error;
+    void* symbol = platform::FindSymbol(handle_, export_name, error);
+    if (!symbol)
+        throw CardError("板卡函数库 " + platform::PathText(loaded_path_) + " 中找不到函数 " +
+                        export_name + ": " + error);
+    return symbol;
+}
+
+template <typename Fn>
+Fn DllCard::Bind(Fn& slot, const char* name) {
+    if (!slot) slot = reinterpret_cast<Fn>(Resolve(card_ops::ExportName(name, slot)));
+    return slot;
+}
+
+std::int32_t DllCard::Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
+    return Bind(Initial_, "Initial")(a, b, c, d);
+}
+
+std::int32_t DllCard::StartIntr(std::int16_t bufNum, std::int32_t chnPoints, std::int16_t startChn,
+                                std::int16_t chnNum, std::int32_t sampleFrq, std::int32_t param6,
+                                std::int16_t param7) {
+    return Bind(StartIntr_, "StartIntr")(bufNum, chnPoints, startChn, chnNum, sampleFrq, param6, param7);
+}
+
+std::int32_t DllCard::StopIntr() { return Bind(StopIntr_, "StopIntr")(); }
+std::int32_t DllCard::GetLastADError() { return Bind(GetLastADError_, "GetLastADError")(); }
+std::int32_t DllCard::QueryBuf() { return Bind(QueryBuf_, "QueryBuf")(); }
+std::int32_t DllCard::ADResult(std::int16_t* buffer) { return Bind(ADResult_, "ADResult")(buffer); }
+
+std::int16_t DllCard::Zqd_DI(std::int16_t count, std::int16_t* words) {
+    return Bind(Zqd_DI_, "Zqd_DI")(count, words);
+}
+
+std::int16_t DllCard::Zqd_DO(std::int16_t group, std::int16_t value) {
+    return Bind(Zqd_DO_, "Zqd_DO")(group, value);
+}
+
+}  // namespace zqd

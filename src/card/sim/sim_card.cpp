@@ -1,0 +1,370 @@
+#include "card/sim/sim_card.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+namespace zqd::sim {
+
+namespace {
+
+constexpr std::int64_t kNsPerSecond = 1000000000;
+constexpr double kPi = 3.14159265358979323846;
+
+std::int64_t SteadyNow() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::int64_t SystemNow() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+struct Civil {
+    std::int64_t year;
+    unsigned month, day;
+};
+
+Civil CivilFromDays(std::int64_t z) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
+}
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    std::int64_t q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+    return q;
+}
+
+void Put32(std::array<std::uint8_t, kHaLength>& m, int at, std::int64_t v) {
+    const auto u = static_cast<std::uint32_t>(v);
+    m[at] = static_cast<std::uint8_t>(u >> 24);
+    m[at + 1] = static_cast<std::uint8_t>(u >> 16);
+    m[at + 2] = static_cast<std::uint8_t>(u >> 8);
+    m[at + 3] = static_cast<std::uint8_t>(u);
+}
+
+void Put16(std::array<std::uint8_t, kHaLength>& m, int at, std::int64_t v) {
+    const auto u = static_cast<std::uint16_t>(v);
+    m[at] = static_cast<std::uint8_t>(u >> 8);
+    m[at + 1] = static_cast<std::uint8_t>(u);
+}
+
+bool ParseInt(const char* text, long long& out) {
+    char* end = nullptr;
+    const long long v = std::strtoll(text, &end, 10);
+    if (end == text || *end != '\0') return false;
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+bool ParseStartTime(const std::string& text, std::int64_t& ns) {
+    // YYYY-MM-DDTHH:MM:SS[.f...]
+    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || (text[10] != 'T' && text[10] != ' ') ||
+        text[13] != ':' || text[16] != ':')
+        return false;
+    auto num = [&](std::size_t at, std::size_t len, int& out) {
+        out = 0;
+        for (std::size_t i = at; i < at + len; ++i) {
+            if (text[i] < '0' || text[i] > '9') return false;
+            out = out * 10 + (text[i] - '0');
+        }
+        return true;
+    };
+    int y, mo, d, h, mi, s;
+    if (!num(0, 4, y) || !num(5, 2, mo) || !num(8, 2, d) || !num(11, 2, h) || !num(14, 2, mi) ||
+        !num(17, 2, s))
+        return false;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return false;
+    const Civil back = CivilFromDays(DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)));
+    if (back.month != static_cast<unsigned>(mo) || back.day != static_cast<unsigned>(d)) return false;
+    std::int64_t fraction = 0;
+    if (text.size() > 19) {
+        if (text[19] != '.' || text.size() == 20 || text.size() > 29) return false;
+        std::int64_t scale = 100000000;
+        for (std::size_t i = 20; i < text.size(); ++i, scale /= 10) {
+            if (text[i] < '0' || text[i] > '9') return false;
+            fraction += (text[i] - '0') * scale;
+        }
+    }
+    ns = (DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
+          mi * 60 + s) *
+             kNsPerSecond +
+         fraction;
+    return true;
+}
+
+SimSettings SettingsFromEnvironment(std::string& warnings) {
+    SimSettings s;
+    if (const char* v = std::getenv("ADCARD_SIM_START"); v && *v) {
+        if (ParseStartTime(v, s.start_ns))
+            s.start_from_clock = false;
+        else
+            warnings += std::string("adcard: ADCARD_SIM_START=\"") + v +
+                        "\" is not YYYY-MM-DDTHH:MM:SS.fffffffff; using the system clock\n";
+    }
+    if (const char* v = std::getenv("ADCARD_SIM_SPEED"); v && *v) {
+        char* end = nullptr;
+        const double speed = std::strtod(v, &end);
+        if (end != v && *end == '\0' && std::isfinite(speed) && speed > 0 && speed <= 100000)
+            s.speed = speed;
+        else
+            warnings += std::string("adcard: ADCARD_SIM_SPEED=\"") + v +
+                        "\" is not a rate between 0 and 100000; using 1 (real time)\n";
+    }
+    auto code = [&](const char* name, std::int32_t& out) {
+        const char* v = std::getenv(name);
+        if (!v || !*v) return;
+        long long c = 0;
+        if (ParseInt(v, c) && c >= INT32_MIN && c <= INT32_MAX)
+            out = static_cast<std::int32_t>(c);
+        else
+            warnings += std::string("adcard: ") + name + "=\"" + v +
+                        "\" is not a 32-bit error code; ignored\n";
+    };
+    code("ADCARD_SIM_FAIL_INITIAL", s.fail_initial);
+    code("ADCARD_SIM_FAIL_START", s.fail_start);
+    return s;
+}
+
+std::array<std::uint8_t, kHaLength> HaMessage(std::int64_t gps_ns) {
+    std::array<std::uint8_t, kHaLength> m{};
+    const std::int64_t seconds = FloorDiv(gps_ns, kNsPerSecond);
+    const std::int64_t fraction = gps_ns - seconds * kNsPerSecond;
+    const std::int64_t days = FloorDiv(seconds, 86400);
+    const std::int64_t sod = seconds - days * 86400;
+    const Civil date = CivilFromDays(days);
+
+    m[0] = '@';
+    m[1] = '@';
+    m[2] = 'H';
+    m[3] = 'a';
+    m[4] = static_cast<std::uint8_t>(date.month);
+    m[5] = static_cast<std::uint8_t>(date.day);
+    Put16(m, 6, date.year);
+    m[8] = static_cast<std::uint8_t>(sod / 3600);
+    m[9] = static_cast<std::uint8_t>(sod / 60 % 60);
+    m[10] = static_cast<std::uint8_t>(sod % 60);
+    Put32(m, 11, fraction);
+    // Position and velocity of a receiver standing still at 30.52 N, 114.36 E.
+    const std::int64_t lat_mas = 109872000, lon_mas = 411696000;
+    Put32(m, 15, lat_mas);
+    Put32(m, 19, lon_mas);
+    Put32(m, 23, 4520);    // height above the ellipsoid, cm
+    Put32(m, 27, 2350);    // height above mean sea level, cm
+    Put32(m, 31, lat_mas + 3);
+    Put32(m, 35, lon_mas - 2);
+    Put32(m, 39, 4525);
+    Put32(m, 43, 2355);
+    Put16(m, 47, 0);       // 3D speed, cm/s
+    Put16(m, 49, 0);       // 2D speed
+    Put16(m, 51, 0);       // heading
+    Put16(m, 53, 17);      // geometry (DOP x 10)
+    m[55] = 8;             // satellites visible
+    m[56] = 7;             // satellites tracked
+    for (int ch = 0; ch < 12; ++ch) {  // per channel: SVID, mode, signal, status (2)
+        const int at = 57 + ch * 5;
+        const bool tracked = ch < 7;
+        m[at] = static_cast<std::uint8_t>(tracked ? 2 + ch * 4 : 0);
+        m[at + 1] = static_cast<std::uint8_t>(tracked ? 8 : 0);
+        m[at + 2] = static_cast<std::uint8_t>(tracked ? 40 + (ch * 3 + sod) % 12 : 0);
+        Put16(m, at + 3, tracked ? 0x08A2 : 0);
+    }
+    Put16(m, 117, 0x2000);  // receiver status: 3D fix
+    Put16(m, 119, 0);       // reserved
+    Put16(m, 121, 5);       // clock bias, ns
+    Put32(m, 123, 951);     // oscillator offset, Hz
+    Put16(m, 127, 52);      // temperature, half degrees
+    m[129] = 1;             // UTC parameters valid
+    m[130] = 0;             // GMT offset: sign, hours, minutes
+    m[131] = 8;
+    m[132] = 0;
+    const char id[] = "ZQDSIM";
+    for (int i = 0; i < 6; ++i) m[133 + i] = static_cast<std::uint8_t>(id[i]);
+    // 139..150 reserved, zero.
+    std::uint8_t sum = 0;
+    for (int i = 2; i <= 150; ++i) sum ^= m[i];
+    m[151] = sum;
+    m[152] = '\r';
+    m[153] = '\n';
+    return m;
+}
+
+SimCard::SimCard(SimSettings settings, Clock steady, Clock system)
+    : settings_(settings),
+      steady_(steady ? std::move(steady) : Clock(SteadyNow)),
+      system_(system ? std::move(system) : Clock(SystemNow)) {}
+
+std::int32_t SimCard::Initial(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
+    running_ = false;
+    if (settings_.fail_initial != 0) {
+        last_error_ = settings_.fail_initial;
+        initialised_ = false;
+        return 0;
+    }
+    initialised_ = true;
+    return 1;
+}
+
+std::int32_t SimCard::StartIntr(std::int16_t bufNum, std::int32_t chnPoints, std::int16_t startChn,
+                                std::int16_t chnNum, std::int32_t sampleFrq, std::int32_t,
+                                std::int16_t) {
+    if (!initialised_) {
+        last_error_ = kNotInitialised;
+        return 0;
+    }
+    if (settings_.fail_start != 0) {
+        last_error_ = settings_.fail_start;
+        return 0;
+    }
+    if (bufNum < 1 || chnPoints < 1 || chnNum < 1 || chnNum > 64 || sampleFrq < 1 ||
+        static_cast<std::int64_t>(chnPoints) * chnNum > 16 * 1024 * 1024) {
+        last_error_ = kBadArgument;
+        return 0;
+    }
+    buf_num_ = bufNum;
+    chn_points_ = chnPoints;
+    start_chn_ = startChn;
+    chn_num_ = chnNum;
+    sample_frq_ = sampleFrq;
+    t0_ = steady_();
+    start_ns_ = settings_.start_from_clock ? system_() : settings_.start_ns;
+    next_ = 0;
+    overruns_ = 0;
+    running_ = true;
+    return 1;
+}
+
+std::int32_t SimCard::StopIntr() {
+    running_ = false;
+    return 1;
+}
+
+std::int64_t SimCard::ScansNow() const {
+    const double elapsed = static_cast<double>(steady_() - t0_) * settings_.speed;
+    return static_cast<std::int64_t>(std::floor(elapsed * sample_frq_ / 1e9));
+}
+
+void SimCard::Advance() {
+    const std::int64_t filled = ScansNow() / chn_points_;
+    if (filled - next_ > buf_num_) {
+        overruns_ += filled - next_ - buf_num_;
+        next_ = filled - buf_num_;
+    }
+}
+
+std::int32_t SimCard::QueryBuf() {
+    if (!running_) return 0;
+    Advance();
+    return static_cast<std::int32_t>(ScansNow() / chn_points_ - next_);
+}
+
+std::int32_t SimCard::ADResult(std::int16_t* words) {
+    if (!running_ || !words) return 0;
+    Advance();
+    if (ScansNow() / chn_points_ - next_ < 1) return 0;
+    const std::int64_t n = static_cast<std::int64_t>(chn_num_) * chn_points_;
+    words[0] = static_cast<std::int16_t>(next_ & 0x7FFF);
+    FillSamples(next_, words + 1);
+    words[n + 1] = 0;
+    ++next_;
+    return 1;
+}
+
+void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
+    const std::int64_t f = sample_frq_;
+    const std::int64_t first = index * chn_points_;
+    const std::int64_t end = first + chn_points_;
+    const int cn = chn_num_;
+
+    // Analog test signals around mid-scale of the 12-bit converter.
+    for (std::int64_t s = first; s < end; ++s) {
+        const double t = static_cast<double>(s) / static_cast<double>(f);
+        std::int16_t* scan = samples + (s - first) * cn;
+        for (int ch = 0; ch < cn; ++ch) {
+            double v;
+            if (ch == 0)
+                v = 2048 + 200 * std::sin(2 * kPi * 0.25 * t);
+            else if (ch == 1)
+                v = kNoByte;
+            else
+                v = 2048 + (400 + 150 * ((ch - 2) % 10)) * std::sin(2 * kPi * 0.5 * (ch - 1) * t + ch);
+            scan[ch] = static_cast<std::int16_t>(std::lround(v));
+        }
+    }
+
+    // 1PPS on channel 0: a pulse from the scan nearest to every whole GPS second.
+    const std::int64_t pulse_len = std::max<std::int64_t>(1, f * kPulseMs / 1000);
+    const std::int64_t first_second = FloorDiv(start_ns_, kNsPerSecond);
+    auto pulse_scan = [&](std::int64_t second) {  // round((second*1e9 - start) * f / 1e9)
+        const std::int64_t delta = second * kNsPerSecond - start_ns_;
+        return FloorDiv(delta * f + kNsPerSecond / 2, kNsPerSecond);
+    };
+    const std::int64_t w_lo = first_second + FloorDiv(first - pulse_len, f) - 1;
+    const std::int64_t w_hi = first_second + FloorDiv(end, f) + 2;
+    for (std::int64_t w = w_lo; w <= w_hi; ++w) {
+        if (w * kNsPerSecond < start_ns_) continue;
+        const std::int64_t p = pulse_scan(w);
+        for (std::int64_t s = std::max(p, first); s < std::min(p + pulse_len, end); ++s)
+            samples[(s - first) * cn] = kPulseCode;
+    }
+
+    // GPS receiver at 9600 baud, 8N1, in offset 1: one @@Ha message a second,
+    // starting with the first scan of each second of acquisition. A byte lands
+    // in the sample during which its stop bit ends.
+    if (cn < 2) return;
+    const std::int64_t k_lo = std::max<std::int64_t>(0, first / f - 1);
+    const std::int64_t k_hi = end / f + 1;
+    for (std::int64_t k = k_lo; k <= k_hi; ++k) {
+        const auto msg = HaMessage(start_ns_ + k * kNsPerSecond);
+        std::int64_t prev = -1;
+        for (int i = 0; i < kHaLength; ++i) {
+            std::int64_t s = ((k * kBaud + (i + 1) * 10) * f) / kBaud;
+            if (s <= prev) s = prev + 1;
+            prev = s;
+            if (s >= first && s < end) samples[(s - first) * cn + 1] = msg[static_cast<std::size_t>(i)];
+        }
+    }
+}
+
+std::int16_t SimCard::Zqd_DI(std::int16_t count, std::int16_t* words) {
+    if (!words || count < 1) return 0;
+    words[0] = do_groups_[0];
+    if (count >= 2) {
+        // Group 1: a bit walking once a second of acquisition time.
+        const std::int64_t seconds = running_ ? ScansNow() / std::max<std::int32_t>(1, sample_frq_) : 0;
+        words[1] = static_cast<std::int16_t>(1 << (seconds % 8));
+    }
+    return 1;
+}
+
+std::int16_t SimCard::Zqd_DO(std::int16_t group, std::int16_t value) {
+    if (group < 0 || group > 1) return 0;
+    do_groups_[static_cast<std::size_t>(group)] = value;
+    return 1;
+}
+
+}  // namespace zqd::sim

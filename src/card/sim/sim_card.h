@@ -1,0 +1,92 @@
+// A software acquisition card that honours the card library's call table:
+// real-time buffers at the sample rate, a GPS receiver's serial output in
+// scan offset 1, test signals on the other channels, digital I/O.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace zqd::sim {
+
+struct SimSettings {
+    bool start_from_clock = true;    // GPS time of the first scan = system clock at StartIntr
+    std::int64_t start_ns = 0;       // otherwise this, in ns since 1970-01-01T00:00:00
+    double speed = 1.0;              // clock rate: 50 runs fifty times faster than real time
+    std::int32_t fail_initial = 0;   // non-zero: Initial fails with this code
+    std::int32_t fail_start = 0;     // non-zero: StartIntr fails with this code
+};
+
+// Reads ADCARD_SIM_START, ADCARD_SIM_SPEED, ADCARD_SIM_FAIL_INITIAL and
+// ADCARD_SIM_FAIL_START. A bad value is reported in `warnings` (one line
+// each) and its default kept.
+SimSettings SettingsFromEnvironment(std::string& warnings);
+
+// Parses "YYYY-MM-DDTHH:MM:SS[.fffffffff]" into ns since 1970.
+bool ParseStartTime(const std::string& text, std::int64_t& ns);
+
+// Error codes of the simulated card.
+enum SimError : std::int32_t {
+    kNotInitialised = 1,
+    kBadArgument = 2,
+};
+
+inline constexpr int kHaLength = 154;
+inline constexpr std::int32_t kNoByte = 4096;  // GPS slot value of a sample without a byte
+inline constexpr int kBaud = 9600;             // 8N1: ten bit times per byte
+inline constexpr int kPulseMs = 2;             // width of the 1PPS pulse on channel 0
+inline constexpr std::int16_t kPulseCode = 4000;
+
+// The @@Ha position/status message that carries the given GPS time.
+std::array<std::uint8_t, kHaLength> HaMessage(std::int64_t gps_ns);
+
+class SimCard {
+public:
+    using Clock = std::function<std::int64_t()>;  // a monotonic clock in ns
+
+    explicit SimCard(SimSettings settings, Clock steady = {}, Clock system = {});
+
+    std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d);
+    std::int32_t StartIntr(std::int16_t bufNum, std::int32_t chnPoints, std::int16_t startChn,
+                           std::int16_t chnNum, std::int32_t sampleFrq, std::int32_t param6,
+                           std::int16_t param7);
+    std::int32_t StopIntr();
+    std::int32_t GetLastADError() const { return last_error_; }
+    std::int32_t QueryBuf();
+    std::int32_t ADResult(std::int16_t* words);
+    std::int16_t Zqd_DI(std::int16_t count, std::int16_t* words);
+    std::int16_t Zqd_DO(std::int16_t group, std::int16_t value);
+
+    // Buffers dropped because more than BufNum were waiting.
+    std::int64_t Overruns() const { return overruns_; }
+    // GPS time of the first scan of the running (or last) acquisition.
+    std::int64_t StartNs() const { return start_ns_; }
+
+    // Samples of buffer `index` of the current acquisition, scan by scan:
+    // ChnNum x ChnPoints words. A pure function of the start time and settings.
+    void FillSamples(std::int64_t index, std::int16_t* samples) const;
+
+private:
+    std::int64_t ScansNow() const;
+    void Advance();
+
+    SimSettings settings_;
+    Clock steady_;
+    Clock system_;
+    bool initialised_ = false;
+    bool running_ = false;
+    std::int32_t last_error_ = 0;
+    std::int16_t buf_num_ = 0;
+    std::int32_t chn_points_ = 0;
+    std::int16_t start_chn_ = 0;
+    std::int16_t chn_num_ = 0;
+    std::int32_t sample_frq_ = 0;
+    std::int64_t t0_ = 0;        // steady clock at StartIntr
+    std::int64_t start_ns_ = 0;  // GPS time of scan 0
+    std::int64_t next_ = 0;      // next buffer to hand out
+    std::int64_t overruns_ = 0;
+    std::array<std::int16_t, 2> do_groups_{};
+};
+
+}  // namespace zqd::sim

@@ -1,0 +1,236 @@
+// zqd4830-cli: the main window's recording and analysis and the monitor's
+// read-outs, headless, over the same handlers as the windows.
+//
+//   record  [--dir DIR] [--tick-ms MS]
+//   decode  [--chn-num N] [FILE]
+//   export  --from H:M:S --to H:M:S [--channel TEXT] [--chn-num N] [--out PATH] [FILE]
+//   monitor [--ticks N] [--tick-ms MS]
+//   output  --group TEXT --value TEXT
+//
+// Exit status: 0 done; 2 the card, the file or the query refused (the
+// message is printed); 1 the command line itself was wrong.
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <thread>
+
+#include "card/card.h"
+#include "common/platform.h"
+#include "monitor/frm_multibuf.h"
+#include "recording/dll_def.h"
+#include "recording/frm_main.h"
+
+namespace {
+
+constexpr int kRefused = 2;
+
+// A text as printed: CR LF line ends become LF, ending with one line feed.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        if (c != '\r') out.push_back(c);
+    if (out.empty() || out.back() != '\n') out.push_back('\n');
+    return out;
+}
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+int Record(const std::string& dir, int tickMs) {
+    zqd::DllDef dll;
+    zqd::DllCard card;
+    zqd::FrmMain form(dll, card, dir.empty() ? zqd::platform::ExecutableDir() : std::filesystem::path(dir));
+    form.Changed = [](const zqd::Control& c) {
+        if (c.Name == "TxtResult" || c.Name == "lblBlock" || c.Name == "lblptr")
+            std::cout << Printable(c.Text) << std::flush;
+    };
+    form.Form_Load();
+    form.CmdStart_Click();
+    if (!form.TimerAD.Enabled) return kRefused;  // the card refused: "Error=" or the library's message
+
+    auto lastData = std::chrono::steady_clock::now();
+    std::int16_t blocks = form.RecvBlocks;
+    while (form.TimerAD.Enabled) {
+        Sleep(tickMs);
+        form.TimerAD_Timer();
+        if (form.RecvBlocks != blocks) {
+            blocks = form.RecvBlocks;
+            lastData = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - lastData > std::chrono::seconds(30)) {
+            form.CmdStart_Click();
+            std::cerr << "板卡 30 秒内没有送来数据，采集已停止。\n";
+            return kRefused;
+        }
+    }
+    return form.Saves > 0 && form.LastSaveOk ? 0 : kRefused;
+}
+
+// A main window for analysis only: no card call is made.
+struct Analysis {
+    zqd::DllDef dll;
+    zqd::DllCard card;
+    zqd::FrmMain form;
+
+    Analysis(const std::string& file, int chnNum)
+        : form(dll, card, zqd::platform::ExecutableDir()) {
+        dll.ChnNum = static_cast<std::int16_t>(chnNum);
+        if (!file.empty()) form.RecordFilePath = file;
+    }
+
+    bool Open() {
+        form.CmdOpen_Click();
+        if (form.CmdFind.Enabled) return true;
+        std::cerr << Printable(form.TxtResult.Text);
+        return false;
+    }
+};
+
+int Decode(const std::string& file, int chnNum) {
+    Analysis a(file, chnNum);
+    if (!a.Open()) return kRefused;
+    std::cout << a.form.TxtResult.Text << std::flush;
+    return 0;
+}
+
+std::optional<std::array<std::string, 3>> SplitTime(const std::string& text) {
+    std::array<std::string, 3> parts;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::size_t colon = text.find(':', at);
+        if ((i < 2) == (colon == std::string::npos)) return std::nullopt;
+        parts[i] = text.substr(at, i < 2 ? colon - at : std::string::npos);
+        at = colon + 1;
+    }
+    return parts;
+}
+
+int Export(const std::string& from, const std::string& to, const std::string& channel, int chnNum,
+           const std::string& out, const std::string& file) {
+    const auto f = SplitTime(from), t = SplitTime(to);
+    if (!f || !t) {
+        std::cerr << "时间要写成 时:分:秒，例如 17:38:43\n";
+        return 1;
+    }
+    Analysis a(file, chnNum);
+    if (!out.empty()) a.form.ExportFilePath = out;
+    if (!a.Open()) return kRefused;
+    for (std::size_t i = 0; i < 3; ++i) {
+        a.form.TxtFormT[i].Text = (*f)[i];
+        a.form.TxtToT[i].Text = (*t)[i];
+    }
+    a.form.TxtDispChnNo.Text = channel;
+    const unsigned generation = a.form.PicDraw.Generation;
+    const std::size_t logLength = a.form.TxtResult.Text.size();
+    a.form.CmdFind_Click();
+    if (a.form.PicDraw.Generation == generation) {
+        std::cerr << Printable(a.form.TxtResult.Text.substr(logLength));
+        return kRefused;
+    }
+    const std::size_t before = a.form.TxtResult.Text.size();
+    a.form.CmdOutput_Click();
+    const std::string added = a.form.TxtResult.Text.substr(before);
+    if (added != "文件导出完毕!\r\n") {
+        std::cerr << Printable(added);
+        return kRefused;
+    }
+    return 0;
+}
+
+int Monitor(int ticks, int tickMs) {
+    zqd::DllDef dll;
+    zqd::DllCard card;
+    zqd::FrmMultiBuf form(dll, card);
+    form.Form_Load();
+    form.cmdStart_Click();
+    if (!form.TimerAD.Enabled) {
+        std::cerr << Printable(form.lblBlock.Text);
+        return kRefused;
+    }
+    auto line = [&form] {
+        std::string s = form.lblBlock.Text + "\t" + form.lblptr.Text;
+        for (const auto& l : form.lblAD) s += "\t" + l.Text;
+        return s + "\t" + form.lblDI.Text + "\t" + form.lblDI_0.Text + "\t" + form.lblBit.Text + "\t" +
+               form.lblDI_1.Text;
+    };
+    std::string shown = line();
+    for (int i = 0; i < ticks; ++i) {
+        Sleep(tickMs);
+        form.TimerAD_Timer();
+        if (!form.TimerAD.Enabled) {  // the tick stopped the acquisition
+            std::cerr << Printable(form.lblBlock.Text);
+            return kRefused;
+        }
+        const std::string now = line();
+        if (now != shown) std::cout << now << "\n" << std::flush;
+        shown = now;
+    }
+    form.cmdStop_Click();
+    return 0;
+}
+
+int Output(const std::string& group, const std::string& value) {
+    zqd::DllDef dll;
+    zqd::DllCard card;
+    zqd::FrmMultiBuf form(dll, card);
+    form.Form_Load();
+    const std::string before = form.lblBlock.Text;
+    form.txtswChn.Text = group;
+    form.txtSWO_0.Text = value;
+    form.cmdSWO_Click();
+    if (form.lblBlock.Text != before) {
+        std::cerr << Printable(form.lblBlock.Text);
+        return kRefused;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"ZQD4830_GPS without windows: record, decode and export T1.DAT, monitor the card"};
+    app.require_subcommand(1);
+
+    std::string dir;
+    int tickMs = 1000;
+    auto* record = app.add_subcommand("record", "Record one complete record into DIR/T1.DAT");
+    record->add_option("--dir", dir, "Folder of T1.DAT (default: the program's folder)");
+    record->add_option("--tick-ms", tickMs, "Timer period in ms")->check(CLI::Range(1, 600000));
+
+    int chnNum = 18;
+    std::string file;
+    auto* decode = app.add_subcommand("decode", "List the GPS time of every block of a record");
+    decode->add_option("--chn-num", chnNum, "Channels per scan of the record")->check(CLI::Range(1, 32767));
+    decode->add_option("FILE", file, "Record file (default: T1.DAT in the program's folder)");
+
+    std::string from, to, channel = "1", out;
+    auto* exp = app.add_subcommand("export", "Query a time range of one channel and write T2.csv");
+    exp->add_option("--from", from, "Start time H:M:S, as typed into the start boxes")->required();
+    exp->add_option("--to", to, "End time H:M:S, as typed into the end boxes")->required();
+    exp->add_option("--channel", channel, "Channel offset text (default 1)");
+    exp->add_option("--chn-num", chnNum, "Channels per scan of the record")->check(CLI::Range(1, 32767));
+    exp->add_option("--out", out, "Export file (default: T2.csv in the program's folder)");
+    exp->add_option("FILE", file, "Record file (default: T1.DAT in the program's folder)");
+
+    int ticks = 50, monitorTickMs = 100;
+    auto* mon = app.add_subcommand("monitor", "Start the monitor's acquisition and print its read-outs");
+    mon->add_option("--ticks", ticks, "Timer ticks to run")->check(CLI::Range(0, 100000000));
+    mon->add_option("--tick-ms", monitorTickMs, "Timer period in ms")->check(CLI::Range(1, 600000));
+
+    std::string group, value;
+    auto* output = app.add_subcommand("output", "Write a byte to a digital output group");
+    output->add_option("--group", group, "Output group text (0 or 1)")->required();
+    output->add_option("--value", value, "Output value text, hexadecimal")->required();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : 1;
+    }
+    if (*record) return Record(dir, tickMs);
+    if (*decode) return Decode(file, chnNum);
+    if (*exp) return Export(from, to, channel, chnNum, out, file);
+    if (*mon) return Monitor(ticks, monitorTickMs);
+    return Output(group, value);
+}

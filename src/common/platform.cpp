@@ -1,0 +1,214 @@
+#include "common/platform.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <unistd.h>
+#endif
+
+namespace zqd::platform {
+
+std::string PathText(const std::filesystem::path& path) {
+    const auto u8 = path.u8string();
+    return std::string(u8.begin(), u8.end());
+}
+
+std::string LastErrorText() { return std::strerror(errno); }
+
+#ifdef _WIN32
+
+namespace {
+std::string WindowsErrorText(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text = "Windows error " + std::to_string(code);
+    if (n > 0 && buffer) {
+        std::wstring w(buffer, n);
+        while (!w.empty() && (w.back() == L'\r' || w.back() == L'\n' || w.back() == L' ')) w.pop_back();
+        text = PathText(std::filesystem::path(w));
+    }
+    if (buffer) LocalFree(buffer);
+    return text;
+}
+}  // namespace
+
+Library OpenLibrary(const std::filesystem::path& path) {
+    Library lib;
+    lib.handle = reinterpret_cast<void*>(LoadLibraryW(path.wstring().c_str()));
+    if (!lib.handle) lib.error = WindowsErrorText(GetLastError());
+    return lib;
+}
+
+void* FindSymbol(void* handle, const std::string& name, std::string& error) {
+    FARPROC p = GetProcAddress(reinterpret_cast<HMODULE>(handle), name.c_str());
+    if (!p) error = WindowsErrorText(GetLastError());
+    return reinterpret_cast<void*>(p);
+}
+
+const char* CardLibraryFileName() { return "adcard.dll"; }
+
+std::filesystem::path ExecutableDir() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return std::filesystem::current_path();
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            break;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return std::filesystem::path(buffer).parent_path();
+}
+
+std::filesystem::path UserDataDir() {
+    if (const wchar_t* local = _wgetenv(L"LOCALAPPDATA"); local && *local)
+        return std::filesystem::path(local) / "ZQD4830_GPS";
+    return ExecutableDir() / "recovered";
+}
+
+bool SyncToDisk(std::FILE* file) {
+    if (std::fflush(file) != 0) return false;
+    return _commit(_fileno(file)) == 0;
+}
+
+bool ReplaceFile(const std::filesystem::path& source, const std::filesystem::path& target,
+                 std::string& error) {
+    if (MoveFileExW(source.wstring().c_str(), target.wstring().c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    error = WindowsErrorText(GetLastError());
+    return false;
+}
+
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
+    std::wstring wmode(mode, mode + std::strlen(mode));
+    return _wfopen(path.wstring().c_str(), wmode.c_str());
+}
+
+bool SeekTo(std::FILE* file, std::uint64_t offset) {
+    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
+std::string Utf8ToGbk(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int wn = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(wn), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), wn);
+    const int n = WideCharToMultiByte(936, 0, wide.data(), wn, nullptr, 0, "?", nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(936, 0, wide.data(), wn, out.data(), n, "?", nullptr);
+    return out;
+}
+
+#else  // POSIX
+
+Library OpenLibrary(const std::filesystem::path& path) {
+    Library lib;
+    lib.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!lib.handle) {
+        const char* e = dlerror();
+        lib.error = e ? e : "dlopen failed";
+    }
+    return lib;
+}
+
+void* FindSymbol(void* handle, const std::string& name, std::string& error) {
+    dlerror();
+    void* p = dlsym(handle, name.c_str());
+    if (!p) {
+        const char* e = dlerror();
+        error = e ? e : "symbol not found";
+    }
+    return p;
+}
+
+const char* CardLibraryFileName() { return "libadcard.so"; }
+
+std::filesystem::path ExecutableDir() {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return std::filesystem::current_path();
+    return exe.parent_path();
+}
+
+std::filesystem::path UserDataDir() {
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
+        return std::filesystem::path(xdg) / "ZQD4830_GPS";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::filesystem::path(home) / ".local" / "share" / "ZQD4830_GPS";
+    return std::filesystem::temp_directory_path() / "ZQD4830_GPS";
+}
+
+bool SyncToDisk(std::FILE* file) {
+    if (std::fflush(file) != 0) return false;
+    return fsync(fileno(file)) == 0;
+}
+
+bool ReplaceFile(const std::filesystem::path& source, const std::filesystem::path& target,
+                 std::string& error) {
+    if (std::rename(source.c_str(), target.c_str()) != 0) {
+        error = LastErrorText();
+        return false;
+    }
+    // Make the new directory entry durable too.
+    const auto dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+    return true;
+}
+
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+bool SeekTo(std::FILE* file, std::uint64_t offset) {
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+std::string Utf8ToGbk(const std::string& utf8) {
+    iconv_t cd = iconv_open("CP936", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
+    std::string out;
+    out.reserve(utf8.size());
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t in_left = utf8.size();
+    char buffer[256];
+    while (in_left > 0) {
+        char* o = buffer;
+        std::size_t o_left = sizeof buffer;
+        const std::size_t r = iconv(cd, &in, &in_left, &o, &o_left);
+        out.append(buffer, static_cast<std::size_t>(o - buffer));
+        if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            // Not representable (or not valid UTF-8): one "?" for the character.
+            out.push_back('?');
+            std::size_t skip = 1;
+            const unsigned char lead = static_cast<unsigned char>(*in);
+            if (lead >= 0xF0) skip = 4;
+            else if (lead >= 0xE0) skip = 3;
+            else if (lead >= 0xC0) skip = 2;
+            if (skip > in_left) skip = in_left;
+            in += skip;
+            in_left -= skip;
+        }
+    }
+    iconv_close(cd);
+    return out;
+}
+
+#endif
+
+}  // namespace zqd::platform

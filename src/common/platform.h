@@ -1,0 +1,59 @@
+// The few calls that differ between Linux and 32-bit Windows: loading the
+// card library, the executable's folder, replacing a file safely, flushing a
+// file to disk, the user's data folder and GBK text.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace zqd::platform {
+
+// A loaded shared library; empty on failure with the reason in `error`.
+struct Library {
+    void* handle = nullptr;
+    std::string error;
+};
+
+Library OpenLibrary(const std::filesystem::path& path);
+// Address of an export, or nullptr with the reason in `error`.
+void* FindSymbol(void* handle, const std::string& name, std::string& error);
+
+// File name of the card library as it is found beside the executable and on
+// the system's search path: "adcard.dll" on Windows, "libadcard.so" elsewhere.
+const char* CardLibraryFileName();
+
+// The folder that holds the running executable (not the working directory).
+std::filesystem::path ExecutableDir();
+
+// A folder for the user's own data (XDG data home or %LOCALAPPDATA%), used
+// for a copy of a record that could not be saved where it belongs.
+std::filesystem::path UserDataDir();
+
+// Flushes a stdio file's data through to the disk. False on failure.
+bool SyncToDisk(std::FILE* file);
+
+// Replaces `target` by `source` in one step, so that a reader sees either the
+// old or the new file, and makes the rename itself durable. On failure the
+// reason is in `error` and `target` is as it was.
+bool ReplaceFile(const std::filesystem::path& source, const std::filesystem::path& target,
+                 std::string& error);
+
+// Moves a file's position to a byte offset that may pass 2 GiB.
+bool SeekTo(std::FILE* file, std::uint64_t offset);
+
+// Opens a file with a path that may hold non-ASCII characters.
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
+
+// UTF-8 text in the GBK code page (936). A character that GBK cannot hold
+// becomes "?".
+std::string Utf8ToGbk(const std::string& utf8);
+
+// Text of the last C library error (errno), for messages.
+std::string LastErrorText();
+
+// A path as UTF-8 text, for messages.
+std::string PathText(const std::filesystem::path& path);
+
+}  // namespace zqd::platform

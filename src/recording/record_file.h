@@ -1,0 +1,33 @@
+// The record file T1.DAT: fixed 128-byte records numbered from 1, each
+// holding one little-endian value at its start and zero padding after it.
+// Record 1: BlockNum (16-bit). Record 2: ChnPoints (32-bit). Record 3 + i:
+// BlockData(i) (32-bit), for i = 0 to N x BlockNum.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace zqd {
+
+inline constexpr std::size_t kRecordBytes = 128;
+inline constexpr const char* kRecordFileName = "T1.DAT";
+
+// Byte offset of record r (1-based).
+constexpr std::uint64_t RecordOffset(std::uint64_t r) { return (r - 1) * kRecordBytes; }
+
+struct SaveOutcome {
+    bool ok = false;
+    std::string error;  // why the file could not be written
+};
+
+// Writes the record into `path` without ever leaving a file that is neither
+// the old complete one nor the new one. A longer old file keeps its length
+// and its bytes beyond the new end. The records stream through a small
+// buffer; `fail_after_bytes` >= 0 makes the write fail there (tests).
+SaveOutcome SaveRecordFile(const std::filesystem::path& path, std::int16_t blockNum,
+                           std::int32_t chnPoints, const std::int32_t* samples, std::size_t count,
+                           std::int64_t fail_after_bytes = -1);
+
+}  // namespace zqd

@@ -1,0 +1,35 @@
+// zqd4830-gps: the window program. Opens the main window, or with --monitor
+// the live monitor window; ends when its last window has closed.
+#include <QApplication>
+#include <QStringList>
+
+#include "card/card.h"
+#include "common/platform.h"
+#include "monitor/frm_multibuf.h"
+#include "recording/dll_def.h"
+#include "recording/frm_main.h"
+#include "ui/main_window.h"
+#include "ui/monitor_window.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("ZQD4830_GPS");
+    const bool monitor = app.arguments().contains("--monitor");
+
+    zqd::DllDef dll;
+    zqd::DllCard card;
+    if (monitor) {
+        zqd::FrmMultiBuf form(dll, card);
+        form.Form_Load();
+        zqd::ui::MonitorWindow window(form);
+        window.Sync();
+        window.show();
+        return app.exec();
+    }
+    zqd::FrmMain form(dll, card, zqd::platform::ExecutableDir());
+    form.Form_Load();
+    zqd::ui::MainWindow window(form);
+    window.Sync();
+    window.show();
+    return app.exec();
+}
