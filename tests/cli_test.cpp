@@ -1,1 +1,161 @@
+// End to end through the command-line tool and the simulated card library.
 #include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <sys/wait.h>
+
+#include "analysis/record_loader.h"
+#include "test_support.h"
+
+namespace zqd {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+};
+
+// Runs the tool with the given environment and arguments; stderr goes to `err`.
+CliRun Cli(const std::string& env, const std::string& args, const std::filesystem::path& err) {
+    const std::string cmd = env + " " ZQD_BIN_DIR "/zqd4830-cli " + args + " 2>" + err.string();
+    CliRun r;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    std::size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+// Twenty-five times real time: a record in under a second, with 400 ms of
+// slack before the card's ten buffers overrun on a busy machine.
+const std::string kFast = "ADCARD_SIM_SPEED=25 ADCARD_SIM_START=2008-05-12T17:38:40.300000000";
+
+std::int32_t Value(const std::string& bytes, std::size_t record) {
+    std::uint32_t v = 0;
+    for (int b = 3; b >= 0; --b) v = (v << 8) | static_cast<unsigned char>(bytes[(record - 1) * 128 + static_cast<std::size_t>(b)]);
+    return static_cast<std::int32_t>(v);
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir;
+        record_ = Cli(kFast, "record --tick-ms 20 --dir " + dir_->path().string(), *dir_ / "record.err");
+    }
+    static void TearDownTestSuite() { delete dir_; }
+    static TempDir* dir_;
+    static CliRun record_;
+};
+TempDir* EndToEnd::dir_ = nullptr;
+CliRun EndToEnd::record_;
+
+TEST_F(EndToEnd, RecordWritesACompleteT1Dat) {
+    ASSERT_EQ(record_.status, 0) << record_.out << ReadFile(*dir_ / "record.err");
+    // More than one buffer may come in the tick that completes the record.
+    EXPECT_NE(record_.out.find("存盘...\n保存完毕！\n 2"), std::string::npos) << record_.out;
+
+    const std::string bytes = ReadFile(*dir_ / "T1.DAT");
+    ASSERT_EQ(bytes.size(), 92160384u);
+    EXPECT_EQ(bytes.substr(0, 2), std::string("\x14\x00", 2));
+    EXPECT_EQ(Value(bytes, 2), 2000);
+    EXPECT_EQ(Value(bytes, 720003), 0);
+    const std::string zeros(128, '\0');
+    std::size_t badPadding = 0, badSample = 0;
+    for (std::size_t r = 1; r <= 720003; ++r) {
+        const std::size_t width = r == 1 ? 2 : 4;
+        if (bytes.compare((r - 1) * 128 + width, 128 - width, zeros, 0, 128 - width) != 0) badPadding = r;
+        if (r >= 3 && (Value(bytes, r) < 0 || Value(bytes, r) > 65535)) badSample = r;
+    }
+    EXPECT_EQ(badPadding, 0u) << "a record whose padding is not zero";
+    EXPECT_EQ(badSample, 0u) << "a sample outside 0..65535";
+    std::vector<std::int32_t> data(720001);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = Value(bytes, 3 + i);
+    for (int k = 0; k < 20; ++k) {
+        const auto t = DecodeBlockTime(data.data() + k * 36000, 18, 2000);
+        ASSERT_TRUE(t) << "block " << k;
+        EXPECT_EQ(t->Hour * 3600 + t->Minute * 60 + t->Second, 17 * 3600 + 38 * 60 + 40 + k);
+        EXPECT_EQ(t->NS, 300000000);
+    }
+}
+
+TEST_F(EndToEnd, DecodeListsTwentyConsecutiveSeconds) {
+    const CliRun r = Cli("", "decode " + (*dir_ / "T1.DAT").string(), *dir_ / "decode.err");
+    ASSERT_EQ(r.status, 0);
+    std::string expected;
+    for (int k = 0; k < 20; ++k) expected += "2008-5-12 17:38:" + std::to_string(40 + k) + ":300000000\r\n";
+    EXPECT_EQ(r.out, expected + "完毕\r\n");
+}
+
+TEST_F(EndToEnd, ExportedSeriesStartsOnThePulseOfTheWholeSecond) {
+    const auto csv = *dir_ / "T2.csv";
+    const CliRun r = Cli("", "export --from 17:38:43 --to 17:38:45 --channel 0 --out " + csv.string() + " " +
+                              (*dir_ / "T1.DAT").string(),
+                      *dir_ / "export.err");
+    ASSERT_EQ(r.status, 0) << ReadFile(*dir_ / "export.err");
+    const std::string text = ReadFile(csv);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6001);
+    // Header, then the 1PPS pulse (code 4000) from the very first sample.
+    const std::string pulse = "-4.3896\r\n";
+    EXPECT_EQ(text.rfind("\xCA\xB1\xBC\xE4" "17-38-43  NS:0\r\n" + pulse + pulse + pulse + pulse, 0), 0u) << text.substr(0, 80);
+    // Each of the three seconds starts with its pulse: lines 2, 2002, 4002.
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, nl; (nl = text.find("\r\n", at)) != std::string::npos; at = nl + 2)
+        lines.push_back(text.substr(at, nl - at));
+    EXPECT_EQ(lines[2001] + "\r\n", pulse);
+    EXPECT_EQ(lines[4001] + "\r\n", pulse);
+    EXPECT_NE(lines[2000] + "\r\n", pulse);
+}
+
+TEST_F(EndToEnd, RefusedInputsExitWithTwoAndWriteNothing) {
+    const auto csv = *dir_ / "none.csv";
+    CliRun r = Cli("", "export --from 17:38:43 --to 17:38:45 --channel 99999 --out " + csv.string() + " " +
+                        (*dir_ / "T1.DAT").string(),
+                *dir_ / "e1.err");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(ReadFile(*dir_ / "e1.err").find("通道号 99999"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(csv));
+
+    r = Cli("", "decode " + (*dir_ / "missing.DAT").string(), *dir_ / "e2.err");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(ReadFile(*dir_ / "e2.err").find("文件不存在"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(*dir_ / "missing.DAT"));
+
+    r = Cli("", "export --from 17:38 --to 17:38:45", *dir_ / "e3.err");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(Cli, CardErrorsExitWithTwo) {
+    TempDir dir;
+    CliRun r = Cli("ADCARD_SIM_FAIL_INITIAL=7", "record --dir " + dir.path().string(), dir / "err");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "Error=7\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "T1.DAT"));
+
+    r = Cli("ADCARD_SIM_FAIL_START=-4", "monitor --ticks 2", dir / "err");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(ReadFile(dir / "err"), "Error=-4\n");
+}
+
+TEST(Cli, MonitorPrintsTheReadOutsOfEveryChangingTick) {
+    TempDir dir;
+    const CliRun r = Cli("ADCARD_SIM_SPEED=5", "monitor --ticks 5 --tick-ms 100", dir / "err");
+    ASSERT_EQ(r.status, 0) << ReadFile(dir / "err");
+    ASSERT_FALSE(r.out.empty());
+    const std::string first = r.out.substr(0, r.out.find('\n'));
+    EXPECT_EQ(std::count(first.begin(), first.end(), '\t'), 9) << first;
+    EXPECT_NE(first.find("\t            7   6   5   4   3   2   1   0\t"), std::string::npos) << first;
+
+    EXPECT_EQ(Cli("", "output --group 0 --value A5", dir / "err").status, 0);
+    EXPECT_EQ(Cli("", "output --group -1 --value A5", dir / "err").status, 2);
+    EXPECT_NE(ReadFile(dir / "err").find("未输出"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zqd

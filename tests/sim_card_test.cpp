@@ -1,1 +1,197 @@
+#include "card/sim/sim_card.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "analysis/record_loader.h"
+
+namespace zqd::sim {
+namespace {
+
+constexpr std::int64_t kSecond = 1000000000;
+
+struct Fixture {
+    std::int64_t now = 0;
+    SimSettings settings;
+    SimCard card;
+    explicit Fixture(const std::string& start = "2008-05-12T17:38:40.300000000", SimSettings base = {})
+        : settings(Settings(start, base)), card(settings, [this] { return now; }) {}
+    static SimSettings Settings(const std::string& start, SimSettings s) {
+        s.start_from_clock = false;
+        EXPECT_TRUE(ParseStartTime(start, s.start_ns));
+        return s;
+    }
+    void StartMain() {
+        ASSERT_EQ(card.Initial(320, 5, 0, 0), 1);
+        ASSERT_EQ(card.StartIntr(10, 2000, 0, 18, 2000, 0, 1), 1);
+    }
+};
+
+// Values in the GPS slot (offset 1) of a buffer that are bytes, not 4096.
+std::vector<int> GpsBytes(const std::vector<std::int16_t>& samples, int chnNum) {
+    std::vector<int> bytes;
+    for (std::size_t i = 1; i < samples.size(); i += static_cast<std::size_t>(chnNum))
+        if (samples[i] != kNoByte) bytes.push_back(samples[i]);
+    return bytes;
+}
+
+TEST(SimCard, BuffersFillInRealTimeAndOverrunsDropTheOldest) {
+    Fixture f;
+    f.StartMain();
+    std::vector<std::int16_t> words(36002);
+    f.now = kSecond - 1;
+    EXPECT_EQ(f.card.QueryBuf(), 0);
+    EXPECT_EQ(f.card.ADResult(words.data()), 0);
+    f.now = kSecond;
+    EXPECT_EQ(f.card.QueryBuf(), 1);
+    EXPECT_EQ(f.card.ADResult(words.data()), 1);
+    EXPECT_EQ(words[0], 0);  // buffer number
+    EXPECT_EQ(f.card.QueryBuf(), 0);
+
+    f.now = 16 * kSecond;  // 15 more buffers, 10 held
+    EXPECT_EQ(f.card.QueryBuf(), 10);
+    EXPECT_EQ(f.card.Overruns(), 5);
+    EXPECT_EQ(f.card.ADResult(words.data()), 1);
+    EXPECT_EQ(words[0], 6);
+    f.card.StopIntr();
+    EXPECT_EQ(f.card.QueryBuf(), 0);
+}
+
+TEST(SimCard, SpeedRunsTheClockFaster) {
+    SimSettings s;
+    s.speed = 50;
+    Fixture f("2008-05-12T17:38:40", s);
+    f.StartMain();
+    f.now = kSecond / 50;
+    EXPECT_EQ(f.card.QueryBuf(), 1);
+}
+
+TEST(SimCard, EachOneSecondBlockStartsWithItsOwnHaMessage) {
+    Fixture f;
+    f.StartMain();
+    std::vector<std::int16_t> block(36000);
+    for (int b = 0; b < 3; ++b) {
+        f.card.FillSamples(b, block.data());
+        const auto bytes = GpsBytes(block, 18);
+        ASSERT_EQ(bytes.size(), 154u) << "block " << b;
+        EXPECT_EQ(bytes[0], '@');
+        EXPECT_EQ(bytes[1], '@');
+        EXPECT_EQ(bytes[2], 'H');
+        EXPECT_EQ(bytes[3], 'a');
+        int sum = 0;
+        for (int i = 2; i <= 150; ++i) sum ^= bytes[static_cast<std::size_t>(i)];
+        EXPECT_EQ(bytes[151], sum);
+        EXPECT_EQ(bytes[152], '\r');
+        EXPECT_EQ(bytes[153], '\n');
+        // The first byte completes ten bit times after the block's first scan.
+        EXPECT_EQ(block[2 * 18 + 1], '@');
+
+        std::vector<std::int32_t> values(block.begin(), block.end());
+        values.push_back(0);
+        const auto t = DecodeBlockTime(values.data(), 18, 2000);
+        ASSERT_TRUE(t);
+        EXPECT_EQ(BlockTimeLine(*t), "2008-5-12 17:38:" + std::to_string(40 + b) + ":300000000");
+    }
+}
+
+TEST(SimCard, PulseOnChannelZeroAtTheScanNearestEveryWholeSecond) {
+    Fixture f;  // first scan at .3 s: the next whole second is 0.7 s = 1400 scans later
+    f.StartMain();
+    std::vector<std::int16_t> block(36000);
+    f.card.FillSamples(0, block.data());
+    EXPECT_NE(block[1399 * 18], kPulseCode);
+    for (int s = 1400; s < 1404; ++s) EXPECT_EQ(block[static_cast<std::size_t>(s) * 18], kPulseCode);
+    EXPECT_NE(block[1404 * 18], kPulseCode);
+    int pulses = 0;
+    for (std::size_t i = 0; i < block.size(); i += 18) pulses += block[i] == kPulseCode;
+    EXPECT_EQ(pulses, 4);
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        if (i % 18 == 1) continue;
+        ASSERT_GE(block[i], 0);
+        ASSERT_LE(block[i], 4095);
+    }
+}
+
+TEST(SimCard, SameStartSameSamples) {
+    Fixture a, b;
+    a.StartMain();
+    b.StartMain();
+    std::vector<std::int16_t> x(36000), y(36000);
+    a.card.FillSamples(7, x.data());
+    b.card.FillSamples(7, y.data());
+    EXPECT_EQ(x, y);
+}
+
+TEST(SimCard, MonitorSettingsCarryOneMessageASecond) {
+    Fixture f("2008-05-12T17:38:40");
+    ASSERT_EQ(f.card.Initial(320, 5, 0, 0), 1);
+    ASSERT_EQ(f.card.StartIntr(10, 1000, 0, 4, 10000, 0, 1), 1);
+    std::vector<std::int16_t> buf(4000);
+    std::size_t total = 0;
+    for (int b = 0; b < 10; ++b) {
+        f.card.FillSamples(b, buf.data());
+        total += GpsBytes(buf, 4).size();
+    }
+    EXPECT_EQ(total, 154u);
+}
+
+TEST(SimCard, FailuresAndDigitalIo) {
+    SimSettings s;
+    s.fail_initial = 7;
+    Fixture bad("2008-05-12T17:38:40", s);
+    EXPECT_EQ(bad.card.Initial(320, 5, 0, 0), 0);
+    EXPECT_EQ(bad.card.GetLastADError(), 7);
+    EXPECT_EQ(bad.card.StartIntr(10, 2000, 0, 18, 2000, 0, 1), 0);
+
+    SimSettings t;
+    t.fail_start = -3;
+    Fixture noStart("2008-05-12T17:38:40", t);
+    EXPECT_EQ(noStart.card.Initial(320, 5, 0, 0), 1);
+    EXPECT_EQ(noStart.card.StartIntr(10, 2000, 0, 18, 2000, 0, 1), 0);
+    EXPECT_EQ(noStart.card.GetLastADError(), -3);
+
+    Fixture f;
+    EXPECT_EQ(f.card.Initial(320, 5, 0, 0), 1);
+    EXPECT_EQ(f.card.StartIntr(10, 0, 0, 18, 2000, 0, 1), 0);
+    EXPECT_EQ(f.card.GetLastADError(), kBadArgument);
+    std::int16_t di[2] = {0, 0};
+    EXPECT_EQ(f.card.Zqd_DO(0, 0xA5), 1);
+    EXPECT_EQ(f.card.Zqd_DO(5, 1), 0);
+    f.card.Zqd_DI(2, di);
+    EXPECT_EQ(di[0], 0xA5);
+    EXPECT_EQ(di[1], 1);
+}
+
+TEST(SimSettings, StartTimesAndBadEnvironmentValues) {
+    std::int64_t ns = 0;
+    EXPECT_TRUE(ParseStartTime("1970-01-01T00:00:01.5", ns));
+    EXPECT_EQ(ns, 1500000000);
+    EXPECT_TRUE(ParseStartTime("2008-05-12T17:38:40", ns));
+    EXPECT_FALSE(ParseStartTime("2008-02-30T00:00:00", ns));
+    EXPECT_FALSE(ParseStartTime("2008-05-12T24:00:00", ns));
+    EXPECT_FALSE(ParseStartTime("2008-05-12T17:38:40.", ns));
+    EXPECT_FALSE(ParseStartTime("yesterday", ns));
+
+    setenv("ADCARD_SIM_START", "nonsense", 1);
+    setenv("ADCARD_SIM_SPEED", "-4", 1);
+    setenv("ADCARD_SIM_FAIL_INITIAL", "7", 1);
+    setenv("ADCARD_SIM_FAIL_START", "x", 1);
+    std::string warnings;
+    const auto s = SettingsFromEnvironment(warnings);
+    unsetenv("ADCARD_SIM_START");
+    unsetenv("ADCARD_SIM_SPEED");
+    unsetenv("ADCARD_SIM_FAIL_INITIAL");
+    unsetenv("ADCARD_SIM_FAIL_START");
+    EXPECT_TRUE(s.start_from_clock);
+    EXPECT_EQ(s.speed, 1.0);
+    EXPECT_EQ(s.fail_initial, 7);
+    EXPECT_EQ(s.fail_start, 0);
+    EXPECT_NE(warnings.find("ADCARD_SIM_START"), std::string::npos);
+    EXPECT_NE(warnings.find("ADCARD_SIM_SPEED"), std::string::npos);
+    EXPECT_NE(warnings.find("ADCARD_SIM_FAIL_START"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zqd::sim

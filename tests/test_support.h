@@ -1,0 +1,69 @@
+// Helpers shared by the tests: temporary folders, whole files, and records
+// made by the simulated card on a clock the test controls.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "card/sim/sim_card.h"
+
+namespace zqd::test {
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir() {
+        std::random_device rd;
+        path_ = std::filesystem::temp_directory_path() / ("zqd-test-" + std::to_string(rd()) + std::to_string(rd()));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The samples of `blocks` one-second buffers of the simulated card at the
+// main window's settings (18 channels, 2000 points, 2000 scans/s), as the
+// recording stores them, followed by the record's final 0.
+inline std::vector<std::int32_t> SimRecord(const std::string& start, int blocks, int chnNum = 18,
+                                           int chnPoints = 2000, int frq = 2000) {
+    sim::SimSettings s;
+    s.start_from_clock = false;
+    sim::ParseStartTime(start, s.start_ns);
+    std::int64_t now = 0;
+    sim::SimCard card(s, [&now] { return now; });
+    card.Initial(320, 5, 0, 0);
+    card.StartIntr(10, chnPoints, 0, static_cast<std::int16_t>(chnNum), frq, 0, 1);
+    const std::size_t n = static_cast<std::size_t>(chnNum) * chnPoints;
+    std::vector<std::int16_t> buf(n);
+    std::vector<std::int32_t> data;
+    for (int b = 0; b < blocks; ++b) {
+        card.FillSamples(b, buf.data());
+        for (auto v : buf) data.push_back(static_cast<std::uint16_t>(v));
+    }
+    data.push_back(0);
+    return data;
+}
+
+}  // namespace zqd::test
