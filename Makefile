@@ -29,7 +29,7 @@ test: build-asan
 	cd build/asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	build/default/bin/zqd_bench --benchmark_counters_tabular=true
+	cd build/default && bin/zqd_bench
 
 clean:
 	rm -rf build
