@@ -1,6 +1,7 @@
 // zqd4830-gps: the window program. Opens the main window, or with --monitor
 // the live monitor window; ends when its last window has closed.
 #include <QApplication>
+#include <QFont>
 #include <QStringList>
 
 #include "card/card.h"
@@ -14,6 +15,10 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("ZQD4830_GPS");
+    // The layouts are measured for a 9-point font.
+    QFont font = QApplication::font();
+    font.setPointSize(9);
+    QApplication::setFont(font);
     const bool monitor = app.arguments().contains("--monitor");
 
     zqd::DllDef dll;
