@@ -14,6 +14,15 @@ std::vector<std::filesystem::path> DllCard::DefaultCandidates() {
     return paths;
 }
 
+std::string StopCard(Card& card) {
+    try {
+        card.StopIntr();
+    } catch (const CardError& e) {
+        return e.what();
+    }
+    return {};
+}
+
 DllCard::DllCard(std::vector<std::filesystem::path> candidates) : candidates_(std::move(candidates)) {}
 
 // The library stays loaded for the life of the process: the card may still be

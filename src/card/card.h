@@ -35,6 +35,11 @@ public:
     virtual std::int16_t Zqd_DO(std::int16_t group, std::int16_t value) = 0;
 };
 
+// Calls StopIntr, whose result nobody examines. Without a usable library
+// nothing is acquiring, so there is nothing to stop: the error text is
+// returned (empty when the call went through) for callers that show it.
+std::string StopCard(Card& card);
+
 // The card library, loaded at the first call of any operation and each
 // export bound at its own first call. A library or export that cannot be
 // found throws CardError at that call; nothing is retried behind the caller's

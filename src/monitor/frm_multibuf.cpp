@@ -1,6 +1,7 @@
 #include "monitor/frm_multibuf.h"
 
 #include "common/numtext.h"
+#include "recording/acquisition.h"
 
 namespace zqd {
 
@@ -20,10 +21,7 @@ FrmMultiBuf::FrmMultiBuf(DllDef& dll, Card& card)
     : ChnSamples(static_cast<std::size_t>(kMaxChannels) * kMaxPoints, 0.0f), dll_(dll), card_(card) {}
 
 void FrmMultiBuf::Halt(const std::string& why) {
-    try {
-        card_.StopIntr();
-    } catch (const CardError&) {
-    }
+    StopCard(card_);
     TimerAD.Enabled = false;
     Set(lblBlock, why);
 }
@@ -47,51 +45,26 @@ void FrmMultiBuf::cmdStart_Click() {
     dll_.SampleFrq = 10000;
     dll_.StartParam6 = 0;
     dll_.StartParam7 = 1;
-    try {
-        card_.StopIntr();
-        if (card_.Initial(320, 5, 0, 0) == 0) {
-            Set(lblBlock, "Error=" + std::to_string(card_.GetLastADError()));
-            return;
-        }
-        std::string why;
-        if (!CreateBuffers(dll_, why)) {
-            Set(lblBlock, "无法开始采集：" + why);
-            return;
-        }
-        if (card_.StartIntr(dll_.BufNum, dll_.ChnPoints, dll_.StartChn, dll_.ChnNum, dll_.SampleFrq,
-                            dll_.StartParam6, dll_.StartParam7) == 0) {
-            Set(lblBlock, "Error=" + std::to_string(card_.GetLastADError()));
-            return;
-        }
-    } catch (const CardError& e) {
-        Set(lblBlock, e.what());
+    const auto started = StartAcquisition(dll_, card_);
+    if (started.kind != StartOutcome::kStarted) {
+        Set(lblBlock, started.text);  // "Error=" and the code, or why the start failed
         return;
     }
     TimerAD.Enabled = true;
 }
 
 void FrmMultiBuf::cmdStop_Click() {
-    try {
-        card_.StopIntr();
-    } catch (const CardError& e) {
-        Set(lblBlock, e.what());
-    }
+    if (const auto error = StopCard(card_); !error.empty()) Set(lblBlock, error);
     TimerAD.Enabled = false;
 }
 
 void FrmMultiBuf::cmdExit_Click() {
-    try {
-        card_.StopIntr();
-    } catch (const CardError&) {
-    }
+    StopCard(card_);
     Form_Unload();
 }
 
 void FrmMultiBuf::Form_Unload() {
-    try {
-        card_.StopIntr();
-    } catch (const CardError&) {
-    }
+    StopCard(card_);
     TimerAD.Enabled = false;
     Unloaded = true;
 }

@@ -4,6 +4,7 @@
 
 #include "common/numtext.h"
 #include "common/platform.h"
+#include "recording/acquisition.h"
 #include "analysis/csv_export.h"
 #include "recording/record_file.h"
 
@@ -43,22 +44,14 @@ void FrmMain::Form_Load() {
 }
 
 void FrmMain::CmdExit_Click() {
-    try {
-        card_.StopIntr();
-    } catch (const CardError&) {
-        // No library: nothing is acquiring, so there is nothing to stop.
-    }
+    StopCard(card_);
     TimerAD.Enabled = false;
     Unloaded = true;
 }
 
 void FrmMain::CmdStart_Click() {
     if (CmdStart.Text != "开始") {
-        try {
-            card_.StopIntr();
-        } catch (const CardError& e) {
-            AppendLog(e.what());
-        }
+        if (const auto error = StopCard(card_); !error.empty()) AppendLog(error);
         TimerAD.Enabled = false;
         Set(CmdStart, "开始");
         return;
@@ -67,25 +60,15 @@ void FrmMain::CmdStart_Click() {
     RecvBlocks = 0;
     dll_.BlockIdx = 0;
     RecordBlocks = 0;
-    try {
-        card_.StopIntr();
-        if (card_.Initial(320, 5, 0, 0) == 0) {
-            Set(lblBlock, "Error=" + std::to_string(card_.GetLastADError()));
-            return;
-        }
-        std::string why;
-        if (!CreateBuffers(dll_, why)) {
-            AppendLog("无法开始采集：" + why);
-            return;
-        }
+    const auto started = StartAcquisition(dll_, card_, [this] {
         BlockTime.assign(static_cast<std::size_t>(dll_.BlockNum) + 1, GpsTime{});
-        if (card_.StartIntr(dll_.BufNum, dll_.ChnPoints, dll_.StartChn, dll_.ChnNum, dll_.SampleFrq,
-                            dll_.StartParam6, dll_.StartParam7) == 0) {
-            Set(lblBlock, "Error=" + std::to_string(card_.GetLastADError()));
-            return;
-        }
-    } catch (const CardError& e) {
-        AppendLog(e.what());
+    });
+    if (started.kind == StartOutcome::kCardRefused) {
+        Set(lblBlock, started.text);
+        return;
+    }
+    if (started.kind != StartOutcome::kStarted) {
+        AppendLog(started.text);
         return;
     }
     TimerAD.Enabled = true;
@@ -115,10 +98,7 @@ void FrmMain::TimerAD_Timer() {
         if (!last || dll_.BlockNum <= 0 || dll_.AdBuf.size() < static_cast<std::size_t>(N) + 2 ||
             dll_.BlockData.size() < static_cast<std::size_t>(*last) + 1 || dll_.BlockIdx < 0 ||
             dll_.BlockIdx + N > *last) {
-            try {
-                card_.StopIntr();
-            } catch (const CardError&) {
-            }
+            StopCard(card_);
             TimerAD.Enabled = false;
             Set(CmdStart, "开始");
             AppendLog("采集已停止：采集设置或缓冲区已被另一窗口改变，与本次采集不再相符" +

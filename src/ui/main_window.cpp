@@ -3,31 +3,11 @@
 #include <QGroupBox>
 #include <QScrollBar>
 
+#include "ui/control_view.h"
 #include "ui/twips.h"
 
 namespace zqd::ui {
 
-namespace {
-
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
-
-void ShowLabel(QLabel* label, const Control& c) {
-    if (label->text() != Q(c.Text)) {
-        label->setText(Q(c.Text));
-        label->adjustSize();  // the label grows to fit its text
-    }
-}
-
-void ShowButton(QPushButton* button, const Control& c) {
-    if (button->text() != Q(c.Text)) button->setText(Q(c.Text));
-    button->setEnabled(c.Enabled);
-}
-
-void ShowEdit(QLineEdit* edit, const Control& c) {
-    if (edit->text() != Q(c.Text)) edit->setText(Q(c.Text));
-}
-
-}  // namespace
 
 MainWindow::MainWindow(FrmMain& form, QWidget* parent) : QWidget(parent), form_(form) {
     setWindowTitle("ZQD4830_GPS");
@@ -90,18 +70,12 @@ MainWindow::MainWindow(FrmMain& form, QWidget* parent) : QWidget(parent), form_(
     connect(CmdFind, &QPushButton::clicked, this, [this] { Run([this] { form_.CmdFind_Click(); }); });
     connect(CmdOutput, &QPushButton::clicked, this, [this] { Run([this] { form_.CmdOutput_Click(); }); });
     connect(TimerAD, &QTimer::timeout, this, [this] { Run([this] { form_.TimerAD_Timer(); }); });
-    Bind(TxtDispChnNo, form.TxtDispChnNo);
+    BindEdit(TxtDispChnNo, form.TxtDispChnNo);
     for (std::size_t i = 0; i < 3; ++i) {
-        Bind(TxtFormT[i], form.TxtFormT[i]);
-        Bind(TxtToT[i], form.TxtToT[i]);
+        BindEdit(TxtFormT[i], form.TxtFormT[i]);
+        BindEdit(TxtToT[i], form.TxtToT[i]);
     }
     Sync();
-}
-
-void MainWindow::Bind(QLineEdit* edit, Control& control) {
-    connect(edit, &QLineEdit::textEdited, this, [&control](const QString& text) {
-        control.Text = text.toUtf8().toStdString();
-    });
 }
 
 template <typename Handler>
@@ -130,9 +104,7 @@ void MainWindow::Sync() {
         ShowEdit(TxtToT[i], form_.TxtToT[i]);
     }
     PicDrawWidget->Sync();
-    TimerAD->setInterval(form_.TimerAD.Interval);
-    if (form_.TimerAD.Enabled && !TimerAD->isActive()) TimerAD->start();
-    if (!form_.TimerAD.Enabled && TimerAD->isActive()) TimerAD->stop();
+    ShowTimer(TimerAD, form_.TimerAD);
 }
 
 }  // namespace zqd::ui

@@ -43,7 +43,6 @@ public:
 private:
     template <typename Handler>
     void Run(Handler handler);
-    void Bind(QLineEdit* edit, Control& control);
 
     FrmMain& form_;
 };

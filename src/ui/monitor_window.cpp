@@ -3,21 +3,11 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 
+#include "ui/control_view.h"
 #include "ui/twips.h"
 
 namespace zqd::ui {
 
-namespace {
-
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
-
-void ShowLabel(QLabel* label, const Control& c, bool grow) {
-    if (label->text() == Q(c.Text)) return;
-    label->setText(Q(c.Text));
-    if (grow) label->adjustSize();
-}
-
-}  // namespace
 
 MonitorWindow::MonitorWindow(FrmMultiBuf& form, QWidget* parent) : QWidget(parent), form_(form) {
     setWindowTitle("多缓冲区采集方式");
@@ -88,10 +78,8 @@ MonitorWindow::MonitorWindow(FrmMultiBuf& form, QWidget* parent) : QWidget(paren
     connect(cmdExit, &QPushButton::clicked, this, [this] { Run([this] { form_.cmdExit_Click(); }); });
     connect(cmdSWO, &QPushButton::clicked, this, [this] { Run([this] { form_.cmdSWO_Click(); }); });
     connect(TimerAD, &QTimer::timeout, this, [this] { Run([this] { form_.TimerAD_Timer(); }); });
-    connect(txtswChn, &QLineEdit::textEdited, this,
-            [this](const QString& s) { form_.txtswChn.Text = s.toUtf8().toStdString(); });
-    connect(txtSWO_0, &QLineEdit::textEdited, this,
-            [this](const QString& s) { form_.txtSWO_0.Text = s.toUtf8().toStdString(); });
+    BindEdit(txtswChn, form.txtswChn);
+    BindEdit(txtSWO_0, form.txtSWO_0);
     Sync();
 }
 
@@ -109,18 +97,16 @@ void MonitorWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MonitorWindow::Sync() {
-    for (std::size_t k = 0; k < 4; ++k) ShowLabel(lblAD[k], form_.lblAD[k], false);
-    ShowLabel(lblBlock, form_.lblBlock, true);
-    ShowLabel(lblptr, form_.lblptr, true);
-    ShowLabel(lblDI, form_.lblDI, true);
-    ShowLabel(lblBit, form_.lblBit, true);
-    ShowLabel(lblDI_0, form_.lblDI_0, true);
-    ShowLabel(lblDI_1, form_.lblDI_1, true);
-    if (txtswChn->text() != Q(form_.txtswChn.Text)) txtswChn->setText(Q(form_.txtswChn.Text));
-    if (txtSWO_0->text() != Q(form_.txtSWO_0.Text)) txtSWO_0->setText(Q(form_.txtSWO_0.Text));
-    TimerAD->setInterval(form_.TimerAD.Interval);
-    if (form_.TimerAD.Enabled && !TimerAD->isActive()) TimerAD->start();
-    if (!form_.TimerAD.Enabled && TimerAD->isActive()) TimerAD->stop();
+    for (std::size_t k = 0; k < 4; ++k) ShowLabel(lblAD[k], form_.lblAD[k], false);  // fixed size
+    ShowLabel(lblBlock, form_.lblBlock);
+    ShowLabel(lblptr, form_.lblptr);
+    ShowLabel(lblDI, form_.lblDI);
+    ShowLabel(lblBit, form_.lblBit);
+    ShowLabel(lblDI_0, form_.lblDI_0);
+    ShowLabel(lblDI_1, form_.lblDI_1);
+    ShowEdit(txtswChn, form_.txtswChn);
+    ShowEdit(txtSWO_0, form_.txtSWO_0);
+    ShowTimer(TimerAD, form_.TimerAD);
 }
 
 }  // namespace zqd::ui
