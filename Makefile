@@ -1,10 +1,12 @@
 # make run    install what is missing, build, start the program on the simulated card
 # make test   the same set-up, then the whole test suite (sanitizer build, headless)
 # make bench  the benchmarks (optimised build)
+# make test-qt5      the windows built and tested on Qt 5.15
+# make test-windows  the 32-bit Windows programs cross-built and checked under wine
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build build-asan run run-monitor test bench clean
+.PHONY: all deps build build-asan run run-monitor test test-qt5 test-windows bench clean
 
 all: build
 
@@ -27,6 +29,15 @@ run-monitor: build
 
 test: build-asan
 	cd build/asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+test-qt5: deps
+	scripts/install-deps.sh qtbase5-dev
+	cmake --preset qt5 >/dev/null
+	cmake --build --preset qt5 -j $(JOBS) --target zqd_gui_tests zqd4830-gps
+	cd build/qt5 && QT_QPA_PLATFORM=offscreen bin/zqd_gui_tests
+
+test-windows: deps
+	scripts/test-windows.sh
 
 bench: build
 	cd build/default && bin/zqd_bench

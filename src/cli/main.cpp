@@ -15,6 +15,12 @@
 #include <iostream>
 #include <optional>
 #include <thread>
+#include <vector>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include "card/card.h"
 #include "common/platform.h"
@@ -40,7 +46,7 @@ void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 int Record(const std::string& dir, int tickMs) {
     zqd::DllDef dll;
     zqd::DllCard card;
-    zqd::FrmMain form(dll, card, dir.empty() ? zqd::platform::ExecutableDir() : std::filesystem::path(dir));
+    zqd::FrmMain form(dll, card, dir.empty() ? zqd::platform::ExecutableDir() : zqd::platform::PathFromUtf8(dir));
     form.Changed = [](const zqd::Control& c) {
         if (c.Name == "TxtResult" || c.Name == "lblBlock" || c.Name == "lblptr")
             std::cout << Printable(c.Text) << std::flush;
@@ -75,7 +81,7 @@ struct Analysis {
     Analysis(const std::string& file, int chnNum)
         : form(dll, card, zqd::platform::ExecutableDir()) {
         dll.ChnNum = static_cast<std::int16_t>(chnNum);
-        if (!file.empty()) form.RecordFilePath = file;
+        if (!file.empty()) form.RecordFilePath = zqd::platform::PathFromUtf8(file);
     }
 
     bool Open() {
@@ -113,7 +119,7 @@ int Export(const std::string& from, const std::string& to, const std::string& ch
         return 1;
     }
     Analysis a(file, chnNum);
-    if (!out.empty()) a.form.ExportFilePath = out;
+    if (!out.empty()) a.form.ExportFilePath = zqd::platform::PathFromUtf8(out);
     if (!a.Open()) return kRefused;
     for (std::size_t i = 0; i < 3; ++i) {
         a.form.TxtFormT[i].Text = (*f)[i];
@@ -187,7 +193,11 @@ int Output(const std::string& group, const std::string& value) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// Arguments arrive as UTF-8 on every platform.
+int Main(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    const int argc = static_cast<int>(argv.size());
     CLI::App app{"ZQD4830_GPS without windows: record, decode and export T1.DAT, monitor the card"};
     app.require_subcommand(1);
 
@@ -223,7 +233,7 @@ int main(int argc, char** argv) {
     output->add_option("--value", value, "Output value text, hexadecimal")->required();
 
     try {
-        app.parse(argc, argv);
+        app.parse(argc, argv.data());
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : 1;
@@ -234,3 +244,17 @@ int main(int argc, char** argv) {
     if (*mon) return Monitor(ticks, monitorTickMs);
     return Output(group, value);
 }
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** wargv) {
+    SetConsoleOutputCP(CP_UTF8);
+    // The same bytes as on every other platform: no LF to CR LF translation.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) args.push_back(zqd::platform::PathText(std::filesystem::path(wargv[i])));
+    return Main(std::move(args));
+}
+#else
+int main(int argc, char** argv) { return Main(std::vector<std::string>(argv, argv + argc)); }
+#endif

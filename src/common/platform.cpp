@@ -21,6 +21,10 @@ std::string PathText(const std::filesystem::path& path) {
     return std::string(u8.begin(), u8.end());
 }
 
+std::filesystem::path PathFromUtf8(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 std::string LastErrorText() { return std::strerror(errno); }
 
 #ifdef _WIN32
@@ -82,7 +86,7 @@ bool SyncToDisk(std::FILE* file) {
     return _commit(_fileno(file)) == 0;
 }
 
-bool ReplaceFile(const std::filesystem::path& source, const std::filesystem::path& target,
+bool ReplaceFileSafely(const std::filesystem::path& source, const std::filesystem::path& target,
                  std::string& error) {
     if (MoveFileExW(source.wstring().c_str(), target.wstring().c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
@@ -155,7 +159,7 @@ bool SyncToDisk(std::FILE* file) {
     return fsync(fileno(file)) == 0;
 }
 
-bool ReplaceFile(const std::filesystem::path& source, const std::filesystem::path& target,
+bool ReplaceFileSafely(const std::filesystem::path& source, const std::filesystem::path& target,
                  std::string& error) {
     if (std::rename(source.c_str(), target.c_str()) != 0) {
         error = LastErrorText();

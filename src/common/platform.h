@@ -37,7 +37,7 @@ bool SyncToDisk(std::FILE* file);
 // Replaces `target` by `source` in one step, so that a reader sees either the
 // old or the new file, and makes the rename itself durable. On failure the
 // reason is in `error` and `target` is as it was.
-bool ReplaceFile(const std::filesystem::path& source, const std::filesystem::path& target,
+bool ReplaceFileSafely(const std::filesystem::path& source, const std::filesystem::path& target,
                  std::string& error);
 
 // Moves a file's position to a byte offset that may pass 2 GiB.
@@ -53,7 +53,8 @@ std::string Utf8ToGbk(const std::string& utf8);
 // Text of the last C library error (errno), for messages.
 std::string LastErrorText();
 
-// A path as UTF-8 text, for messages.
+// A path as UTF-8 text, for messages, and back.
 std::string PathText(const std::filesystem::path& path);
+std::filesystem::path PathFromUtf8(const std::string& utf8);
 
 }  // namespace zqd::platform

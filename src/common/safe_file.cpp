@@ -86,7 +86,7 @@ bool SafeFileWriter::Commit() {
         return false;
     }
     std::string why;
-    if (!platform::ReplaceFile(temp_, target_, why)) {
+    if (!platform::ReplaceFileSafely(temp_, target_, why)) {
         error_ = "无法替换原文件：" + why;
         std::filesystem::remove(temp_, ec);
         return false;

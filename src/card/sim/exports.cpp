@@ -7,7 +7,7 @@
 #include "card/sim/sim_card.h"
 
 #if defined(_WIN32)
-#define ADCARD_EXPORT extern "C" __declspec(dllexport)
+#define ADCARD_EXPORT extern "C"  // exported by adcard.def under the decorated names
 #else
 #define ADCARD_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
