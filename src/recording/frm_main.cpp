@@ -2,10 +2,10 @@
 
 #include <ctime>
 
+#include "analysis/csv_export.h"
 #include "common/numtext.h"
 #include "common/platform.h"
 #include "recording/acquisition.h"
-#include "analysis/csv_export.h"
 #include "recording/record_file.h"
 
 namespace zqd {
