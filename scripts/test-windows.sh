@@ -41,6 +41,7 @@ lin="$root/build/default/bin"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 [ -n "${KEEP_WORK:-}" ] && trap - EXIT && echo "work: $work"
+export HOME="${HOME:-$root/build/win32}"
 export WINEPREFIX="$root/build/win32/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 # The decorated stdcall exports of the maker's library, and nothing else.

@@ -127,7 +127,7 @@ TEST(MonitorWindow, TimerClicksAndClose) {
     w->cmdStart->click();
     EXPECT_TRUE(w->TimerAD->isActive());
     EXPECT_EQ(w->TimerAD->interval(), 100);
-    QTest::qWait(350);
+    for (int waited = 0; w->lblDI->text() != "A5  3" && waited < 5000; waited += 50) QTest::qWait(50);
     EXPECT_EQ(w->lblDI->text(), "A5  3");
     EXPECT_EQ(w->lblAD[0]->text(), "-5.001");
     w->cmdStop->click();
