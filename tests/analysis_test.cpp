@@ -179,6 +179,16 @@ TEST_F(AnalysisFixture, BadFilesAreRefusedAndTheLoadedRecordKept) {
     EXPECT_TRUE(form.CmdFind.Enabled);
 }
 
+TEST_F(AnalysisFixture, AnEmptyRecordWithHugeBlocksIsQueriedWithoutReadingPastIt) {
+    Save(0, 100000000, {0});  // no block, but a header that announces huge ones
+    form.CmdOpen_Click();
+    ASSERT_TRUE(form.CmdFind.Enabled);
+    form.CmdFind_Click();
+    EXPECT_NE(form.TxtResult.Text.find("超出记录"), std::string::npos) << form.TxtResult.Text;
+    EXPECT_EQ(form.DispPoints, 0);
+    EXPECT_TRUE(form.DispData.empty());
+}
+
 TEST_F(AnalysisFixture, MissingFileBeforeAnyLoadLeavesTheQueryDisabled) {
     form.CmdOpen_Click();
     EXPECT_FALSE(form.CmdFind.Enabled);

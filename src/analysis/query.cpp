@@ -81,17 +81,20 @@ QueryResult RunQuery(const QueryInput& in) {
     if (first < INT32_MIN || first > INT32_MAX || last < INT32_MIN || last > INT32_MAX)
         return Refuse("读取位置超出 32 位范围");
 
+    // Every read is checked before the series is made, so a refused query
+    // allocates nothing either.
+    const bool copies = r.endBlock >= r.startBlock && r.DispPoints > 0;
+    const std::int64_t lo = first + *c;
+    const std::int64_t hi = first + (static_cast<std::int64_t>(r.DispPoints) - 1) * step + *c;
+    if (copies && (lo < 0 || hi >= static_cast<std::int64_t>(data.size())))
+        return Refuse("通道 " + r.channelText + " 的数据位置 " + std::to_string(lo) + " 到 " +
+                      std::to_string(hi) + " 超出记录（0 到 " + std::to_string(data.size() - 1) + "）");
     try {
         r.DispData.assign(static_cast<std::size_t>(r.DispPoints), 0);
     } catch (const std::bad_alloc&) {
         return Refuse("内存不足");
     }
-    if (r.endBlock >= r.startBlock && r.DispPoints > 0) {
-        const std::int64_t lo = first + *c;
-        const std::int64_t hi = first + (static_cast<std::int64_t>(r.DispPoints) - 1) * step + *c;
-        if (lo < 0 || hi >= static_cast<std::int64_t>(data.size()))
-            return Refuse("通道 " + r.channelText + " 的数据位置 " + std::to_string(lo) + " 到 " +
-                          std::to_string(hi) + " 超出记录（0 到 " + std::to_string(data.size() - 1) + "）");
+    if (copies) {
         const std::int32_t* src = data.data() + lo;
         for (std::int32_t j = 0; j < r.DispPoints; ++j) r.DispData[static_cast<std::size_t>(j)] = src[j * step];
     }

@@ -101,7 +101,9 @@ void FrmMain::TimerAD_Timer() {
             StopCard(card_);
             TimerAD.Enabled = false;
             Set(CmdStart, "开始");
-            AppendLog("采集已停止：采集设置或缓冲区已被另一窗口改变，与本次采集不再相符" +
+            AppendLog("采集已停止：当前采集设置（通道数 " + std::to_string(dll_.ChnNum) + "，每通道点数 " +
+                      std::to_string(dll_.ChnPoints) + "，块数 " + std::to_string(dll_.BlockNum) +
+                      "）与缓冲区不相符，可能已被另一窗口或打开的记录改变" +
                       (why.empty() ? std::string() : "（" + why + "）") + "。");
             return;
         }
