@@ -2,7 +2,7 @@
 # make test   the same set-up, then the whole test suite (sanitizer build, headless)
 # make bench  the benchmarks (optimised build)
 # make test-qt5      the windows built and tested on Qt 5.15
-# make test-windows  the 32-bit Windows programs cross-built and checked under wine
+# make test-windows  the Windows programs cross-built and checked under wine (32- or 64-bit, as this machine allows)
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 

@@ -6,8 +6,10 @@
 #include "card/card_ops.h"
 #include "card/sim/sim_card.h"
 
-#if defined(_WIN32)
+#if defined(_WIN32) && !defined(_WIN64)
 #define ADCARD_EXPORT extern "C"  // exported by adcard.def under the decorated names
+#elif defined(_WIN32)
+#define ADCARD_EXPORT extern "C" __declspec(dllexport)  // 64-bit Windows: the plain names
 #else
 #define ADCARD_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
