@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "monitor/frm_multibuf.h"
+#include "acquisition/session.h"
 #include "recording/frm_main.h"
 #include "recording/record_file.h"
 #ifdef ZQD_WITH_UI
@@ -110,7 +111,7 @@ void BM_SaveRecord(benchmark::State& state) {
         RawWrite(dir / "raw.bin", kFileBytes, 1 << 20);
         auto t1 = Clock::now();
         PeakMeter meter;
-        if (!zqd::SaveRecordFile(dir / "T1.DAT", 20, 2000, data.data(), data.size()).ok) std::abort();
+        if (!zqd::SaveRecordFile(dir / "T1.DAT", 20, 2000, data.data(), data.size()).ok()) std::abort();
         auto t2 = Clock::now();
         mem = std::max(mem, meter.MiB());
         raw += Ms(t1 - t0);
@@ -155,10 +156,11 @@ struct IdleCard final : zqd::Card {
 void BM_LoadAndDecode(benchmark::State& state) {
     const auto dir = BenchDir();
     const auto data = DefaultRecord();
-    if (!zqd::SaveRecordFile(dir / "T1.DAT", 20, 2000, data.data(), data.size()).ok) std::abort();
+    if (!zqd::SaveRecordFile(dir / "T1.DAT", 20, 2000, data.data(), data.size()).ok()) std::abort();
     zqd::DllDef dll;
     IdleCard card;
-    zqd::FrmMain form(dll, card, dir);
+    zqd::acq::Session session(card, {false, std::chrono::milliseconds(1000)});
+    zqd::FrmMain form(dll, session, dir);
     form.Form_Load();
     form.CmdOpen_Click();  // BlockData exists before the measurement, as after any load
     double load = 0, raw = 0, mem = 0;
@@ -186,7 +188,8 @@ BENCHMARK(BM_LoadAndDecode)->Iterations(10)->Unit(benchmark::kMillisecond);
 void BM_MainWindowTick(benchmark::State& state) {
     zqd::DllDef dll;
     IdleCard card;
-    zqd::FrmMain form(dll, card, BenchDir());
+    zqd::acq::Session session(card, {false, std::chrono::milliseconds(1000)});
+    zqd::FrmMain form(dll, session, BenchDir());
     form.Form_Load();
     form.CmdStart_Click();
     ShareOfPeriod(state, "share_of_1000ms_period_%", 1000, [&] {
@@ -199,7 +202,8 @@ BENCHMARK(BM_MainWindowTick)->Unit(benchmark::kMicrosecond);
 void BM_MonitorTick(benchmark::State& state) {
     zqd::DllDef dll;
     IdleCard card;
-    zqd::FrmMultiBuf form(dll, card);
+    zqd::acq::Session session(card, {false, std::chrono::milliseconds(100)});
+    zqd::FrmMultiBuf form(dll, session);
     form.Form_Load();
     form.cmdStart_Click();
     ShareOfPeriod(state, "share_of_100ms_period_%", 100, [&] { form.TimerAD_Timer(); });

@@ -39,13 +39,14 @@ std::vector<std::int32_t> Blocks(int chnPoints, const std::vector<std::vector<st
 struct AnalysisFixture : ::testing::Test {
     DllDef dll;
     test::ScriptedCard card;
+    acq::Session session{card, {false, std::chrono::milliseconds(1000)}};
     TempDir dir;
-    FrmMain form{dll, card, dir.path()};
+    FrmMain form{dll, session, dir.path()};
 
     void SetUp() override { form.Form_Load(); }
 
     void Save(std::int16_t blockNum, std::int32_t chnPoints, const std::vector<std::int32_t>& data) {
-        ASSERT_TRUE(SaveRecordFile(form.RecordFilePath, blockNum, chnPoints, data.data(), data.size()).ok);
+        ASSERT_TRUE(SaveRecordFile(form.RecordFilePath, blockNum, chnPoints, data.data(), data.size()).ok());
     }
 };
 
@@ -60,7 +61,7 @@ TEST_F(AnalysisFixture, LoadListsEveryBlockTimeAndEnablesTheQuery) {
     EXPECT_TRUE(form.CmdFind.Enabled);
     EXPECT_EQ(dll.BlockNum, 3);
     EXPECT_EQ(dll.ChnPoints, 20);
-    EXPECT_EQ(dll.BlockData.size(), 121u);
+    EXPECT_EQ(form.Record.BlockData.size(), 121u);
     EXPECT_EQ(form.BlockTime.size(), 4u);
     EXPECT_EQ(form.BlockTime[1], (GpsTime{2008, 5, 12, 3, 4, 6, 1000}));
     EXPECT_EQ(form.GpsSecond, 6);  // the last decoded message
@@ -71,7 +72,7 @@ TEST_F(AnalysisFixture, EmptyRecordListsOnlyTheEnd) {
     form.CmdOpen_Click();
     EXPECT_EQ(form.TxtResult.Text, "完毕\r\n");
     EXPECT_TRUE(form.CmdFind.Enabled);
-    EXPECT_EQ(dll.BlockData, std::vector<std::int32_t>{0});
+    EXPECT_EQ(form.Record.BlockData, std::vector<std::int32_t>{0});
 }
 
 TEST(Decode, OnlyABlocksOwnCompleteMessageGivesItATime) {
@@ -133,15 +134,15 @@ TEST_F(AnalysisFixture, RecordLoadedWithAnotherChnNumReadsOnlyWhatThatAnnounces)
     dll.ChnNum = 4;  // as after a monitor start
     form.CmdOpen_Click();
     EXPECT_TRUE(form.CmdFind.Enabled);
-    ASSERT_EQ(dll.BlockData.size(), 160001u);
-    EXPECT_TRUE(std::equal(dll.BlockData.begin(), dll.BlockData.end(), v.begin()));
+    ASSERT_EQ(form.Record.BlockData.size(), 160001u);
+    EXPECT_TRUE(std::equal(form.Record.BlockData.begin(), form.Record.BlockData.end(), v.begin()));
 }
 
 TEST_F(AnalysisFixture, BadFilesAreRefusedAndTheLoadedRecordKept) {
     dll.ChnNum = 2;
     Save(2, 20, Blocks(20, {Ha(5, 12, 2008, 3, 4, 5, 0), Ha(5, 12, 2008, 3, 4, 6, 0)}));
     form.CmdOpen_Click();
-    const auto data = dll.BlockData;
+    const auto data = form.Record.BlockData;
     const auto times = form.BlockTime;
     const std::string good = ReadFile(form.RecordFilePath);
 
@@ -167,7 +168,7 @@ TEST_F(AnalysisFixture, BadFilesAreRefusedAndTheLoadedRecordKept) {
         EXPECT_EQ(form.TxtResult.Text.substr(0, before.size()), before);
         EXPECT_NE(added.find(form.RecordFilePath.string()), std::string::npos) << added;
         EXPECT_NE(added.find(why), std::string::npos) << added;
-        EXPECT_EQ(dll.BlockData, data);
+        EXPECT_EQ(form.Record.BlockData, data);
         EXPECT_EQ(form.BlockTime, times);
         EXPECT_EQ(dll.BlockNum, 2);
         EXPECT_EQ(dll.ChnPoints, 20);
@@ -201,7 +202,7 @@ TEST_F(AnalysisFixture, LoadingWhileRecordingIsRefused) {
     ASSERT_TRUE(form.TimerAD.Enabled);
     form.CmdOpen_Click();
     EXPECT_TRUE(form.TimerAD.Enabled);
-    EXPECT_EQ(dll.BlockData.size(), 720001u);
+    EXPECT_EQ(form.Record.BlockData.size(), 720001u);
     EXPECT_EQ(dll.BlockNum, 20);
     EXPECT_NE(form.TxtResult.Text.find("正在采集"), std::string::npos);
     EXPECT_FALSE(form.CmdFind.Enabled);
@@ -213,8 +214,11 @@ struct QueryFixture : AnalysisFixture {
     // 20 blocks at the main settings; every sample holds its own index.
     void SetUp() override {
         AnalysisFixture::SetUp();
-        dll.BlockData.resize(720001);
-        std::iota(dll.BlockData.begin(), dll.BlockData.end(), 0);
+        form.Record.BlockNum = 20;
+        form.Record.ChnPoints = 2000;
+        form.Record.ChnNum = 18;
+        form.Record.BlockData.resize(720001);
+        std::iota(form.Record.BlockData.begin(), form.Record.BlockData.end(), 0);
         form.BlockTime.assign(21, GpsTime{});
     }
     void Times(int first, int h, int m, int s, std::int32_t ns = 0) {

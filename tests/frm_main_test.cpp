@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "acquisition/session.h"
 #include "monitor/frm_multibuf.h"
 #include "scripted_card.h"
 #include "test_support.h"
@@ -19,8 +20,9 @@ constexpr int N = 36000;
 struct MainFixture : ::testing::Test {
     DllDef dll;
     ScriptedCard card;
+    acq::Session session{card, {false, std::chrono::milliseconds(1000)}};
     TempDir dir;
-    FrmMain form{dll, card, dir.path()};
+    FrmMain form{dll, session, dir.path()};
 
     void SetUp() override { form.Form_Load(); }
 
@@ -47,8 +49,7 @@ TEST_F(MainFixture, LoadInitialisesTheCardAndTheSettings) {
     EXPECT_EQ(dll.SampleFrq, 2000);
     EXPECT_EQ(dll.StartParam6, 0);
     EXPECT_EQ(dll.StartParam7, 1);
-    EXPECT_TRUE(dll.AdBuf.empty());
-    EXPECT_TRUE(dll.BlockData.empty());
+    EXPECT_TRUE(form.Record.BlockData.empty());
     EXPECT_EQ(form.lblBlock.Text, "0");
     EXPECT_EQ(form.lblptr.Text, "0");
     EXPECT_EQ(form.TxtResult.Text, "");
@@ -60,14 +61,13 @@ TEST_F(MainFixture, LoadInitialisesTheCardAndTheSettings) {
 }
 
 TEST_F(MainFixture, StartCallsTheCardInOrderAndCreatesTheBuffers) {
-    dll.BlockData.assign(5, 9);
+    form.Record.BlockData.assign(5, 9);
     form.BlockTime.assign(3, GpsTime{1, 1, 1, 1, 1, 1, 1});
     card.calls.clear();
     form.CmdStart_Click();
     EXPECT_EQ(card.calls, (std::vector<std::string>{"StopIntr()", "Initial(320, 5, 0, 0)",
                                                       "StartIntr(10, 2000, 0, 18, 2000, 0, 1)"}));
-    EXPECT_EQ(dll.AdBuf.size(), 36002u);
-    EXPECT_EQ(dll.BlockData, std::vector<std::int32_t>(720001, 0));
+    EXPECT_EQ(form.Record.BlockData, std::vector<std::int32_t>(720001, 0));
     EXPECT_EQ(form.BlockTime, std::vector<GpsTime>(21));
     EXPECT_TRUE(form.TimerAD.Enabled);
     EXPECT_EQ(form.TxtResult.Text, "开始采集");
@@ -78,7 +78,7 @@ TEST_F(MainFixture, InitialFailureShowsTheCodeAndTouchesNothingElse) {
     Start();
     Tick(1);
     form.CmdStart_Click();  // stop, with one block gathered
-    dll.BlockData[0] = 1234;
+    form.Record.BlockData[0] = 1234;
     card.initialResult = 0;
     card.lastError = 7;
     card.calls.clear();
@@ -91,12 +91,12 @@ TEST_F(MainFixture, InitialFailureShowsTheCodeAndTouchesNothingElse) {
     EXPECT_EQ(form.RecvBlocks, 0);
     EXPECT_EQ(form.RecordBlocks, 0);
     EXPECT_EQ(dll.BlockIdx, 0);
-    EXPECT_EQ(dll.BlockData[0], 1234);
+    EXPECT_EQ(form.Record.BlockData[0], 1234);
     EXPECT_EQ(card.Count("StartIntr"), 0);
 }
 
 TEST_F(MainFixture, StartIntrFailureLeavesNewZeroedBuffers) {
-    dll.BlockData.assign(10, 5);
+    form.Record.BlockData.assign(10, 5);
     form.BlockTime.assign(21, GpsTime{2008, 5, 12, 3, 4, 5, 0});
     card.startResult = 0;
     card.lastError = -5;
@@ -104,7 +104,7 @@ TEST_F(MainFixture, StartIntrFailureLeavesNewZeroedBuffers) {
     EXPECT_EQ(form.lblBlock.Text, "Error=-5");
     EXPECT_EQ(form.CmdStart.Text, "开始");
     EXPECT_FALSE(form.TimerAD.Enabled);
-    EXPECT_EQ(dll.BlockData, std::vector<std::int32_t>(720001, 0));
+    EXPECT_EQ(form.Record.BlockData, std::vector<std::int32_t>(720001, 0));
     EXPECT_EQ(form.BlockTime, std::vector<GpsTime>(21));
 }
 
@@ -152,12 +152,22 @@ TEST_F(MainFixture, SamplesAreStoredAsUnsigned16BitValues) {
         w[N + 1] = 222;  // not a sample
     };
     Tick(0x10001);  // only the low 16 bits count: one buffer
-    EXPECT_EQ(dll.BlockData[0], 32768);
-    EXPECT_EQ(dll.BlockData[1], 65535);
-    EXPECT_EQ(dll.BlockData[2], 4096);
-    EXPECT_EQ(dll.BlockData[N], 0);
     EXPECT_EQ(form.lblBlock.Text, " 1");
     EXPECT_EQ(form.lblptr.Text, " 36000");
+    Tick(19);
+    const std::string bytes = test::ReadFile(form.RecordFilePath);
+    ASSERT_EQ(bytes.size(), 92160384u);
+    auto value = [&](std::size_t i) {
+        std::uint32_t v = 0;
+        for (int b = 3; b >= 0; --b) v = (v << 8) | static_cast<unsigned char>(bytes[(2 + i) * 128 + b]);
+        return v;
+    };
+    EXPECT_EQ(value(0), 32768u);
+    EXPECT_EQ(value(1), 65535u);
+    EXPECT_EQ(value(2), 4096u);
+    EXPECT_EQ(value(3), 0u);
+    EXPECT_EQ(value(N), 32768u);
+    EXPECT_EQ(value(20 * N), 0u);
 }
 
 TEST_F(MainFixture, TwentiethBlockStopsAndSavesTheRecord) {
@@ -173,9 +183,6 @@ TEST_F(MainFixture, TwentiethBlockStopsAndSavesTheRecord) {
     EXPECT_EQ(form.lblBlock.Text, " 19");
     EXPECT_EQ(form.lblptr.Text, " 684000");
     Tick(1);
-    EXPECT_EQ(dll.BlockData[684000], 20);
-    EXPECT_EQ(dll.BlockData[719999], 20);
-    EXPECT_EQ(dll.BlockData[720000], 0);
     EXPECT_EQ(dll.BlockIdx, 0);
     EXPECT_EQ(form.RecordBlocks, 0);
     EXPECT_EQ(form.lblBlock.Text, " 20");
@@ -184,8 +191,13 @@ TEST_F(MainFixture, TwentiethBlockStopsAndSavesTheRecord) {
     EXPECT_FALSE(form.TimerAD.Enabled);
     EXPECT_EQ(card.calls.back(), "StopIntr()");
     EXPECT_EQ(texts, (std::vector<std::string>{"存盘...", "保存完毕！"}));
-    EXPECT_EQ(std::filesystem::file_size(form.RecordFilePath), 92160384u);
-    EXPECT_TRUE(form.LastSaveOk);
+    const std::string bytes = test::ReadFile(form.RecordFilePath);
+    ASSERT_EQ(bytes.size(), 92160384u);
+    EXPECT_EQ(bytes[(2 + 684000) * 128], 20);
+    EXPECT_EQ(bytes[(2 + 719999) * 128], 20);
+    EXPECT_EQ(bytes[(2 + 720000) * 128], 0);
+    EXPECT_TRUE(form.LastSave.ok());
+    EXPECT_EQ(form.Saves, 1);
 }
 
 TEST_F(MainFixture, BuffersAfterTheSaveStartTheNextRecord) {
@@ -200,8 +212,6 @@ TEST_F(MainFixture, BuffersAfterTheSaveStartTheNextRecord) {
     EXPECT_EQ(form.RecvBlocks, 22);
     EXPECT_EQ(form.lblBlock.Text, " 22");
     EXPECT_EQ(form.lblptr.Text, " 72000");
-    EXPECT_EQ(dll.BlockData[0], 21);
-    EXPECT_EQ(dll.BlockData[N], 22);
     EXPECT_EQ(card.Count("ADResult"), 22);
     // The file holds the complete record: block 0 was 1 when it was saved.
     const std::string bytes = test::ReadFile(form.RecordFilePath);
@@ -217,12 +227,11 @@ TEST_F(MainFixture, AFailedSaveIsReportedAndTheRecordKept) {
     card.fill = [](int, std::int16_t* w) { w[1] = 77; };
     for (int i = 0; i < 20; ++i) Tick(1);
     unsetenv("XDG_DATA_HOME");
-    EXPECT_FALSE(form.LastSaveOk);
+    EXPECT_FALSE(form.LastSave.ok());
     const std::string& log = form.TxtResult.Text;
     EXPECT_EQ(log.rfind("存盘失败：" + form.RecordFilePath.string(), 0), 0u) << log;
     EXPECT_NE(log.find("记录已另存为 "), std::string::npos) << log;
     EXPECT_EQ(log.find("保存完毕"), std::string::npos);
-    EXPECT_EQ(dll.BlockData[0], 77);
 
     std::vector<std::filesystem::path> copies;
     for (const auto& e : std::filesystem::recursive_directory_iterator(data.path()))
@@ -251,25 +260,22 @@ TEST_F(MainFixture, MissingExportLeavesTheWindowIdleWithAMessage) {
 }
 
 TEST_F(MainFixture, StartAfterTheMonitorUsesItsSettings) {
-    FrmMultiBuf monitor(dll, card);
+    FrmMultiBuf monitor(dll, session);
     monitor.Form_Load();
     monitor.cmdStart_Click();
     monitor.cmdStop_Click();
     card.calls.clear();
     form.CmdStart_Click();
     EXPECT_EQ(card.calls.back(), "StartIntr(10, 1000, 0, 4, 10000, 0, 1)");
-    EXPECT_EQ(dll.AdBuf.size(), 4002u);
-    EXPECT_EQ(dll.BlockData.size(), 80001u);
+    EXPECT_EQ(form.Record.BlockData.size(), 80001u);
 }
 
 TEST_F(MainFixture, SettingsChangedByTheOtherWindowStopTheRecording) {
     Start();
     Tick(1);
-    FrmMultiBuf monitor(dll, card);
+    FrmMultiBuf monitor(dll, session);
     monitor.Form_Load();
-    monitor.cmdStart_Click();  // re-creates the shared buffers for N = 4000
-    dll.ChnNum = 18;           // and the settings no longer match them
-    dll.ChnPoints = 2000;
+    monitor.cmdStart_Click();  // the card now delivers blocks of N = 4000
     Tick(1);
     EXPECT_FALSE(form.TimerAD.Enabled);
     EXPECT_EQ(form.CmdStart.Text, "开始");

@@ -29,7 +29,8 @@ TEST(MainWindow, OpensWithTheCaptionsAndLayout) {
     DllDef dll;
     test::ScriptedCard card;
     TempDir dir;
-    FrmMain form(dll, card, dir.path());
+    acq::Session session(card, {false, std::chrono::milliseconds(1000)});
+    FrmMain form(dll, session, dir.path());
     form.Form_Load();
     ui::MainWindow w(form);
     EXPECT_EQ(w.windowTitle(), "ZQD4830_GPS");
@@ -58,10 +59,11 @@ TEST(MainWindow, OpenFindAndExportOnTheWidgets) {
     DllDef dll;
     test::ScriptedCard card;
     TempDir dir;
-    FrmMain form(dll, card, dir.path());
+    acq::Session session(card, {false, std::chrono::milliseconds(1000)});
+    FrmMain form(dll, session, dir.path());
     form.Form_Load();
     const auto record = test::SimRecord("2008-05-12T17:38:40.300000000", 20);
-    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 20, 2000, record.data(), record.size()).ok);
+    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 20, 2000, record.data(), record.size()).ok());
 
     ui::MainWindow w(form);
     w.show();
@@ -112,7 +114,8 @@ TEST(PicDraw, DecimatedAndPolylineTracesAreDrawnInTheirColour) {
 TEST(MonitorWindow, TimerClicksAndClose) {
     DllDef dll;
     test::ScriptedCard card;
-    FrmMultiBuf form(dll, card);
+    acq::Session session(card, {false, std::chrono::milliseconds(100)});
+    FrmMultiBuf form(dll, session);
     form.Form_Load();
     card.di = {165, 3};
     card.queryResults = {1, 1, 1, 1, 1, 1, 1, 1};

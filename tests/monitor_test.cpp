@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "acquisition/session.h"
 #include "recording/frm_main.h"
 #include "scripted_card.h"
 
@@ -13,7 +14,8 @@ using test::ScriptedCard;
 struct MonitorFixture : ::testing::Test {
     DllDef dll;
     ScriptedCard card;
-    FrmMultiBuf form{dll, card};
+    acq::Session session{card, {false, std::chrono::milliseconds(100)}};
+    FrmMultiBuf form{dll, session};
 
     void SetUp() override { form.Form_Load(); }
     void Start() {
@@ -47,7 +49,7 @@ TEST_F(MonitorFixture, LoadShowsTheInitialCaptions) {
     EXPECT_FALSE(form.TimerAD.Enabled);
     EXPECT_EQ(form.TimerAD.Interval, 100);
     EXPECT_EQ(dll.BlockNum, 20);
-    EXPECT_TRUE(dll.AdBuf.empty());
+    EXPECT_TRUE(form.Ring.empty());
 }
 
 TEST_F(MonitorFixture, StartWritesItsSettingsAndCallsTheCardInOrder) {
@@ -55,8 +57,7 @@ TEST_F(MonitorFixture, StartWritesItsSettingsAndCallsTheCardInOrder) {
     form.cmdStart_Click();
     EXPECT_EQ(card.calls, (std::vector<std::string>{"StopIntr()", "Initial(320, 5, 0, 0)",
                                                       "StartIntr(10, 1000, 0, 4, 10000, 0, 1)"}));
-    EXPECT_EQ(dll.AdBuf.size(), 4002u);
-    EXPECT_EQ(dll.BlockData.size(), 80001u);
+    EXPECT_EQ(form.Ring.size(), 20u);
     EXPECT_TRUE(form.TimerAD.Enabled);
 }
 
@@ -67,7 +68,7 @@ TEST_F(MonitorFixture, FailedStartsShowTheErrorAndLeaveTheTimer) {
     EXPECT_EQ(form.lblBlock.Text, "Error=7");
     EXPECT_FALSE(form.TimerAD.Enabled);
     EXPECT_EQ(card.Count("StartIntr"), 0);
-    EXPECT_TRUE(dll.AdBuf.empty());
+    EXPECT_TRUE(form.Ring.empty());
 
     card.initialResult = 1;
     card.startResult = 0;
@@ -75,7 +76,7 @@ TEST_F(MonitorFixture, FailedStartsShowTheErrorAndLeaveTheTimer) {
     form.cmdStart_Click();
     EXPECT_EQ(form.lblBlock.Text, "Error=-2");
     EXPECT_FALSE(form.TimerAD.Enabled);
-    EXPECT_EQ(dll.AdBuf.size(), 4002u);
+    EXPECT_EQ(form.Ring.size(), 20u);
 
     card.startResult = 1;
     form.cmdStart_Click();
@@ -92,7 +93,8 @@ TEST_F(MonitorFixture, RingPositionsWrapAndSkippedBuffersAreCounted) {
     EXPECT_EQ(form.RecvBlocks, 3);
     EXPECT_EQ(form.lblptr.Text, " 12000");
     EXPECT_EQ(form.lblBlock.Text, " 3");
-    EXPECT_EQ(dll.BlockData[4000 + 4 * 999 + 3], 31);
+    ASSERT_TRUE(form.Ring[1]);
+    EXPECT_EQ(form.Ring[1]->At(999, 3), 31);
 
     card.adResults = {0};
     Tick(1);
@@ -106,7 +108,6 @@ TEST_F(MonitorFixture, RingPositionsWrapAndSkippedBuffersAreCounted) {
     }
     EXPECT_EQ(positions[16], 0);  // 76000, then back to 0, never 80000
     EXPECT_EQ(positions[15], 76000);
-    EXPECT_EQ(dll.BlockData[80000], 0);
 }
 
 TEST_F(MonitorFixture, NoBufferAndNegativeCounts) {
@@ -185,24 +186,21 @@ TEST_F(MonitorFixture, CounterRollsOverPast32767) {
     EXPECT_EQ(form.lblBlock.Text, " 1");
 }
 
-TEST_F(MonitorFixture, SharedSettingsChangedUnderTheTickStopIt) {
+TEST_F(MonitorFixture, BlocksCarryTheirOwnSizesAndThoseTooLargeStopIt) {
     Start();
     Tick(1);
-    // A record load in the main window: ChnPoints 2000 no longer fits the tables.
+    // Changing the shared settings does not change the running acquisition.
     dll.ChnPoints = 2000;
     Tick(1);
-    EXPECT_FALSE(form.TimerAD.Enabled);
-    EXPECT_NE(form.lblBlock.Text.find("采集已停止"), std::string::npos);
-    EXPECT_EQ(card.Count("ADResult"), 1);
+    EXPECT_TRUE(form.TimerAD.Enabled);
+    EXPECT_EQ(form.RecvBlocks, 2);
 
-    // The main window's start re-creates smaller buffers under a running monitor.
-    form.cmdStart_Click();
-    FrmMain main(dll, card, ".");
+    // The main window restarts the card with more channels than the tables hold.
+    FrmMain main(dll, session, ".");
     main.Form_Load();
-    dll.ChnNum = 1;
-    dll.ChnPoints = 1000;
-    main.CmdStart_Click();  // buffers for N = 1000
-    dll.ChnNum = 4;
+    dll.ChnNum = 40;
+    main.CmdStart_Click();
+    ASSERT_TRUE(main.TimerAD.Enabled);
     Tick(1);
     EXPECT_FALSE(form.TimerAD.Enabled);
     EXPECT_NE(form.lblBlock.Text.find("采集已停止"), std::string::npos);

@@ -27,7 +27,7 @@ std::string ExpectedBytes(std::int16_t blockNum, std::int32_t chnPoints, const s
 TEST(RecordFile, SmallRecordByteForByte) {
     TempDir dir;
     const std::vector<std::int32_t> v = {0, 1, 255, 256, 65535, 32768, 0x01020304, -2, 0};
-    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 2, 4, v.data(), v.size()).ok);
+    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 2, 4, v.data(), v.size()).ok());
     EXPECT_EQ(ReadFile(dir / "T1.DAT"), ExpectedBytes(2, 4, v));
     EXPECT_FALSE(std::filesystem::exists(dir / "T1.DAT.tmp"));
 }
@@ -36,7 +36,7 @@ TEST(RecordFile, DefaultRecordSizeAndHeader) {
     TempDir dir;
     std::vector<std::int32_t> v(720001, 0);
     for (std::size_t i = 0; i < 720000; ++i) v[i] = static_cast<std::int32_t>(i % 65536);
-    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 20, 2000, v.data(), v.size()).ok);
+    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 20, 2000, v.data(), v.size()).ok());
     const std::string bytes = ReadFile(dir / "T1.DAT");
     ASSERT_EQ(bytes.size(), 92160384u);
     EXPECT_EQ(bytes.substr(0, 2), std::string("\x14\x00", 2));
@@ -51,7 +51,7 @@ TEST(RecordFile, ShorterRecordKeepsTheLongerFilesTail) {
     for (std::size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>(i * 7);
     WriteFile(dir / "T1.DAT", old);
     const std::vector<std::int32_t> v = {5, 6, 7};
-    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 1, 1, v.data(), v.size()).ok);
+    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 1, 1, v.data(), v.size()).ok());
     const std::string bytes = ReadFile(dir / "T1.DAT");
     ASSERT_EQ(bytes.size(), old.size());
     EXPECT_EQ(bytes.substr(0, 5 * 128), ExpectedBytes(1, 1, v));
@@ -61,34 +61,34 @@ TEST(RecordFile, ShorterRecordKeepsTheLongerFilesTail) {
 TEST(RecordFile, TheSecondRecordReplacesTheFirst) {
     TempDir dir;
     const std::vector<std::int32_t> a = {1, 2, 3, 4, 5}, b = {9, 8, 7, 6, 5};
-    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 2, 2, a.data(), a.size()).ok);
-    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 2, 2, b.data(), b.size()).ok);
+    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 2, 2, a.data(), a.size()).ok());
+    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 2, 2, b.data(), b.size()).ok());
     EXPECT_EQ(ReadFile(dir / "T1.DAT"), ExpectedBytes(2, 2, b));
 }
 
 TEST(RecordFile, AnInterruptedSaveLeavesTheOldFileWhole) {
     TempDir dir;
     const std::vector<std::int32_t> old = {1, 2, 3};
-    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 1, 2, old.data(), old.size()).ok);
+    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 1, 2, old.data(), old.size()).ok());
     const std::string before = ReadFile(dir / "T1.DAT");
     std::vector<std::int32_t> v(20001, 42);
     for (std::int64_t at : {0LL, 1LL, 128LL * 1000, 128LL * 8192, 128LL * 20002}) {
         const auto r = SaveRecordFile(dir / "T1.DAT", 10, 500, v.data(), v.size(), at);
-        EXPECT_FALSE(r.ok) << at;
-        EXPECT_NE(r.error.find("写入失败"), std::string::npos) << r.error;
+        EXPECT_FALSE(r.ok()) << at;
+        EXPECT_NE(r.detail.find("写入失败"), std::string::npos) << r.detail;
         EXPECT_EQ(ReadFile(dir / "T1.DAT"), before) << at;
         EXPECT_FALSE(std::filesystem::exists(dir / "T1.DAT.tmp")) << at;
     }
     // With no old file, a failed save creates none.
     const auto r = SaveRecordFile(dir / "NEW.DAT", 10, 500, v.data(), v.size(), 4096);
-    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.ok());
     EXPECT_FALSE(std::filesystem::exists(dir / "NEW.DAT"));
 }
 
 TEST(RecordFile, ReadBackGivesTheSameRecord) {
     TempDir dir;
     const auto v = test::SimRecord("2008-05-12T17:38:40", 3);
-    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 3, 2000, v.data(), v.size()).ok);
+    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 3, 2000, v.data(), v.size()).ok());
     std::string error;
     const auto rec = ReadRecordFile(dir / "T1.DAT", 18, error);
     ASSERT_TRUE(rec) << error;

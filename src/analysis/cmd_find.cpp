@@ -12,16 +12,18 @@ void FrmMain::CmdFind_Click() {
     }
     in.channel = TxtDispChnNo.Text;
     in.blockTime = &BlockTime;
-    in.blockData = &dll_.BlockData;
-    in.BlockNum = dll_.BlockNum;
-    in.ChnPoints = dll_.ChnPoints;
-    in.ChnNum = dll_.ChnNum;
+    in.blockData = &Record.BlockData;
+    in.BlockNum = Record.BlockNum;
+    in.ChnPoints = Record.ChnPoints;
+    in.ChnNum = Record.ChnNum;
 
     QueryResult r = RunQuery(in);
     if (!r.ok) {
+        LastQuery = Status::Fail(Status::Code::kQueryRefused, r.error);
         AppendLog(r.error);
         return;
     }
+    LastQuery = Status::Ok();
     DispData.swap(r.DispData);
     DispPoints = r.DispPoints;
     StartNS = r.StartNS;

@@ -7,13 +7,15 @@ namespace zqd {
 
 void FrmMain::CmdOpen_Click() {
     if (Recording()) {
-        // The tick would keep writing into a record of other sizes.
+        // The record being gathered has its own sizes; the file may change under it.
+        LastOpen = Status::Fail(Status::Code::kBusy, "recording");
         AppendLog("正在采集，不能打开记录文件；请先按“停止”结束采集。");
         return;
     }
     std::string error;
     auto rec = ReadRecordFile(RecordFilePath, dll_.ChnNum, error);
     if (!rec) {
+        LastOpen = Status::Fail(Status::Code::kFileRefused, error);
         AppendLog(error);
         return;
     }
@@ -21,14 +23,13 @@ void FrmMain::CmdOpen_Click() {
 
     dll_.BlockNum = rec->BlockNum;
     dll_.ChnPoints = rec->ChnPoints;
-    dll_.BlockData.swap(rec->BlockData);
-    rec->BlockData = {};
-    BlockTime.assign(static_cast<std::size_t>(dll_.BlockNum) + 1, GpsTime{});
+    Record = std::move(*rec);
+    BlockTime.assign(static_cast<std::size_t>(Record.BlockNum) + 1, GpsTime{});
 
-    const std::size_t n = static_cast<std::size_t>(dll_.ChnNum) * static_cast<std::size_t>(dll_.ChnPoints);
+    const std::size_t n = static_cast<std::size_t>(Record.ChnNum) * static_cast<std::size_t>(Record.ChnPoints);
     std::string text;
-    for (std::size_t k = 0; k < static_cast<std::size_t>(dll_.BlockNum); ++k) {
-        if (const auto t = DecodeBlockTime(dll_.BlockData.data() + k * n, dll_.ChnNum, dll_.ChnPoints)) {
+    for (std::size_t k = 0; k < static_cast<std::size_t>(Record.BlockNum); ++k) {
+        if (const auto t = DecodeBlockTime(Record.BlockData.data() + k * n, Record.ChnNum, Record.ChnPoints)) {
             BlockTime[k] = *t;
             GpsYear = t->Year;
             GpsMonth = t->Month;
@@ -43,6 +44,7 @@ void FrmMain::CmdOpen_Click() {
     text += "完毕\r\n";
     Set(TxtResult, text);
     CmdFind.Enabled = true;
+    LastOpen = Status::Ok();
 }
 
 }  // namespace zqd

@@ -12,9 +12,11 @@ void FrmMain::CmdOutput_Click() {
     const auto& path = ExportFilePath;
     SafeFileWriter writer(path);
     if (writer.Open() && writer.Write(bytes.data(), bytes.size()) && writer.Commit()) {
+        LastExport = Status::Ok();
         AppendLog("文件导出完毕!");
         return;
     }
+    LastExport = Status::Fail(Status::Code::kWriteFailed, writer.Error());
     AppendLog("导出失败：" + platform::PathText(path) + "：" + writer.Error());
 }
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace zqd {
+#include "recording/recording.h"
 
-inline constexpr const char* kExportFileName = "T2.csv";
+namespace zqd {
 
 // The whole file's bytes. Box texts are UTF-8 and are converted to GBK.
 std::string ExportFileBytes(const std::array<std::string, 3>& startTexts, std::int32_t startNS,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "recording/dll_def.h"
+#include "recording/recording.h"
 
 namespace zqd {
 

@@ -23,7 +23,7 @@ struct FileCloser {
 
 }  // namespace
 
-std::optional<LoadedRecord> ReadRecordFile(const std::filesystem::path& path, std::int16_t chnNum,
+std::optional<Recording> ReadRecordFile(const std::filesystem::path& path, std::int16_t chnNum,
                                            std::string& error) {
     const std::string name = platform::PathText(path);
     auto refuse = [&](const std::string& why) {
@@ -44,7 +44,8 @@ std::optional<LoadedRecord> ReadRecordFile(const std::filesystem::path& path, st
     if (std::fread(head.data(), 1, head.size(), file.get()) != head.size())
         return refuse("读取文件头失败");
 
-    LoadedRecord rec;
+    Recording rec;
+    rec.ChnNum = chnNum;
     rec.BlockNum = static_cast<std::int16_t>(GetLE(&head[0], 2));
     rec.ChnPoints = static_cast<std::int32_t>(GetLE(&head[kRecordBytes], 4));
     if (rec.BlockNum < 0) return refuse("文件头中的块数 " + std::to_string(rec.BlockNum) + " 为负");

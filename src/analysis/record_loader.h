@@ -9,20 +9,15 @@
 #include <vector>
 
 #include "recording/dll_def.h"
+#include "recording/recording.h"
 
 namespace zqd {
-
-struct LoadedRecord {
-    std::int16_t BlockNum = 0;
-    std::int32_t ChnPoints = 0;
-    std::vector<std::int32_t> BlockData;  // indices 0 to ChnNum x ChnPoints x BlockNum
-};
 
 // Reads a record file with the given ChnNum (the file does not store it). A
 // file that is missing, shorter than its header announces, or whose header
 // is negative or too large is refused: empty result, `error` names the file
 // and the problem. The file is read in large sequential blocks.
-std::optional<LoadedRecord> ReadRecordFile(const std::filesystem::path& path, std::int16_t chnNum,
+std::optional<Recording> ReadRecordFile(const std::filesystem::path& path, std::int16_t chnNum,
                                            std::string& error);
 
 // The GPS time of one block (N = chnNum x chnPoints values from `block`; the

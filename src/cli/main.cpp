@@ -22,6 +22,7 @@
 #include <windows.h>
 #endif
 
+#include "acquisition/session.h"
 #include "card/card.h"
 #include "common/platform.h"
 #include "monitor/frm_multibuf.h"
@@ -43,24 +44,49 @@ std::string Printable(const std::string& text) {
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// Prints what a log adds: only the new part when the text grew, else all of it.
+struct LogPrinter {
+    std::string shown;
+    void operator()(const std::string& text) {
+        if (!shown.empty() && text.size() > shown.size() && text.compare(0, shown.size(), shown) == 0) {
+            std::string added = text.substr(shown.size());
+            if (added.rfind("\r\n", 0) == 0) added.erase(0, 2);
+            std::cout << Printable(added) << std::flush;
+        } else {
+            std::cout << Printable(text) << std::flush;
+        }
+        shown = text;
+    }
+};
+
 int Record(const std::string& dir, int tickMs) {
     zqd::DllDef dll;
     zqd::DllCard card;
-    zqd::FrmMain form(dll, card, dir.empty() ? zqd::platform::ExecutableDir() : zqd::platform::PathFromUtf8(dir));
-    form.Changed = [](const zqd::Control& c) {
-        if (c.Name == "TxtResult" || c.Name == "lblBlock" || c.Name == "lblptr")
+    zqd::acq::Session session(card, {true, std::chrono::milliseconds(tickMs)});
+    zqd::FrmMain form(dll, session,
+                      dir.empty() ? zqd::platform::ExecutableDir() : zqd::platform::PathFromUtf8(dir));
+    LogPrinter log;
+    form.Changed = [&log](const zqd::Control& c) {
+        if (c.Name == "TxtResult")
+            log(c.Text);
+        else if (c.Name == "lblBlock" || c.Name == "lblptr")
             std::cout << Printable(c.Text) << std::flush;
     };
     form.Form_Load();
     form.CmdStart_Click();
-    if (!form.TimerAD.Enabled) return kRefused;  // the card refused: "Error=" or the library's message
+    if (!form.LastStart.ok()) {
+        // The card refused ("Error=" on lblBlock) or the library is missing (in the log).
+        if (form.LastStart.code == zqd::Status::Code::kCardRefused) std::cerr << Printable(form.lblBlock.Text);
+        return kRefused;
+    }
 
     auto lastData = std::chrono::steady_clock::now();
     std::int16_t blocks = form.RecvBlocks;
-    while (form.TimerAD.Enabled) {
+    while (form.TimerAD.Enabled || form.SavePending()) {
         Sleep(tickMs);
-        form.TimerAD_Timer();
-        if (form.RecvBlocks != blocks) {
+        if (form.TimerAD.Enabled) form.TimerAD_Timer();
+        form.CheckSave();
+        if (form.RecvBlocks != blocks || !form.TimerAD.Enabled) {
             blocks = form.RecvBlocks;
             lastData = std::chrono::steady_clock::now();
         } else if (std::chrono::steady_clock::now() - lastData > std::chrono::seconds(30)) {
@@ -69,24 +95,30 @@ int Record(const std::string& dir, int tickMs) {
             return kRefused;
         }
     }
-    return form.Saves > 0 && form.LastSaveOk ? 0 : kRefused;
+    const auto stats = session.Stats();
+    if (stats.read_failures + stats.gaps + stats.backwards + stats.messages.Bad() + form.Drops > 0)
+        std::cout << "读数失败 " << stats.read_failures << " 次，时间间断 " << stats.gaps + stats.backwards
+                  << " 处，GPS 报文校验失败 " << stats.messages.Bad() << " 条，丢失 " << form.Drops << " 项\n"
+                  << std::flush;
+    return form.Saves > 0 && form.LastSave.ok() ? 0 : kRefused;
 }
 
 // A main window for analysis only: no card call is made.
 struct Analysis {
     zqd::DllDef dll;
     zqd::DllCard card;
+    zqd::acq::Session session{card, {false, std::chrono::milliseconds(1000)}};
     zqd::FrmMain form;
 
     Analysis(const std::string& file, int chnNum)
-        : form(dll, card, zqd::platform::ExecutableDir()) {
+        : form(dll, session, zqd::platform::ExecutableDir()) {
         dll.ChnNum = static_cast<std::int16_t>(chnNum);
         if (!file.empty()) form.RecordFilePath = zqd::platform::PathFromUtf8(file);
     }
 
     bool Open() {
         form.CmdOpen_Click();
-        if (form.CmdFind.Enabled) return true;
+        if (form.LastOpen.ok()) return true;
         std::cerr << Printable(form.TxtResult.Text);
         return false;
     }
@@ -126,18 +158,15 @@ int Export(const std::string& from, const std::string& to, const std::string& ch
         a.form.TxtToT[i].Text = (*t)[i];
     }
     a.form.TxtDispChnNo.Text = channel;
-    const unsigned generation = a.form.PicDraw.Generation;
-    const std::size_t logLength = a.form.TxtResult.Text.size();
     a.form.CmdFind_Click();
-    if (a.form.PicDraw.Generation == generation) {
-        std::cerr << Printable(a.form.TxtResult.Text.substr(logLength));
+    if (!a.form.LastQuery.ok()) {
+        std::cerr << Printable(a.form.LastQuery.detail);
         return kRefused;
     }
     const std::size_t before = a.form.TxtResult.Text.size();
     a.form.CmdOutput_Click();
-    const std::string added = a.form.TxtResult.Text.substr(before);
-    if (added != "文件导出完毕!\r\n") {
-        std::cerr << Printable(added);
+    if (!a.form.LastExport.ok()) {
+        std::cerr << Printable(a.form.TxtResult.Text.substr(before));
         return kRefused;
     }
     return 0;
@@ -146,7 +175,8 @@ int Export(const std::string& from, const std::string& to, const std::string& ch
 int Monitor(int ticks, int tickMs) {
     zqd::DllDef dll;
     zqd::DllCard card;
-    zqd::FrmMultiBuf form(dll, card);
+    zqd::acq::Session session(card, {true, std::chrono::milliseconds(tickMs)});
+    zqd::FrmMultiBuf form(dll, session);
     form.Form_Load();
     form.cmdStart_Click();
     if (!form.TimerAD.Enabled) {
@@ -178,13 +208,13 @@ int Monitor(int ticks, int tickMs) {
 int Output(const std::string& group, const std::string& value) {
     zqd::DllDef dll;
     zqd::DllCard card;
-    zqd::FrmMultiBuf form(dll, card);
+    zqd::acq::Session session(card, {false, std::chrono::milliseconds(100)});
+    zqd::FrmMultiBuf form(dll, session);
     form.Form_Load();
-    const std::string before = form.lblBlock.Text;
     form.txtswChn.Text = group;
     form.txtSWO_0.Text = value;
     form.cmdSWO_Click();
-    if (form.lblBlock.Text != before) {
+    if (!form.LastOutput.ok()) {
         std::cerr << Printable(form.lblBlock.Text);
         return kRefused;
     }

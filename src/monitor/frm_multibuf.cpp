@@ -1,7 +1,6 @@
 #include "monitor/frm_multibuf.h"
 
 #include "common/numtext.h"
-#include "recording/acquisition.h"
 
 namespace zqd {
 
@@ -17,12 +16,20 @@ std::string BitHeaderText() {
     return s;
 }
 
-FrmMultiBuf::FrmMultiBuf(DllDef& dll, Card& card)
-    : ChnSamples(static_cast<std::size_t>(kMaxChannels) * kMaxPoints, 0.0f), dll_(dll), card_(card) {}
+FrmMultiBuf::FrmMultiBuf(DllDef& dll, acq::Session& session)
+    : ChnSamples(static_cast<std::size_t>(kMaxChannels) * kMaxPoints, 0.0f),
+      dll_(dll),
+      session_(session),
+      mailbox_(std::make_shared<acq::Mailbox>()) {
+    mailbox_runner_ = session_.AddSink(mailbox_, 4096);
+}
+
+FrmMultiBuf::~FrmMultiBuf() { session_.RemoveSink(mailbox_runner_); }
 
 void FrmMultiBuf::Halt(const std::string& why) {
-    StopCard(card_);
+    session_.Stop();
     TimerAD.Enabled = false;
+    mailbox_->Listen(false);
     Set(lblBlock, why);
 }
 
@@ -30,11 +37,8 @@ void FrmMultiBuf::Form_Load() {
     dll_.BlockNum = 20;
     dll_.BlockIdx = 0;
     RecvBlocks = 0;
-    try {
-        card_.Initial(320, 5, 0, 0);  // a failure here shows at the next start
-    } catch (const CardError& e) {
-        Set(lblBlock, e.what());
-    }
+    // A failure here shows at the next start.
+    if (const Status s = session_.Initial(); !s.ok()) Set(lblBlock, s.detail);
 }
 
 void FrmMultiBuf::cmdStart_Click() {
@@ -45,81 +49,97 @@ void FrmMultiBuf::cmdStart_Click() {
     dll_.SampleFrq = 10000;
     dll_.StartParam6 = 0;
     dll_.StartParam7 = 1;
-    const auto started = StartAcquisition(dll_, card_);
-    if (started.kind != StartOutcome::kStarted) {
-        Set(lblBlock, started.text);  // "Error=" and the code, or why the start failed
+    const acq::AcqConfig config = dll_.Config();
+    const std::int16_t blockNum = dll_.BlockNum;
+    const bool wasListening = TimerAD.Enabled;
+    mailbox_->Listen(true);
+    const Status started = session_.Start(config, [&] {
+        std::string why;
+        const auto n = BlockSamples(config.ChnNum, config.ChnPoints, why);
+        const auto last = n ? RecordLastIndex(*n, blockNum, why) : std::nullopt;
+        if (!last) return Status::Fail(Status::Code::kNoBuffers, why);
+        Ring.assign(static_cast<std::size_t>(blockNum), nullptr);  // the ring anew, empty
+        return Status::Ok();
+    });
+    if (!started.ok()) {
+        // The timer keeps the state it had (a running window goes on polling).
+        mailbox_->Listen(wasListening);
+        if (started.code == Status::Code::kCardRefused)
+            Set(lblBlock, "Error=" + std::to_string(started.value));
+        else
+            Set(lblBlock, started.code == Status::Code::kNoBuffers ? "无法开始采集：" + started.detail : started.detail);
         return;
     }
     TimerAD.Enabled = true;
 }
 
 void FrmMultiBuf::cmdStop_Click() {
-    if (const auto error = StopCard(card_); !error.empty()) Set(lblBlock, error);
+    if (const Status s = session_.Stop(); !s.ok()) Set(lblBlock, s.detail);
     TimerAD.Enabled = false;
+    mailbox_->Listen(false);
 }
 
 void FrmMultiBuf::cmdExit_Click() {
-    StopCard(card_);
+    session_.Stop();
     Form_Unload();
 }
 
 void FrmMultiBuf::Form_Unload() {
-    StopCard(card_);
+    session_.Stop();
     TimerAD.Enabled = false;
+    mailbox_->Listen(false);
     Unloaded = true;
 }
 
 void FrmMultiBuf::TimerAD_Timer() {
-    std::int32_t reported = 0;
-    try {
-        reported = card_.QueryBuf();
-    } catch (const CardError& e) {
-        Halt(e.what());
-        return;
-    }
-    const int n = static_cast<std::int16_t>(reported & 0xFFFF);
-    if (n == 0) return;
-
-    const std::int64_t chn = dll_.ChnNum;
-    const std::int64_t points = dll_.ChnPoints;
-    const std::int64_t N = chn * points;
-    if (n > 0) {
-        // The main window may have changed the shared settings or re-created
-        // the buffers under this acquisition: never read or write outside them.
-        const std::int64_t ring = N * dll_.BlockNum;
-        if (chn < 1 || chn > kMaxChannels || points < 1 || points > kMaxPoints || dll_.BlockNum < 1 ||
-            dll_.AdBuf.size() < static_cast<std::size_t>(N + 2) ||
-            dll_.BlockData.size() < static_cast<std::size_t>(ring + 1) || dll_.BlockIdx < 0 ||
-            dll_.BlockIdx + N > ring) {
-            Halt("采集已停止：共享的采集设置或缓冲区已被另一窗口改变（通道数 " + std::to_string(chn) +
-                 "，每通道点数 " + std::to_string(points) + "）");
-            return;
-        }
-        for (int pass = 0; pass < n; ++pass) {
-            std::int32_t r = 0;
-            try {
-                r = card_.ADResult(dll_.AdBuf.data());
-            } catch (const CardError& e) {
-                Halt(e.what());
+    session_.Pump();
+    const auto items = mailbox_->Take();
+    bool polled = false;
+    int n = 0;
+    for (const auto& item : items) {
+        if (const auto* event = std::get_if<acq::Event>(&item)) {
+            if (event->kind == acq::Event::Kind::kPolled) {
+                polled = true;
+                n += static_cast<int>(event->value);
+            } else if (event->kind == acq::Event::Kind::kCardError) {
+                Halt(event->detail);
                 return;
             }
-            if (r != 1) continue;  // passed over, but still counted below
-            std::int32_t* out = dll_.BlockData.data() + dll_.BlockIdx;
-            for (std::int64_t j = 0; j < N; ++j) out[j] = dll_.AdBuf[static_cast<std::size_t>(j + 1)];
-            dll_.BlockIdx += static_cast<std::int32_t>(N);
-            if (dll_.BlockIdx >= ring) dll_.BlockIdx = 0;
+            // A failed read is passed over: counted in n, nothing stored.
+            continue;
         }
+        const acq::BlockPtr& block = std::get<acq::BlockPtr>(item);
+        const std::int64_t N = block->Samples();
+        const std::int64_t ring = N * dll_.BlockNum;
+        if (block->ChnNum < 1 || block->ChnNum > kMaxChannels || block->ChnPoints < 1 ||
+            block->ChnPoints > kMaxPoints || dll_.BlockNum < 1 || dll_.BlockIdx < 0 || dll_.BlockIdx + N > ring ||
+            dll_.BlockIdx % N != 0) {
+            Halt("采集已停止：数据块（通道数 " + std::to_string(block->ChnNum) + "，每通道点数 " +
+                 std::to_string(block->ChnPoints) + "）与监视窗口的缓冲区不相符，采集设置可能已被另一窗口改变");
+            return;
+        }
+        const auto slot = static_cast<std::size_t>(dll_.BlockIdx / N);
+        if (Ring.size() != static_cast<std::size_t>(dll_.BlockNum)) Ring.assign(static_cast<std::size_t>(dll_.BlockNum), nullptr);
+        Ring[slot] = block;
+        dll_.BlockIdx += static_cast<std::int32_t>(N);
+        if (dll_.BlockIdx >= ring) dll_.BlockIdx = 0;
+        last_ = block;
     }
+    if (!polled || n == 0) return;
     RecvBlocks = AddCount16(RecvBlocks, n);
     Set(lblBlock, LabelNumber(RecvBlocks));
     Set(lblptr, LabelNumber(dll_.BlockIdx));
     if (n < 0) return;
 
+    // The read-outs show the last good buffer (all zero before the first).
+    const std::int64_t chn = last_ ? last_->ChnNum : dll_.ChnNum;
+    const std::int64_t points = last_ ? last_->ChnPoints : dll_.ChnPoints;
+    if (chn < 1 || chn > kMaxChannels || points < 1 || points > kMaxPoints) return;
     for (std::int64_t k = 0; k < chn; ++k) {
         float sum = 0.0f;
         float* samples = &ChnSamples[static_cast<std::size_t>(k * kMaxPoints)];
         for (std::int64_t j = 0; j < points; ++j) {
-            samples[j] = static_cast<float>(dll_.AdBuf[static_cast<std::size_t>(chn * j + k + 1)]);
+            samples[j] = last_ ? static_cast<float>(last_->At(j, static_cast<int>(k))) : 0.0f;
             sum += samples[j];
         }
         // The mean of 16-bit samples always fits 32 bits.
@@ -131,7 +151,7 @@ void FrmMultiBuf::TimerAD_Timer() {
     for (std::size_t k = 0; k < 4; ++k) Set(lblAD[k], FormatFixed(ChnVolt[k], 3));
 
     try {
-        card_.Zqd_DI(2, DiValue.data());
+        session_.Call([this](Card& card) { return card.Zqd_DI(2, DiValue.data()); });
     } catch (const CardError& e) {
         Halt(e.what());
         return;
@@ -146,23 +166,28 @@ void FrmMultiBuf::TimerAD_Timer() {
 void FrmMultiBuf::cmdSWO_Click() {
     const auto group = RoundToInt16(LeadingNumber(txtswChn.Text));
     if (!group) {
+        LastOutput = Status::Fail(Status::Code::kQueryRefused, "group");
         Set(lblBlock, "通道组“" + txtswChn.Text + "”超出 -32768 到 32767，未输出");
         return;
     }
     if (*group < 0) {
+        LastOutput = Status::Fail(Status::Code::kQueryRefused, "group");
         Set(lblBlock, "通道组不能为负（" + std::to_string(*group) + "），未输出");
         return;
     }
     const std::int16_t g = *group > 1 ? std::int16_t{1} : *group;
     const double value = LeadingNumber("&H" + txtSWO_0.Text);
     if (value > 4294967295.0) {
+        LastOutput = Status::Fail(Status::Code::kQueryRefused, "value");
         Set(lblBlock, "输出值“" + txtSWO_0.Text + "”超过 32 位，未输出");
         return;
     }
     DoValue = static_cast<std::int16_t>(static_cast<std::uint32_t>(value) & 255u);
     try {
-        card_.Zqd_DO(g, DoValue);
+        session_.Call([&](Card& card) { return card.Zqd_DO(g, DoValue); });
+        LastOutput = Status::Ok();
     } catch (const CardError& e) {
+        LastOutput = Status::Fail(Status::Code::kNoLibrary, e.what());
         Set(lblBlock, e.what());
     }
 }

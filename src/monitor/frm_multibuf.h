@@ -1,12 +1,17 @@
 // FrmMultiBuf, the live monitor window, without any toolkit: its controls as
-// data, its window-level state and its handlers.
+// data, its window-level state and its handlers. The card is reached only
+// through the acquisition session; the window's blocks come through its own
+// sink.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <vector>
 
-#include "card/card.h"
+#include <memory>
+
+#include "acquisition/mailbox.h"
+#include "acquisition/session.h"
 #include "common/form.h"
 #include "recording/dll_def.h"
 
@@ -17,7 +22,10 @@ public:
     static constexpr int kMaxChannels = 33;   // channels 0..32 of the live tables
     static constexpr int kMaxPoints = 1001;   // points 0..1000 per channel
 
-    FrmMultiBuf(DllDef& dll, Card& card);
+    FrmMultiBuf(DllDef& dll, acq::Session& session);
+    ~FrmMultiBuf();
+    FrmMultiBuf(const FrmMultiBuf&) = delete;
+    FrmMultiBuf& operator=(const FrmMultiBuf&) = delete;
 
     // Label1 is a control array with the indices 0-9 and 12.
     std::array<Control, 13> Label1{{{"Label1(0)", "通道1:"},
@@ -62,6 +70,10 @@ public:
     std::array<float, kMaxChannels> ChnVolt{};
     std::array<std::int16_t, 2> DiValue{};
     std::int16_t DoValue = 0;
+    // The ring of the last BlockNum buffers, slot BlockIdx / N for the next.
+    std::vector<acq::BlockPtr> Ring;
+    // How the last output request ended, for callers that decide by it.
+    Status LastOutput;
 
     void Form_Load();
     void cmdStart_Click();
@@ -75,7 +87,10 @@ private:
     void Halt(const std::string& why);
 
     DllDef& dll_;
-    Card& card_;
+    acq::Session& session_;
+    std::shared_ptr<acq::Mailbox> mailbox_;
+    std::shared_ptr<acq::SinkRunner> mailbox_runner_;
+    acq::BlockPtr last_;  // the last good buffer: what the read-outs show
 };
 
 // "   7   6   5   4   3   2   1   0" for the header, or the bits 7..0 of x.

@@ -1,7 +1,5 @@
 #include "recording/dll_def.h"
 
-#include <new>
-
 namespace zqd {
 
 std::optional<std::int32_t> BlockSamples(std::int32_t chnNum, std::int32_t chnPoints, std::string& why) {
@@ -28,23 +26,6 @@ std::optional<std::int32_t> RecordLastIndex(std::int32_t n, std::int32_t blockNu
         return std::nullopt;
     }
     return static_cast<std::int32_t>(last);
-}
-
-bool CreateBuffers(DllDef& dll, std::string& why) {
-    const auto n = BlockSamples(dll.ChnNum, dll.ChnPoints, why);
-    if (!n) return false;
-    const auto last = RecordLastIndex(*n, dll.BlockNum, why);
-    if (!last) return false;
-    try {
-        std::vector<std::int16_t> ad(static_cast<std::size_t>(*n) + 2);
-        std::vector<std::int32_t> data(static_cast<std::size_t>(*last) + 1);
-        dll.AdBuf.swap(ad);
-        dll.BlockData.swap(data);
-    } catch (const std::bad_alloc&) {
-        why = "内存不足，无法创建 " + std::to_string(*last + 1) + " 个样本的缓冲区";
-        return false;
-    }
-    return true;
 }
 
 }  // namespace zqd

@@ -1,35 +1,49 @@
 #include "recording/frm_main.h"
 
-#include <ctime>
-
-#include "analysis/csv_export.h"
 #include "common/numtext.h"
 #include "common/platform.h"
-#include "recording/acquisition.h"
 #include "recording/record_file.h"
 
 namespace zqd {
 
-FrmMain::FrmMain(DllDef& dll, Card& card, std::filesystem::path appDir)
+FrmMain::FrmMain(DllDef& dll, acq::Session& session, std::filesystem::path appDir)
     : RecordFilePath(appDir / kRecordFileName),
       ExportFilePath(appDir / kExportFileName),
       dll_(dll),
-      card_(card) {}
+      session_(session),
+      mailbox_(std::make_shared<acq::Mailbox>()),
+      record_(std::make_shared<RecordSink>()) {
+    // The record's queue holds several records' worth of blocks, so that a
+    // slow disk never costs a block.
+    record_runner_ = session_.AddSink(record_, 256);
+    mailbox_runner_ = session_.AddSink(mailbox_, 1024);
+}
+
+FrmMain::~FrmMain() {
+    // A save under way still finishes: the runner delivers what it holds.
+    record_->SetNotify({});
+    session_.RemoveSink(mailbox_runner_);
+    session_.RemoveSink(record_runner_);
+}
 
 void FrmMain::AppendLog(const std::string& line) { Set(TxtResult, TxtResult.Text + line + "\r\n"); }
 
-void FrmMain::StopForCardError(const CardError& e) {
+void FrmMain::AppendLine(const std::string& line) {
+    const std::string& t = TxtResult.Text;
+    const bool fresh = t.empty() || (t.size() >= 2 && t.compare(t.size() - 2, 2, "\r\n") == 0);
+    Set(TxtResult, t + (fresh ? "" : "\r\n") + line + "\r\n");
+}
+
+void FrmMain::StopForCardError(const std::string& why) {
     TimerAD.Enabled = false;
+    mailbox_->Listen(false);
+    record_->Disarm();
     Set(CmdStart, "开始");
-    AppendLog(e.what());
+    AppendLine(why);
 }
 
 void FrmMain::Form_Load() {
-    try {
-        card_.Initial(320, 5, 0, 0);  // a failure here shows at the next start
-    } catch (const CardError& e) {
-        AppendLog(e.what());
-    }
+    if (const Status s = session_.Initial(); !s.ok()) AppendLine(s.detail);  // else shows at the next start
     RecvBlocks = 0;
     RecordBlocks = 0;
     dll_.BlockIdx = 0;
@@ -44,14 +58,27 @@ void FrmMain::Form_Load() {
 }
 
 void FrmMain::CmdExit_Click() {
-    StopCard(card_);
+    session_.Stop();
     TimerAD.Enabled = false;
+    mailbox_->Listen(false);
     Unloaded = true;
+}
+
+void FrmMain::ShowStart(const Status& s) {
+    LastStart = s;
+    if (s.code == Status::Code::kCardRefused)
+        Set(lblBlock, "Error=" + std::to_string(s.value));
+    else if (s.code == Status::Code::kNoBuffers)
+        AppendLine("无法开始采集：" + s.detail);
+    else
+        AppendLine(s.detail);
 }
 
 void FrmMain::CmdStart_Click() {
     if (CmdStart.Text != "开始") {
-        if (const auto error = StopCard(card_); !error.empty()) AppendLog(error);
+        mailbox_->Listen(false);
+        record_->Disarm();
+        if (const Status s = session_.Stop(); !s.ok()) AppendLine(s.detail);
         TimerAD.Enabled = false;
         Set(CmdStart, "开始");
         return;
@@ -60,123 +87,140 @@ void FrmMain::CmdStart_Click() {
     RecvBlocks = 0;
     dll_.BlockIdx = 0;
     RecordBlocks = 0;
-    const auto started = StartAcquisition(dll_, card_, [this] {
-        BlockTime.assign(static_cast<std::size_t>(dll_.BlockNum) + 1, GpsTime{});
+    ReadFailures = Gaps = Drops = 0;
+    const acq::AcqConfig config = dll_.Config();
+    const std::int16_t blockNum = dll_.BlockNum;
+    mailbox_->Take();
+    mailbox_->Listen(true);
+    record_->Arm(blockNum, RecordFilePath);
+    // Runs on the card thread between Initial and StartIntr, while this
+    // thread waits: the empty record replaces the one opened for analysis.
+    const Status started = session_.Start(config, [&] {
+        std::string why;
+        const auto n = BlockSamples(config.ChnNum, config.ChnPoints, why);
+        const auto last = n ? RecordLastIndex(*n, blockNum, why) : std::nullopt;
+        if (!last) return Status::Fail(Status::Code::kNoBuffers, why);
+        try {
+            zqd::Recording empty;
+            empty.BlockNum = blockNum;
+            empty.ChnPoints = config.ChnPoints;
+            empty.ChnNum = config.ChnNum;
+            empty.BlockData.assign(static_cast<std::size_t>(*last) + 1, 0);
+            std::vector<GpsTime> times(static_cast<std::size_t>(blockNum) + 1);
+            Record = std::move(empty);
+            BlockTime = std::move(times);
+        } catch (const std::bad_alloc&) {
+            return Status::Fail(Status::Code::kNoBuffers,
+                                "内存不足，无法创建 " + std::to_string(*last + 1) + " 个样本的缓冲区");
+        }
+        return Status::Ok();
     });
-    if (started.kind == StartOutcome::kCardRefused) {
-        Set(lblBlock, started.text);
+    if (!started.ok()) {
+        mailbox_->Listen(false);
+        record_->Disarm();
+        ShowStart(started);
         return;
     }
-    if (started.kind != StartOutcome::kStarted) {
-        AppendLog(started.text);
-        return;
-    }
+    LastStart = started;
     TimerAD.Enabled = true;
     Set(TxtResult, "开始采集");
     Set(CmdStart, "停止");
 }
 
+void FrmMain::StopForSettings(const acq::Block& block) {
+    session_.Stop();
+    TimerAD.Enabled = false;
+    mailbox_->Listen(false);
+    record_->Disarm();
+    Set(CmdStart, "开始");
+    AppendLine("采集已停止：收到的数据块（通道数 " + std::to_string(block.ChnNum) + "，每通道点数 " +
+               std::to_string(block.ChnPoints) + "）与正在收集的记录不相符，采集设置可能已被另一窗口改变。");
+}
+
 void FrmMain::TimerAD_Timer() {
-    std::int32_t reported = 0;
-    try {
-        reported = card_.QueryBuf();
-    } catch (const CardError& e) {
-        StopForCardError(e);
-        return;
-    }
-    const int n = static_cast<std::int16_t>(reported & 0xFFFF);
-    if (n <= 0) return;  // none ready; a negative count is not a buffer count
-
-    for (int pass = 0; pass < n; ++pass) {
-        // The monitor window or a record load may have changed the shared
-        // settings or buffers since this recording started: never copy
-        // outside them.
-        std::string why;
-        const auto blockSize = BlockSamples(dll_.ChnNum, dll_.ChnPoints, why);
-        const auto last = blockSize ? RecordLastIndex(*blockSize, dll_.BlockNum, why) : std::nullopt;
-        const std::int64_t N = blockSize.value_or(0);
-        if (!last || dll_.BlockNum <= 0 || dll_.AdBuf.size() < static_cast<std::size_t>(N) + 2 ||
-            dll_.BlockData.size() < static_cast<std::size_t>(*last) + 1 || dll_.BlockIdx < 0 ||
-            dll_.BlockIdx + N > *last) {
-            StopCard(card_);
-            TimerAD.Enabled = false;
-            Set(CmdStart, "开始");
-            AppendLog("采集已停止：当前采集设置（通道数 " + std::to_string(dll_.ChnNum) + "，每通道点数 " +
-                      std::to_string(dll_.ChnPoints) + "，块数 " + std::to_string(dll_.BlockNum) +
-                      "）与缓冲区不相符，可能已被另一窗口或打开的记录改变" +
-                      (why.empty() ? std::string() : "（" + why + "）") + "。");
+    session_.Pump();
+    const auto items = mailbox_->Take();
+    bool reported = false;
+    std::int64_t recordWords = static_cast<std::int64_t>(Record.ChnNum) * Record.ChnPoints;
+    for (const auto& item : items) {
+        if (const auto* event = std::get_if<acq::Event>(&item)) {
+            using Kind = acq::Event::Kind;
+            switch (event->kind) {
+            case Kind::kPolled:
+                if (event->value > 0) reported = true;
+                break;
+            case Kind::kReadFailed:
+                ++ReadFailures;
+                AppendLine("读数失败：ADResult=" + std::to_string(event->value));
+                break;
+            case Kind::kGap:
+                ++Gaps;
+                AppendLine("时间间断：第 " + std::to_string(event->sequence + 1) + " 次读数比上一块晚 " +
+                           std::to_string(event->value) + " 纳秒");
+                break;
+            case Kind::kTimeBackwards:
+                ++Gaps;
+                AppendLine("时间倒退：第 " + std::to_string(event->sequence + 1) + " 次读数比上一块早 " +
+                           std::to_string(-event->value) + " 纳秒");
+                break;
+            case Kind::kDropped:
+                Drops += static_cast<std::uint64_t>(event->value);
+                AppendLine("窗口来不及处理，丢失 " + std::to_string(event->value) + " 项数据");
+                break;
+            case Kind::kCardError:
+                StopForCardError(event->detail);
+                return;
+            default:
+                break;
+            }
+            continue;
+        }
+        const acq::Block& block = *std::get<acq::BlockPtr>(item);
+        if (block.Samples() != recordWords) {
+            StopForSettings(block);
             return;
         }
-
-        try {
-            card_.ADResult(dll_.AdBuf.data());  // whatever AdBuf then holds is taken
-        } catch (const CardError& e) {
-            StopForCardError(e);
-            return;
-        }
-        const std::int16_t* in = dll_.AdBuf.data() + 1;
-        std::int32_t* out = dll_.BlockData.data() + dll_.BlockIdx;
-        for (std::int64_t i = 0; i < N; ++i) out[i] = static_cast<std::uint16_t>(in[i]);
-
-        dll_.BlockIdx += static_cast<std::int32_t>(N);
-        if (dll_.BlockIdx >= *last) dll_.BlockIdx = 0;
+        const std::int64_t n = block.Samples();
+        const std::int64_t last = n * Record.BlockNum;
+        dll_.BlockIdx = static_cast<std::int32_t>(dll_.BlockIdx + n >= last ? 0 : dll_.BlockIdx + n);
+        RecvBlocks = AddCount16(RecvBlocks, 1);
         RecordBlocks = AddCount16(RecordBlocks, 1);
-        if (RecordBlocks == dll_.BlockNum) {
+        if (RecordBlocks == Record.BlockNum) {
             RecordBlocks = 0;
-            CmdStart_Click();
-            SaveRecord();
+            if (Recording()) CmdStart_Click();  // stops the card and the timer
+            Set(TxtResult, "存盘...");
+            awaiting_save_ = true;
+            CheckSave();
         }
     }
-    RecvBlocks = AddCount16(RecvBlocks, n);
+    if (!reported) return;
     Set(lblBlock, LabelNumber(RecvBlocks));
     Set(lblptr, LabelNumber(dll_.BlockIdx));
 }
 
-namespace {
-
-std::filesystem::path FallbackRecordPath() {
-    const std::time_t now = std::time(nullptr);
-    char stamp[32] = "record";
-    if (const std::tm* t = std::localtime(&now)) std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", t);
-    const auto dir = platform::UserDataDir();
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    auto path = dir / ("T1-" + std::string(stamp) + ".DAT");
-    for (int k = 1; std::filesystem::exists(path, ec); ++k)
-        path = dir / ("T1-" + std::string(stamp) + "-" + std::to_string(k) + ".DAT");
-    return path;
+std::string SaveReportText(const SaveReport& r) {
+    const std::string path = platform::PathText(r.path);
+    if (r.status.ok()) return "保存完毕！";
+    if (r.status.code == Status::Code::kLostBlocks)
+        return "存盘失败：记录在途中丢失了 " + std::to_string(r.status.value) + " 块数据，不完整的记录未保存\r\n";
+    std::string text = "存盘失败：" + path + "：" + r.status.detail + "\r\n";
+    if (!r.fallback) return text;
+    if (r.fallback_status.ok())
+        text += "记录已另存为 " + platform::PathText(*r.fallback) + "\r\n";
+    else
+        text += "另存为 " + platform::PathText(*r.fallback) + " 也失败：" + r.fallback_status.detail + "\r\n";
+    return text;
 }
 
-}  // namespace
-
-void FrmMain::SaveRecord() {
-    Set(TxtResult, "存盘...");
+bool FrmMain::CheckSave() {
+    if (!awaiting_save_) return false;
+    auto report = record_->TakeReport();
+    if (!report) return false;
+    awaiting_save_ = false;
     ++Saves;
-    const auto& path = RecordFilePath;
-    std::string why;
-    const auto n = BlockSamples(dll_.ChnNum, dll_.ChnPoints, why);
-    const auto last = n ? RecordLastIndex(*n, dll_.BlockNum, why) : std::nullopt;
-    if (!last || dll_.BlockData.size() < static_cast<std::size_t>(*last) + 1) {
-        LastSaveOk = false;
-        Set(TxtResult, "存盘失败：" + platform::PathText(path) + "：记录与当前设置不符" + why + "\r\n");
-        return;
-    }
-    const std::size_t count = static_cast<std::size_t>(*last) + 1;
-    const auto saved = SaveRecordFile(path, dll_.BlockNum, dll_.ChnPoints, dll_.BlockData.data(), count);
-    LastSaveOk = saved.ok;
-    if (saved.ok) {
-        Set(TxtResult, "保存完毕！");
-        return;
-    }
-    std::string text = "存盘失败：" + platform::PathText(path) + "：" + saved.error + "\r\n";
-    const auto fallback = FallbackRecordPath();
-    const auto copy = SaveRecordFile(fallback, dll_.BlockNum, dll_.ChnPoints, dll_.BlockData.data(), count);
-    if (copy.ok)
-        text += "记录已另存为 " + platform::PathText(fallback) + "\r\n";
-    else
-        text += "另存为 " + platform::PathText(fallback) + " 也失败：" + copy.error +
-                "\r\n记录仍在内存中，请先腾出磁盘空间，不要开始新的采集。\r\n";
-    Set(TxtResult, text);
+    LastSave = report->status;
+    Set(TxtResult, SaveReportText(*report));
+    return true;
 }
 
 }  // namespace zqd

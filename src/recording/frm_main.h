@@ -1,32 +1,33 @@
 // FrmMain, the main window, without any toolkit: its controls as data, its
 // window-level state and its handlers. Recording handlers live in
 // src/recording, the analysis handlers (open, find, output) in src/analysis.
+// The card is reached only through the acquisition session; the record is
+// gathered and saved by a sink of the session, on its own thread.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
-#include "card/card.h"
+#include "acquisition/mailbox.h"
+#include "acquisition/session.h"
 #include "common/form.h"
+#include "common/status.h"
 #include "recording/dll_def.h"
+#include "recording/pic_draw_model.h"
+#include "recording/record_sink.h"
+#include "recording/recording.h"
 
 namespace zqd {
 
-// What the query leaves on the drawing surface: a user coordinate system and
-// one trace, sample j at x = j, joined by straight lines in `Color`
-// (0x00BBGGRR). `Generation` changes whenever the surface is cleared.
-struct PicDrawModel {
-    double Left = 0, Top = 0, Right = 1, Bottom = 1;  // top-left and bottom-right corners
-    std::vector<std::int32_t> Trace;
-    std::uint32_t Color = 255;
-    unsigned Generation = 0;
-};
-
 class FrmMain : public Form {
 public:
-    FrmMain(DllDef& dll, Card& card, std::filesystem::path appDir);
+    FrmMain(DllDef& dll, acq::Session& session, std::filesystem::path appDir);
+    ~FrmMain();
+    FrmMain(const FrmMain&) = delete;
+    FrmMain& operator=(const FrmMain&) = delete;
 
     // Controls, with the captions and texts the window opens with.
     Control TxtResult{"TxtResult", ""};
@@ -55,15 +56,22 @@ public:
     std::vector<std::int32_t> DispData;
     std::int32_t DispPoints = 0;
     std::int32_t StartNS = 0;
+    // The record the analysis reads: the one opened last, or the empty one a
+    // start leaves.
+    zqd::Recording Record;
 
     // The files the window reads and writes: T1.DAT and T2.csv in its folder.
     std::filesystem::path RecordFilePath;
     std::filesystem::path ExportFilePath;
 
-    // Records saved since the window was created, and whether the last one
-    // reached RecordFilePath.
+    // How the handlers ended, for callers that decide by them.
+    Status LastStart, LastOpen, LastQuery, LastExport;
+    // Records saved since the window was created, and how the last one went.
     int Saves = 0;
-    bool LastSaveOk = true;
+    Status LastSave;
+    bool SavePending() const { return awaiting_save_; }
+    // Events of the running or last acquisition, as counted by this window.
+    std::uint64_t ReadFailures = 0, Gaps = 0, Drops = 0;
 
     bool Recording() const { return CmdStart.Text != "开始"; }
 
@@ -75,13 +83,31 @@ public:
     void CmdFind_Click();
     void CmdOutput_Click();
 
+    // Shows the outcome of a save once the record sink has finished it.
+    // True when something changed. The sink's notifier (SetSaveNotify) says
+    // when to call it; a timer tick calls it too.
+    bool CheckSave();
+    // Called on the record sink's thread when a save has finished.
+    void SetSaveNotify(std::function<void()> notify) { record_->SetNotify(std::move(notify)); }
+    // Test hook: the record's write fails after this many bytes.
+    void FailSaveAfter(std::int64_t bytes) { record_->fail_after_bytes = bytes; }
+
 private:
-    void SaveRecord();
-    void AppendLog(const std::string& line);
-    void StopForCardError(const CardError& e);
+    void AppendLog(const std::string& line);   // the old text, then line and CR LF
+    void AppendLine(const std::string& line);  // the same, on a line of its own
+    void StopForCardError(const std::string& why);
+    void StopForSettings(const acq::Block& block);
+    void ShowStart(const Status& s);
 
     DllDef& dll_;
-    Card& card_;
+    acq::Session& session_;
+    std::shared_ptr<acq::Mailbox> mailbox_;
+    std::shared_ptr<RecordSink> record_;
+    std::shared_ptr<acq::SinkRunner> mailbox_runner_, record_runner_;
+    bool awaiting_save_ = false;
 };
+
+// The text a save's report is shown as.
+std::string SaveReportText(const SaveReport& report);
 
 }  // namespace zqd

@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QStringList>
 
+#include "acquisition/session.h"
 #include "card/card.h"
 #include "common/platform.h"
 #include "monitor/frm_multibuf.h"
@@ -23,15 +24,17 @@ int main(int argc, char** argv) {
 
     zqd::DllDef dll;
     zqd::DllCard card;
+    // The reader polls the card at the window's timer period.
+    zqd::acq::Session session(card, {true, std::chrono::milliseconds(monitor ? 100 : 1000)});
     if (monitor) {
-        zqd::FrmMultiBuf form(dll, card);
+        zqd::FrmMultiBuf form(dll, session);
         form.Form_Load();
         zqd::ui::MonitorWindow window(form);
         window.Sync();
         window.show();
         return app.exec();
     }
-    zqd::FrmMain form(dll, card, zqd::platform::ExecutableDir());
+    zqd::FrmMain form(dll, session, zqd::platform::ExecutableDir());
     form.Form_Load();
     zqd::ui::MainWindow window(form);
     window.Sync();

@@ -75,8 +75,14 @@ MainWindow::MainWindow(FrmMain& form, QWidget* parent) : QWidget(parent), form_(
         BindEdit(TxtFormT[i], form.TxtFormT[i]);
         BindEdit(TxtToT[i], form.TxtToT[i]);
     }
+    // The record is saved on its own thread: show the outcome when it is there.
+    form_.SetSaveNotify([this] {
+        QMetaObject::invokeMethod(this, [this] { Run([this] { form_.CheckSave(); }); }, Qt::QueuedConnection);
+    });
     Sync();
 }
+
+MainWindow::~MainWindow() { form_.SetSaveNotify({}); }
 
 template <typename Handler>
 void MainWindow::Run(Handler handler) {

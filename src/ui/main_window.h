@@ -21,6 +21,7 @@ class MainWindow : public QWidget {
     Q_OBJECT
 public:
     explicit MainWindow(FrmMain& form, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Shows the form's state on the widgets.
     void Sync();

@@ -1,0 +1,128 @@
+// The acquisition session: the only owner of the card. All card calls,
+// the windows' digital input and output included, are made from one thread,
+// the session's own (the maker's library is not known to be thread-safe).
+// While an acquisition runs, that thread polls QueryBuf and ADResult at a set
+// period, dates every block from the GPS messages in its scans, and hands the
+// blocks and events to the sinks.
+//
+// Without a thread (`threaded` false) every call runs on the caller's thread
+// and Pump() makes one polling step: tests drive the session step by step.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "acquisition/block.h"
+#include "acquisition/ha_decoder.h"
+#include "acquisition/sink.h"
+#include "card/card.h"
+#include "common/status.h"
+
+namespace zqd::acq {
+
+struct SessionOptions {
+    bool threaded = true;
+    std::chrono::milliseconds period{1000};  // between two QueryBuf calls while acquiring
+};
+
+struct SessionStats {
+    std::uint64_t reads = 0;          // ADResult calls
+    std::uint64_t blocks = 0;         // good reads, handed on as blocks
+    std::uint64_t read_failures = 0;  // ADResult did not return 1
+    std::uint64_t gaps = 0;
+    std::uint64_t backwards = 0;
+    std::uint64_t carried = 0;  // blocks whose time was carried
+    std::uint64_t untimed = 0;  // blocks without any time
+    HaCounters messages;
+};
+
+class Session {
+public:
+    Session(Card& card, SessionOptions options);
+    // Stops a running acquisition (StopIntr once), then ends the thread.
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Adds a sink with its own queue of `capacity` blocks. Sinks see the items
+    // emitted after they were added.
+    std::shared_ptr<SinkRunner> AddSink(std::shared_ptr<Sink> sink, std::size_t capacity = 64);
+    // Removes it; its queued items are still delivered.
+    void RemoveSink(const std::shared_ptr<SinkRunner>& runner);
+
+    // Runs fn(card) on the card thread and returns its result (exceptions
+    // included) once it has run.
+    template <typename F>
+    auto Call(F&& fn) -> std::invoke_result_t<F, Card&>;
+
+    // Initial(320, 5, 0, 0), whose result nobody examines.
+    Status Initial();
+    // StopIntr, Initial, then `prepare` (which makes the caller's buffers and
+    // may refuse), then StartIntr with `config`; on success the session
+    // acquires and polls. kCardRefused carries GetLastADError's code.
+    Status Start(const AcqConfig& config, const std::function<Status()>& prepare = {});
+    // StopIntr (whether or not acquiring); no poll follows.
+    Status Stop();
+    bool Running() const;
+
+    // Without a thread: one polling step, then every sink's queue delivered.
+    // With a thread: nothing (the thread polls by itself).
+    void Pump();
+    // Waits until every sink has taken what was emitted so far.
+    void FlushSinks();
+
+    SessionStats Stats() const;
+    bool Threaded() const { return options_.threaded; }
+
+private:
+    void Loop();
+    void Post(std::function<void()> task);
+    bool OnCardThread() const;
+    void Poll();
+    void Emit(Item item);
+
+    Card& card_;
+    const SessionOptions options_;
+
+    mutable std::mutex mutex_;  // guards tasks_, quit_, running_, stats_, sinks_
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> tasks_;
+    bool quit_ = false;
+    bool running_ = false;
+    SessionStats stats_;
+    std::vector<std::shared_ptr<SinkRunner>> sinks_;
+
+    // Card-thread state of the running acquisition.
+    AcqConfig config_;
+    std::uint64_t next_sequence_ = 0;
+    HaStreamDecoder decoder_;
+    std::uint64_t reported_bad_ = 0;
+    bool have_time_ = false;
+    std::int64_t last_time_ns_ = 0;
+    std::uint64_t last_timed_sequence_ = 0;
+    std::int64_t last_end_ns_ = 0;  // end of the last block handed on, if timed
+    bool have_end_ = false;
+
+    std::thread::id card_thread_id_;
+    std::thread thread_;
+};
+
+template <typename F>
+auto Session::Call(F&& fn) -> std::invoke_result_t<F, Card&> {
+    using R = std::invoke_result_t<F, Card&>;
+    if (!options_.threaded || OnCardThread()) return fn(card_);
+    auto task = std::make_shared<std::packaged_task<R()>>([this, &fn] { return fn(card_); });
+    auto result = task->get_future();
+    Post([task] { (*task)(); });
+    return result.get();
+}
+
+}  // namespace zqd::acq

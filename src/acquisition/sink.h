@@ -1,0 +1,90 @@
+// Consumers of the acquisition's blocks. Each sink gets its blocks and events
+// in acquisition order on its own bounded queue, served by its own thread, so
+// that a slow sink (a disk) never stalls the reader or another sink. What a
+// full queue cannot take is counted and reported to the sink, never lost
+// silently.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <variant>
+
+#include "acquisition/block.h"
+
+namespace zqd::acq {
+
+struct Event {
+    enum class Kind {
+        kStarted,        // an acquisition started with `config`
+        kStopped,        // StopIntr was called
+        kPolled,         // QueryBuf reported `value` buffers (not 0)
+        kReadFailed,     // read `sequence` returned `value` from ADResult; no block was made
+        kGap,            // block `sequence` starts `value` ns later than its predecessor ended
+        kTimeBackwards,  // block `sequence` starts `value` ns (negative) before its predecessor ended
+        kBadMessage,     // `value` GPS messages failed their checks up to block `sequence`
+        kCardError,      // a card call failed for want of the library; `detail` says which
+        kDropped,        // this sink's queue was full: `value` items were not delivered
+    };
+    Kind kind = Kind::kPolled;
+    std::uint64_t sequence = 0;
+    std::int64_t value = 0;
+    std::string detail;
+    AcqConfig config;
+};
+
+using Item = std::variant<BlockPtr, Event>;
+
+class Sink {
+public:
+    virtual ~Sink() = default;
+    virtual void OnBlock(const BlockPtr& block) = 0;
+    virtual void OnEvent(const Event&) {}
+};
+
+class SinkRunner {
+public:
+    // `threaded` false: items wait until Drain() delivers them on the
+    // caller's thread (for tests that must not depend on timing).
+    SinkRunner(std::shared_ptr<Sink> sink, std::size_t capacity, bool threaded);
+    // Delivers what is queued, then ends the thread.
+    ~SinkRunner();
+    SinkRunner(const SinkRunner&) = delete;
+    SinkRunner& operator=(const SinkRunner&) = delete;
+
+    // Queues an item; false (and counted) when the queue is full. Events
+    // have room beyond the blocks' capacity, so that a stop or a failure
+    // still reaches a sink whose queue is full of blocks.
+    bool Push(Item item);
+    // Delivers everything queued, on the calling thread (not threaded only).
+    void Drain();
+    // Waits until everything queued so far has been delivered.
+    void Flush();
+
+    std::uint64_t Dropped() const;
+    const std::shared_ptr<Sink>& Target() const { return sink_; }
+
+private:
+    void Run();
+    void Deliver(Item& item);
+
+    std::shared_ptr<Sink> sink_;
+    const std::size_t capacity_;
+    const bool threaded_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    std::deque<Item> queue_;
+    std::size_t blocks_queued_ = 0;
+    bool busy_ = false;
+    bool quit_ = false;
+    std::uint64_t dropped_ = 0;
+    std::uint64_t unreported_drops_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace zqd::acq

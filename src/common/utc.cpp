@@ -1,0 +1,56 @@
+#include "common/utc.h"
+
+#include <cstdio>
+
+namespace zqd::utc {
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    std::int64_t q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+    return q;
+}
+
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+Civil FromNs(std::int64_t ns) {
+    const std::int64_t days = FloorDiv(ns, kNsPerDay);
+    const std::int64_t rest = ns - days * kNsPerDay;
+    std::int64_t z = days + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    Civil c;
+    c.day = doy - (153 * mp + 2) / 5 + 1;
+    c.month = mp < 10 ? mp + 3 : mp - 9;
+    c.year = static_cast<std::int64_t>(yoe) + era * 400 + (c.month <= 2);
+    const std::int64_t sod = rest / kNsPerSecond;
+    c.hour = static_cast<unsigned>(sod / 3600);
+    c.minute = static_cast<unsigned>(sod / 60 % 60);
+    c.second = static_cast<unsigned>(sod % 60);
+    c.ns = rest % kNsPerSecond;
+    return c;
+}
+
+std::int64_t ToNs(const Civil& c) {
+    return DaysFromCivil(c.year, c.month, c.day) * kNsPerDay +
+           (static_cast<std::int64_t>(c.hour) * 3600 + c.minute * 60 + c.second) * kNsPerSecond + c.ns;
+}
+
+std::string Iso(std::int64_t ns) {
+    const Civil c = FromNs(ns);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02u.%09lldZ", static_cast<long long>(c.year),
+                  c.month, c.day, c.hour, c.minute, c.second, static_cast<long long>(c.ns));
+    return text;
+}
+
+}  // namespace zqd::utc

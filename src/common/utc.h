@@ -1,0 +1,30 @@
+// Civil dates and times in UTC as signed 64-bit nanoseconds since
+// 1970-01-01T00:00:00 (proleptic Gregorian calendar, no leap seconds).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zqd::utc {
+
+inline constexpr std::int64_t kNsPerSecond = 1000000000;
+inline constexpr std::int64_t kNsPerDay = 86400 * kNsPerSecond;
+
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);
+
+struct Civil {
+    std::int64_t year = 1970;
+    unsigned month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    std::int64_t ns = 0;
+};
+
+Civil FromNs(std::int64_t ns);
+std::int64_t ToNs(const Civil& c);
+
+// Floor division, for times before 1970 too.
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b);
+
+// "2008-05-12T17:38:43.300000000Z"
+std::string Iso(std::int64_t ns);
+
+}  // namespace zqd::utc

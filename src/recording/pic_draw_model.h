@@ -1,0 +1,18 @@
+// What the query leaves on the drawing surface: a user coordinate system and
+// one trace, sample j at x = j, joined by straight lines in `Color`
+// (0x00BBGGRR). `Generation` changes whenever the surface is cleared.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace zqd {
+
+struct PicDrawModel {
+    double Left = 0, Top = 0, Right = 1, Bottom = 1;  // top-left and bottom-right corners
+    std::vector<std::int32_t> Trace;
+    std::uint32_t Color = 255;
+    unsigned Generation = 0;
+};
+
+}  // namespace zqd
