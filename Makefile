@@ -6,7 +6,7 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build build-asan run run-monitor test test-qt5 test-windows bench clean
+.PHONY: all deps build build-asan build-tsan run run-monitor test test-qt5 test-windows bench clean
 
 all: build
 
@@ -27,8 +27,15 @@ run: build
 run-monitor: build
 	build/default/bin/zqd4830-gps --monitor
 
-test: build-asan
+test: build-asan build-tsan
 	cd build/asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	# The threaded code (session, sinks, record saving, command line) under ThreadSanitizer.
+	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) \
+	  -R '^(SessionFixture|SessionThread|RecordSink|EndToEnd|MainFixture|MonitorFixture)\.'
+
+build-tsan: deps
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS) --target zqd_tests zqd_cli_tests
 
 test-qt5: deps
 	scripts/install-deps.sh qtbase5-dev

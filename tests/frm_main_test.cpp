@@ -200,6 +200,30 @@ TEST_F(MainFixture, TwentiethBlockStopsAndSavesTheRecord) {
     EXPECT_EQ(form.Saves, 1);
 }
 
+TEST_F(MainFixture, AFailedReadIsReportedAndNeverStored) {
+    Start();
+    card.fill = [](int k, std::int16_t* w) {
+        for (int i = 1; i <= N; ++i) w[i] = static_cast<std::int16_t>(k + 1);
+    };
+    card.adResults = {1, 0, 1};
+    Tick(3);
+    EXPECT_EQ(form.RecvBlocks, 2);
+    EXPECT_EQ(form.RecordBlocks, 2);
+    EXPECT_EQ(dll.BlockIdx, 2 * N);
+    EXPECT_EQ(form.lblBlock.Text, " 2");
+    EXPECT_EQ(form.lblptr.Text, " 72000");
+    EXPECT_EQ(form.TxtResult.Text, "开始采集\r\n读数失败：ADResult=0\r\n");
+    EXPECT_EQ(form.ReadFailures, 1u);
+    for (int i = 0; i < 18; ++i) Tick(1);
+    ASSERT_EQ(form.Saves, 1);
+    // The record holds 20 good reads: buffers 1, 3, 4, ..., 21; never the failed 2 again.
+    const std::string bytes = test::ReadFile(form.RecordFilePath);
+    ASSERT_EQ(bytes.size(), 92160384u);
+    EXPECT_EQ(bytes[(2 + 0 * N) * 128], 1);
+    EXPECT_EQ(bytes[(2 + 1 * N) * 128], 3);
+    EXPECT_EQ(bytes[(2 + 19 * N) * 128], 21);
+}
+
 TEST_F(MainFixture, BuffersAfterTheSaveStartTheNextRecord) {
     Start();
     card.fill = [](int k, std::int16_t* w) {

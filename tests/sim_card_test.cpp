@@ -195,3 +195,78 @@ TEST(SimSettings, StartTimesAndBadEnvironmentValues) {
 
 }  // namespace
 }  // namespace zqd::sim
+
+namespace zqd::sim {
+namespace {
+
+TEST(SimFaults, FromTheEnvironmentAndDeterministic) {
+    setenv("ADCARD_SIM_ADRESULT_FAIL", "7", 1);
+    setenv("ADCARD_SIM_GPS_OUTAGE", "3:2", 1);
+    setenv("ADCARD_SIM_GPS_CORRUPT", "0", 1);
+    std::string warnings;
+    auto s = SettingsFromEnvironment(warnings);
+    setenv("ADCARD_SIM_GPS_OUTAGE", "3", 1);
+    setenv("ADCARD_SIM_GPS_CORRUPT", "4", 1);
+    std::string more;
+    const auto t = SettingsFromEnvironment(more);
+    unsetenv("ADCARD_SIM_ADRESULT_FAIL");
+    unsetenv("ADCARD_SIM_GPS_OUTAGE");
+    unsetenv("ADCARD_SIM_GPS_CORRUPT");
+    EXPECT_EQ(s.adresult_fail, 7);
+    EXPECT_EQ(s.gps_outage_from, 3);
+    EXPECT_EQ(s.gps_outage_for, 2);
+    EXPECT_EQ(s.gps_corrupt, 0);
+    EXPECT_NE(warnings.find("ADCARD_SIM_GPS_CORRUPT"), std::string::npos);
+    EXPECT_NE(more.find("ADCARD_SIM_GPS_OUTAGE"), std::string::npos);
+    EXPECT_EQ(t.gps_corrupt, 4);
+
+    // Every 3rd ADResult fails, leaves the buffer alone and loses its buffer.
+    s = {};
+    s.start_from_clock = false;
+    s.adresult_fail = 3;
+    std::int64_t now = 0;
+    SimCard card(s, [&now] { return now; });
+    card.Initial(320, 5, 0, 0);
+    card.StartIntr(10, 2000, 0, 18, 2000, 0, 1);
+    now = 5 * kSecond;
+    std::vector<std::int16_t> buf(36002, -1);
+    std::vector<int> results;
+    for (int i = 0; i < 5; ++i) {
+        results.push_back(card.ADResult(buf.data()));
+        if (results.back() == 0) {
+            EXPECT_EQ(buf[5], -1);
+        }
+        std::fill(buf.begin(), buf.end(), -1);
+    }
+    EXPECT_EQ(results, (std::vector<int>{1, 1, 0, 1, 1}));
+    EXPECT_EQ(card.QueryBuf(), 0);  // five buffers filled, five taken or lost
+
+    // Outage and corruption: the GPS slot of seconds 3 and 4 is empty; every
+    // 2nd message fails its checksum.
+    SimSettings g;
+    g.start_from_clock = false;
+    g.gps_outage_from = 3;
+    g.gps_outage_for = 2;
+    g.gps_corrupt = 2;
+    SimCard gps(g, [] { return 0; });
+    gps.Initial(320, 5, 0, 0);
+    gps.StartIntr(10, 2000, 0, 18, 2000, 0, 1);
+    std::vector<std::int16_t> samples(36000);
+    for (int k = 0; k < 6; ++k) {
+        gps.FillSamples(k, samples.data());
+        std::vector<int> bytes;
+        for (std::size_t i = 1; i < samples.size(); i += 18)
+            if (samples[i] != kNoByte) bytes.push_back(samples[i]);
+        if (k == 3 || k == 4) {
+            EXPECT_TRUE(bytes.empty()) << k;
+            continue;
+        }
+        ASSERT_EQ(bytes.size(), 154u) << k;
+        int sum = 0;
+        for (int i = 2; i <= 150; ++i) sum ^= bytes[static_cast<std::size_t>(i)];
+        EXPECT_EQ(sum == bytes[151], k % 2 == 0) << k;
+    }
+}
+
+}  // namespace
+}  // namespace zqd::sim

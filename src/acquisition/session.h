@@ -76,6 +76,10 @@ public:
     // Without a thread: one polling step, then every sink's queue delivered.
     // With a thread: nothing (the thread polls by itself).
     void Pump();
+    // One polling step: QueryBuf, then ADResult for each buffer it reported,
+    // the blocks dated and queued for the sinks. Made by the session's thread
+    // when there is one; tests without a thread call it directly.
+    void Poll();
     // Waits until every sink has taken what was emitted so far.
     void FlushSinks();
 
@@ -86,7 +90,6 @@ private:
     void Loop();
     void Post(std::function<void()> task);
     bool OnCardThread() const;
-    void Poll();
     void Emit(Item item);
 
     Card& card_;

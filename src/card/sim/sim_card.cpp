@@ -147,6 +147,30 @@ SimSettings SettingsFromEnvironment(std::string& warnings) {
     };
     code("ADCARD_SIM_FAIL_INITIAL", s.fail_initial);
     code("ADCARD_SIM_FAIL_START", s.fail_start);
+    auto every = [&](const char* name, std::int64_t& out) {
+        const char* v = std::getenv(name);
+        if (!v || !*v) return;
+        long long c = 0;
+        if (ParseInt(v, c) && c >= 1)
+            out = c;
+        else
+            warnings += std::string("adcard: ") + name + "=\"" + v + "\" is not a count of 1 or more; ignored\n";
+    };
+    every("ADCARD_SIM_ADRESULT_FAIL", s.adresult_fail);
+    every("ADCARD_SIM_GPS_CORRUPT", s.gps_corrupt);
+    if (const char* v = std::getenv("ADCARD_SIM_GPS_OUTAGE"); v && *v) {
+        const std::string text(v);
+        const auto colon = text.find(':');
+        long long from = 0, length = 0;
+        if (colon != std::string::npos && ParseInt(text.substr(0, colon).c_str(), from) &&
+            ParseInt(text.substr(colon + 1).c_str(), length) && from >= 0 && length >= 1) {
+            s.gps_outage_from = from;
+            s.gps_outage_for = length;
+        } else {
+            warnings += "adcard: ADCARD_SIM_GPS_OUTAGE=\"" + text +
+                        "\" is not SECOND:SECONDS (from which second of acquisition, for how long); ignored\n";
+        }
+    }
     return s;
 }
 
@@ -254,6 +278,7 @@ std::int32_t SimCard::StartIntr(std::int16_t bufNum, std::int32_t chnPoints, std
     start_ns_ = settings_.start_from_clock ? system_() : settings_.start_ns;
     next_ = 0;
     overruns_ = 0;
+    adresult_calls_ = 0;
     running_ = true;
     return 1;
 }
@@ -286,6 +311,11 @@ std::int32_t SimCard::ADResult(std::int16_t* words) {
     if (!running_ || !words) return 0;
     Advance();
     if (ScansNow() / chn_points_ - next_ < 1) return 0;
+    if (settings_.adresult_fail > 0 && ++adresult_calls_ % settings_.adresult_fail == 0) {
+        ++next_;  // the buffer is lost; the caller's is left as it was
+        last_error_ = kReadFailed;
+        return 0;
+    }
     const std::int64_t n = static_cast<std::int64_t>(chn_num_) * chn_points_;
     words[0] = static_cast<std::int16_t>(next_ & 0x7FFF);
     FillSamples(next_, words + 1);
@@ -339,7 +369,12 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
     const std::int64_t k_lo = std::max<std::int64_t>(0, first / f - 1);
     const std::int64_t k_hi = end / f + 1;
     for (std::int64_t k = k_lo; k <= k_hi; ++k) {
-        const auto msg = HaMessage(start_ns_ + k * kNsPerSecond);
+        if (settings_.gps_outage_for > 0 && k >= settings_.gps_outage_from &&
+            k < settings_.gps_outage_from + settings_.gps_outage_for)
+            continue;  // the receiver sends nothing: the slot keeps 4096
+        auto msg = HaMessage(start_ns_ + k * kNsPerSecond);
+        if (settings_.gps_corrupt > 0 && (k + 1) % settings_.gps_corrupt == 0)
+            msg[20] ^= 0x5A;  // a byte of the position: only the checksum tells
         std::int64_t prev = -1;
         for (int i = 0; i < kHaLength; ++i) {
             std::int64_t s = ((k * kBaud + (i + 1) * 10) * f) / kBaud;

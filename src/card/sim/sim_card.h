@@ -16,10 +16,15 @@ struct SimSettings {
     double speed = 1.0;              // clock rate: 50 runs fifty times faster than real time
     std::int32_t fail_initial = 0;   // non-zero: Initial fails with this code
     std::int32_t fail_start = 0;     // non-zero: StartIntr fails with this code
+    std::int64_t adresult_fail = 0;  // non-zero: every N-th ADResult fails and its buffer is lost
+    std::int64_t gps_outage_from = 0;  // no GPS bytes from this second of acquisition ...
+    std::int64_t gps_outage_for = 0;   // ... for this many seconds
+    std::int64_t gps_corrupt = 0;    // non-zero: one byte of every N-th message is altered
 };
 
-// Reads ADCARD_SIM_START, ADCARD_SIM_SPEED, ADCARD_SIM_FAIL_INITIAL and
-// ADCARD_SIM_FAIL_START. A bad value is reported in `warnings` (one line
+// Reads ADCARD_SIM_START, ADCARD_SIM_SPEED, ADCARD_SIM_FAIL_INITIAL,
+// ADCARD_SIM_FAIL_START, ADCARD_SIM_ADRESULT_FAIL, ADCARD_SIM_GPS_OUTAGE and
+// ADCARD_SIM_GPS_CORRUPT. A bad value is reported in `warnings` (one line
 // each) and its default kept.
 SimSettings SettingsFromEnvironment(std::string& warnings);
 
@@ -30,6 +35,7 @@ bool ParseStartTime(const std::string& text, std::int64_t& ns);
 enum SimError : std::int32_t {
     kNotInitialised = 1,
     kBadArgument = 2,
+    kReadFailed = 3,
 };
 
 inline constexpr int kHaLength = 154;
@@ -86,6 +92,7 @@ private:
     std::int64_t start_ns_ = 0;  // GPS time of scan 0
     std::int64_t next_ = 0;      // next buffer to hand out
     std::int64_t overruns_ = 0;
+    std::int64_t adresult_calls_ = 0;
     std::array<std::int16_t, 2> do_groups_{};
 };
 
