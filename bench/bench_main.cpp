@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
+#include <thread>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +18,8 @@
 #include "acquisition/session.h"
 #include "recording/frm_main.h"
 #include "recording/record_file.h"
+#include "recording/record_sink.h"
+#include "card/sim/sim_card.h"
 #ifdef ZQD_WITH_UI
 #include <QImage>
 
@@ -185,19 +189,103 @@ void BM_LoadAndDecode(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadAndDecode)->Iterations(10)->Unit(benchmark::kMillisecond);
 
-void BM_MainWindowTick(benchmark::State& state) {
-    zqd::DllDef dll;
-    IdleCard card;
+// A card whose every buffer is the simulated card's second 0: GPS message
+// and all, so that the reader decodes a time for each block.
+struct SimBufferCard final : zqd::Card {
+    std::vector<std::int16_t> words;
+    SimBufferCard() : words(36002) {
+        zqd::sim::SimSettings s;
+        s.start_from_clock = false;
+        zqd::sim::SimCard sim(s, [] { return 0; });
+        sim.Initial(320, 5, 0, 0);
+        sim.StartIntr(10, 2000, 0, 18, 2000, 0, 1);
+        sim.FillSamples(0, words.data() + 1);
+    }
+    std::int32_t Initial(std::int32_t, std::int32_t, std::int32_t, std::int32_t) override { return 1; }
+    std::int32_t StartIntr(std::int16_t, std::int32_t, std::int16_t, std::int16_t, std::int32_t, std::int32_t,
+                           std::int16_t) override { return 1; }
+    std::int32_t StopIntr() override { return 1; }
+    std::int32_t GetLastADError() override { return 0; }
+    std::int32_t QueryBuf() override { return 1; }
+    std::int32_t ADResult(std::int16_t* w) override {
+        std::memcpy(w, words.data(), words.size() * sizeof(std::int16_t));
+        return 1;
+    }
+    std::int16_t Zqd_DI(std::int16_t, std::int16_t*) override { return 1; }
+    std::int16_t Zqd_DO(std::int16_t, std::int16_t) override { return 1; }
+};
+
+// The reader's work for one block at the main window's settings: QueryBuf,
+// ADResult into a new block, the GPS message decoded, the block dated and
+// handed to a sink.
+void BM_ReaderPerBlock(benchmark::State& state) {
+    SimBufferCard card;
     zqd::acq::Session session(card, {false, std::chrono::milliseconds(1000)});
-    zqd::FrmMain form(dll, session, BenchDir());
-    form.Form_Load();
-    form.CmdStart_Click();
-    ShareOfPeriod(state, "share_of_1000ms_period_%", 1000, [&] {
-        form.RecordBlocks = 0;  // never reach the save
-        form.TimerAD_Timer();
+    struct Discard final : zqd::acq::Sink {
+        void OnBlock(const zqd::acq::BlockPtr&) override {}
+    };
+    auto runner = session.AddSink(std::make_shared<Discard>(), 4);
+    if (!session.Start({}).ok()) std::abort();
+    std::uint64_t blocks = 0;
+    ShareOfPeriod(state, "share_of_1000ms_block_%", 1000, [&] {
+        session.Pump();
+        ++blocks;
     });
+    const auto stats = session.Stats();
+    if (stats.blocks != blocks || stats.messages.good != blocks) std::abort();  // every block timed
 }
-BENCHMARK(BM_MainWindowTick)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReaderPerBlock)->Unit(benchmark::kMicrosecond);
+
+// The window thread while a record is saved: the record sink writes on its
+// own thread while this thread runs a 1 ms event loop and notes its longest
+// stall. Beside it, the save itself, which was the stall when the window
+// thread wrote the file.
+void BM_WindowStallDuringSave(benchmark::State& state) {
+    const auto dir = BenchDir();
+    SimBufferCard card;
+    std::vector<zqd::acq::BlockPtr> blocks;
+    for (int k = 0; k < 20; ++k) {
+        auto b = std::make_shared<zqd::acq::Block>();
+        b->ChnNum = 18;
+        b->ChnPoints = 2000;
+        b->SampleFrq = 2000;
+        b->words = card.words;
+        b->sequence = static_cast<std::uint64_t>(k);
+        blocks.push_back(std::move(b));
+    }
+    double stall = 0, save = 0, inline_save = 0;
+    for (auto _ : state) {
+        auto sink = std::make_shared<zqd::RecordSink>();
+        std::atomic<bool> done{false};
+        sink->SetNotify([&done] { done = true; });
+        zqd::acq::SinkRunner runner(sink, 64, true);
+        sink->Arm(20, dir / "T1.DAT");
+        zqd::acq::Event started;
+        started.kind = zqd::acq::Event::Kind::kStarted;
+        runner.Push(started);
+        const auto t0 = Clock::now();
+        for (const auto& b : blocks) runner.Push(b);
+        auto last = Clock::now();
+        double worst = 0;
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const auto now = Clock::now();
+            worst = std::max(worst, Ms(now - last) - 1.0);
+            last = now;
+        }
+        const double took = Ms(Clock::now() - t0);
+        if (!sink->TakeReport()->status.ok()) std::abort();
+        const auto t1 = Clock::now();
+        if (!zqd::SaveRecordBlocks(dir / "T1.DAT", 20, 2000, blocks, kRecords).ok()) std::abort();
+        inline_save = std::max(inline_save, Ms(Clock::now() - t1));
+        stall = std::max(stall, worst);
+        save = std::max(save, took);
+    }
+    state.counters["longest_stall_ms"] = stall;
+    state.counters["save_ms"] = save;
+    state.counters["save_on_window_thread_ms"] = inline_save;
+}
+BENCHMARK(BM_WindowStallDuringSave)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 void BM_MonitorTick(benchmark::State& state) {
     zqd::DllDef dll;

@@ -1,6 +1,8 @@
 #include "analysis/record_loader.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 
@@ -10,6 +12,15 @@
 namespace zqd {
 
 namespace {
+
+// A little-endian 32-bit value.
+std::uint32_t Load32(const unsigned char* at) {
+    std::uint32_t v;
+    std::memcpy(&v, at, 4);
+    if constexpr (std::endian::native == std::endian::big)
+        v = (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+    return v;
+}
 
 std::uint32_t GetLE(const unsigned char* at, int bytes) {
     std::uint32_t v = 0;
@@ -37,6 +48,7 @@ std::optional<Recording> ReadRecordFile(const std::filesystem::path& path, std::
     if (ec) return refuse("无法读取文件大小（" + ec.message() + "）");
     std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
     if (!file) return refuse(platform::LastErrorText());
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);  // large reads go straight to the caller's buffer
 
     if (size < RecordOffset(2) + 4)
         return refuse("文件只有 " + std::to_string(size) + " 字节，不足以容纳文件头");
@@ -68,8 +80,11 @@ std::optional<Recording> ReadRecordFile(const std::filesystem::path& path, std::
         return refuse("内存不足，无法容纳 " + std::to_string(records) + " 个样本");
     }
 
-    // Sample records start at record 3; read 8192 records (1 MiB) at a time.
-    constexpr std::size_t kChunkRecords = 8192;
+    // Sample records start at record 3. They are read straight into a buffer
+    // that stays in the processor's cache, 4096 records (512 KiB) at a time:
+    // as fast as reading the file at all, where a memory map read with a
+    // stride waits on memory at every record.
+    constexpr std::size_t kChunkRecords = 4096;
     std::vector<unsigned char> chunk(kChunkRecords * kRecordBytes);
     if (!platform::SeekTo(file.get(), RecordOffset(3))) return refuse("定位失败");
     std::size_t i = 0;
@@ -81,7 +96,7 @@ std::optional<Recording> ReadRecordFile(const std::filesystem::path& path, std::
         const std::size_t whole = got / kRecordBytes + (got % kRecordBytes >= 4 ? 1 : 0);
         if (whole < want) return refuse("读取样本记录失败");
         for (std::size_t r = 0; r < want; ++r)
-            rec.BlockData[i + r] = static_cast<std::int32_t>(GetLE(&chunk[r * kRecordBytes], 4));
+            rec.BlockData[i + r] = static_cast<std::int32_t>(Load32(&chunk[r * kRecordBytes]));
         i += want;
     }
     return rec;

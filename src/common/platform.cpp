@@ -11,6 +11,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -104,6 +106,43 @@ bool SeekTo(std::FILE* file, std::uint64_t offset) {
     return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
+MappedFile::~MappedFile() {
+    if (data_) UnmapViewOfFile(data_);
+    if (handle_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool MappedFile::Open(const std::filesystem::path& path, std::string& error) {
+    HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = WindowsErrorText(GetLastError());
+        return false;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > static_cast<unsigned long long>(SIZE_MAX / 2)) {
+        error = "cannot map a file of this size";
+        CloseHandle(file);
+        return false;
+    }
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    CloseHandle(file);
+    if (!mapping) {
+        error = WindowsErrorText(GetLastError());
+        return false;
+    }
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    if (!view) {
+        error = WindowsErrorText(GetLastError());
+        CloseHandle(mapping);
+        return false;
+    }
+    handle_ = mapping;
+    data_ = static_cast<const unsigned char*>(view);
+    size_ = static_cast<std::uint64_t>(size.QuadPart);
+    return true;
+}
+
 std::string Utf8ToGbk(const std::string& utf8) {
     if (utf8.empty()) return {};
     const int wn = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
@@ -181,6 +220,40 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
 
 bool SeekTo(std::FILE* file, std::uint64_t offset) {
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+MappedFile::~MappedFile() {
+    if (data_) munmap(const_cast<unsigned char*>(data_), static_cast<std::size_t>(size_));
+}
+
+bool MappedFile::Open(const std::filesystem::path& path, std::string& error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = LastErrorText();
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
+        static_cast<unsigned long long>(st.st_size) > static_cast<unsigned long long>(SIZE_MAX / 2)) {
+        error = "cannot map this file";
+        close(fd);
+        return false;
+    }
+    const auto size = static_cast<std::size_t>(st.st_size);
+    int flags = MAP_PRIVATE;
+#ifdef MAP_POPULATE
+    flags |= MAP_POPULATE;  // map the cached pages in one go instead of one fault each
+#endif
+    void* p = mmap(nullptr, size, PROT_READ, flags, fd, 0);
+    close(fd);
+    if (p == MAP_FAILED) {
+        error = LastErrorText();
+        return false;
+    }
+    madvise(p, size, MADV_SEQUENTIAL);
+    data_ = static_cast<const unsigned char*>(p);
+    size_ = size;
+    return true;
 }
 
 std::string Utf8ToGbk(const std::string& utf8) {

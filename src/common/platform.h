@@ -46,6 +46,25 @@ bool SeekTo(std::FILE* file, std::uint64_t offset);
 // Opens a file with a path that may hold non-ASCII characters.
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 
+// A whole file mapped read-only into memory; empty when it cannot be (the
+// caller then reads it another way).
+class MappedFile {
+public:
+    MappedFile() = default;
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    bool Open(const std::filesystem::path& path, std::string& error);
+    const unsigned char* Data() const { return data_; }
+    std::uint64_t Size() const { return size_; }
+
+private:
+    const unsigned char* data_ = nullptr;
+    std::uint64_t size_ = 0;
+    void* handle_ = nullptr;  // the mapping object on Windows
+};
+
 // UTF-8 text in the GBK code page (936). A character that GBK cannot hold
 // becomes "?".
 std::string Utf8ToGbk(const std::string& utf8);
