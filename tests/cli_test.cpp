@@ -3,7 +3,10 @@
 
 #include <array>
 #include <cstdio>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "analysis/record_loader.h"
 #include "test_support.h"
@@ -132,6 +135,48 @@ TEST_F(EndToEnd, RefusedInputsExitWithTwoAndWriteNothing) {
 
     r = Cli("", "export --from 17:38 --to 17:38:45", *dir_ / "e3.err");
     EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(EndToEnd, SpecialFilesAndTheInputItselfAreRefusedAsOutputs) {
+    TempDir scratch;
+    const auto record = *dir_ / "T1.DAT";
+    const std::string before = ReadFile(record);
+    ASSERT_EQ(mkfifo((scratch / "fifo").c_str(), 0644), 0);
+    std::filesystem::create_directory(scratch / "folder");
+    std::filesystem::create_symlink(record, scratch / "record-link");
+    std::vector<std::pair<std::filesystem::path, std::string>> outs = {
+        {scratch / "fifo", "FIFO"}, {scratch / "folder", "文件夹"}, {record, "就是记录文件"},
+        {scratch / "record-link", "就是记录文件"}};
+    if (geteuid() == 0 && mknod((scratch / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+        outs.push_back({scratch / "null", "字符设备"});
+    for (const auto& [out, why] : outs) {
+        const CliRun r = Cli("", "export --from 17:38:43 --to 17:38:45 --out " + out.string() + " " + record.string(),
+                             scratch / "err");
+        EXPECT_EQ(r.status, 2) << out;
+        EXPECT_NE(ReadFile(scratch / "err").find(why), std::string::npos) << out << ": " << ReadFile(scratch / "err");
+    }
+    EXPECT_EQ(std::filesystem::status(scratch / "fifo").type(), std::filesystem::file_type::fifo);
+    EXPECT_TRUE(ReadFile(record) == before);
+    if (std::filesystem::exists(scratch / "null")) {
+        EXPECT_EQ(std::filesystem::status(scratch / "null").type(), std::filesystem::file_type::character);
+    }
+
+    // As the record to read, each is refused with its own reason.
+    const CliRun r = Cli("", "decode " + (scratch / "folder").string(), scratch / "err");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(ReadFile(scratch / "err").find("是文件夹"), std::string::npos) << ReadFile(scratch / "err");
+}
+
+TEST_F(EndToEnd, ExportHintsWhereTheWindowsRulesStoodIn) {
+    const auto out = *dir_ / "hint.csv";
+    const CliRun r = Cli("", "export --from 1:2:3 --to 17:38:45 --channel abc --out " + out.string() + " " +
+                                 (*dir_ / "T1.DAT").string(),
+                         *dir_ / "hint.err");
+    EXPECT_EQ(r.status, 0);
+    const std::string err = ReadFile(*dir_ / "hint.err");
+    EXPECT_NE(err.find("1:2:3"), std::string::npos) << err;
+    EXPECT_EQ(err.find("17:38:45"), std::string::npos) << err;
+    EXPECT_NE(err.find("abc"), std::string::npos) << err;
 }
 
 TEST(Cli, CardErrorsExitWithTwo) {

@@ -259,12 +259,33 @@ TEST_F(MainFixture, AFailedSaveIsReportedAndTheRecordKept) {
 
     std::vector<std::filesystem::path> copies;
     for (const auto& e : std::filesystem::recursive_directory_iterator(data.path()))
-        if (e.is_regular_file()) copies.push_back(e.path());
+        if (e.is_regular_file() && e.path().filename().string()[0] != '.') copies.push_back(e.path());
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_NE(log.find(copies[0].string()), std::string::npos);
     const std::string bytes = test::ReadFile(copies[0]);
     EXPECT_EQ(bytes.size(), 92160384u);
     EXPECT_EQ(bytes[256], 77);
+}
+
+TEST_F(MainFixture, WhenEveryPlaceRefusesTheRecordTheLossIsSaidPlainly) {
+    TempDir data, temp;
+    setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    setenv("TMPDIR", temp.path().c_str(), 1);
+    form.FailSaveAfter(0, 0);
+    Start();
+    for (int i = 0; i < 20; ++i) Tick(1);
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("TMPDIR");
+    ASSERT_TRUE(form.LastSaveReport);
+    EXPECT_FALSE(form.LastSaveReport->Kept());
+    EXPECT_EQ(form.LastSaveReport->fallbacks.size(), 2u);
+    const std::string& log = form.TxtResult.Text;
+    EXPECT_NE(log.find("记录已丢失"), std::string::npos) << log;
+    EXPECT_NE(log.find(data.path().string()), std::string::npos) << log;
+    EXPECT_NE(log.find(temp.path().string()), std::string::npos) << log;
+    for (const auto* d : {&data, &temp})
+        for (const auto& e : std::filesystem::recursive_directory_iterator(d->path()))
+            EXPECT_TRUE(!e.is_regular_file() || e.path().filename().string()[0] == '.') << e.path();
 }
 
 TEST_F(MainFixture, MissingExportLeavesTheWindowIdleWithAMessage) {

@@ -24,6 +24,8 @@ void FrmMain::CmdFind_Click() {
         return;
     }
     LastQuery = Status::Ok();
+    QueryStartFound = r.startFound;
+    QueryEndFound = r.endFound;
     DispData.swap(r.DispData);
     DispPoints = r.DispPoints;
     StartNS = r.StartNS;

@@ -42,8 +42,14 @@ QueryResult RunQuery(const QueryInput& in) {
     for (std::int32_t i = 0; i < in.BlockNum; ++i) {
         const GpsTime& t = times[static_cast<std::size_t>(i)];
         const std::int32_t sec = t.Hour * 3600 + t.Minute * 60 + t.Second;
-        if (sec == *start) r.startBlock = i;
-        if (sec == *end) r.endBlock = i;
+        if (sec == *start) {
+            r.startBlock = i;
+            r.startFound = true;
+        }
+        if (sec == *end) {
+            r.endBlock = i;
+            r.endFound = true;
+        }
     }
 
     const std::int64_t points =
@@ -93,6 +99,8 @@ QueryResult RunQuery(const QueryInput& in) {
         r.DispData.assign(static_cast<std::size_t>(r.DispPoints), 0);
     } catch (const std::bad_alloc&) {
         return Refuse("内存不足");
+    } catch (const std::length_error&) {
+        return Refuse("数据点数超出本程序能容纳的范围");
     }
     if (copies) {
         const std::int32_t* src = data.data() + lo;

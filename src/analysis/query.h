@@ -29,6 +29,7 @@ struct QueryResult {
     std::string error;        // why the query was refused
     std::string channelText;  // the channel box, rewritten to its number
     std::int32_t startBlock = 0, endBlock = 0;
+    bool startFound = false, endFound = false;  // a block carries the time
     std::int16_t shift = 0;   // D, scans before the start block's first scan
     std::vector<std::int32_t> DispData;
     std::int32_t DispPoints = 0;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "common/platform.h"
+#include "common/safe_file.h"
 #include "recording/record_file.h"
 
 namespace zqd {
@@ -43,7 +44,7 @@ std::optional<Recording> ReadRecordFile(const std::filesystem::path& path, std::
     };
 
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return refuse("文件不存在");
+    if (std::string why; !ReadableFile(path, why)) return refuse(why);
     const std::uint64_t size = std::filesystem::file_size(path, ec);
     if (ec) return refuse("无法读取文件大小（" + ec.message() + "）");
     std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
@@ -74,10 +75,13 @@ std::optional<Recording> ReadRecordFile(const std::filesystem::path& path, std::
         return refuse("文件头说明有 " + std::to_string(records) + " 个样本记录，需要 " +
                       std::to_string(needed) + " 字节，文件只有 " + std::to_string(size) + " 字节");
 
+    if (!SamplesAddressable(records, sizeof(void*) * 8, why)) return refuse(why);
     try {
         rec.BlockData.assign(static_cast<std::size_t>(records), 0);
     } catch (const std::bad_alloc&) {
         return refuse("内存不足，无法容纳 " + std::to_string(records) + " 个样本");
+    } catch (const std::length_error&) {
+        return refuse("本程序无法容纳 " + std::to_string(records) + " 个样本");
     }
 
     // Sample records start at record 3. They are read straight into a buffer
@@ -100,6 +104,16 @@ std::optional<Recording> ReadRecordFile(const std::filesystem::path& path, std::
         i += want;
     }
     return rec;
+}
+
+bool SamplesAddressable(std::uint64_t samples, unsigned pointerBits, std::string& why) {
+    // Half the address space at most for the samples of a record: a 32-bit
+    // program has 2 to 4 GiB in all, shared with everything else.
+    const std::uint64_t limit = pointerBits >= 64 ? (std::uint64_t{1} << 40) : (std::uint64_t{1} << (pointerBits - 2));
+    if (samples <= limit / sizeof(std::int32_t)) return true;
+    why = "记录有 " + std::to_string(samples) + " 个样本，需要 " + std::to_string(samples * sizeof(std::int32_t)) +
+          " 字节内存，超出本程序（" + std::to_string(pointerBits) + " 位）能容纳的 " + std::to_string(limit) + " 字节";
+    return false;
 }
 
 std::optional<GpsTime> DecodeBlockTime(const std::int32_t* block, std::int32_t chnNum,

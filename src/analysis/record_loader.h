@@ -20,6 +20,10 @@ namespace zqd {
 std::optional<Recording> ReadRecordFile(const std::filesystem::path& path, std::int16_t chnNum,
                                            std::string& error);
 
+// Whether a record of `samples` 32-bit values can be held by a program whose
+// pointers have `pointerBits` bits; otherwise `why` says so.
+bool SamplesAddressable(std::uint64_t samples, unsigned pointerBits, std::string& why);
+
 // The GPS time of one block (N = chnNum x chnPoints values from `block`; the
 // value just after the block must be readable too, as BlockData always has
 // one more). A block has a time only when its first four GPS-slot values

@@ -24,6 +24,7 @@
 
 #include "acquisition/session.h"
 #include "card/card.h"
+#include "common/numtext.h"
 #include "common/platform.h"
 #include "monitor/frm_multibuf.h"
 #include "recording/dll_def.h"
@@ -63,8 +64,7 @@ int Record(const std::string& dir, int tickMs) {
     zqd::DllDef dll;
     zqd::DllCard card;
     zqd::acq::Session session(card, {true, std::chrono::milliseconds(tickMs)});
-    zqd::FrmMain form(dll, session,
-                      dir.empty() ? zqd::platform::ExecutableDir() : zqd::platform::PathFromUtf8(dir));
+    zqd::FrmMain form(dll, session, dir.empty() ? zqd::platform::DataFolder() : zqd::platform::PathFromUtf8(dir));
     LogPrinter log;
     form.Changed = [&log](const zqd::Control& c) {
         if (c.Name == "TxtResult")
@@ -73,6 +73,9 @@ int Record(const std::string& dir, int tickMs) {
             std::cout << Printable(c.Text) << std::flush;
     };
     form.Form_Load();
+    if (dir.empty() && zqd::platform::DataFolder() != zqd::platform::ExecutableDir())
+        std::cerr << "注意：程序所在文件夹不可写，T1.DAT 写在 " << zqd::platform::PathText(zqd::platform::DataFolder())
+                  << "\n";
     form.CmdStart_Click();
     if (!form.LastStart.ok()) {
         // The card refused ("Error=" on lblBlock) or the library is missing (in the log).
@@ -111,7 +114,7 @@ struct Analysis {
     zqd::FrmMain form;
 
     Analysis(const std::string& file, int chnNum)
-        : form(dll, session, zqd::platform::ExecutableDir()) {
+        : form(dll, session, zqd::platform::DataFolder()) {
         dll.ChnNum = static_cast<std::int16_t>(chnNum);
         if (!file.empty()) form.RecordFilePath = zqd::platform::PathFromUtf8(file);
     }
@@ -163,6 +166,14 @@ int Export(const std::string& from, const std::string& to, const std::string& ch
         std::cerr << Printable(a.form.LastQuery.detail);
         return kRefused;
     }
+    // The window's rules stand; the command line only points out where they
+    // took something other than what was asked for.
+    if (!a.form.QueryStartFound)
+        std::cerr << "注意：没有一块的时间是 " << from << "，按规则从第 0 块开始。\n";
+    if (!a.form.QueryEndFound)
+        std::cerr << "注意：没有一块的时间是 " << to << "，按规则以第 0 块为结束块。\n";
+    if (!zqd::BeginsWithNumber(channel))
+        std::cerr << "注意：通道“" << channel << "”不是数字，按规则当作 " << a.form.TxtDispChnNo.Text << "。\n";
     const std::size_t before = a.form.TxtResult.Text.size();
     a.form.CmdOutput_Click();
     if (!a.form.LastExport.ok()) {
@@ -234,7 +245,7 @@ int Main(std::vector<std::string> args) {
     std::string dir;
     int tickMs = 1000;
     auto* record = app.add_subcommand("record", "Record one complete record into DIR/T1.DAT");
-    record->add_option("--dir", dir, "Folder of T1.DAT (default: the program's folder)");
+    record->add_option("--dir", dir, "Folder of T1.DAT (default: the program's folder, or the user's data folder where that cannot be written)");
     record->add_option("--tick-ms", tickMs, "Timer period in ms")->check(CLI::Range(1, 600000));
 
     int chnNum = 18;

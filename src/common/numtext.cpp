@@ -1,5 +1,7 @@
 #include "common/numtext.h"
 
+#include <cctype>
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -87,6 +89,19 @@ double LeadingNumber(std::string_view text) {
         value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
     }
     return negative ? -value : value;
+}
+
+bool BeginsWithNumber(std::string_view text) {
+    std::string t;
+    for (char c : text)
+        if (c != ' ' && c != '\t' && c != '\n') t.push_back(c);
+    std::size_t i = 0;
+    if (t.size() >= 3 && t[0] == '&' && (t[1] == 'H' || t[1] == 'h'))
+        return std::isxdigit(static_cast<unsigned char>(t[2])) != 0;
+    if (t.size() >= 3 && t[0] == '&' && (t[1] == 'O' || t[1] == 'o')) return t[2] >= '0' && t[2] <= '7';
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    if (i < t.size() && t[i] == '.') ++i;
+    return i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])) != 0;
 }
 
 std::optional<std::int16_t> RoundToInt16(double value) {

@@ -18,6 +18,10 @@ namespace zqd {
 // gives 0. The result may be infinite for an exponent beyond double range.
 double LeadingNumber(std::string_view text);
 
+// Whether a text begins with a number that LeadingNumber reads (rather than
+// giving 0 for a text that is no number at all).
+bool BeginsWithNumber(std::string_view text);
+
 // Nearest integer, an exact half going to the even neighbour. Empty when the
 // value is not finite or the rounded value does not fit the width.
 std::optional<std::int16_t> RoundToInt16(double value);

@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +29,73 @@ std::filesystem::path PathFromUtf8(const std::string& utf8) {
 }
 
 std::string LastErrorText() { return std::strerror(errno); }
+
+std::filesystem::path TempDir() {
+    std::error_code ec;
+    auto dir = std::filesystem::temp_directory_path(ec);
+    if (ec) dir = std::filesystem::path(".");
+    return dir;
+}
+
+std::filesystem::path DataFolder() {
+    const auto exe = ExecutableDir();
+    if (FolderWritable(exe)) return exe;
+    const auto data = UserDataDir();
+    std::error_code ec;
+    std::filesystem::create_directories(data, ec);
+    return data;
+}
+
+std::string KindText(FileKind kind) {
+    switch (kind) {
+    case FileKind::kMissing: return "不存在";
+    case FileKind::kRegular: return "普通文件";
+    case FileKind::kDirectory: return "文件夹";
+    case FileKind::kCharDevice: return "字符设备";
+    case FileKind::kBlockDevice: return "块设备";
+    case FileKind::kFifo: return "FIFO（命名管道）";
+    case FileKind::kSocket: return "套接字";
+    case FileKind::kOther: return "特殊文件";
+    case FileKind::kUnknown: break;
+    }
+    return "无法判断的文件";
+}
+
+FileKind KindOf(const std::filesystem::path& path, std::string& error) {
+    std::error_code ec;
+    const auto st = std::filesystem::status(path, ec);
+    switch (st.type()) {
+    case std::filesystem::file_type::not_found: return FileKind::kMissing;
+    case std::filesystem::file_type::regular: return FileKind::kRegular;
+    case std::filesystem::file_type::directory: return FileKind::kDirectory;
+    case std::filesystem::file_type::character: return FileKind::kCharDevice;
+    case std::filesystem::file_type::block: return FileKind::kBlockDevice;
+    case std::filesystem::file_type::fifo: return FileKind::kFifo;
+    case std::filesystem::file_type::socket: return FileKind::kSocket;
+    case std::filesystem::file_type::none:
+        error = ec ? ec.message() : "unknown";
+        return FileKind::kUnknown;
+    default: break;
+    }
+    if (ec) {
+        error = ec.message();
+        return FileKind::kUnknown;
+    }
+    return FileKind::kOther;
+}
+
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+bool CopyPermissions(const std::filesystem::path& from, const std::filesystem::path& path, std::string& error) {
+    std::error_code ec;
+    const auto perms = std::filesystem::status(from, ec).permissions();
+    if (!ec) std::filesystem::permissions(path, perms, std::filesystem::perm_options::replace, ec);
+    if (ec) error = ec.message();
+    return !ec;
+}
 
 #ifdef _WIN32
 
@@ -105,6 +173,89 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
 bool SeekTo(std::FILE* file, std::uint64_t offset) {
     return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
+
+bool MayWrite(const std::filesystem::path& path, std::string& error) {
+    const DWORD attributes = GetFileAttributesW(path.wstring().c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        error = WindowsErrorText(GetLastError());
+        return false;
+    }
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        error = "只读文件";
+        return false;
+    }
+    return true;
+}
+
+std::FILE* CreateNewFile(const std::filesystem::path& path, std::string& error) {
+    HANDLE h = CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = WindowsErrorText(GetLastError());
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(h), 0);
+    if (fd < 0) {
+        CloseHandle(h);
+        error = "_open_osfhandle failed";
+        return nullptr;
+    }
+    std::FILE* f = _fdopen(fd, "w+b");
+    if (!f) {
+        error = LastErrorText();
+        _close(fd);
+    }
+    return f;
+}
+
+FileLock::~FileLock() { Release(); }
+
+void FileLock::Release() {
+    if (handle_ == -1) return;
+    HANDLE h = reinterpret_cast<HANDLE>(handle_);
+    OVERLAPPED o{};
+    UnlockFileEx(h, 0, 1, 0, &o);
+    CloseHandle(h);
+    handle_ = -1;
+}
+
+bool FileLock::Acquire(const std::filesystem::path& path, int wait_ms, bool& busy, std::string& error) {
+    Release();
+    busy = false;
+    HANDLE h = CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = WindowsErrorText(GetLastError());
+        return false;
+    }
+    for (int waited = 0;; waited += 10) {
+        OVERLAPPED o{};
+        if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o)) break;
+        if (waited >= wait_ms) {
+            CloseHandle(h);
+            busy = true;
+            error = "另一写入者在 " + std::to_string(wait_ms / 1000) + " 秒内没有释放";
+            return false;
+        }
+        Sleep(10);
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    return true;
+}
+
+bool FolderWritable(const std::filesystem::path& dir) {
+    const auto probe = dir / (".zqd-probe-" + std::to_string(ProcessId()) + "-" + std::to_string(GetTickCount64()));
+    std::string error;
+    std::FILE* f = CreateNewFile(probe, error);
+    if (!f) return false;
+    std::fclose(f);
+    std::error_code ec;
+    std::filesystem::remove(probe, ec);
+    return true;
+}
+
+unsigned long ProcessId() { return static_cast<unsigned long>(GetCurrentProcessId()); }
 
 MappedFile::~MappedFile() {
     if (data_) UnmapViewOfFile(data_);
@@ -221,6 +372,80 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
 bool SeekTo(std::FILE* file, std::uint64_t offset) {
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
+
+bool MayWrite(const std::filesystem::path& path, std::string& error) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        error = LastErrorText();
+        return false;
+    }
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(path.c_str(), W_OK) != 0) {
+        errno = EACCES;
+        error = LastErrorText() + "（只读）";
+        return false;
+    }
+    return true;
+}
+
+std::FILE* CreateNewFile(const std::filesystem::path& path, std::string& error) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = LastErrorText();
+        return nullptr;
+    }
+    std::FILE* f = fdopen(fd, "w+b");
+    if (!f) {
+        error = LastErrorText();
+        close(fd);
+    }
+    return f;
+}
+
+FileLock::~FileLock() { Release(); }
+
+void FileLock::Release() {
+    if (handle_ == -1) return;
+    flock(static_cast<int>(handle_), LOCK_UN);
+    close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+bool FileLock::Acquire(const std::filesystem::path& path, int wait_ms, bool& busy, std::string& error) {
+    Release();
+    busy = false;
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = LastErrorText();
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        error = "锁文件不是普通文件";
+        return false;
+    }
+    for (int waited = 0;; waited += 10) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) break;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            error = LastErrorText();
+            close(fd);
+            return false;
+        }
+        if (waited >= wait_ms) {
+            close(fd);
+            busy = true;
+            error = "另一写入者在 " + std::to_string(wait_ms / 1000) + " 秒内没有释放";
+            return false;
+        }
+        usleep(10000);
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool FolderWritable(const std::filesystem::path& dir) { return access(dir.c_str(), W_OK | X_OK) == 0; }
+
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
 
 MappedFile::~MappedFile() {
     if (data_) munmap(const_cast<unsigned char*>(data_), static_cast<std::size_t>(size_));

@@ -31,6 +31,14 @@ std::filesystem::path ExecutableDir();
 // for a copy of a record that could not be saved where it belongs.
 std::filesystem::path UserDataDir();
 
+// The system's folder for temporary files ($TMPDIR, %TEMP%, /tmp).
+std::filesystem::path TempDir();
+
+// Where the main window reads and writes T1.DAT and T2.csv: the program's
+// own folder where it may be written, else the user's data folder (made if
+// missing), as for a program installed in a system folder.
+std::filesystem::path DataFolder();
+
 // Flushes a stdio file's data through to the disk. False on failure.
 bool SyncToDisk(std::FILE* file);
 
@@ -39,6 +47,51 @@ bool SyncToDisk(std::FILE* file);
 // reason is in `error` and `target` is as it was.
 bool ReplaceFileSafely(const std::filesystem::path& source, const std::filesystem::path& target,
                  std::string& error);
+
+// What a path names, following symbolic links.
+enum class FileKind { kMissing, kRegular, kDirectory, kCharDevice, kBlockDevice, kFifo, kSocket, kOther, kUnknown };
+FileKind KindOf(const std::filesystem::path& path, std::string& error);
+// "字符设备", "FIFO", ... for messages.
+std::string KindText(FileKind kind);
+
+// Whether the user may write an existing file. A file without any write
+// permission bit counts as read-only even for the superuser, who could
+// override it: someone marked it so.
+bool MayWrite(const std::filesystem::path& path, std::string& error);
+
+// Creates a new file that did not exist, never following a link at that
+// name (O_CREAT | O_EXCL | O_NOFOLLOW; CREATE_NEW on Windows). Null, with the
+// reason in `error`, if anything is in the way.
+std::FILE* CreateNewFile(const std::filesystem::path& path, std::string& error);
+
+// Gives `path` the permission bits of `from`.
+bool CopyPermissions(const std::filesystem::path& from, const std::filesystem::path& path, std::string& error);
+
+// Same file: same device and inode (file ID on Windows).
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// An exclusive advisory lock on a lock file (created if missing), held until
+// destruction. Other processes, and other holders in this process, wait.
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    // Tries until `wait_ms` has passed. `busy` tells a lock held by another
+    // writer from a lock file that could not be made.
+    bool Acquire(const std::filesystem::path& path, int wait_ms, bool& busy, std::string& error);
+    void Release();
+
+private:
+    std::intptr_t handle_ = -1;
+};
+
+// Whether the current user may create files in a folder.
+bool FolderWritable(const std::filesystem::path& dir);
+
+// A number that differs between processes, for unique names.
+unsigned long ProcessId();
 
 // Moves a file's position to a byte offset that may pass 2 GiB.
 bool SeekTo(std::FILE* file, std::uint64_t offset);

@@ -1,16 +1,50 @@
 #include "common/safe_file.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <vector>
-
-#include "common/platform.h"
 
 namespace zqd {
 
-SafeFileWriter::SafeFileWriter(std::filesystem::path target) : target_(std::move(target)) {
-    temp_ = target_;
-    temp_ += ".tmp";
+namespace {
+
+// Temporary names: ".<name>.<process>-<count>-<clock>.tmp" beside the target.
+std::string TempPrefix(const std::filesystem::path& target) { return "." + platform::PathText(target.filename()) + "."; }
+
+std::filesystem::path UniqueTemp(const std::filesystem::path& target) {
+    static std::atomic<unsigned long> counter{0};
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    return target.parent_path() /
+           platform::PathFromUtf8(TempPrefix(target) + std::to_string(platform::ProcessId()) + "-" +
+                                  std::to_string(++counter) + "-" + std::to_string(ticks % 1000000007) + ".tmp");
 }
+
+// One lock file per folder, kept: writers of the same folder take turns.
+// (Removing a lock file after use would let a third writer lock a new file
+// while a second still waits on the old one.)
+std::filesystem::path LockPath(const std::filesystem::path& target) {
+    return target.parent_path() / ".zqd4830-gps.lock";
+}
+
+}  // namespace
+
+bool ReadableFile(const std::filesystem::path& path, std::string& why) {
+    std::string error;
+    const auto kind = platform::KindOf(path, error);
+    if (kind == platform::FileKind::kRegular) return true;
+    if (kind == platform::FileKind::kMissing)
+        why = "文件不存在";
+    else if (kind == platform::FileKind::kDirectory)
+        why = "是文件夹，不是文件";
+    else if (kind == platform::FileKind::kUnknown)
+        why = "无法访问（" + error + "）";
+    else
+        why = "不是普通文件，是" + platform::KindText(kind);
+    return false;
+}
+
+SafeFileWriter::SafeFileWriter(std::filesystem::path target) : target_(std::move(target)) {}
 
 SafeFileWriter::~SafeFileWriter() { Abandon(); }
 
@@ -21,6 +55,7 @@ void SafeFileWriter::Abandon() {
         std::error_code ec;
         std::filesystem::remove(temp_, ec);
     }
+    lock_.Release();
 }
 
 bool SafeFileWriter::Fail(const std::string& what) {
@@ -29,12 +64,51 @@ bool SafeFileWriter::Fail(const std::string& what) {
     return false;
 }
 
-bool SafeFileWriter::Open() {
-    file_ = platform::OpenFile(temp_, "wb");
-    if (!file_) {
-        error_ = "无法创建临时文件 " + platform::PathText(temp_) + "：" + platform::LastErrorText();
-        return false;
+void SafeFileWriter::RemoveStaleTemporaries() {
+    // Under the lock no other writer of this target is at work: what is left
+    // under our temporary names belongs to writers that died.
+    const std::string prefix = TempPrefix(resolved_);
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(resolved_.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = platform::PathText(it->path().filename());
+        if (name.size() > prefix.size() + 4 && name.compare(0, prefix.size(), prefix) == 0 &&
+            name.compare(name.size() - 4, 4, ".tmp") == 0 && it->is_regular_file(ec) && !it->is_symlink(ec)) {
+            std::error_code rm;
+            std::filesystem::remove(it->path(), rm);
+        }
     }
+}
+
+bool SafeFileWriter::Open() {
+    const std::string name = platform::PathText(target_);
+    std::error_code ec;
+    std::string error;
+    // What the name leads to, through any links.
+    const auto kind = platform::KindOf(target_, error);
+    if (kind == platform::FileKind::kDirectory) return Fail(name + " 是文件夹，不能写成文件");
+    if (kind == platform::FileKind::kUnknown) return Fail("无法访问 " + name + "：" + error);
+    if (kind != platform::FileKind::kMissing && kind != platform::FileKind::kRegular)
+        return Fail(name + " 不是普通文件，是" + platform::KindText(kind) + "，未写入");
+    resolved_ = target_;
+    if (std::filesystem::is_symlink(target_, ec)) {
+        // Written through: the file the link points to, in its own folder.
+        resolved_ = std::filesystem::weakly_canonical(target_, ec);
+        if (ec) return Fail("无法解析链接 " + name + "：" + ec.message());
+    }
+    existed_ = kind == platform::FileKind::kRegular;
+    if (existed_ && !platform::MayWrite(resolved_, error)) return Fail("没有写入 " + name + " 的权限：" + error);
+
+    if (!lock_.Acquire(LockPath(resolved_), kWriterWaitMs, busy_, error))
+        return Fail(busy_ ? name + " 正被另一程序写入（" + error + "）"
+                          : "无法锁定 " + name + "（锁文件 " + platform::PathText(LockPath(resolved_)) + "：" +
+                                error + "）");
+    RemoveStaleTemporaries();
+    for (int attempt = 0; attempt < 8 && !file_; ++attempt) {
+        temp_ = UniqueTemp(resolved_);
+        file_ = platform::CreateNewFile(temp_, error);
+        if (!file_ && errno != EEXIST) break;
+    }
+    if (!file_) return Fail("无法创建临时文件 " + platform::PathText(temp_) + "：" + error);
     written_ = 0;
     return true;
 }
@@ -52,9 +126,10 @@ bool SafeFileWriter::Write(const void* data, std::size_t size) {
 
 bool SafeFileWriter::CopyTargetTail(std::uint64_t offset) {
     std::error_code ec;
-    const auto old_size = std::filesystem::file_size(target_, ec);
-    if (ec || old_size <= offset) return true;  // no old file, or nothing beyond the new end
-    std::FILE* old = platform::OpenFile(target_, "rb");
+    if (!existed_) return true;
+    const auto old_size = std::filesystem::file_size(resolved_, ec);
+    if (ec || old_size <= offset) return true;  // nothing beyond the new end
+    std::FILE* old = platform::OpenFile(resolved_, "rb");
     if (!old) return Fail("无法读取原文件：" + platform::LastErrorText());
     bool ok = platform::SeekTo(old, offset);
     std::vector<char> buffer(1 << 20);
@@ -80,17 +155,17 @@ bool SafeFileWriter::Commit() {
     const int closed = std::fclose(file_);
     file_ = nullptr;
     std::error_code ec;
-    if (closed != 0) {
-        error_ = "关闭文件失败：" + platform::LastErrorText();
+    auto drop = [&](const std::string& why) {
+        error_ = why;
         std::filesystem::remove(temp_, ec);
+        lock_.Release();
         return false;
-    }
+    };
+    if (closed != 0) return drop("关闭文件失败：" + platform::LastErrorText());
     std::string why;
-    if (!platform::ReplaceFileSafely(temp_, target_, why)) {
-        error_ = "无法替换原文件：" + why;
-        std::filesystem::remove(temp_, ec);
-        return false;
-    }
+    if (existed_ && !platform::CopyPermissions(resolved_, temp_, why)) return drop("无法设置文件权限：" + why);
+    if (!platform::ReplaceFileSafely(temp_, resolved_, why)) return drop("无法替换原文件：" + why);
+    lock_.Release();
     return true;
 }
 

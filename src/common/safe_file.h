@@ -1,6 +1,13 @@
-// Writing a file so that an interruption at any point leaves either the old
-// complete file or the new one: the bytes go to a temporary file in the same
-// folder, which is flushed to disk and then renamed over the target.
+// Writing a file so that it is always one writer's complete output: the
+// bytes go to a temporary file of a unique name in the target's folder,
+// created exclusively (no name can be planted, no two writers share one),
+// which is flushed to disk and then renamed over the target, all under an
+// advisory lock on the folder's lock file ".zqd4830-gps.lock". An interruption leaves the old file whole; a
+// second writer waits for the first and then replaces its file whole.
+//
+// A target that is a symbolic link is written through: the file it points to
+// is replaced in its own folder and the link stays. A target that exists but
+// is not a regular file, or may not be written, is refused untouched.
 #pragma once
 
 #include <cstddef>
@@ -9,12 +16,17 @@
 #include <filesystem>
 #include <string>
 
+#include "common/platform.h"
+
 namespace zqd {
+
+// How long a writer waits for another one to finish with the same target.
+inline constexpr int kWriterWaitMs = 10000;
 
 class SafeFileWriter {
 public:
     explicit SafeFileWriter(std::filesystem::path target);
-    ~SafeFileWriter();  // abandons an uncommitted temporary file
+    ~SafeFileWriter();  // abandons an uncommitted temporary file, releases the lock
     SafeFileWriter(const SafeFileWriter&) = delete;
     SafeFileWriter& operator=(const SafeFileWriter&) = delete;
 
@@ -27,7 +39,11 @@ public:
     bool Commit();
 
     const std::filesystem::path& Target() const { return target_; }
+    // The file that is replaced: the target, or the file its link points to.
+    const std::filesystem::path& Resolved() const { return resolved_; }
     const std::string& Error() const { return error_; }
+    // The target is in use by another writer (waited kWriterWaitMs).
+    bool Busy() const { return busy_; }
     std::uint64_t Written() const { return written_; }
 
     // Test hook: the write that would pass this many bytes fails as a full
@@ -37,12 +53,21 @@ public:
 private:
     bool Fail(const std::string& what);
     void Abandon();
+    void RemoveStaleTemporaries();
 
     std::filesystem::path target_;
+    std::filesystem::path resolved_;
     std::filesystem::path temp_;
     std::FILE* file_ = nullptr;
+    platform::FileLock lock_;
+    bool busy_ = false;
+    bool existed_ = false;
     std::uint64_t written_ = 0;
     std::string error_;
 };
+
+// Checks that `path` may be read as a data file: it exists and is a regular
+// file. Otherwise the reason, for a message: "不存在", "是文件夹", ...
+bool ReadableFile(const std::filesystem::path& path, std::string& why);
 
 }  // namespace zqd

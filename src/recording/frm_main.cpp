@@ -109,7 +109,7 @@ void FrmMain::CmdStart_Click() {
             std::vector<GpsTime> times(static_cast<std::size_t>(blockNum) + 1);
             Record = std::move(empty);
             BlockTime = std::move(times);
-        } catch (const std::bad_alloc&) {
+        } catch (const std::exception&) {  // bad_alloc, or length_error on a 32-bit build
             return Status::Fail(Status::Code::kNoBuffers,
                                 "内存不足，无法创建 " + std::to_string(*last + 1) + " 个样本的缓冲区");
         }
@@ -204,11 +204,13 @@ std::string SaveReportText(const SaveReport& r) {
     if (r.status.code == Status::Code::kLostBlocks)
         return "存盘失败：记录在途中丢失了 " + std::to_string(r.status.value) + " 块数据，不完整的记录未保存\r\n";
     std::string text = "存盘失败：" + path + "：" + r.status.detail + "\r\n";
-    if (!r.fallback) return text;
-    if (r.fallback_status.ok())
-        text += "记录已另存为 " + platform::PathText(*r.fallback) + "\r\n";
-    else
-        text += "另存为 " + platform::PathText(*r.fallback) + " 也失败：" + r.fallback_status.detail + "\r\n";
+    for (const auto& a : r.fallbacks) {
+        if (a.status.ok())
+            text += "记录已另存为 " + platform::PathText(a.path) + "\r\n";
+        else
+            text += "另存为 " + platform::PathText(a.path) + " 也失败：" + a.status.detail + "\r\n";
+    }
+    if (!r.Kept()) text += "记录已丢失：没有一处能写下它。\r\n";
     return text;
 }
 
@@ -220,6 +222,7 @@ bool FrmMain::CheckSave() {
     ++Saves;
     LastSave = report->status;
     Set(TxtResult, SaveReportText(*report));
+    LastSaveReport = std::move(report);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "acquisition/mailbox.h"
@@ -66,6 +67,9 @@ public:
 
     // How the handlers ended, for callers that decide by them.
     Status LastStart, LastOpen, LastQuery, LastExport;
+    // Whether the last query found a block at its start and at its end time
+    // (otherwise block 0 stood in).
+    bool QueryStartFound = false, QueryEndFound = false;
     // Records saved since the window was created, and how the last one went.
     int Saves = 0;
     Status LastSave;
@@ -76,6 +80,8 @@ public:
     bool Recording() const { return CmdStart.Text != "开始"; }
 
     void Form_Load();
+    // A line of its own in the log, for what the program tells besides its handlers.
+    void Note(const std::string& line) { AppendLine(line); }
     void CmdExit_Click();
     void CmdStart_Click();
     void TimerAD_Timer();
@@ -89,8 +95,13 @@ public:
     bool CheckSave();
     // Called on the record sink's thread when a save has finished.
     void SetSaveNotify(std::function<void()> notify) { record_->SetNotify(std::move(notify)); }
-    // Test hook: the record's write fails after this many bytes.
-    void FailSaveAfter(std::int64_t bytes) { record_->fail_after_bytes = bytes; }
+    // Test hook: the record's writes fail after this many bytes (the fallbacks' too when given).
+    void FailSaveAfter(std::int64_t bytes, std::int64_t fallbackBytes = -1) {
+        record_->fail_after_bytes = bytes;
+        record_->fallback_fail_after_bytes = fallbackBytes;
+    }
+    // The outcome of the last save, whole.
+    std::optional<SaveReport> LastSaveReport;
 
 private:
     void AppendLog(const std::string& line);   // the old text, then line and CR LF

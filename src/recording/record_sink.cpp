@@ -8,17 +8,27 @@
 
 namespace zqd {
 
-std::filesystem::path FallbackRecordPath() {
+std::optional<std::filesystem::path> ClaimFallbackPath(const std::filesystem::path& dir, std::string& why) {
     const std::time_t now = std::time(nullptr);
     char stamp[32] = "record";
     if (const std::tm* t = std::localtime(&now)) std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", t);
-    const auto dir = platform::UserDataDir();
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    auto path = dir / ("T1-" + std::string(stamp) + ".DAT");
-    for (int k = 1; std::filesystem::exists(path, ec); ++k)
-        path = dir / ("T1-" + std::string(stamp) + "-" + std::to_string(k) + ".DAT");
-    return path;
+    for (int k = 0; k < 1000; ++k) {
+        const auto path =
+            dir / ("T1-" + std::string(stamp) + (k == 0 ? std::string() : "-" + std::to_string(k)) + ".DAT");
+        std::string error;
+        if (std::FILE* f = platform::CreateNewFile(path, error)) {
+            std::fclose(f);
+            return path;
+        }
+        if (platform::KindOf(path, error) == platform::FileKind::kMissing) {  // not a name clash
+            why = "无法在 " + platform::PathText(dir) + " 创建文件：" + error;
+            return std::nullopt;
+        }
+    }
+    why = platform::PathText(dir) + " 中同名文件太多";
+    return std::nullopt;
 }
 
 void RecordSink::Arm(std::int16_t blockNum, std::filesystem::path path) {
@@ -104,9 +114,24 @@ void RecordSink::OnBlock(const acq::BlockPtr& block) {
     } else {
         const std::size_t count = static_cast<std::size_t>(*last) + 1;
         report.status = SaveRecordBlocks(path_, blockNum_, block->ChnPoints, blocks_, count, fail_after_bytes);
-        if (!report.status.ok()) {
-            report.fallback = FallbackRecordPath();
-            report.fallback_status = SaveRecordBlocks(*report.fallback, blockNum_, block->ChnPoints, blocks_, count);
+        const std::filesystem::path places[] = {platform::UserDataDir(), platform::TempDir() / "ZQD4830_GPS"};
+        for (const auto& dir : places) {
+            if (report.Kept()) break;
+            std::string why;
+            SaveAttempt attempt;
+            if (const auto claimed = ClaimFallbackPath(dir, why)) {
+                attempt.path = *claimed;
+                attempt.status = SaveRecordBlocks(*claimed, blockNum_, block->ChnPoints, blocks_, count,
+                                                  fallback_fail_after_bytes);
+                if (!attempt.status.ok()) {
+                    std::error_code ec;
+                    std::filesystem::remove(*claimed, ec);
+                }
+            } else {
+                attempt.path = dir;
+                attempt.status = Status::Fail(Status::Code::kWriteFailed, why);
+            }
+            report.fallbacks.push_back(std::move(attempt));
         }
     }
     blocks_.clear();

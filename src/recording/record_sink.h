@@ -15,11 +15,19 @@
 
 namespace zqd {
 
+struct SaveAttempt {
+    std::filesystem::path path;
+    Status status;
+};
+
 struct SaveReport {
     std::filesystem::path path;
-    Status status;                              // of the write to `path`
-    std::optional<std::filesystem::path> fallback;  // tried when `status` failed
-    Status fallback_status;
+    Status status;  // of the write to `path`
+    // When that failed: the other places tried, in order, up to the first
+    // that took the record (the user's data folder, then the system's
+    // temporary folder).
+    std::vector<SaveAttempt> fallbacks;
+    bool Kept() const { return status.ok() || (!fallbacks.empty() && fallbacks.back().status.ok()); }
 };
 
 class RecordSink final : public acq::Sink {
@@ -34,8 +42,10 @@ public:
     // Called on the sink's thread when a report is ready.
     void SetNotify(std::function<void()> notify);
 
-    // Test hook: writes fail after this many bytes.
+    // Test hooks: writes to the record's own file, and to the fallbacks,
+    // fail after this many bytes.
     std::int64_t fail_after_bytes = -1;
+    std::int64_t fallback_fail_after_bytes = -1;
 
     void OnBlock(const acq::BlockPtr& block) override;
     void OnEvent(const acq::Event& event) override;
@@ -58,8 +68,9 @@ private:
     std::vector<acq::BlockPtr> blocks_;
 };
 
-// Where a record goes when its own file cannot be written: a new file in the
-// user's data folder, named from the time and made unique.
-std::filesystem::path FallbackRecordPath();
+// Where a record goes when its own file cannot be written: a new file in
+// `dir`, named from the time, its name claimed by creating it exclusively so
+// that no other writer can take it. Empty (with `why`) if none can be made.
+std::optional<std::filesystem::path> ClaimFallbackPath(const std::filesystem::path& dir, std::string& why);
 
 }  // namespace zqd

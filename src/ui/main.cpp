@@ -34,8 +34,11 @@ int main(int argc, char** argv) {
         window.show();
         return app.exec();
     }
-    zqd::FrmMain form(dll, session, zqd::platform::ExecutableDir());
+    const auto folder = zqd::platform::DataFolder();
+    zqd::FrmMain form(dll, session, folder);
     form.Form_Load();
+    if (folder != zqd::platform::ExecutableDir())
+        form.Note("程序所在文件夹不可写，T1.DAT 和 T2.csv 位于 " + zqd::platform::PathText(folder));
     zqd::ui::MainWindow window(form);
     window.Sync();
     window.show();

@@ -1,0 +1,158 @@
+// Files stay whole: two writers, planted links, special files, read-only
+// targets and the reasons given for each.
+#include "common/safe_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <random>
+#include <thread>
+
+#include "analysis/record_loader.h"
+#include "test_support.h"
+
+namespace zqd {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+bool WriteWhole(const std::filesystem::path& target, const std::string& bytes, std::string* error = nullptr) {
+    SafeFileWriter w(target);
+    // Written in pieces, so that another writer has every chance to interleave.
+    bool ok = w.Open();
+    for (std::size_t at = 0; ok && at < bytes.size(); at += 4096) {
+        ok = w.Write(bytes.data() + at, std::min<std::size_t>(4096, bytes.size() - at));
+        if (at % (64 * 4096) == 0) std::this_thread::yield();
+    }
+    ok = ok && w.Commit();
+    if (error) *error = w.Error();
+    return ok;
+}
+
+std::size_t Leftovers(const std::filesystem::path& dir) {
+    std::size_t n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().extension() == ".tmp") ++n;
+    return n;
+}
+
+TEST(SafeFile, TwoWritersAtOnceLeaveOneWholeFileAndBothSucceed) {
+    TempDir dir;
+    const auto target = dir / "T1.DAT";
+    std::mt19937 random(12345);
+    for (int round = 0; round < 50; ++round) {
+        const std::string a(1 << 20, static_cast<char>('a' + round % 13));
+        const std::string b((1 << 20) + 4096 * (round % 5), static_cast<char>('A' + round % 13));
+        const int delay = static_cast<int>(random() % 3000);
+        bool okA = false, okB = false;
+        std::thread first([&] { okA = WriteWhole(target, a); });
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
+        std::thread second([&] { okB = WriteWhole(target, b); });
+        first.join();
+        second.join();
+        ASSERT_TRUE(okA && okB) << round;
+        const std::string now = ReadFile(target);
+        // Each write replaced the file whole: the last one stands, never a splice.
+        ASSERT_TRUE(now == a || now == b) << "round " << round << ": a spliced file";
+    }
+    EXPECT_EQ(Leftovers(dir.path()), 0u);
+}
+
+TEST(SafeFile, PlantedLinksAreNeverFollowedAndALinkedTargetIsWrittenThrough) {
+    TempDir dir;
+    TempDir elsewhere;
+    WriteFile(elsewhere / "victim", "precious");
+    // At the old fixed temporary name, at the lock file, and at a stale temporary name.
+    std::filesystem::create_symlink(elsewhere / "victim", dir / "T2.csv.tmp");
+    std::filesystem::create_symlink(elsewhere / "victim", dir / ".T2.csv.1-1-1.tmp");
+    ASSERT_TRUE(WriteWhole(dir / "T2.csv", "new"));
+    EXPECT_EQ(ReadFile(elsewhere / "victim"), "precious");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "T2.csv"));
+    EXPECT_EQ(ReadFile(dir / "T2.csv"), "new");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / ".T2.csv.1-1-1.tmp"));  // not ours to remove
+
+    TempDir locked;
+    std::filesystem::create_symlink(elsewhere / "victim", locked / ".zqd4830-gps.lock");
+    std::string error;
+    EXPECT_FALSE(WriteWhole(locked / "T2.csv", "x", &error));
+    EXPECT_NE(error.find("锁"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(elsewhere / "victim"), "precious");
+
+    // A target that is a link to a regular file: that file is replaced, the link stays.
+    WriteFile(elsewhere / "real.csv", "old");
+    std::filesystem::create_symlink(elsewhere / "real.csv", dir / "link.csv");
+    ASSERT_TRUE(WriteWhole(dir / "link.csv", "through"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.csv"));
+    EXPECT_EQ(ReadFile(elsewhere / "real.csv"), "through");
+    EXPECT_EQ(Leftovers(elsewhere.path()), 0u);
+}
+
+TEST(SafeFile, SpecialFilesAndFoldersAreRefusedUntouchedWithTheirKind) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+    std::filesystem::create_directory(dir / "folder");
+    std::filesystem::create_symlink("/proc/self/fd/1", dir / "stdout-link");
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"fifo", "FIFO"}, {"folder", "文件夹"}, {"stdout-link", "不是普通文件"}};
+    if (geteuid() == 0 && mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+        cases.push_back({"null", "字符设备"});
+    for (const auto& [name, why] : cases) {
+        std::string error;
+        EXPECT_FALSE(WriteWhole(dir / name, "x", &error)) << name;
+        EXPECT_NE(error.find(why), std::string::npos) << name << ": " << error;
+        EXPECT_NE(error.find((dir / name).string()), std::string::npos) << error;
+    }
+    EXPECT_EQ(std::filesystem::status(dir / "fifo").type(), std::filesystem::file_type::fifo);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
+    EXPECT_EQ(Leftovers(dir.path()), 0u);
+
+    // And as record files, each refused with its own reason.
+    for (const auto& [name, why] : std::vector<std::pair<std::string, std::string>>{
+             {"fifo", "FIFO"}, {"folder", "是文件夹"}, {"missing", "文件不存在"}}) {
+        std::string error;
+        EXPECT_FALSE(ReadRecordFile(dir / name, 18, error)) << name;
+        EXPECT_NE(error.find(why), std::string::npos) << name << ": " << error;
+    }
+}
+
+TEST(SafeFile, PermissionsAreKeptAndReadOnlyTargetsRefused) {
+    TempDir dir;
+    WriteFile(dir / "private.csv", "old");
+    std::filesystem::permissions(dir / "private.csv", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    ASSERT_TRUE(WriteWhole(dir / "private.csv", "new"));
+    EXPECT_EQ(std::filesystem::status(dir / "private.csv").permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    WriteFile(dir / "T1.DAT", "keep me");
+    std::filesystem::permissions(dir / "T1.DAT", std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                                     std::filesystem::perms::others_read);
+    std::string error;
+    EXPECT_FALSE(WriteWhole(dir / "T1.DAT", "new", &error));  // the superuser too: it is marked read-only
+    EXPECT_NE(error.find("权限"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(dir / "T1.DAT"), "keep me");
+}
+
+TEST(SafeFile, StaleTemporariesOfDeadWritersAreRemovedUnderTheLock) {
+    TempDir dir;
+    WriteFile(dir / ".T1.DAT.999-1-1.tmp", "left by a killed save");
+    WriteFile(dir / "other.tmp", "not ours");
+    ASSERT_TRUE(WriteWhole(dir / "T1.DAT", "whole"));
+    EXPECT_FALSE(std::filesystem::exists(dir / ".T1.DAT.999-1-1.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "other.tmp"));
+}
+
+TEST(SafeFile, RecordsTooLargeForTheBuildAreRefusedBeforeAnything) {
+    std::string why;
+    // A 32-bit program holds at most 1 GiB of samples: 268,435,456 values.
+    EXPECT_TRUE(SamplesAddressable(268435456, 32, why));
+    EXPECT_FALSE(SamplesAddressable(268435457, 32, why));
+    EXPECT_NE(why.find("32 位"), std::string::npos) << why;
+    EXPECT_TRUE(SamplesAddressable(2147483648ULL, 64, why));
+}
+
+}  // namespace
+}  // namespace zqd
