@@ -29,9 +29,9 @@ run-monitor: build
 
 test: build-asan build-tsan
 	cd build/asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
-	# The threaded code (session, sinks, record saving, command line) under ThreadSanitizer.
+	# The threaded code (session, sinks, record saving, file locks, command line) under ThreadSanitizer.
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) \
-	  -R '^(SessionFixture|SessionThread|RecordSink|EndToEnd|MainFixture|MonitorFixture)\.'
+	  -R '^(SessionFixture|SessionThread|RecordSink|SafeFile|EndToEnd|MainFixture|MonitorFixture)\.'
 
 build-tsan: deps
 	cmake --preset tsan >/dev/null

@@ -135,6 +135,23 @@ status=$?
 set -e
 check "refused output exits 2" test "$status" = 2
 
+if [ "$mode" = 32 ]; then
+  # A header that promises 360 million samples (a 46 GB sparse file): more
+  # than a 32-bit program can hold, refused before anything is read.
+  big="$app/big.DAT"
+  printf '\x14\x00' >"$big"
+  truncate -s 128 "$big"
+  printf '\x40\x42\x0f\x00' >>"$big"
+  truncate -s $(((360000001 + 2) * 128)) "$big"
+  set +e
+  run_win decode "$wapp\\big.DAT" 2>"$work/big.err" >/dev/null
+  status=$?
+  set -e
+  check "32-bit build refuses a record beyond its memory" test "$status" = 2
+  check "and says why" grep -q "32 位" "$work/big.err"
+  rm -f "$big"
+fi
+
 finish=$(date +%s)
 echo "mode: $mode-bit Windows under ${wine[*]}; build $((built - start_time)) s, checks $((finish - built)) s"
 echo "$passed passed, $failed failed"
