@@ -179,6 +179,35 @@ TEST_F(EndToEnd, ExportHintsWhereTheWindowsRulesStoodIn) {
     EXPECT_NE(err.find("abc"), std::string::npos) << err;
 }
 
+TEST(Cli, AnInstalledProgramInAReadOnlyFolderKeepsItsFilesInTheUsersDataFolder) {
+    if (geteuid() != 0 || std::system("command -v setpriv >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "needs root and setpriv to run as another user";
+    TempDir dir;
+    const auto app = dir / "lib";
+    const auto home = dir / "home";
+    std::filesystem::create_directories(app);
+    std::filesystem::create_directories(home);
+    for (const char* f : {"zqd4830-cli", "libadcard.so"})
+        std::filesystem::copy_file(std::filesystem::path(ZQD_BIN_DIR) / f, app / f);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);  // reachable by nobody
+    std::filesystem::permissions(app, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                          std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                                          std::filesystem::perms::others_exec);
+    ASSERT_EQ(chown(home.c_str(), 65534, 65534), 0);
+    const std::string cmd = "cd " + dir.path().string() + " && HOME=" + home.string() +
+                            " ADCARD_SIM_SPEED=25 ADCARD_SIM_START=2008-05-12T17:38:40.3 "
+                            "setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                            (app / "zqd4830-cli").string() + " record --tick-ms 20 >" + (dir / "out").string() +
+                            " 2>" + (dir / "err").string();
+    const int st = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 0) << ReadFile(dir / "out") << ReadFile(dir / "err");
+    EXPECT_FALSE(std::filesystem::exists(app / "T1.DAT"));
+    EXPECT_EQ(std::filesystem::file_size(home / ".local/share/ZQD4830_GPS/T1.DAT"), 92160384u);
+    EXPECT_NE(ReadFile(dir / "err").find(".local/share/ZQD4830_GPS"), std::string::npos) << ReadFile(dir / "err");
+    EXPECT_EQ(ReadFile(dir / "out").find("存盘失败"), std::string::npos);
+}
+
 TEST(Cli, CardErrorsExitWithTwo) {
     TempDir dir;
     CliRun r = Cli("ADCARD_SIM_FAIL_INITIAL=7", "record --dir " + dir.path().string(), dir / "err");
