@@ -1,5 +1,7 @@
 #include "card/sim/sim_card.h"
 
+#include "common/utc.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -24,38 +26,8 @@ std::int64_t SystemNow() {
         .count();
 }
 
-// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-struct Civil {
-    std::int64_t year;
-    unsigned month, day;
-};
-
-Civil CivilFromDays(std::int64_t z) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
-}
-
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-    std::int64_t q = a / b;
-    if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
-    return q;
-}
+using utc::DaysFromCivil;
+using utc::FloorDiv;
 
 void Put32(std::array<std::uint8_t, kHaLength>& m, int at, std::int64_t v) {
     const auto u = static_cast<std::uint32_t>(v);
@@ -99,7 +71,8 @@ bool ParseStartTime(const std::string& text, std::int64_t& ns) {
         !num(17, 2, s))
         return false;
     if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return false;
-    const Civil back = CivilFromDays(DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)));
+    const utc::Civil back =
+        utc::FromNs(DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * utc::kNsPerDay);
     if (back.month != static_cast<unsigned>(mo) || back.day != static_cast<unsigned>(d)) return false;
     std::int64_t fraction = 0;
     if (text.size() > 19) {
@@ -180,7 +153,7 @@ std::array<std::uint8_t, kHaLength> HaMessage(std::int64_t gps_ns) {
     const std::int64_t fraction = gps_ns - seconds * kNsPerSecond;
     const std::int64_t days = FloorDiv(seconds, 86400);
     const std::int64_t sod = seconds - days * 86400;
-    const Civil date = CivilFromDays(days);
+    const utc::Civil date = utc::FromNs(days * utc::kNsPerDay);
 
     m[0] = '@';
     m[1] = '@';
