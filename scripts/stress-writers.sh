@@ -13,7 +13,7 @@ pairs=${PAIRS:-50}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_DATA_HOME="$work/data" TMPDIR="$work/tmp"
-mkdir -p "$TMPDIR" "$work/ref-a" "$work/ref-b" "$work/d"
+mkdir -p "$TMPDIR" "$work/ref-a" "$work/ref-b" "$work/d" "$work/run-a" "$work/run-b"
 fast="ADCARD_SIM_SPEED=25"
 start_a=2008-05-12T17:38:40.300000000
 start_b=2011-03-11T05:46:20.000000000
@@ -29,10 +29,12 @@ fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
 
 for i in $(seq 1 "$pairs"); do
   delay=$(printf '0.%03d' $(((i * 37) % 80)))
-  env $fast ADCARD_SIM_START=$start_a "$cli" record --tick-ms 20 --dir "$work/d" >"$work/a.out" 2>&1 &
+  # Two simulated cards, each in its own runtime folder: they do not share
+  # the machine's acquisition lock, only the record's folder.
+  env XDG_RUNTIME_DIR="$work/run-a" $fast ADCARD_SIM_START=$start_a "$cli" record --tick-ms 20 --dir "$work/d" >"$work/a.out" 2>&1 &
   pid_a=$!
   sleep "$delay"
-  env $fast ADCARD_SIM_START=$start_b "$cli" record --tick-ms 20 --dir "$work/d" >"$work/b.out" 2>&1 &
+  env XDG_RUNTIME_DIR="$work/run-b" $fast ADCARD_SIM_START=$start_b "$cli" record --tick-ms 20 --dir "$work/d" >"$work/b.out" 2>&1 &
   pid_b=$!
   status_a=0; wait $pid_a || status_a=$?
   status_b=0; wait $pid_b || status_b=$?

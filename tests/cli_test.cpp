@@ -24,7 +24,10 @@ struct CliRun {
 
 // Runs the tool with the given environment and arguments; stderr goes to `err`.
 CliRun Cli(const std::string& env, const std::string& args, const std::filesystem::path& err) {
-    const std::string cmd = env + " " ZQD_BIN_DIR "/zqd4830-cli " + args + " 2>" + err.string();
+    // Each run its own runtime folder: runs in parallel tests must not meet
+    // at the machine's acquisition lock.
+    const std::string cmd = "XDG_RUNTIME_DIR=$(mktemp -d) " + env + " " ZQD_BIN_DIR "/zqd4830-cli " + args + " 2>" +
+                            err.string();
     CliRun r;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;
@@ -194,7 +197,7 @@ TEST(Cli, AnInstalledProgramInAReadOnlyFolderKeepsItsFilesInTheUsersDataFolder) 
                                           std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
                                           std::filesystem::perms::others_exec);
     ASSERT_EQ(chown(home.c_str(), 65534, 65534), 0);
-    const std::string cmd = "cd " + dir.path().string() + " && HOME=" + home.string() +
+    const std::string cmd = "cd " + dir.path().string() + " && HOME=" + home.string() + " XDG_RUNTIME_DIR=" + home.string() +
                             " ADCARD_SIM_SPEED=25 ADCARD_SIM_START=2008-05-12T17:38:40.3 "
                             "setpriv --reuid=65534 --regid=65534 --clear-groups " +
                             (app / "zqd4830-cli").string() + " record --tick-ms 20 >" + (dir / "out").string() +
@@ -206,6 +209,20 @@ TEST(Cli, AnInstalledProgramInAReadOnlyFolderKeepsItsFilesInTheUsersDataFolder) 
     EXPECT_EQ(std::filesystem::file_size(home / ".local/share/ZQD4830_GPS/T1.DAT"), 92160384u);
     EXPECT_NE(ReadFile(dir / "err").find(".local/share/ZQD4830_GPS"), std::string::npos) << ReadFile(dir / "err");
     EXPECT_EQ(ReadFile(dir / "out").find("存盘失败"), std::string::npos);
+}
+
+TEST(Cli, ASecondAcquisitionIsRefusedByTheLock) {
+    TempDir dir;
+    const std::string run = "XDG_RUNTIME_DIR=" + dir.path().string() + " ADCARD_SIM_SPEED=2 " ZQD_BIN_DIR "/zqd4830-cli ";
+    // The monitor acquires for about two seconds; a record started meanwhile is refused.
+    const std::string cmd = run + "monitor --ticks 20 --tick-ms 100 >/dev/null 2>&1 & sleep 0.7; " + run +
+                            "record --dir " + dir.path().string() + " >" + (dir / "out").string() + " 2>" +
+                            (dir / "err").string() + "; echo $? >" + (dir / "status").string() + "; wait";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(ReadFile(dir / "status"), "2\n");
+    EXPECT_NE(ReadFile(dir / "err").find("zqd4830-cli"), std::string::npos) << ReadFile(dir / "err");
+    EXPECT_NE(ReadFile(dir / "err").find("同一时间只能有一个采集"), std::string::npos) << ReadFile(dir / "err");
+    EXPECT_FALSE(std::filesystem::exists(dir / "T1.DAT"));
 }
 
 TEST(Cli, CardErrorsExitWithTwo) {

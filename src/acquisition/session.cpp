@@ -111,18 +111,24 @@ Status Session::Start(const AcqConfig& config, const std::function<Status()>& pr
             std::lock_guard lock(mutex_);
             running_ = false;
         }
+        if (std::string holder; options_.system_lock && !lock_.Acquire(holder))
+            return Status::Fail(Status::Code::kBusy, holder);
+        auto refused = [&](Status s) {
+            lock_.Release();
+            return s;
+        };
         try {
             card.StopIntr();
             if (card.Initial(320, 5, 0, 0) == 0)
-                return Status::Fail(Status::Code::kCardRefused, {}, card.GetLastADError());
+                return refused(Status::Fail(Status::Code::kCardRefused, {}, card.GetLastADError()));
             if (prepare) {
-                if (Status s = prepare(); !s.ok()) return s;
+                if (Status s = prepare(); !s.ok()) return refused(s);
             }
             if (card.StartIntr(config.BufNum, config.ChnPoints, config.StartChn, config.ChnNum, config.SampleFrq,
                                config.StartParam6, config.StartParam7) == 0)
-                return Status::Fail(Status::Code::kCardRefused, {}, card.GetLastADError());
+                return refused(Status::Fail(Status::Code::kCardRefused, {}, card.GetLastADError()));
         } catch (const CardError& e) {
-            return Status::Fail(Status::Code::kNoLibrary, e.what());
+            return refused(Status::Fail(Status::Code::kNoLibrary, e.what()));
         }
         config_ = config;
         next_sequence_ = 0;
@@ -152,15 +158,16 @@ Status Session::Stop() {
         }
         Event e;
         e.kind = Event::Kind::kStopped;
+        Status s;
         try {
             card.StopIntr();
         } catch (const CardError& err) {
             // Without a usable library nothing is acquiring.
-            Emit(std::move(e));
-            return Status::Fail(Status::Code::kNoLibrary, err.what());
+            s = Status::Fail(Status::Code::kNoLibrary, err.what());
         }
+        lock_.Release();
         Emit(std::move(e));
-        return Status::Ok();
+        return s;
     });
 }
 
@@ -201,6 +208,7 @@ void Session::Poll() {
             std::lock_guard lock(mutex_);
             running_ = false;
         }
+        lock_.Release();
         Event e;
         e.kind = Event::Kind::kCardError;
         e.detail = err.what();

@@ -24,6 +24,7 @@
 #include "acquisition/ha_decoder.h"
 #include "acquisition/sink.h"
 #include "card/card.h"
+#include "common/platform.h"
 #include "common/status.h"
 
 namespace zqd::acq {
@@ -31,6 +32,9 @@ namespace zqd::acq {
 struct SessionOptions {
     bool threaded = true;
     std::chrono::milliseconds period{1000};  // between two QueryBuf calls while acquiring
+    // Hold the machine's one acquisition lock while acquiring (the real card,
+    // and the programs on the simulated one; not tests' scripted cards).
+    bool system_lock = false;
 };
 
 struct SessionStats {
@@ -114,6 +118,7 @@ private:
     std::int64_t last_end_ns_ = 0;  // end of the last block handed on, if timed
     bool have_end_ = false;
 
+    platform::AcquisitionLock lock_;
     std::thread::id card_thread_id_;
     std::thread thread_;
 };

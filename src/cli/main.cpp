@@ -63,7 +63,7 @@ struct LogPrinter {
 int Record(const std::string& dir, int tickMs) {
     zqd::DllDef dll;
     zqd::DllCard card;
-    zqd::acq::Session session(card, {true, std::chrono::milliseconds(tickMs)});
+    zqd::acq::Session session(card, {true, std::chrono::milliseconds(tickMs), true});
     zqd::FrmMain form(dll, session, dir.empty() ? zqd::platform::DataFolder() : zqd::platform::PathFromUtf8(dir));
     LogPrinter log;
     form.Changed = [&log](const zqd::Control& c) {
@@ -80,6 +80,7 @@ int Record(const std::string& dir, int tickMs) {
     if (!form.LastStart.ok()) {
         // The card refused ("Error=" on lblBlock) or the library is missing (in the log).
         if (form.LastStart.code == zqd::Status::Code::kCardRefused) std::cerr << Printable(form.lblBlock.Text);
+        if (form.LastStart.code == zqd::Status::Code::kBusy) std::cerr << Printable(zqd::BusyText(form.LastStart));
         return kRefused;
     }
 
@@ -186,7 +187,7 @@ int Export(const std::string& from, const std::string& to, const std::string& ch
 int Monitor(int ticks, int tickMs) {
     zqd::DllDef dll;
     zqd::DllCard card;
-    zqd::acq::Session session(card, {true, std::chrono::milliseconds(tickMs)});
+    zqd::acq::Session session(card, {true, std::chrono::milliseconds(tickMs), true});
     zqd::FrmMultiBuf form(dll, session);
     form.Form_Load();
     form.cmdStart_Click();

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -257,6 +259,93 @@ bool FolderWritable(const std::filesystem::path& dir) {
 
 unsigned long ProcessId() { return static_cast<unsigned long>(GetCurrentProcessId()); }
 
+AppendFile::~AppendFile() { Close(); }
+
+void AppendFile::Close() {
+    if (fd_ >= 0) _close(fd_);
+    fd_ = -1;
+}
+
+bool AppendFile::Open(const std::filesystem::path& path, std::string& error) {
+    Close();
+    fd_ = _wopen(path.wstring().c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    if (fd_ < 0) {
+        error = LastErrorText();
+        return false;
+    }
+    const __int64 end = _lseeki64(fd_, 0, SEEK_END);
+    size_ = end < 0 ? 0 : static_cast<std::uint64_t>(end);
+    return true;
+}
+
+bool AppendFile::Append(const void* data, std::size_t size, std::string& error) {
+    if (fd_ < 0) return false;
+    const char* p = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const int n = _write(fd_, p + done, static_cast<unsigned>(size - done));
+        if (n <= 0) {
+            error = LastErrorText();
+            _chsize_s(fd_, static_cast<__int64>(size_));
+            _lseeki64(fd_, static_cast<__int64>(size_), SEEK_SET);
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    size_ += size;
+    return true;
+}
+
+bool AppendFile::Sync(std::string& error) {
+    if (fd_ >= 0 && _commit(fd_) != 0) {
+        error = LastErrorText();
+        return false;
+    }
+    return true;
+}
+
+bool TruncateFile(const std::filesystem::path& path, std::uint64_t size, std::string& error) {
+    std::error_code ec;
+    std::filesystem::resize_file(path, size, ec);
+    if (ec) error = ec.message();
+    return !ec;
+}
+
+std::int64_t FreeBytes(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto info = std::filesystem::space(path, ec);
+    return ec ? -1 : static_cast<std::int64_t>(info.available);
+}
+
+AcquisitionLock::~AcquisitionLock() { Release(); }
+
+std::filesystem::path AcquisitionLock::LockFile() { return {}; }
+
+bool AcquisitionLock::Acquire(std::string& holder) {
+    if (handle_ != -1) return true;
+    HANDLE m = CreateMutexW(nullptr, TRUE, L"Local\\ZQD4830_GPS_acquisition");
+    if (!m) {
+        holder = WindowsErrorText(GetLastError());
+        return false;
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (WaitForSingleObject(m, 0) != WAIT_OBJECT_0) {
+            CloseHandle(m);
+            holder = "另一个 ZQD4830_GPS 程序";
+            return false;
+        }
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(m);
+    return true;
+}
+
+void AcquisitionLock::Release() {
+    if (handle_ == -1) return;
+    ReleaseMutex(reinterpret_cast<HANDLE>(handle_));
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = -1;
+}
+
 MappedFile::~MappedFile() {
     if (data_) UnmapViewOfFile(data_);
     if (handle_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
@@ -446,6 +535,117 @@ bool FileLock::Acquire(const std::filesystem::path& path, int wait_ms, bool& bus
 bool FolderWritable(const std::filesystem::path& dir) { return access(dir.c_str(), W_OK | X_OK) == 0; }
 
 unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+
+AppendFile::~AppendFile() { Close(); }
+
+void AppendFile::Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+}
+
+bool AppendFile::Open(const std::filesystem::path& path, std::string& error) {
+    Close();
+    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        error = LastErrorText();
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "不是普通文件";
+        Close();
+        return false;
+    }
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool AppendFile::Append(const void* data, std::size_t size, std::string& error) {
+    if (fd_ < 0) return false;
+    const char* p = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pwrite(fd_, p + done, size - done, static_cast<off_t>(size_ + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n == 0 ? std::string("写入 0 字节") : LastErrorText();
+            if (ftruncate(fd_, static_cast<off_t>(size_)) != 0) error += "（也无法截回原长）";
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    size_ += size;
+    return true;
+}
+
+bool AppendFile::Sync(std::string& error) {
+    if (fd_ >= 0 && fdatasync(fd_) != 0) {
+        error = LastErrorText();
+        return false;
+    }
+    return true;
+}
+
+bool TruncateFile(const std::filesystem::path& path, std::uint64_t size, std::string& error) {
+    if (truncate(path.c_str(), static_cast<off_t>(size)) != 0) {
+        error = LastErrorText();
+        return false;
+    }
+    return true;
+}
+
+std::int64_t FreeBytes(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto info = std::filesystem::space(path, ec);
+    return ec ? -1 : static_cast<std::int64_t>(info.available);
+}
+
+AcquisitionLock::~AcquisitionLock() { Release(); }
+
+std::filesystem::path AcquisitionLock::LockFile() {
+    if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run)
+        return std::filesystem::path(run) / "zqd4830-gps-acquisition.lock";
+    return TempDir() / ("zqd4830-gps-acquisition-" + std::to_string(getuid()) + ".lock");
+}
+
+bool AcquisitionLock::Acquire(std::string& holder) {
+    if (handle_ != -1) return true;
+    const auto path = LockFile();
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        holder = "无法打开锁文件 " + PathText(path) + "：" + LastErrorText();
+        return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        char text[256] = {};
+        const ssize_t n = pread(fd, text, sizeof text - 1, 0);
+        holder = n > 0 ? std::string(text, static_cast<std::size_t>(n)) : std::string("另一进程");
+        while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\0')) holder.pop_back();
+        close(fd);
+        return false;
+    }
+    // Who holds it, for the message another process shows.
+    std::string name = "进程 " + std::to_string(getpid());
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) name += "（" + PathText(exe.filename()) + "）";
+    if (ftruncate(fd, 0) == 0 && pwrite(fd, name.data(), name.size(), 0) < 0) {
+        // The name is only for messages.
+    }
+    handle_ = fd;
+    return true;
+}
+
+void AcquisitionLock::Release() {
+    if (handle_ == -1) return;
+    const int fd = static_cast<int>(handle_);
+    if (ftruncate(fd, 0) != 0) {
+        // Only the holder's name is lost.
+    }
+    flock(fd, LOCK_UN);
+    close(fd);
+    handle_ = -1;
+}
 
 MappedFile::~MappedFile() {
     if (data_) munmap(const_cast<unsigned char*>(data_), static_cast<std::size_t>(size_));

@@ -87,6 +87,50 @@ private:
     std::intptr_t handle_ = -1;
 };
 
+// A file that records are appended to, whole: an append that fails is cut
+// back, so the file keeps only whole appends.
+class AppendFile {
+public:
+    AppendFile() = default;
+    ~AppendFile();
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+    bool Open(const std::filesystem::path& path, std::string& error);  // created if missing
+    bool Append(const void* data, std::size_t size, std::string& error);
+    bool Sync(std::string& error);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    std::uint64_t Size() const { return size_; }
+
+private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
+// Cuts a file to `size` bytes.
+bool TruncateFile(const std::filesystem::path& path, std::uint64_t size, std::string& error);
+
+// Bytes free for the user on the file system of `path`; -1 if unknown.
+std::int64_t FreeBytes(const std::filesystem::path& path);
+
+// The one acquisition on this machine: a lock file in the user's runtime
+// folder on Linux, a named mutex on Windows. `holder` names the process that
+// has it when it cannot be taken.
+class AcquisitionLock {
+public:
+    AcquisitionLock() = default;
+    ~AcquisitionLock();
+    AcquisitionLock(const AcquisitionLock&) = delete;
+    AcquisitionLock& operator=(const AcquisitionLock&) = delete;
+    bool Acquire(std::string& holder);
+    void Release();
+    bool Held() const { return handle_ != -1; }
+    static std::filesystem::path LockFile();
+
+private:
+    std::intptr_t handle_ = -1;
+};
+
 // Whether the current user may create files in a folder.
 bool FolderWritable(const std::filesystem::path& dir);
 

@@ -1,6 +1,7 @@
 #include "monitor/frm_multibuf.h"
 
 #include "common/numtext.h"
+#include "recording/frm_main.h"
 
 namespace zqd {
 
@@ -66,6 +67,8 @@ void FrmMultiBuf::cmdStart_Click() {
         mailbox_->Listen(wasListening);
         if (started.code == Status::Code::kCardRefused)
             Set(lblBlock, "Error=" + std::to_string(started.value));
+        else if (started.code == Status::Code::kBusy)
+            Set(lblBlock, BusyText(started));
         else
             Set(lblBlock, started.code == Status::Code::kNoBuffers ? "无法开始采集：" + started.detail : started.detail);
         return;

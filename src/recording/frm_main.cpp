@@ -70,6 +70,8 @@ void FrmMain::ShowStart(const Status& s) {
         Set(lblBlock, "Error=" + std::to_string(s.value));
     else if (s.code == Status::Code::kNoBuffers)
         AppendLine("无法开始采集：" + s.detail);
+    else if (s.code == Status::Code::kBusy)
+        AppendLine(BusyText(s));
     else
         AppendLine(s.detail);
 }
@@ -196,6 +198,10 @@ void FrmMain::TimerAD_Timer() {
     if (!reported) return;
     Set(lblBlock, LabelNumber(RecvBlocks));
     Set(lblptr, LabelNumber(dll_.BlockIdx));
+}
+
+std::string BusyText(const Status& s) {
+    return "无法开始采集：这台机器上的板卡正由 " + s.detail + " 采集，同一时间只能有一个采集。";
 }
 
 std::string SaveReportText(const SaveReport& r) {

@@ -118,6 +118,9 @@ private:
     bool awaiting_save_ = false;
 };
 
+// The text a refusal by the machine's acquisition lock is shown as.
+std::string BusyText(const Status& s);
+
 // The text a save's report is shown as.
 std::string SaveReportText(const SaveReport& report);
 

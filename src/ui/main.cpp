@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     zqd::DllDef dll;
     zqd::DllCard card;
     // The reader polls the card at the window's timer period.
-    zqd::acq::Session session(card, {true, std::chrono::milliseconds(monitor ? 100 : 1000)});
+    zqd::acq::Session session(card, {true, std::chrono::milliseconds(monitor ? 100 : 1000), true});
     if (monitor) {
         zqd::FrmMultiBuf form(dll, session);
         form.Form_Load();

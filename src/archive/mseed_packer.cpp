@@ -1,0 +1,124 @@
+#include "archive/mseed_packer.h"
+
+#include <libmseed.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "common/utc.h"
+
+namespace zqd::archive {
+
+namespace {
+
+struct Sink {
+    ChannelPacker::Emit* emit;
+    std::uint64_t* records;
+};
+
+void Handler(char* record, int length, void* data) {
+    auto* sink = static_cast<Sink*>(data);
+    MSRecord* msr = nullptr;
+    std::int64_t start_ns = 0;
+    // The record's own start time, as libmseed wrote it.
+    if (msr_parse(record, length, &msr, length, 0, 0) == MS_NOERROR && msr) {
+        start_ns = static_cast<std::int64_t>(msr->starttime) * 1000;
+        msr_free(&msr);
+    }
+    ++*sink->records;
+    (*sink->emit)(record, length, start_ns);
+}
+
+void CopyCode(char* out, const std::string& code) {
+    std::memset(out, 0, 11);
+    std::strncpy(out, code.c_str(), 10);
+}
+
+}  // namespace
+
+ChannelPacker::ChannelPacker(StreamCodes codes, double sample_rate, PackOptions options, Emit emit)
+    : codes_(std::move(codes)), rate_(sample_rate), options_(options), emit_(std::move(emit)) {
+    MSRecord* msr = msr_init(nullptr);
+    CopyCode(msr->network, codes_.network);
+    CopyCode(msr->station, codes_.station);
+    CopyCode(msr->location, codes_.location);
+    CopyCode(msr->channel, codes_.channel);
+    msr->dataquality = 'D';
+    msr->samprate = rate_;
+    msr->reclen = options_.record_length;
+    msr->encoding = static_cast<std::int8_t>(options_.encoding);
+    msr->byteorder = 1;
+    msr->sampletype = 'i';
+    msr->fsdh = static_cast<struct fsdh_s*>(std::calloc(1, sizeof(struct fsdh_s)));
+    blkt_1001_s b1001{};
+    msr_addblockette(msr, reinterpret_cast<char*>(&b1001), sizeof b1001, 1001, 0);
+    msr_ = msr;
+}
+
+ChannelPacker::~ChannelPacker() {
+    Pack(true);
+    MSRecord* msr = static_cast<MSRecord*>(msr_);
+    msr->datasamples = nullptr;
+    msr_free(&msr);
+}
+
+std::int64_t ChannelPacker::SampleTime(std::int64_t index) const {
+    return series_origin_ns_ + std::llround(static_cast<double>(index) * 1e9 / rate_);
+}
+
+bool ChannelPacker::Continues(std::int64_t t_ns) const {
+    if (!in_series_) return false;
+    const std::int64_t next = SampleTime(series_packed_ + static_cast<std::int64_t>(held_.size()));
+    const double half = 0.5e9 / rate_;
+    return std::fabs(static_cast<double>(t_ns - next)) <= half;
+}
+
+void ChannelPacker::Add(std::int64_t t_ns, const std::int32_t* samples, std::size_t n, Timing timing) {
+    const double period = 1e9 / rate_;
+    while (n > 0) {
+        if (in_series_ && (!Continues(t_ns) || !(timing == timing_))) {
+            Pack(true);
+            if (!Continues(t_ns)) in_series_ = false;
+        }
+        if (!in_series_) {
+            in_series_ = true;
+            series_origin_ns_ = t_ns;
+            series_packed_ = 0;
+        }
+        timing_ = timing;
+        // Samples before the next midnight UTC go into this day's records.
+        const std::int64_t index = series_packed_ + static_cast<std::int64_t>(held_.size());
+        const std::int64_t first = SampleTime(index);
+        const std::int64_t midnight = (utc::FloorDiv(first, utc::kNsPerDay) + 1) * utc::kNsPerDay;
+        auto today = static_cast<std::size_t>(std::ceil(static_cast<double>(midnight - first) / period - 1e-6));
+        if (today == 0) today = 1;
+        const std::size_t take = std::min(n, today);
+        held_.insert(held_.end(), samples, samples + take);
+        samples += take;
+        n -= take;
+        t_ns = SampleTime(index + static_cast<std::int64_t>(take));
+        if (take == today) Pack(true);  // the day is complete: no record crosses midnight
+    }
+    Pack(false);
+}
+
+void ChannelPacker::Pack(bool all) {
+    if (held_.empty()) return;
+    MSRecord* msr = static_cast<MSRecord*>(msr_);
+    msr->starttime = static_cast<hptime_t>(std::llround(static_cast<double>(SampleTime(series_packed_)) / 1000.0));
+    msr->datasamples = held_.data();
+    msr->numsamples = static_cast<std::int64_t>(held_.size());
+    msr->samplecnt = msr->numsamples;
+    msr->Blkt1001->timing_qual = static_cast<std::uint8_t>(timing_.quality);
+    msr->fsdh->io_flags = timing_.locked ? 0x20 : 0x00;
+    std::int64_t packed = 0;
+    Sink sink{&emit_, &records_};
+    msr_pack(msr, Handler, &sink, &packed, all ? 1 : 0, 0);
+    msr->datasamples = nullptr;
+    msr->numsamples = 0;
+    if (packed <= 0) return;
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(packed));
+    series_packed_ += packed;
+}
+
+}  // namespace zqd::archive
