@@ -48,6 +48,7 @@ struct Block {
     std::vector<std::int16_t> words;
     std::int64_t time_ns = 0;  // GPS time of the first scan, ns since 1970 UTC
     TimeStatus time_status = TimeStatus::kNone;
+    std::int64_t host_ns = 0;  // the computer's clock when the block was read (UTC, ns)
 
     std::int64_t Samples() const { return static_cast<std::int64_t>(ChnNum) * ChnPoints; }
     const std::int16_t* Scans() const { return words.data() + 1; }

@@ -241,6 +241,9 @@ void Session::Poll() {
         }
         const std::uint64_t seq = next_sequence_++;
         block->sequence = seq;
+        block->host_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
         block->ChnNum = config_.ChnNum;
         block->ChnPoints = config_.ChnPoints;
         block->SampleFrq = config_.SampleFrq;

@@ -10,7 +10,10 @@
 // Exit status: 0 done; 2 the card, the file or the query refused (the
 // message is printed); 1 the command line itself was wrong.
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <chrono>
+#include <csignal>
+#include <mutex>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -23,6 +26,10 @@
 #endif
 
 #include "acquisition/session.h"
+#ifdef ZQD_HAVE_ARCHIVE
+#include "archive/archive_sink.h"
+#include "common/utc.h"
+#endif
 #include "card/card.h"
 #include "common/numtext.h"
 #include "common/platform.h"
@@ -106,6 +113,112 @@ int Record(const std::string& dir, int tickMs) {
                   << std::flush;
     return form.Saves > 0 && form.LastSave.ok() ? 0 : kRefused;
 }
+
+#ifdef ZQD_HAVE_ARCHIVE
+std::atomic<bool> g_stop{false};
+extern "C" void OnStopSignal(int) { g_stop = true; }
+
+std::string Megabytes(std::int64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+std::string StatusLine(const zqd::archive::ArchiveStatus& s) {
+    std::string line = "块 " + std::to_string(s.blocks) + " | 间断 " + std::to_string(s.gaps) + " | GPS " +
+                       (s.gps ? "正常" : s.last_gps_ns ? "中断" : "未收到") +
+                       (s.last_time_ns ? " " + zqd::utc::Iso(s.last_time_ns) : std::string()) + " | 时间质量 " +
+                       std::to_string(s.quality) + " | 文件 " + std::to_string(s.files) + " | " +
+                       Megabytes(static_cast<std::int64_t>(s.bytes)) + " | 剩余 " +
+                       (s.free_bytes >= 0 ? Megabytes(s.free_bytes) : std::string("未知"));
+    if (!s.writing) line += " | 写入失败：" + s.last_error;
+    return line;
+}
+
+int Acquire(const std::string& archive, const std::string& configFile, double duration, const std::string& network,
+            const std::string& station, const std::string& location, int pollMs) {
+    auto config = zqd::archive::DefaultConfig();
+    if (!configFile.empty()) {
+        if (const auto s = zqd::archive::LoadConfig(zqd::platform::PathFromUtf8(configFile), config); !s.ok()) {
+            std::cerr << "配置有误：" << s.detail << "\n";
+            return kRefused;
+        }
+    }
+    if (!network.empty()) config.station.network = network;
+    if (!station.empty()) config.station.station = station;
+    if (!location.empty()) config.station.location = location == "--" ? "" : location;
+    if (const auto s = zqd::archive::Validate(config, "命令行"); !s.ok()) {
+        std::cerr << "配置有误：" << s.detail << "\n";
+        return kRefused;
+    }
+    const auto root = zqd::platform::PathFromUtf8(archive);
+    std::error_code ec;
+    std::filesystem::create_directories(root, ec);
+    std::string why;
+    if (zqd::platform::KindOf(root, why) != zqd::platform::FileKind::kDirectory) {
+        std::cerr << "无法使用存档文件夹 " << archive << (ec ? "：" + ec.message() : std::string()) << "\n";
+        return kRefused;
+    }
+
+    std::mutex out;
+    auto say = [&out](const std::string& line) {
+        std::lock_guard lock(out);
+        std::cout << line << "\n" << std::flush;
+    };
+    zqd::DllCard card;
+    zqd::acq::Session session(card, {true, std::chrono::milliseconds(pollMs), true});
+    std::atomic<int> events{0};
+    auto sink = std::make_shared<zqd::archive::ArchiveSink>(config, root, [&](const std::string& line) {
+        say(line);
+        ++events;
+    });
+    auto runner = session.AddSink(sink, 1200);
+    session.Initial();
+    const auto started = session.Start(config.acquisition);
+    if (!started.ok()) {
+        session.RemoveSink(runner);
+        if (started.code == zqd::Status::Code::kCardRefused)
+            std::cerr << "Error=" << started.value << "\n";
+        else if (started.code == zqd::Status::Code::kBusy)
+            std::cerr << zqd::BusyText(started) << "\n";
+        else
+            std::cerr << started.detail << "\n";
+        return kRefused;
+    }
+    say("开始存档到 " + archive + "：" + std::to_string(config.channels.size()) + " 个通道，" +
+        config.station.network + "." + config.station.station + "." + config.station.location);
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    const std::int64_t limit_ns = duration > 0 ? static_cast<std::int64_t>(duration * 1e9) : -1;
+    std::int64_t next_minute = 60 * zqd::utc::kNsPerSecond;
+    int seen_events = 0;
+    bool card_failed = false;
+    while (!g_stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const auto st = sink->Snapshot();
+        if (st.archived_ns >= next_minute || events != seen_events) {
+            seen_events = events;
+            while (next_minute <= st.archived_ns) next_minute += 60 * zqd::utc::kNsPerSecond;
+            say(StatusLine(st));
+        }
+        if (limit_ns >= 0 && st.archived_ns >= limit_ns) break;
+        if (!session.Running()) {
+            card_failed = true;
+            break;
+        }
+    }
+    session.Stop();
+    session.RemoveSink(runner);
+    runner.reset();  // delivers what is queued, then the sink writes and syncs everything
+    say(StatusLine(sink->Snapshot()));
+    const auto st = sink->Snapshot();
+    const auto stats = session.Stats();
+    say("结束：读数失败 " + std::to_string(stats.read_failures) + " 次，时间间断 " +
+        std::to_string(stats.gaps + stats.backwards) + " 处，丢失 " + std::to_string(st.dropped_blocks) + " 块");
+    if (card_failed) return kRefused;
+    return st.writing ? 0 : kRefused;
+}
+#endif
 
 // A main window for analysis only: no card call is made.
 struct Analysis {
@@ -274,6 +387,20 @@ int Main(std::vector<std::string> args) {
     output->add_option("--group", group, "Output group text (0 or 1)")->required();
     output->add_option("--value", value, "Output value text, hexadecimal")->required();
 
+#ifdef ZQD_HAVE_ARCHIVE
+    std::string archiveDir, configFile, network, station, location;
+    double duration = 0;
+    int pollMs = 200;
+    auto* acq = app.add_subcommand("acquire", "Record continuously into a miniSEED SDS archive");
+    acq->add_option("--archive", archiveDir, "Archive folder (SDS layout)")->required();
+    acq->add_option("--config", configFile, "Configuration file (TOML)");
+    acq->add_option("--duration", duration, "Seconds of acquired data to archive, then stop (default: until Ctrl+C)")
+        ->check(CLI::Range(0.0, 1e9));
+    acq->add_option("--network", network, "SEED network code");
+    acq->add_option("--station", station, "SEED station code");
+    acq->add_option("--location", location, "SEED location code (-- for none)");
+    acq->add_option("--poll-ms", pollMs, "Period of the card's polling in ms")->check(CLI::Range(1, 10000));
+#endif
     try {
         app.parse(argc, argv.data());
     } catch (const CLI::ParseError& e) {
@@ -284,6 +411,9 @@ int Main(std::vector<std::string> args) {
     if (*decode) return Decode(file, chnNum);
     if (*exp) return Export(from, to, channel, chnNum, out, file);
     if (*mon) return Monitor(ticks, monitorTickMs);
+#ifdef ZQD_HAVE_ARCHIVE
+    if (*acq) return Acquire(archiveDir, configFile, duration, network, station, location, pollMs);
+#endif
     return Output(group, value);
 }
 

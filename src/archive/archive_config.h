@@ -1,0 +1,48 @@
+// The archive's configuration: station codes, the card's settings, which
+// card channel goes to which SEED channel, and how records are written. Read
+// from a TOML file; every setting has a default.
+//
+//   [station]      network = "XX"  station = "ZQD01"  location = "00"
+//   [acquisition]  channels = 18  points_per_channel = 2000  scan_rate = 2000  buffers = 10
+//   [archive]      record_length = 512  encoding = "steim2"  flush_interval = 10  memory_limit_mb = 64
+//   [channels]     0 = "GYP"  1 = false  2 = "GY0"  ...   (card offset = SEED channel code, or false)
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "acquisition/block.h"
+#include "archive/mseed_packer.h"
+#include "common/status.h"
+
+namespace zqd::archive {
+
+struct ArchiveConfig {
+    StreamCodes station{"XX", "ZQD01", "00", ""};
+    acq::AcqConfig acquisition;
+    PackOptions pack;
+    int flush_seconds = 10;
+    std::size_t memory_limit_bytes = 64u << 20;
+    std::map<int, std::string> channels;  // card offset -> SEED channel code
+};
+
+// The SEED band code for a sample rate (short-period instruments): G from
+// 1000 to 5000 samples/s, D from 250, E from 80, S from 10, M above 1, L at 1.
+char BandCode(double rate);
+
+// Every channel of the card but the GPS slot (offset 1): band code, "Y"
+// (non-specific instrument), then "P" for the 1PPS channel 0 and 0-9, A-Z for
+// offsets 2 onward.
+std::map<int, std::string> DefaultChannels(int chnNum, double rate);
+
+ArchiveConfig DefaultConfig();
+
+// Reads `path` over the defaults. kFileRefused with the file, the line and
+// the problem for anything that is not right.
+Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& config);
+
+// Checks the codes and the channel map against the card's settings.
+Status Validate(const ArchiveConfig& config, const std::string& where);
+
+}  // namespace zqd::archive

@@ -1,0 +1,184 @@
+#include "archive/archive_sink.h"
+
+#include "common/utc.h"
+
+namespace zqd::archive {
+
+int TimingQuality(acq::TimeStatus status, std::int64_t since_gps_ns) {
+    if (status == acq::TimeStatus::kOwn) return 100;
+    if (status == acq::TimeStatus::kNone) return 0;
+    const std::int64_t minutes = since_gps_ns / (60 * utc::kNsPerSecond);
+    return static_cast<int>(std::max<std::int64_t>(10, 90 - 10 * minutes));
+}
+
+ArchiveSink::ArchiveSink(ArchiveConfig config, std::filesystem::path root, Report report)
+    : config_(std::move(config)), root_(std::move(root)), report_(std::move(report)), writer_(root_) {
+    for (const auto& line : SdsWriter::RepairTails(root_, config_.pack.record_length)) Say(line);
+    last_flush_ = std::chrono::steady_clock::now();
+}
+
+ArchiveSink::~ArchiveSink() { Flush(); }
+
+void ArchiveSink::Say(const std::string& line) {
+    if (report_) report_(line);
+}
+
+void ArchiveSink::Setup(const acq::AcqConfig& card) {
+    Flush();
+    packers_.clear();
+    card_ = card;
+    for (const auto& [offset, code] : config_.channels) {
+        if (offset >= card.ChnNum) continue;
+        StreamCodes codes = config_.station;
+        codes.channel = code;
+        const std::size_t index = packers_.size();
+        auto emit = [this, index](const char* record, int length, std::int64_t start_ns) {
+            pending_.push_back({index, start_ns, std::vector<char>(record, record + length)});
+            pending_bytes_ += static_cast<std::size_t>(length);
+        };
+        packers_.emplace_back(offset, std::make_unique<ChannelPacker>(codes, static_cast<double>(card.SampleFrq),
+                                                                      config_.pack, emit));
+    }
+}
+
+void ArchiveSink::OnEvent(const acq::Event& event) {
+    using Kind = acq::Event::Kind;
+    switch (event.kind) {
+    case Kind::kStarted:
+        Setup(event.config);
+        break;
+    case Kind::kStopped:
+        Flush();
+        break;
+    case Kind::kReadFailed: {
+        std::lock_guard lock(mutex_);
+        ++status_.read_failures;
+        ++status_.gaps;
+    }
+        Say("读数失败：ADResult=" + std::to_string(event.value) + "，缺一块数据");
+        break;
+    case Kind::kGap:
+    case Kind::kTimeBackwards: {
+        std::lock_guard lock(mutex_);
+        ++status_.gaps;
+    }
+        Say(std::string(event.kind == Kind::kGap ? "时间间断：晚了 " : "时间倒退：早了 ") +
+            std::to_string(std::llabs(event.value) / 1000) + " 微秒（第 " + std::to_string(event.sequence + 1) +
+            " 次读数）");
+        break;
+    case Kind::kDropped: {
+        std::lock_guard lock(mutex_);
+        status_.dropped_blocks += static_cast<std::uint64_t>(event.value);
+        ++status_.gaps;
+    }
+        Say("存档来不及处理，丢失 " + std::to_string(event.value) + " 块数据（记为间断）");
+        break;
+    case Kind::kCardError:
+        Say(event.detail);
+        Flush();
+        break;
+    default:
+        break;
+    }
+}
+
+void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
+    const acq::Block& b = *block;
+    if (packers_.empty() || b.ChnNum != card_.ChnNum || b.ChnPoints != card_.ChnPoints) return;
+    const bool own = b.time_status == acq::TimeStatus::kOwn;
+    std::int64_t t = b.time_ns;
+    if (b.time_status == acq::TimeStatus::kNone) t = b.host_ns - b.DurationNs();  // read at the block's end
+    std::int64_t last_gps = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (own) status_.last_gps_ns = t;
+        last_gps = status_.last_gps_ns;
+    }
+    const int quality = TimingQuality(b.time_status, t - last_gps);
+    if (own != last_own_ && (have_gps_ || own)) Say(own ? "GPS 时间恢复" : "GPS 时间中断：沿用上一块的时间");
+    have_gps_ = have_gps_ || own;
+    last_own_ = own;
+    const Timing timing{quality, own};
+    scratch_.resize(static_cast<std::size_t>(b.ChnPoints));
+    for (auto& [offset, packer] : packers_) {
+        for (std::int64_t j = 0; j < b.ChnPoints; ++j)
+            scratch_[static_cast<std::size_t>(j)] = static_cast<std::uint16_t>(b.At(j, offset));
+        packer->Add(t, scratch_.data(), scratch_.size(), timing);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ++status_.blocks;
+        status_.gps = own;
+        status_.quality = quality;
+        status_.last_time_ns = t;
+        status_.archived_ns += b.DurationNs();
+    }
+    WritePending();
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_flush_ >= std::chrono::seconds(config_.flush_seconds)) Flush();
+}
+
+void ArchiveSink::WritePending() {
+    std::string failure;
+    std::uint64_t written = 0;
+    while (!pending_.empty()) {
+        Pending& p = pending_.front();
+        std::filesystem::path opened;
+        const auto& packer = *packers_[p.channel].second;
+        const Status s = writer_.Append(packer.Codes(), p.start_ns, p.bytes.data(), static_cast<int>(p.bytes.size()),
+                                        &opened);
+        if (!s.ok()) {
+            failure = s.detail;
+            break;
+        }
+        if (!opened.empty()) Say("新的日文件：" + platform::PathText(opened));
+        pending_bytes_ -= p.bytes.size();
+        pending_.pop_front();
+        ++written;
+    }
+    // While the disk refuses, records wait in memory up to the limit; beyond
+    // it the oldest go, each a counted gap.
+    std::uint64_t dropped = 0;
+    while (pending_bytes_ > config_.memory_limit_bytes && !pending_.empty()) {
+        pending_bytes_ -= pending_.front().bytes.size();
+        pending_.pop_front();
+        ++dropped;
+    }
+    bool was_writing = true;
+    {
+        std::lock_guard lock(mutex_);
+        was_writing = status_.writing;
+        status_.records += written;
+        status_.bytes = writer_.BytesWritten();
+        status_.files = writer_.FilesOpened();
+        status_.dropped_records += dropped;
+        status_.gaps += dropped;
+        status_.writing = failure.empty();
+        if (!failure.empty()) status_.last_error = failure;
+    }
+    if (!failure.empty() && was_writing)
+        Say("写入失败：" + failure + "；数据暂存内存（最多 " + std::to_string(config_.memory_limit_bytes >> 20) +
+            " MiB），稍后重试");
+    if (failure.empty() && !was_writing) Say("写入恢复");
+    if (dropped > 0) Say("内存暂存已满，丢弃 " + std::to_string(dropped) + " 个记录（记为间断）");
+}
+
+void ArchiveSink::Flush() {
+    for (auto& [offset, packer] : packers_) packer->Pack(true);
+    WritePending();
+    const Status synced = writer_.Sync();
+    last_flush_ = std::chrono::steady_clock::now();
+    std::lock_guard lock(mutex_);
+    status_.free_bytes = platform::FreeBytes(root_);
+    if (!synced.ok()) {
+        status_.writing = false;
+        status_.last_error = synced.detail;
+    }
+}
+
+ArchiveStatus ArchiveSink::Snapshot() const {
+    std::lock_guard lock(mutex_);
+    return status_;
+}
+
+}  // namespace zqd::archive

@@ -1,0 +1,85 @@
+// Continuous recording into an SDS archive, as a sink of the acquisition
+// session: every configured card channel packed into miniSEED with the
+// blocks' GPS times and timing quality, flushed to disk at a set interval.
+//
+// Timing quality: 100 (clock locked) while blocks carry their own valid GPS
+// message; while times are only carried, 90 in the first minute since the
+// last message and 10 less for each further minute, down to 10; 0 before any
+// GPS time (the computer's clock then dates the samples).
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "acquisition/sink.h"
+#include "archive/archive_config.h"
+#include "archive/mseed_packer.h"
+#include "archive/sds_writer.h"
+
+namespace zqd::archive {
+
+struct ArchiveStatus {
+    std::uint64_t blocks = 0;         // archived
+    std::uint64_t gaps = 0;           // time gaps and jumps, lost reads and dropped blocks
+    std::uint64_t read_failures = 0;
+    std::uint64_t dropped_blocks = 0;    // never reached the archive (a full queue)
+    std::uint64_t dropped_records = 0;   // written nowhere (a disk failing for too long)
+    bool gps = false;                 // the last block had its own GPS time
+    std::int64_t last_gps_ns = 0;     // the last block time from a GPS message
+    std::int64_t last_time_ns = 0;    // the last block's time
+    int quality = 0;
+    std::uint64_t files = 0, bytes = 0, records = 0;
+    std::int64_t free_bytes = -1;
+    std::int64_t archived_ns = 0;     // duration of the data archived
+    bool writing = true;              // false while the disk refuses
+    std::string last_error;
+};
+
+int TimingQuality(acq::TimeStatus status, std::int64_t since_gps_ns);
+
+class ArchiveSink final : public acq::Sink {
+public:
+    using Report = std::function<void(const std::string& line)>;
+
+    ArchiveSink(ArchiveConfig config, std::filesystem::path root, Report report = {});
+    ~ArchiveSink() override;  // packs and writes everything held
+
+    void OnBlock(const acq::BlockPtr& block) override;
+    void OnEvent(const acq::Event& event) override;
+
+    // Packs what is held into records, short ones too, writes and syncs.
+    void Flush();
+    ArchiveStatus Snapshot() const;
+    const ArchiveConfig& Config() const { return config_; }
+
+private:
+    struct Pending {
+        std::size_t channel;
+        std::int64_t start_ns;
+        std::vector<char> bytes;
+    };
+    void Say(const std::string& line);
+    void WritePending();
+    void Setup(const acq::AcqConfig& card);
+
+    ArchiveConfig config_;
+    std::filesystem::path root_;
+    Report report_;
+    SdsWriter writer_;
+    std::vector<std::pair<int, std::unique_ptr<ChannelPacker>>> packers_;  // card offset, packer
+    std::deque<Pending> pending_;
+    std::size_t pending_bytes_ = 0;
+    std::vector<std::int32_t> scratch_;
+    std::chrono::steady_clock::time_point last_flush_;
+    bool have_gps_ = false;
+    bool last_own_ = false;
+    acq::AcqConfig card_;
+    mutable std::mutex mutex_;  // guards status_
+    ArchiveStatus status_;
+};
+
+}  // namespace zqd::archive
