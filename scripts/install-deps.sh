@@ -7,6 +7,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  libmseed-dev libtomlplusplus-dev mseed2sac sac2mseed
   xvfb xauth fonts-noto-cjk
 )
 packages+=("$@")

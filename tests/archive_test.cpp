@@ -1,0 +1,307 @@
+// The archive: configuration, miniSEED packing and the SDS sink, every file
+// read back with libmseed (and, end to end, with mseed2sac).
+#include <gtest/gtest.h>
+#include <libmseed.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <set>
+
+#include "acquisition/session.h"
+#include "archive/archive_config.h"
+#include "archive/archive_sink.h"
+#include "archive/mseed_packer.h"
+#include "card/sim/sim_card.h"
+#include "common/utc.h"
+#include "scripted_card.h"
+#include "test_support.h"
+
+namespace zqd::archive {
+namespace {
+
+using test::TempDir;
+
+std::int64_t Ns(const std::string& iso) {
+    std::int64_t ns = 0;
+    EXPECT_TRUE(sim::ParseStartTime(iso, ns)) << iso;
+    return ns;
+}
+
+struct ReadBack {
+    struct Rec {
+        std::int64_t start_ns, end_ns;
+        int samples, quality, io_flags;
+    };
+    std::vector<Rec> records;
+    std::vector<std::vector<std::int32_t>> series;  // continuous runs of samples
+    std::vector<std::int64_t> series_start;
+    bool all_parsed = true;
+};
+
+// Every record of a file, in order, read with libmseed.
+ReadBack Read(const std::filesystem::path& file) {
+    ReadBack out;
+    MSFileParam* fp = nullptr;
+    MSRecord* msr = nullptr;
+    int r;
+    std::int64_t next = 0;
+    while ((r = ms_readmsr_r(&fp, &msr, file.c_str(), 0, nullptr, nullptr, 1, 1, 0)) == MS_NOERROR) {
+        ReadBack::Rec rec{static_cast<std::int64_t>(msr->starttime) * 1000, static_cast<std::int64_t>(msr_endtime(msr)) * 1000,
+                          static_cast<int>(msr->numsamples), msr->Blkt1001 ? msr->Blkt1001->timing_qual : -1,
+                          msr->fsdh ? msr->fsdh->io_flags : -1};
+        const auto* s = static_cast<const std::int32_t*>(msr->datasamples);
+        const double period_ns = 1e9 / msr->samprate;
+        if (out.series.empty() || std::llabs(rec.start_ns - next) > static_cast<std::int64_t>(period_ns / 2)) {
+            out.series.emplace_back();
+            out.series_start.push_back(rec.start_ns);
+        }
+        out.series.back().insert(out.series.back().end(), s, s + msr->numsamples);
+        next = rec.start_ns + static_cast<std::int64_t>(std::llround(static_cast<double>(msr->numsamples) * period_ns));
+        out.records.push_back(rec);
+    }
+    if (r != MS_ENDOFFILE) out.all_parsed = false;
+    ms_readmsr_r(&fp, &msr, nullptr, 0, nullptr, nullptr, 0, 0, 0);
+    return out;
+}
+
+TEST(ArchiveConfig, DefaultsAreValidUniqueSeedCodes) {
+    const ArchiveConfig c = DefaultConfig();
+    EXPECT_TRUE(Validate(c, "defaults").ok());
+    EXPECT_EQ(c.channels.size(), 17u);
+    EXPECT_EQ(c.channels.count(1), 0u);  // the GPS slot
+    EXPECT_EQ(c.channels.at(0), "GYP");
+    EXPECT_EQ(c.channels.at(2), "GY0");
+    EXPECT_EQ(c.channels.at(17), "GYF");
+    EXPECT_EQ(BandCode(2000), 'G');
+    EXPECT_EQ(BandCode(500), 'D');
+    EXPECT_EQ(BandCode(100), 'E');
+    EXPECT_EQ(BandCode(40), 'S');
+}
+
+TEST(ArchiveConfig, BadFilesAreRefusedWithTheFileTheLineAndTheProblem) {
+    TempDir dir;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"[station]\nnetwork = \"XX\"\ncolour = 3\n", "第 3 行"},
+        {"[station]\nstation = \"TOOLONG\"\n", "第 2 行"},
+        {"[station]\nnetwork = \"x!\"\n", "台网代码"},
+        {"[channels]\n2 = \"ABC\"\n3 = \"ABC\"\n", "第 3 行"},
+        {"[channels]\n3 = \"GY0\"\n", "默认代码"},
+        {"[channels]\n40 = \"ABC\"\n", "超出板卡"},
+        {"[channels]\n2 = \"AB\"\n", "3 个大写字母"},
+        {"[archive]\nrecord_length = 1000\n", "512 或 4096"},
+        {"[archive]\nencoding = \"gzip\"\n", "encoding"},
+        {"[station\nnetwork = 1\n", "第 1 行"},
+        {"[extra]\n", "未知的设置"},
+    };
+    for (const auto& [text, why] : cases) {
+        test::WriteFile(dir / "c.toml", text);
+        ArchiveConfig c = DefaultConfig();
+        const Status s = LoadConfig(dir / "c.toml", c);
+        EXPECT_FALSE(s.ok()) << text;
+        EXPECT_NE(s.detail.find((dir / "c.toml").string()), std::string::npos) << s.detail;
+        EXPECT_NE(s.detail.find(why), std::string::npos) << text << " -> " << s.detail;
+    }
+    test::WriteFile(dir / "c.toml",
+                    "[station]\nnetwork = \"AB\"\nstation = \"S1\"\nlocation = \"\"\n[channels]\n0 = false\n2 = \"HHZ\"\n");
+    ArchiveConfig c = DefaultConfig();
+    ASSERT_TRUE(LoadConfig(dir / "c.toml", c).ok());
+    EXPECT_EQ(c.station.network, "AB");
+    EXPECT_EQ(c.channels.count(0), 0u);
+    EXPECT_EQ(c.channels.at(2), "HHZ");
+    EXPECT_EQ(c.channels.size(), 16u);
+}
+
+TEST(MseedPacker, SamplesComeBackAndNoRecordSpansMidnight) {
+    TempDir dir;
+    const auto file = dir / "out.mseed";
+    std::ofstream out(file, std::ios::binary);
+    std::vector<std::int64_t> starts;
+    {
+        ChannelPacker p({"XX", "TEST", "00", "GY0"}, 2000, {}, [&](const char* r, int n, std::int64_t t) {
+            out.write(r, n);
+            starts.push_back(t);
+        });
+        // 10 s from 23:59:55.3, in one-second pieces: midnight falls inside.
+        std::vector<std::int32_t> s(2000);
+        for (int k = 0; k < 10; ++k) {
+            for (int j = 0; j < 2000; ++j) s[static_cast<std::size_t>(j)] = (k * 2000 + j) % 65536 - 1000;
+            p.Add(Ns("2008-05-12T23:59:55.300000000") + k * utc::kNsPerSecond, s.data(), s.size(), {100, true});
+        }
+    }
+    out.close();
+    const ReadBack rb = Read(file);
+    ASSERT_TRUE(rb.all_parsed);
+    ASSERT_EQ(rb.series.size(), 1u);
+    ASSERT_EQ(rb.series[0].size(), 20000u);
+    for (int i = 0; i < 20000; ++i) ASSERT_EQ(rb.series[0][static_cast<std::size_t>(i)], i % 65536 - 1000) << i;
+    const std::int64_t midnight = Ns("2008-05-13T00:00:00");
+    bool split = false;
+    for (const auto& r : rb.records) {
+        EXPECT_FALSE(r.start_ns < midnight && r.end_ns >= midnight) << utc::Iso(r.start_ns);
+        split = split || r.start_ns == midnight;
+        EXPECT_EQ(r.quality, 100);
+        EXPECT_EQ(r.io_flags & 0x20, 0x20);
+    }
+    EXPECT_TRUE(split);
+    EXPECT_EQ(rb.series_start[0], Ns("2008-05-12T23:59:55.300000000"));
+}
+
+// The simulated card's buffers through a session without a thread into the archive sink.
+struct ArchiveRun {
+    TempDir dir;
+    test::ScriptedCard card;
+    sim::SimCard sim;
+    acq::Session session{card, {false, std::chrono::milliseconds(1000)}};
+    std::vector<std::string> lines;
+    std::shared_ptr<ArchiveSink> sink;
+    std::shared_ptr<acq::SinkRunner> runner;
+
+    explicit ArchiveRun(const std::string& start, sim::SimSettings s = {})
+        : sim(Settings(start, s), [] { return 0; }) {
+        sim.Initial(320, 5, 0, 0);
+        sim.StartIntr(10, 2000, 0, 18, 2000, 0, 1);
+        card.fill = [this](int k, std::int16_t* w) { sim.FillSamples(k, w + 1); };
+        Attach();
+    }
+    static sim::SimSettings Settings(const std::string& start, sim::SimSettings s) {
+        s.start_from_clock = false;
+        s.start_ns = Ns(start);
+        return s;
+    }
+    void Attach() {
+        sink = std::make_shared<ArchiveSink>(DefaultConfig(), dir.path(), [this](const std::string& l) { lines.push_back(l); });
+        runner = session.AddSink(sink, 64);
+    }
+    void Run(int blocks) {
+        ASSERT_TRUE(session.Start(acq::AcqConfig{}).ok());
+        card.queryResults.push_back(blocks);
+        session.Pump();
+        session.Stop();
+        session.Pump();
+    }
+    std::filesystem::path File(const std::string& chan, const std::string& day = "2008.133") const {
+        return dir / "2008" / "XX" / "ZQD01" / (chan + ".D") / ("XX.ZQD01.00." + chan + ".D." + day);
+    }
+};
+
+TEST(ArchiveSink, ChannelsEqualTheCardsSamplesAtTheBlocksGpsTimes) {
+    ArchiveRun run("2008-05-12T17:38:40.300000000");
+    run.Run(5);
+    const auto record = test::SimRecord("2008-05-12T17:38:40.300000000", 5);
+    for (const auto& [offset, code] : DefaultConfig().channels) {
+        const ReadBack rb = Read(run.File(code));
+        ASSERT_TRUE(rb.all_parsed) << code;
+        ASSERT_EQ(rb.series.size(), 1u) << code;
+        ASSERT_EQ(rb.series[0].size(), 10000u) << code;
+        EXPECT_EQ(rb.series_start[0], Ns("2008-05-12T17:38:40.300000000")) << code;
+        std::size_t wrong = 0;
+        for (std::size_t j = 0; j < 10000; ++j) wrong += rb.series[0][j] != record[j * 18 + static_cast<std::size_t>(offset)];
+        EXPECT_EQ(wrong, 0u) << code;
+        for (const auto& r : rb.records) EXPECT_EQ(r.quality, 100);
+    }
+    int channels = 0;  // one for each channel but the GPS slot
+    for (const auto& e : std::filesystem::directory_iterator(run.dir / "2008" / "XX" / "ZQD01")) channels += e.is_directory();
+    EXPECT_EQ(channels, 17);
+}
+
+TEST(ArchiveSink, ThroughAGpsOutageSamplesStayContinuousAndTimingQualityFallsAndRecovers) {
+    sim::SimSettings s;
+    s.gps_outage_from = 2;
+    s.gps_outage_for = 3;
+    ArchiveRun run("2008-05-12T17:38:40.300000000", s);
+    run.Run(8);
+    const ReadBack rb = Read(run.File("GY0"));
+    ASSERT_EQ(rb.series.size(), 1u);
+    EXPECT_EQ(rb.series[0].size(), 16000u);
+    std::set<int> qualities;
+    for (const auto& r : rb.records) qualities.insert(r.quality);
+    EXPECT_EQ(qualities, (std::set<int>{90, 100}));
+    EXPECT_EQ(rb.records.back().quality, 100);
+    EXPECT_EQ(rb.records.back().io_flags & 0x20, 0x20);
+    int unlocked = 0;
+    for (const auto& r : rb.records) unlocked += (r.io_flags & 0x20) == 0;
+    EXPECT_GT(unlocked, 0);
+}
+
+TEST(ArchiveSink, AFailedReadIsAGapOfExactlyOneBlockNeverStaleData) {
+    ArchiveRun run("2008-05-12T17:38:40.300000000");
+    run.card.adResults = {1, 1, 0, 1, 1};
+    run.Run(5);
+    const ReadBack rb = Read(run.File("GY3"));
+    ASSERT_EQ(rb.series.size(), 2u);
+    EXPECT_EQ(rb.series[0].size(), 4000u);
+    EXPECT_EQ(rb.series[1].size(), 4000u);
+    EXPECT_EQ(rb.series_start[1] - rb.series_start[0], 3 * utc::kNsPerSecond);  // 2 s of data, 1 s missing
+    const auto record = test::SimRecord("2008-05-12T17:38:40.300000000", 5);
+    EXPECT_EQ(rb.series[1][0], record[3 * 36000 + 5]);  // buffer 3, not the lost 2
+    EXPECT_EQ(run.sink->Snapshot().read_failures, 1u);
+}
+
+TEST(ArchiveSink, ARunAcrossMidnightMakesTwoDayFilesSplitAtMidnight) {
+    ArchiveRun run("2008-05-12T23:59:50.300000000");
+    run.Run(20);
+    const ReadBack first = Read(run.File("GYP", "2008.133"));
+    const ReadBack second = Read(run.File("GYP", "2008.134"));
+    ASSERT_EQ(first.series.size(), 1u);
+    ASSERT_EQ(second.series.size(), 1u);
+    EXPECT_EQ(second.series_start[0], Ns("2008-05-13T00:00:00"));
+    EXPECT_EQ(first.series[0].size() + second.series[0].size(), 40000u);
+    EXPECT_EQ(first.series[0].size(), 9u * 2000 + 1400);
+    EXPECT_LT(first.records.back().end_ns, Ns("2008-05-13T00:00:00"));
+}
+
+TEST(ArchiveSink, ATornTailIsCutAtStartAndSaid) {
+    ArchiveRun run("2008-05-12T17:38:40.300000000");
+    run.Run(3);
+    run.session.RemoveSink(run.runner);
+    run.runner.reset();
+    run.sink.reset();
+    const auto file = run.File("GY0");
+    const auto whole = std::filesystem::file_size(file);
+    {  // a killed writer: half a record, and a last record that is garbage
+        std::fstream f(file, std::ios::binary | std::ios::in | std::ios::out);
+        f.seekp(static_cast<std::streamoff>(whole - 512));
+        const std::string junk(512, 'x');
+        f.write(junk.data(), 512);
+        f.seekp(0, std::ios::end);
+        f.write(junk.data(), 200);
+    }
+    run.lines.clear();
+    run.Attach();
+    EXPECT_EQ(std::filesystem::file_size(file), whole - 512);
+    bool said = false;
+    for (const auto& l : run.lines) said = said || (l.find(file.string()) != std::string::npos && l.find("712") != std::string::npos);
+    EXPECT_TRUE(said) << (run.lines.empty() ? "" : run.lines[0]);
+    // Appending after the restart is normal; the time between is a gap.
+    run.Run(2);
+    EXPECT_TRUE(Read(file).all_parsed);
+}
+
+TEST(ArchiveEndToEnd, AcquireWritesAnArchiveThatMseed2sacReads) {
+    if (std::system("command -v mseed2sac >/dev/null 2>&1") != 0) GTEST_SKIP() << "mseed2sac is not installed";
+    TempDir dir;
+    const std::string cmd = "cd " + dir.path().string() + " && XDG_RUNTIME_DIR=" + dir.path().string() +
+                            " ADCARD_SIM_SPEED=20 ADCARD_SIM_START=2008-05-12T17:38:40.300000000 " ZQD_BIN_DIR
+                            "/zqd4830-cli acquire --archive " + (dir / "a").string() +
+                            " --duration 20 --poll-ms 50 >out.txt 2>err.txt";
+    const int st = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << test::ReadFile(dir / "out.txt") << test::ReadFile(dir / "err.txt");
+    int files = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir / "a")) {
+        if (!e.is_regular_file()) continue;
+        ++files;
+        const ReadBack rb = Read(e.path());
+        ASSERT_TRUE(rb.all_parsed) << e.path();
+        std::size_t samples = 0;
+        for (const auto& s : rb.series) samples += s.size();
+        EXPECT_GE(samples, 40000u) << e.path();
+        const std::string conv = "cd " + dir.path().string() + " && mseed2sac -v " + e.path().string() + " >conv.txt 2>&1";
+        ASSERT_EQ(std::system(conv.c_str()), 0) << test::ReadFile(dir / "conv.txt");
+        EXPECT_NE(test::ReadFile(dir / "conv.txt").find("Samples: " + std::to_string(samples)), std::string::npos)
+            << test::ReadFile(dir / "conv.txt");
+    }
+    EXPECT_EQ(files, 17);
+}
+
+}  // namespace
+}  // namespace zqd::archive
