@@ -33,7 +33,13 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
         codes.channel = code;
         const std::size_t index = packers_.size();
         auto emit = [this, index](const char* record, int length, std::int64_t start_ns) {
-            pending_.push_back({index, start_ns, std::vector<char>(record, record + length)});
+            // Records of the same channel and day that follow each other are
+            // written in one go.
+            const std::int64_t day = utc::FloorDiv(start_ns, utc::kNsPerDay);
+            if (pending_.empty() || pending_.back().channel != index ||
+                utc::FloorDiv(pending_.back().start_ns, utc::kNsPerDay) != day)
+                pending_.push_back({index, start_ns, {}});
+            pending_.back().bytes.insert(pending_.back().bytes.end(), record, record + length);
             pending_bytes_ += static_cast<std::size_t>(length);
         };
         packers_.emplace_back(offset, std::make_unique<ChannelPacker>(codes, static_cast<double>(card.SampleFrq),
@@ -133,8 +139,8 @@ void ArchiveSink::WritePending() {
         }
         if (!opened.empty()) Say("新的日文件：" + platform::PathText(opened));
         pending_bytes_ -= p.bytes.size();
+        written += p.bytes.size() / static_cast<std::size_t>(config_.pack.record_length);
         pending_.pop_front();
-        ++written;
     }
     // While the disk refuses, records wait in memory up to the limit; beyond
     // it the oldest go, each a counted gap.

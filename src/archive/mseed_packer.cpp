@@ -12,19 +12,20 @@ namespace zqd::archive {
 namespace {
 
 struct Sink {
+    const ChannelPacker* packer;
     ChannelPacker::Emit* emit;
     std::uint64_t* records;
+    std::int64_t next_index;  // sample index in the series of the record's first sample
+    std::int64_t (*time_of)(const ChannelPacker*, std::int64_t);
 };
 
 void Handler(char* record, int length, void* data) {
     auto* sink = static_cast<Sink*>(data);
-    MSRecord* msr = nullptr;
-    std::int64_t start_ns = 0;
-    // The record's own start time, as libmseed wrote it.
-    if (msr_parse(record, length, &msr, length, 0, 0) == MS_NOERROR && msr) {
-        start_ns = static_cast<std::int64_t>(msr->starttime) * 1000;
-        msr_free(&msr);
-    }
+    // The record's sample count, from its fixed header (bytes 30-31, big-endian).
+    const auto* h = reinterpret_cast<const unsigned char*>(record);
+    const std::int64_t samples = (h[30] << 8) | h[31];
+    const std::int64_t start_ns = sink->time_of(sink->packer, sink->next_index);
+    sink->next_index += samples;
     ++*sink->records;
     (*sink->emit)(record, length, start_ns);
 }
@@ -68,7 +69,7 @@ std::int64_t ChannelPacker::SampleTime(std::int64_t index) const {
 
 bool ChannelPacker::Continues(std::int64_t t_ns) const {
     if (!in_series_) return false;
-    const std::int64_t next = SampleTime(series_packed_ + static_cast<std::int64_t>(held_.size()));
+    const std::int64_t next = SampleTime(series_packed_ + static_cast<std::int64_t>(Held()));
     const double half = 0.5e9 / rate_;
     return std::fabs(static_cast<double>(t_ns - next)) <= half;
 }
@@ -87,12 +88,16 @@ void ChannelPacker::Add(std::int64_t t_ns, const std::int32_t* samples, std::siz
         }
         timing_ = timing;
         // Samples before the next midnight UTC go into this day's records.
-        const std::int64_t index = series_packed_ + static_cast<std::int64_t>(held_.size());
+        const std::int64_t index = series_packed_ + static_cast<std::int64_t>(Held());
         const std::int64_t first = SampleTime(index);
         const std::int64_t midnight = (utc::FloorDiv(first, utc::kNsPerDay) + 1) * utc::kNsPerDay;
         auto today = static_cast<std::size_t>(std::ceil(static_cast<double>(midnight - first) / period - 1e-6));
         if (today == 0) today = 1;
         const std::size_t take = std::min(n, today);
+        if (held_begin_ > 0 && held_begin_ >= held_.size() / 2) {  // move the rest down now and then, not at every record
+            held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(held_begin_));
+            held_begin_ = 0;
+        }
         held_.insert(held_.end(), samples, samples + take);
         samples += take;
         n -= take;
@@ -103,21 +108,26 @@ void ChannelPacker::Add(std::int64_t t_ns, const std::int32_t* samples, std::siz
 }
 
 void ChannelPacker::Pack(bool all) {
-    if (held_.empty()) return;
+    if (Held() == 0) return;
     MSRecord* msr = static_cast<MSRecord*>(msr_);
     msr->starttime = static_cast<hptime_t>(std::llround(static_cast<double>(SampleTime(series_packed_)) / 1000.0));
-    msr->datasamples = held_.data();
-    msr->numsamples = static_cast<std::int64_t>(held_.size());
+    msr->datasamples = held_.data() + held_begin_;
+    msr->numsamples = static_cast<std::int64_t>(Held());
     msr->samplecnt = msr->numsamples;
     msr->Blkt1001->timing_qual = static_cast<std::uint8_t>(timing_.quality);
     msr->fsdh->io_flags = timing_.locked ? 0x20 : 0x00;
     std::int64_t packed = 0;
-    Sink sink{&emit_, &records_};
+    Sink sink{this, &emit_, &records_, series_packed_,
+              [](const ChannelPacker* p, std::int64_t index) { return p->SampleTime(index); }};
     msr_pack(msr, Handler, &sink, &packed, all ? 1 : 0, 0);
     msr->datasamples = nullptr;
     msr->numsamples = 0;
     if (packed <= 0) return;
-    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(packed));
+    held_begin_ += static_cast<std::size_t>(packed);
+    if (held_begin_ == held_.size()) {
+        held_.clear();
+        held_begin_ = 0;
+    }
     series_packed_ += packed;
 }
 

@@ -45,21 +45,24 @@ public:
     // Packs every full record held; with `all` also the last, short one.
     void Pack(bool all);
 
-    std::size_t Held() const { return held_.size(); }
+    std::size_t Held() const { return held_.size() - held_begin_; }
     // Where the held series would continue, and whether there is one.
     bool Continues(std::int64_t t_ns) const;
     const StreamCodes& Codes() const { return codes_; }
     double SampleRate() const { return rate_; }
     std::uint64_t Records() const { return records_; }
 
+    // Time of sample `index` of the current series.
+    std::int64_t SampleTime(std::int64_t index) const;
+
 private:
-    std::int64_t SampleTime(std::int64_t index) const;  // of sample `index` of the series
 
     StreamCodes codes_;
     double rate_;
     PackOptions options_;
     Emit emit_;
-    std::vector<std::int32_t> held_;
+    std::vector<std::int32_t> held_;  // from held_begin_ on: not yet packed
+    std::size_t held_begin_ = 0;
     bool in_series_ = false;
     std::int64_t series_origin_ns_ = 0;
     std::int64_t series_packed_ = 0;  // samples of the series already packed out

@@ -22,11 +22,13 @@ std::filesystem::path SdsWriter::DayFile(const std::filesystem::path& root, cons
 Status SdsWriter::Append(const StreamCodes& c, std::int64_t start_ns, const char* record, int length,
                          std::filesystem::path* opened) {
     const std::string key = c.network + "." + c.station + "." + c.location + "." + c.channel;
-    const auto path = DayFile(root_, c, start_ns);
     Open& f = files_[key];
     std::string error;
-    if (!f.file.IsOpen() || f.path != path) {
+    const std::int64_t day = utc::FloorDiv(start_ns, utc::kNsPerDay);
+    if (!f.file.IsOpen() || f.day != day) {
+        const auto path = DayFile(root_, c, start_ns);
         f.file.Close();
+        f.day = day;
         std::error_code ec;
         std::filesystem::create_directories(path.parent_path(), ec);
         if (!f.file.Open(path, error))
@@ -36,7 +38,7 @@ Status SdsWriter::Append(const StreamCodes& c, std::int64_t start_ns, const char
         if (opened) *opened = path;
     }
     if (!f.file.Append(record, static_cast<std::size_t>(length), error))
-        return Status::Fail(Status::Code::kWriteFailed, "写入 " + platform::PathText(path) + " 失败：" + error);
+        return Status::Fail(Status::Code::kWriteFailed, "写入 " + platform::PathText(f.path) + " 失败：" + error);
     bytes_ += static_cast<std::uint64_t>(length);
     return Status::Ok();
 }

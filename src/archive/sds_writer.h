@@ -2,6 +2,8 @@
 // file per channel and day, whole records appended.
 #pragma once
 
+#include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -38,6 +40,7 @@ public:
 
 private:
     struct Open {
+        std::int64_t day = INT64_MIN;  // days since 1970 of the open file
         std::filesystem::path path;
         platform::AppendFile file;
     };
