@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <libmseed.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <set>
@@ -156,8 +157,10 @@ struct ArchiveRun {
     std::shared_ptr<ArchiveSink> sink;
     std::shared_ptr<acq::SinkRunner> runner;
 
-    explicit ArchiveRun(const std::string& start, sim::SimSettings s = {})
-        : sim(Settings(start, s), [] { return 0; }) {
+    std::filesystem::path root;
+
+    explicit ArchiveRun(const std::string& start, sim::SimSettings s = {}, std::filesystem::path where = {})
+        : sim(Settings(start, s), [] { return 0; }), root(where.empty() ? dir.path() : where) {
         sim.Initial(320, 5, 0, 0);
         sim.StartIntr(10, 2000, 0, 18, 2000, 0, 1);
         card.fill = [this](int k, std::int16_t* w) { sim.FillSamples(k, w + 1); };
@@ -169,18 +172,21 @@ struct ArchiveRun {
         return s;
     }
     void Attach() {
-        sink = std::make_shared<ArchiveSink>(DefaultConfig(), dir.path(), [this](const std::string& l) { lines.push_back(l); });
+        sink = std::make_shared<ArchiveSink>(DefaultConfig(), root, [this](const std::string& l) { lines.push_back(l); });
         runner = session.AddSink(sink, 64);
     }
-    void Run(int blocks) {
-        ASSERT_TRUE(session.Start(acq::AcqConfig{}).ok());
+    void Run(int blocks, bool stop = true) {
+        if (!session.Running()) {
+            ASSERT_TRUE(session.Start(acq::AcqConfig{}).ok());
+        }
         card.queryResults.push_back(blocks);
         session.Pump();
+        if (!stop) return;
         session.Stop();
         session.Pump();
     }
     std::filesystem::path File(const std::string& chan, const std::string& day = "2008.133") const {
-        return dir / "2008" / "XX" / "ZQD01" / (chan + ".D") / ("XX.ZQD01.00." + chan + ".D." + day);
+        return root / "2008" / "XX" / "ZQD01" / (chan + ".D") / ("XX.ZQD01.00." + chan + ".D." + day);
     }
 };
 
@@ -275,6 +281,42 @@ TEST(ArchiveSink, ATornTailIsCutAtStartAndSaid) {
     // Appending after the restart is normal; the time between is a gap.
     run.Run(2);
     EXPECT_TRUE(Read(file).all_parsed);
+}
+
+TEST(ArchiveSink, AFullDiskIsReportedExistingFilesStayWholeAndWritingResumes) {
+    TempDir mount;
+    if (geteuid() != 0 ||
+        std::system(("mount -t tmpfs -o size=400k tmpfs " + mount.path().string() + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    struct Unmount {
+        std::filesystem::path p;
+        ~Unmount() { (void)std::system(("umount " + p.string()).c_str()); }
+    } unmount{mount.path()};
+    test::WriteFile(mount / "filler", std::string(200 << 10, 'f'));
+    {
+        ArchiveRun run("2008-05-12T17:38:40.300000000", {}, mount.path());
+        run.Run(12, false);  // more than fits
+        ASSERT_FALSE(run.sink->Snapshot().writing);
+        bool said = false;
+        for (const auto& l : run.lines) said = said || l.find("写入失败") != std::string::npos;
+        EXPECT_TRUE(said);
+        for (const auto& e : std::filesystem::recursive_directory_iterator(mount.path())) {
+            if (e.is_regular_file() && e.path().filename() != "filler") {
+                EXPECT_TRUE(Read(e.path()).all_parsed) << e.path();
+            }
+        }
+        // Room again: what waited in memory is written.
+        std::filesystem::remove(mount / "filler");
+        run.Run(1);
+        EXPECT_TRUE(run.sink->Snapshot().writing);
+        said = false;
+        for (const auto& l : run.lines) said = said || l.find("写入恢复") != std::string::npos;
+        EXPECT_TRUE(said);
+        const ReadBack rb = Read(run.File("GY0"));
+        ASSERT_TRUE(rb.all_parsed);
+        ASSERT_EQ(rb.series.size(), 1u);
+        EXPECT_EQ(rb.series[0].size(), 13u * 2000);
+    }
 }
 
 TEST(ArchiveEndToEnd, AcquireWritesAnArchiveThatMseed2sacReads) {
