@@ -101,7 +101,7 @@ void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
         last_gps = status_.last_gps_ns;
     }
     const int quality = TimingQuality(b.time_status, t - last_gps);
-    if (own != last_own_ && (have_gps_ || own)) Say(own ? "GPS 时间恢复" : "GPS 时间中断：沿用上一块的时间");
+    if (own != last_own_ && have_gps_) Say(own ? "GPS 时间恢复" : "GPS 时间中断：沿用上一块的时间");
     have_gps_ = have_gps_ || own;
     last_own_ = own;
     const Timing timing{quality, own};
