@@ -53,10 +53,12 @@ else
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake --preset win32 >/dev/null
+# The archive needs libmseed: its upstream source, built with mingw.
+mseed_source=$(scripts/libmseed-source.sh)
+cmake --preset win32 -DZQD_MSEED_SOURCE="$mseed_source" >/dev/null
 cmake --build --preset win32 -j "$jobs"
 if [ "$win_preset" != win32 ]; then
-  cmake --preset "$win_preset" >/dev/null
+  cmake --preset "$win_preset" -DZQD_MSEED_SOURCE="$mseed_source" >/dev/null
   cmake --build --preset "$win_preset" -j "$jobs"
 fi
 cmake --preset default >/dev/null
@@ -125,6 +127,13 @@ check "export on Linux, second range" "$lin/zqd4830-cli" export --from 17:38:44 
   --out "$work/linux/second.csv" "$work/linux/T1.DAT"
 check "T2.csv byte-identical" cmp "$app/T2.csv" "$work/linux/T2.csv"
 check "second export byte-identical" cmp "$app/导出.csv" "$work/linux/second.csv"
+
+check "acquire under wine" "${sim[@]}" "${wine[@]}" "$app/zqd4830-cli.exe" acquire --archive "$wapp\\存档" \
+  --duration 20 --poll-ms 50 >"$work/win-acquire.txt"
+check "acquire on Linux" "${sim[@]}" "$lin/zqd4830-cli" acquire --archive "$work/linux/archive" --duration 20 \
+  --poll-ms 50 >"$work/linux-acquire.txt"
+check "archive of 17 day files" test "$(find "$app/存档" -type f | wc -l)" = 17
+check "archive byte-identical" diff -r "$app/存档" "$work/linux/archive"
 
 check "monitor under wine" run_win monitor --ticks 5 >"$work/win-monitor.txt"
 check "monitor printed its read-outs" test -s "$work/win-monitor.txt"

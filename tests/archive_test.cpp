@@ -11,6 +11,7 @@
 #include "acquisition/session.h"
 #include "archive/archive_config.h"
 #include "archive/archive_sink.h"
+#include "archive/frm_archive.h"
 #include "archive/mseed_packer.h"
 #include "card/sim/sim_card.h"
 #include "common/utc.h"
@@ -319,6 +320,48 @@ TEST(ArchiveSink, AFullDiskIsReportedExistingFilesStayWholeAndWritingResumes) {
     }
 }
 
+TEST(ArchiveWindow, StartsStopsShowsStatusAndKeepsItsSettings) {
+    TempDir dir;
+    test::ScriptedCard card;
+    sim::SimCard simcard(ArchiveRun::Settings("2008-05-12T17:38:40.300000000", {}), [] { return 0; });
+    simcard.Initial(320, 5, 0, 0);
+    simcard.StartIntr(10, 2000, 0, 18, 2000, 0, 1);
+    card.fill = [&](int k, std::int16_t* w) { simcard.FillSamples(k, w + 1); };
+    acq::Session session(card, {false, std::chrono::milliseconds(200)});
+    const auto settings = dir / "cfg" / "archive.toml";
+    {
+        FrmArchive form(session, settings);
+        form.Form_Load();
+        form.CmdStart_Click();  // no folder yet
+        EXPECT_FALSE(form.LastStart.ok());
+        EXPECT_NE(form.TxtLog.Text.find("存档文件夹"), std::string::npos);
+        form.FolderChosen((dir / "arch").string());
+        form.TxtStation.Text = "TOOLONG";
+        form.CmdStart_Click();
+        EXPECT_FALSE(form.LastStart.ok());
+        EXPECT_NE(form.TxtLog.Text.find("台站代码"), std::string::npos);
+        form.TxtStation.Text = "AB1";
+        form.CmdStart_Click();
+        ASSERT_TRUE(form.LastStart.ok()) << form.TxtLog.Text;
+        EXPECT_TRUE(form.TimerStatus.Enabled);
+        EXPECT_FALSE(form.CmdStart.Enabled);
+        card.queryResults = {3};
+        form.TimerStatus_Timer();
+        EXPECT_EQ(form.lblStatus.Text.rfind("块 3 | 间断 0 | GPS 正常 2008-05-12T17:38:42.300000000Z", 0), 0u)
+            << form.lblStatus.Text;
+        form.CmdStop_Click();
+        EXPECT_TRUE(form.CmdStart.Enabled);
+        EXPECT_NE(form.TxtLog.Text.find("已停止"), std::string::npos);
+    }
+    const ReadBack rb = Read(dir / "arch" / "2008" / "XX" / "AB1" / "GY0.D" / "XX.AB1.00.GY0.D.2008.133");
+    ASSERT_EQ(rb.series.size(), 1u);
+    EXPECT_EQ(rb.series[0].size(), 6000u);
+    FrmArchive again(session, settings);
+    again.Form_Load();
+    EXPECT_EQ(again.TxtFolder.Text, (dir / "arch").string());
+    EXPECT_EQ(again.TxtStation.Text, "AB1");
+}
+
 TEST(ArchiveEndToEnd, AcquireWritesAnArchiveThatMseed2sacReads) {
     if (std::system("command -v mseed2sac >/dev/null 2>&1") != 0) GTEST_SKIP() << "mseed2sac is not installed";
     TempDir dir;
@@ -343,6 +386,31 @@ TEST(ArchiveEndToEnd, AcquireWritesAnArchiveThatMseed2sacReads) {
             << test::ReadFile(dir / "conv.txt");
     }
     EXPECT_EQ(files, 17);
+}
+
+}  // namespace
+}  // namespace zqd::archive
+
+namespace zqd::archive {
+namespace {
+
+TEST(ArchiveEndToEnd, KilledAndRestartedTheArchiveReadsWhole) {
+    TempDir dir;
+    const std::string run = "cd " + dir.path().string() + " && XDG_RUNTIME_DIR=" + dir.path().string() +
+                            " ADCARD_SIM_SPEED=20 " ZQD_BIN_DIR "/zqd4830-cli acquire --archive " +
+                            (dir / "a").string() + " --poll-ms 20 ";
+    // Killed without a chance to flush, partway through.
+    ASSERT_EQ(std::system((run + ">first.txt 2>&1 & pid=$!; sleep 1.5; kill -9 $pid; wait $pid; true").c_str()), 0);
+    const int st = std::system((run + "--duration 5 >second.txt 2>&1").c_str());
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << test::ReadFile(dir / "second.txt");
+    int files = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir / "a")) {
+        if (!e.is_regular_file()) continue;
+        ++files;
+        EXPECT_EQ(std::filesystem::file_size(e.path()) % 512, 0u) << e.path();
+        EXPECT_TRUE(Read(e.path()).all_parsed) << e.path();
+    }
+    EXPECT_GE(files, 17);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "archive/archive_config.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <set>
 
@@ -54,6 +55,18 @@ std::map<int, std::string> DefaultChannels(int chnNum, double rate) {
     return map;
 }
 
+std::filesystem::path DefaultConfigFile() {
+#ifdef _WIN32
+    return platform::UserDataDir() / "archive.toml";
+#else
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        return std::filesystem::path(xdg) / "ZQD4830_GPS" / "archive.toml";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::filesystem::path(home) / ".config" / "ZQD4830_GPS" / "archive.toml";
+    return platform::UserDataDir() / "archive.toml";
+#endif
+}
+
 ArchiveConfig DefaultConfig() {
     ArchiveConfig c;
     c.channels = DefaultChannels(c.acquisition.ChnNum, c.acquisition.SampleFrq);
@@ -103,7 +116,7 @@ Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& c) {
     static const std::map<std::string, std::set<std::string>> kKeys = {
         {"station", {"network", "station", "location"}},
         {"acquisition", {"channels", "points_per_channel", "scan_rate", "buffers"}},
-        {"archive", {"record_length", "encoding", "flush_interval", "memory_limit_mb"}},
+        {"archive", {"folder", "record_length", "encoding", "flush_interval", "memory_limit_mb"}},
         {"channels", {}},
     };
     for (const auto& [key, node] : root) {
@@ -143,6 +156,9 @@ Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& c) {
                      int_of("archive", "record_length", 256, 8192, c.pack.record_length),
                      int_of("archive", "flush_interval", 1, 3600, c.flush_seconds)})
         if (!s.ok()) return s;
+    std::string folder;
+    if (Status s = text_of("archive", "folder", folder); !s.ok()) return s;
+    if (!folder.empty()) c.folder = platform::PathFromUtf8(folder);
     long long memory_mb = static_cast<long long>(c.memory_limit_bytes >> 20);
     if (Status s = int_of("archive", "memory_limit_mb", 1, 4096, memory_mb); !s.ok()) return s;
     c.memory_limit_bytes = static_cast<std::size_t>(memory_mb) << 20;

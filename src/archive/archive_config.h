@@ -25,7 +25,11 @@ struct ArchiveConfig {
     int flush_seconds = 10;
     std::size_t memory_limit_bytes = 64u << 20;
     std::map<int, std::string> channels;  // card offset -> SEED channel code
+    std::filesystem::path folder;           // the archive, as the window last used it
 };
+
+// Where the window keeps its settings: the user's configuration folder.
+std::filesystem::path DefaultConfigFile();
 
 // The SEED band code for a sample rate (short-period instruments): G from
 // 1000 to 5000 samples/s, D from 250, E from 80, S from 10, M above 1, L at 1.

@@ -14,7 +14,6 @@ int TimingQuality(acq::TimeStatus status, std::int64_t since_gps_ns) {
 ArchiveSink::ArchiveSink(ArchiveConfig config, std::filesystem::path root, Report report)
     : config_(std::move(config)), root_(std::move(root)), report_(std::move(report)), writer_(root_) {
     for (const auto& line : SdsWriter::RepairTails(root_, config_.pack.record_length)) Say(line);
-    last_flush_ = std::chrono::steady_clock::now();
 }
 
 ArchiveSink::~ArchiveSink() { Flush(); }
@@ -91,6 +90,10 @@ void ArchiveSink::OnEvent(const acq::Event& event) {
 void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
     const acq::Block& b = *block;
     if (packers_.empty() || b.ChnNum != card_.ChnNum || b.ChnPoints != card_.ChnPoints) return;
+    {
+        std::lock_guard lock(mutex_);
+        if (limit_ns_ >= 0 && status_.archived_ns >= limit_ns_) return;  // the asked-for duration is in
+    }
     const bool own = b.time_status == acq::TimeStatus::kOwn;
     std::int64_t t = b.time_ns;
     if (b.time_status == acq::TimeStatus::kNone) t = b.host_ns - b.DurationNs();  // read at the block's end
@@ -120,8 +123,10 @@ void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
         status_.archived_ns += b.DurationNs();
     }
     WritePending();
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_flush_ >= std::chrono::seconds(config_.flush_seconds)) Flush();
+    // Flushed by the data's own clock: with the same data the same records
+    // come out, on any machine and at any speed of a simulated card.
+    since_flush_ns_ += b.DurationNs();
+    if (since_flush_ns_ >= config_.flush_seconds * utc::kNsPerSecond) Flush();
 }
 
 void ArchiveSink::WritePending() {
@@ -173,7 +178,7 @@ void ArchiveSink::Flush() {
     for (auto& [offset, packer] : packers_) packer->Pack(true);
     WritePending();
     const Status synced = writer_.Sync();
-    last_flush_ = std::chrono::steady_clock::now();
+    since_flush_ns_ = 0;
     std::lock_guard lock(mutex_);
     status_.free_bytes = platform::FreeBytes(root_);
     if (!synced.ok()) {

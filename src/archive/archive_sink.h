@@ -53,6 +53,11 @@ public:
 
     // Packs what is held into records, short ones too, writes and syncs.
     void Flush();
+    // Archives no more than this much data (ns); blocks after it are let go.
+    void Limit(std::int64_t ns) {
+        std::lock_guard lock(mutex_);
+        limit_ns_ = ns;
+    }
     ArchiveStatus Snapshot() const;
     const ArchiveConfig& Config() const { return config_; }
 
@@ -74,7 +79,8 @@ private:
     std::deque<Pending> pending_;
     std::size_t pending_bytes_ = 0;
     std::vector<std::int32_t> scratch_;
-    std::chrono::steady_clock::time_point last_flush_;
+    std::int64_t since_flush_ns_ = 0;  // data archived since the last flush
+    std::int64_t limit_ns_ = -1;
     bool have_gps_ = false;
     bool last_own_ = false;
     acq::AcqConfig card_;

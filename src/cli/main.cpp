@@ -28,6 +28,7 @@
 #include "acquisition/session.h"
 #ifdef ZQD_HAVE_ARCHIVE
 #include "archive/archive_sink.h"
+#include "archive/frm_archive.h"
 #include "common/utc.h"
 #endif
 #include "card/card.h"
@@ -118,22 +119,7 @@ int Record(const std::string& dir, int tickMs) {
 std::atomic<bool> g_stop{false};
 extern "C" void OnStopSignal(int) { g_stop = true; }
 
-std::string Megabytes(std::int64_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-    return text;
-}
-
-std::string StatusLine(const zqd::archive::ArchiveStatus& s) {
-    std::string line = "块 " + std::to_string(s.blocks) + " | 间断 " + std::to_string(s.gaps) + " | GPS " +
-                       (s.gps ? "正常" : s.last_gps_ns ? "中断" : "未收到") +
-                       (s.last_time_ns ? " " + zqd::utc::Iso(s.last_time_ns) : std::string()) + " | 时间质量 " +
-                       std::to_string(s.quality) + " | 文件 " + std::to_string(s.files) + " | " +
-                       Megabytes(static_cast<std::int64_t>(s.bytes)) + " | 剩余 " +
-                       (s.free_bytes >= 0 ? Megabytes(s.free_bytes) : std::string("未知"));
-    if (!s.writing) line += " | 写入失败：" + s.last_error;
-    return line;
-}
+using zqd::archive::StatusLine;
 
 int Acquire(const std::string& archive, const std::string& configFile, double duration, const std::string& network,
             const std::string& station, const std::string& location, int pollMs) {
@@ -172,6 +158,7 @@ int Acquire(const std::string& archive, const std::string& configFile, double du
         say(line);
         ++events;
     });
+    if (duration > 0) sink->Limit(static_cast<std::int64_t>(duration * 1e9));
     auto runner = session.AddSink(sink, 1200);
     session.Initial();
     const auto started = session.Start(config.acquisition);

@@ -11,6 +11,10 @@
 #include "recording/dll_def.h"
 #include "recording/frm_main.h"
 #include "ui/main_window.h"
+#ifdef ZQD_HAVE_ARCHIVE
+#include "archive/frm_archive.h"
+#include "ui/archive_window.h"
+#endif
 #include "ui/monitor_window.h"
 
 int main(int argc, char** argv) {
@@ -21,11 +25,24 @@ int main(int argc, char** argv) {
     font.setPointSize(9);
     QApplication::setFont(font);
     const bool monitor = app.arguments().contains("--monitor");
+    const bool archiving = app.arguments().contains("--archive");
 
     zqd::DllDef dll;
     zqd::DllCard card;
     // The reader polls the card at the window's timer period.
-    zqd::acq::Session session(card, {true, std::chrono::milliseconds(monitor ? 100 : 1000), true});
+    zqd::acq::Session session(card, {true, std::chrono::milliseconds(monitor ? 100 : archiving ? 200 : 1000), true});
+#ifdef ZQD_HAVE_ARCHIVE
+    if (archiving) {
+        zqd::archive::FrmArchive form(session, zqd::archive::DefaultConfigFile());
+        form.Form_Load();
+        zqd::ui::ArchiveWindow window(form);
+        window.Sync();
+        window.show();
+        return app.exec();
+    }
+#else
+    (void)archiving;
+#endif
     if (monitor) {
         zqd::FrmMultiBuf form(dll, session);
         form.Form_Load();

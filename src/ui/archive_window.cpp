@@ -1,0 +1,93 @@
+#include "ui/archive_window.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include "ui/control_view.h"
+
+namespace zqd::ui {
+
+ArchiveWindow::ArchiveWindow(archive::FrmArchive& form, QWidget* parent) : QWidget(parent), form_(form) {
+    setWindowTitle("连续记录");
+    auto* grid = new QGridLayout;
+    TxtFolder = new QLineEdit(this);
+    CmdBrowse = new QPushButton(Q(form.CmdBrowse.Text), this);
+    grid->addWidget(new QLabel(Q(form.lblFolder.Text), this), 0, 0);
+    grid->addWidget(TxtFolder, 0, 1, 1, 5);
+    grid->addWidget(CmdBrowse, 0, 6);
+    TxtNetwork = new QLineEdit(this);
+    TxtStation = new QLineEdit(this);
+    TxtLocation = new QLineEdit(this);
+    grid->addWidget(new QLabel(Q(form.lblNetwork.Text), this), 1, 0);
+    grid->addWidget(TxtNetwork, 1, 1);
+    grid->addWidget(new QLabel(Q(form.lblStation.Text), this), 1, 2);
+    grid->addWidget(TxtStation, 1, 3);
+    grid->addWidget(new QLabel(Q(form.lblLocation.Text), this), 1, 4);
+    grid->addWidget(TxtLocation, 1, 5);
+
+    CmdStart = new QPushButton(this);
+    CmdStop = new QPushButton(this);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(CmdStart);
+    buttons->addWidget(CmdStop);
+    buttons->addStretch();
+
+    lblStatus = new QLabel(this);
+    lblStatus->setWordWrap(true);
+    TxtLog = new QPlainTextEdit(this);
+    TxtLog->setReadOnly(true);
+    TimerStatus = new QTimer(this);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(buttons);
+    layout->addWidget(lblStatus);
+    layout->addWidget(TxtLog, 1);
+    resize(640, 420);
+
+    BindEdit(TxtFolder, form.TxtFolder);
+    BindEdit(TxtNetwork, form.TxtNetwork);
+    BindEdit(TxtStation, form.TxtStation);
+    BindEdit(TxtLocation, form.TxtLocation);
+    connect(CmdBrowse, &QPushButton::clicked, this, [this] {
+        const QString dir = QFileDialog::getExistingDirectory(this, "存档文件夹", TxtFolder->text());
+        if (!dir.isEmpty()) Run([&] { form_.FolderChosen(dir.toUtf8().toStdString()); });
+    });
+    connect(CmdStart, &QPushButton::clicked, this, [this] { Run([this] { form_.CmdStart_Click(); }); });
+    connect(CmdStop, &QPushButton::clicked, this, [this] { Run([this] { form_.CmdStop_Click(); }); });
+    connect(TimerStatus, &QTimer::timeout, this, [this] { Run([this] { form_.TimerStatus_Timer(); }); });
+    Sync();
+}
+
+template <typename Handler>
+void ArchiveWindow::Run(Handler handler) {
+    handler();
+    Sync();
+}
+
+void ArchiveWindow::Sync() {
+    ShowEdit(TxtFolder, form_.TxtFolder);
+    ShowEdit(TxtNetwork, form_.TxtNetwork);
+    ShowEdit(TxtStation, form_.TxtStation);
+    ShowEdit(TxtLocation, form_.TxtLocation);
+    ShowButton(CmdStart, form_.CmdStart);
+    ShowButton(CmdStop, form_.CmdStop);
+    ShowLabel(lblStatus, form_.lblStatus, false);
+    const QString log = Q(form_.TxtLog.Text);
+    if (TxtLog->toPlainText() != log) {
+        TxtLog->setPlainText(log);
+        TxtLog->verticalScrollBar()->setValue(TxtLog->verticalScrollBar()->maximum());
+    }
+    ShowTimer(TimerStatus, form_.TimerStatus);
+}
+
+void ArchiveWindow::closeEvent(QCloseEvent* event) {
+    form_.Form_Unload();  // stops and writes everything before the window goes
+    event->accept();
+}
+
+}  // namespace zqd::ui
