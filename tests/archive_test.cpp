@@ -415,3 +415,161 @@ TEST(ArchiveEndToEnd, KilledAndRestartedTheArchiveReadsWhole) {
 
 }  // namespace
 }  // namespace zqd::archive
+
+#include "archive/convert.h"
+#include "recording/record_file.h"
+
+namespace zqd::archive {
+namespace {
+
+// A T1.DAT of the simulated card; `untimed` blocks lose their GPS bytes.
+std::filesystem::path MakeRecord(const std::filesystem::path& dir, const std::string& start, int blocks,
+                                 std::vector<int> untimed = {}) {
+    auto data = test::SimRecord(start, blocks);
+    for (int k : untimed)
+        for (std::size_t s = 0; s < 2000; ++s) data[static_cast<std::size_t>(k) * 36000 + s * 18 + 1] = 4096;
+    const auto path = dir / "T1.DAT";
+    EXPECT_TRUE(SaveRecordFile(path, static_cast<std::int16_t>(blocks), 2000, data.data(), data.size()).ok());
+    return path;
+}
+
+TEST(Convert, MiniSeedHoldsEveryChannelAtTheDecodedBlockTimes) {
+    TempDir dir;
+    const auto file = MakeRecord(dir.path(), "2008-05-12T17:38:40.300000000", 4);
+    const auto codes = test::SimRecord("2008-05-12T17:38:40.300000000", 4);
+    ConvertOptions o;
+    o.out = dir / "out";
+    ConvertSummary sum;
+    ASSERT_TRUE(ConvertRecord(file, o, sum, [](const std::string&) {}).ok());
+    EXPECT_EQ(sum.channels, 17u);
+    EXPECT_EQ(sum.segments, 1u);
+    for (const auto& [offset, code] : o.config.channels) {
+        const ReadBack rb = Read(dir / "out" / ("XX.ZQD01.00." + code + ".2008.133.173840.mseed"));
+        ASSERT_TRUE(rb.all_parsed) << code;
+        ASSERT_EQ(rb.series.size(), 1u) << code;
+        EXPECT_EQ(rb.series_start[0], Ns("2008-05-12T17:38:40.300000000"));
+        std::size_t wrong = 0;
+        for (std::size_t j = 0; j < 8000; ++j) wrong += rb.series[0][j] != codes[j * 18 + static_cast<std::size_t>(offset)];
+        EXPECT_EQ(wrong, 0u) << code;
+    }
+}
+
+TEST(Convert, ABlockWithoutTimeTakesItsNeighboursAndIsMarked) {
+    TempDir dir;
+    const auto file = MakeRecord(dir.path(), "2008-05-12T17:38:40.300000000", 5, {2});
+    ConvertOptions o;
+    o.out = dir / "out";
+    o.channels = {0};
+    ConvertSummary sum;
+    std::vector<std::string> lines;
+    ASSERT_TRUE(ConvertRecord(file, o, sum, [&](const std::string& l) { lines.push_back(l); }).ok());
+    EXPECT_EQ(sum.inferred_blocks, 1u);
+    EXPECT_EQ(sum.segments, 1u);  // the inferred time continues the series
+    bool said = false;
+    for (const auto& l : lines) said = said || l.find("第 2 块没有 GPS 时间") != std::string::npos;
+    EXPECT_TRUE(said);
+    const ReadBack rb = Read(dir / "out" / "XX.ZQD01.00.GYP.2008.133.173840.mseed");
+    ASSERT_EQ(rb.series.size(), 1u);
+    std::set<int> q;
+    for (const auto& r : rb.records) q.insert(r.quality);
+    EXPECT_EQ(q, (std::set<int>{50, 100}));
+}
+
+TEST(Convert, ARecordWithoutAnyTimeIsRefusedUnlessAStartIsGiven) {
+    TempDir dir;
+    const auto file = MakeRecord(dir.path(), "2008-05-12T17:38:40.300000000", 2, {0, 1});
+    ConvertOptions o;
+    o.out = dir / "out";
+    ConvertSummary sum;
+    EXPECT_FALSE(ConvertRecord(file, o, sum, [](const std::string&) {}).ok());
+    EXPECT_EQ(sum.refused, 1);
+    o.assume_start_ns = Ns("2020-01-01T00:00:00");
+    EXPECT_TRUE(ConvertRecord(file, o, sum, [](const std::string&) {}).ok());
+    const ReadBack rb = Read(dir / "out" / "XX.ZQD01.00.GY0.2020.001.000000.mseed");
+    ASSERT_EQ(rb.records.size() > 0, true);
+    EXPECT_EQ(rb.records[0].quality, 0);
+}
+
+TEST(Convert, AcrossMidnightTheSdsDayFilesAndSacDaysAreRight) {
+    TempDir dir;
+    const auto file = MakeRecord(dir.path(), "2008-12-31T23:59:58.500000000", 3);
+    ConvertOptions o;
+    o.out = dir / "sds";
+    o.format = "sds";
+    o.channels = {2};
+    ConvertSummary sum;
+    ASSERT_TRUE(ConvertRecord(file, o, sum, [](const std::string&) {}).ok());
+    const auto a = Read(dir / "sds" / "2008" / "XX" / "ZQD01" / "GY0.D" / "XX.ZQD01.00.GY0.D.2008.366");
+    const auto b = Read(dir / "sds" / "2009" / "XX" / "ZQD01" / "GY0.D" / "XX.ZQD01.00.GY0.D.2009.001");
+    ASSERT_EQ(a.series.size(), 1u);
+    ASSERT_EQ(b.series.size(), 1u);
+    EXPECT_EQ(a.series[0].size(), 3000u);
+    EXPECT_EQ(b.series_start[0], Ns("2009-01-01T00:00:00"));
+}
+
+TEST(Convert, SacReadBackBySac2mseedGivesTheSamplesAndTimes) {
+    if (std::system("command -v sac2mseed >/dev/null 2>&1") != 0) GTEST_SKIP() << "sac2mseed is not installed";
+    TempDir dir;
+    const auto file = MakeRecord(dir.path(), "2008-05-12T17:38:40.300250000", 2);
+    const auto codes = test::SimRecord("2008-05-12T17:38:40.300250000", 2);
+    ConvertOptions o;
+    o.out = dir / "sac";
+    o.format = "sac";
+    o.channels = {5};
+    ConvertSummary sum;
+    ASSERT_TRUE(ConvertRecord(file, o, sum, [](const std::string&) {}).ok());
+    const auto sac = dir / "sac" / "XX.ZQD01.00.GY3.2008.133.173840.SAC";
+    ASSERT_TRUE(std::filesystem::exists(sac));
+    EXPECT_EQ(std::filesystem::file_size(sac), 632u + 4 * 4000);
+    const std::string cmd = "sac2mseed -o " + (dir / "back.mseed").string() + " " + sac.string() + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    MSTraceGroup* group = nullptr;
+    ASSERT_EQ(ms_readtraces(&group, (dir / "back.mseed").c_str(), 0, -1.0, -1.0, 0, 1, 1, 0), MS_NOERROR);
+    ASSERT_NE(group->traces, nullptr);
+    MSTrace* tr = group->traces;
+    EXPECT_STREQ(tr->network, "XX");
+    EXPECT_STREQ(tr->station, "ZQD01");
+    EXPECT_STREQ(tr->location, "00");
+    EXPECT_STREQ(tr->channel, "GY3");
+    EXPECT_EQ(static_cast<std::int64_t>(tr->starttime) * 1000, Ns("2008-05-12T17:38:40.300250000"));
+    EXPECT_DOUBLE_EQ(tr->samprate, 2000);
+    ASSERT_EQ(tr->numsamples, 4000);
+    ASSERT_TRUE(tr->sampletype == 'f' || tr->sampletype == 'i');
+    std::size_t wrong = 0;
+    for (std::size_t j = 0; j < 4000; ++j) {
+        const double v = tr->sampletype == 'f' ? static_cast<const float*>(tr->datasamples)[j]
+                                               : static_cast<const std::int32_t*>(tr->datasamples)[j];
+        wrong += v != codes[j * 18 + 5];
+    }
+    EXPECT_EQ(wrong, 0u);
+    mst_freegroup(&group);
+}
+
+TEST(Convert, ChannelListsAndABadFileAmongGoodOnes) {
+    std::string why;
+    EXPECT_EQ(*ParseChannelList("0,2-4,17", 18, why), (std::vector<int>{0, 2, 3, 4, 17}));
+    EXPECT_FALSE(ParseChannelList("0,18", 18, why));
+    EXPECT_NE(why.find("18"), std::string::npos);
+    EXPECT_FALSE(ParseChannelList("a-b", 18, why));
+    EXPECT_FALSE(ParseChannelList("3-1", 18, why));
+
+    TempDir dir;
+    const auto good = MakeRecord(dir.path(), "2008-05-12T17:38:40.300000000", 2);
+    test::WriteFile(dir / "bad.DAT", "not a record");
+    const std::string cmd = "cd " + dir.path().string() + " && " ZQD_BIN_DIR "/zqd4830-cli convert --format mseed --out out " +
+                            (dir / "bad.DAT").string() + " " + good.string() + " >out.txt 2>&1";
+    const int st = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 2);
+    const std::string out = test::ReadFile(dir / "out.txt");
+    EXPECT_NE(out.find("拒绝 " + (dir / "bad.DAT").string()), std::string::npos) << out;
+    EXPECT_NE(out.find("共 1 个文件转换，1 个拒绝"), std::string::npos) << out;
+    EXPECT_TRUE(std::filesystem::exists(dir / "out" / "XX.ZQD01.00.GY0.2008.133.173840.mseed"));
+    const std::string badList = "cd " + dir.path().string() + " && " ZQD_BIN_DIR
+                                "/zqd4830-cli convert --format sac --channels 40 " + good.string() + " >/dev/null 2>&1";
+    const int st2 = std::system(badList.c_str());
+    EXPECT_EQ(WEXITSTATUS(st2), 1);
+}
+
+}  // namespace
+}  // namespace zqd::archive

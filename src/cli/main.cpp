@@ -28,7 +28,9 @@
 #include "acquisition/session.h"
 #ifdef ZQD_HAVE_ARCHIVE
 #include "archive/archive_sink.h"
+#include "archive/convert.h"
 #include "archive/frm_archive.h"
+#include "card/sim/sim_card.h"
 #include "common/utc.h"
 #endif
 #include "card/card.h"
@@ -120,6 +122,60 @@ std::atomic<bool> g_stop{false};
 extern "C" void OnStopSignal(int) { g_stop = true; }
 
 using zqd::archive::StatusLine;
+
+int Convert(const std::string& format, const std::string& out, int chnNum, const std::string& channels,
+            const std::string& configFile, const std::string& network, const std::string& station,
+            const std::string& location, const std::string& assumeStart, bool volts,
+            const std::vector<std::string>& files) {
+    zqd::archive::ConvertOptions o;
+    o.format = format;
+    o.out = out.empty() ? std::filesystem::path(".") : zqd::platform::PathFromUtf8(out);
+    o.chn_num = chnNum;
+    o.volts = volts;
+    o.config.acquisition.ChnNum = static_cast<std::int16_t>(chnNum);
+    o.config.channels = zqd::archive::DefaultChannels(chnNum, 2000);
+    if (!configFile.empty()) {
+        if (const auto s = zqd::archive::LoadConfig(zqd::platform::PathFromUtf8(configFile), o.config); !s.ok()) {
+            std::cerr << "配置有误：" << s.detail << "\n";
+            return kRefused;
+        }
+    }
+    if (!network.empty()) o.config.station.network = network;
+    if (!station.empty()) o.config.station.station = station;
+    if (!location.empty()) o.config.station.location = location == "--" ? "" : location;
+    if (const auto s = zqd::archive::Validate(o.config, "命令行"); !s.ok()) {
+        std::cerr << "配置有误：" << s.detail << "\n";
+        return 1;
+    }
+    if (!channels.empty()) {
+        std::string why;
+        const auto list = zqd::archive::ParseChannelList(channels, chnNum, why);
+        if (!list) {
+            std::cerr << why << "\n";
+            return 1;
+        }
+        o.channels = *list;
+    }
+    if (!assumeStart.empty()) {
+        std::int64_t ns = 0;
+        if (!zqd::sim::ParseStartTime(assumeStart, ns)) {
+            std::cerr << "--assume-start 要写成 YYYY-MM-DDTHH:MM:SS[.fffffffff]\n";
+            return 1;
+        }
+        o.assume_start_ns = ns;
+    }
+    zqd::archive::ConvertSummary sum;
+    auto say = [](const std::string& line) { std::cout << line << "\n" << std::flush; };
+    for (const auto& f : files) zqd::archive::ConvertRecord(zqd::platform::PathFromUtf8(f), o, sum, say);
+    std::cout << "共 " << sum.files << " 个文件转换，" << sum.refused << " 个拒绝；" << sum.channels << " 个通道，"
+              << sum.segments << " 段，" << sum.samples << " 个样本，写出 " << sum.outputs << " 个文件";
+    if (sum.inferred_blocks > 0)
+        std::cout << "；" << sum.inferred_blocks << " 块的时间由邻块推算"
+                  << (format == "sac" || format == "csv" ? "（" + format + " 没有时间质量字段，未标出）"
+                                                         : "（miniSEED 时间质量降为 50）");
+    std::cout << "\n";
+    return sum.refused > 0 ? kRefused : 0;
+}
 
 int Acquire(const std::string& archive, const std::string& configFile, double duration, const std::string& network,
             const std::string& station, const std::string& location, int pollMs) {
@@ -387,6 +443,25 @@ int Main(std::vector<std::string> args) {
     acq->add_option("--station", station, "SEED station code");
     acq->add_option("--location", location, "SEED location code (-- for none)");
     acq->add_option("--poll-ms", pollMs, "Period of the card's polling in ms")->check(CLI::Range(1, 10000));
+
+    std::string convFormat, convOut, convChannels, convConfig, convNet, convSta, convLoc, assumeStart;
+    int convChnNum = 18;
+    bool volts = false;
+    std::vector<std::string> convFiles;
+    auto* conv = app.add_subcommand("convert", "Convert record files to miniSEED, an SDS archive, SAC or CSV");
+    conv->add_option("--format", convFormat, "mseed, sds, sac or csv")
+        ->required()
+        ->check(CLI::IsMember({"mseed", "sds", "sac", "csv"}));
+    conv->add_option("--out", convOut, "Output folder (default: the current folder)");
+    conv->add_option("--chn-num", convChnNum, "Channels per scan of the records")->check(CLI::Range(1, 64));
+    conv->add_option("--channels", convChannels, "Card offsets to convert, e.g. 0,2-5 (default: all but the GPS slot)");
+    conv->add_option("--config", convConfig, "Configuration file (TOML) with the codes and channel map");
+    conv->add_option("--network", convNet, "SEED network code");
+    conv->add_option("--station", convSta, "SEED station code");
+    conv->add_option("--location", convLoc, "SEED location code (-- for none)");
+    conv->add_option("--assume-start", assumeStart, "Time of the first block of records without any GPS time");
+    conv->add_flag("--volts", volts, "CSV values in volts, as the export scales them");
+    conv->add_option("FILE", convFiles, "Record files")->required();
 #endif
     try {
         app.parse(argc, argv.data());
@@ -400,6 +475,9 @@ int Main(std::vector<std::string> args) {
     if (*mon) return Monitor(ticks, monitorTickMs);
 #ifdef ZQD_HAVE_ARCHIVE
     if (*acq) return Acquire(archiveDir, configFile, duration, network, station, location, pollMs);
+    if (*conv)
+        return Convert(convFormat, convOut, convChnNum, convChannels, convConfig, convNet, convSta, convLoc,
+                       assumeStart, volts, convFiles);
 #endif
     return Output(group, value);
 }

@@ -1,0 +1,254 @@
+#include "archive/convert.h"
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "analysis/record_loader.h"
+#include "archive/mseed_packer.h"
+#include "archive/sac_writer.h"
+#include "archive/sds_writer.h"
+#include "common/platform.h"
+#include "common/safe_file.h"
+#include "common/utc.h"
+
+namespace zqd::archive {
+
+namespace {
+
+// A decoded block time as UTC, if its fields make a time at all.
+std::optional<std::int64_t> TimeOf(const GpsTime& g) {
+    if (g.Month < 1 || g.Month > 12 || g.Day < 1 || g.Day > 31 || g.Hour < 0 || g.Hour > 23 || g.Minute < 0 ||
+        g.Minute > 59 || g.Second < 0 || g.Second > 60 || g.NS < 0 || g.NS >= 1000000000 || g.Year < 1)
+        return std::nullopt;
+    utc::Civil c;
+    c.year = g.Year;
+    c.month = static_cast<unsigned>(g.Month);
+    c.day = static_cast<unsigned>(g.Day);
+    c.hour = static_cast<unsigned>(g.Hour);
+    c.minute = static_cast<unsigned>(g.Minute);
+    c.second = static_cast<unsigned>(g.Second);
+    c.ns = g.NS;
+    return utc::ToNs(c);
+}
+
+std::string Stamp(std::int64_t ns) {  // YYYY.DOY.HHMMSS of a segment's start, for file names
+    const utc::Civil c = utc::FromNs(ns);
+    const std::int64_t doy = utc::DaysFromCivil(c.year, c.month, c.day) - utc::DaysFromCivil(c.year, 1, 1) + 1;
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld.%03lld.%02u%02u%02u", static_cast<long long>(c.year),
+                  static_cast<long long>(doy), c.hour, c.minute, c.second);
+    return text;
+}
+
+std::string IsoMicro(std::int64_t ns) {
+    const utc::Civil c = utc::FromNs(ns);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02u.%06lldZ", static_cast<long long>(c.year), c.month,
+                  c.day, c.hour, c.minute, c.second, static_cast<long long>(c.ns / 1000));
+    return text;
+}
+
+Status WriteWhole(const std::filesystem::path& path, const std::string& bytes) {
+    SafeFileWriter w(path);
+    if (w.Open() && w.Write(bytes.data(), bytes.size()) && w.Commit()) return Status::Ok();
+    return Status::Fail(Status::Code::kWriteFailed, w.Error());
+}
+
+enum class Timed { kOwn, kInferred, kAssumed };
+
+}  // namespace
+
+std::optional<std::vector<int>> ParseChannelList(const std::string& text, int chnNum, std::string& why) {
+    std::vector<int> out;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = text.find(',', at);
+        const std::string part = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        int lo = 0, hi = 0;
+        char extra = 0;
+        if (std::sscanf(part.c_str(), "%d-%d%c", &lo, &hi, &extra) == 2) {
+        } else if (std::sscanf(part.c_str(), "%d%c", &lo, &extra) == 1) {
+            hi = lo;
+        } else {
+            why = "通道列表“" + text + "”中的“" + part + "”不是通道偏移或范围（如 0,2-5）";
+            return std::nullopt;
+        }
+        if (lo < 0 || hi >= chnNum || lo > hi) {
+            why = "通道“" + part + "”超出 0 到 " + std::to_string(chnNum - 1);
+            return std::nullopt;
+        }
+        for (int c = lo; c <= hi; ++c) out.push_back(c);
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+    }
+    return out;
+}
+
+Status ConvertRecord(const std::filesystem::path& file, const ConvertOptions& o, ConvertSummary& sum,
+                     const std::function<void(const std::string&)>& say) {
+    const std::string name = platform::PathText(file);
+    auto refuse = [&](const std::string& why) {
+        ++sum.refused;
+        say("拒绝 " + name + "：" + why);
+        return Status::Fail(Status::Code::kFileRefused, why);
+    };
+    std::string error;
+    auto rec = ReadRecordFile(file, static_cast<std::int16_t>(o.chn_num), error);
+    if (!rec) return refuse(error);
+    const int blocks = rec->BlockNum;
+    const std::int64_t points = rec->ChnPoints;
+    const std::int64_t n = static_cast<std::int64_t>(o.chn_num) * points;
+    if (blocks == 0 || points == 0) return refuse("记录中没有数据块");
+
+    // Each block's time: its own message, else its neighbour's plus or minus whole blocks.
+    std::vector<std::optional<std::int64_t>> own(static_cast<std::size_t>(blocks));
+    int timed = 0;
+    for (int k = 0; k < blocks; ++k) {
+        if (const auto t = DecodeBlockTime(rec->BlockData.data() + k * n, o.chn_num, static_cast<std::int32_t>(points)))
+            own[static_cast<std::size_t>(k)] = TimeOf(*t);
+        timed += own[static_cast<std::size_t>(k)].has_value();
+    }
+    std::vector<std::int64_t> t(static_cast<std::size_t>(blocks));
+    std::vector<Timed> how(static_cast<std::size_t>(blocks), Timed::kOwn);
+    if (timed == 0) {
+        if (!o.assume_start_ns) return refuse("没有一块有 GPS 时间（可用 --assume-start 指定第一块的时间）");
+        for (int k = 0; k < blocks; ++k) {
+            t[static_cast<std::size_t>(k)] = *o.assume_start_ns + k * utc::kNsPerSecond;
+            how[static_cast<std::size_t>(k)] = Timed::kAssumed;
+        }
+        say(name + "：没有 GPS 时间，按指定的开始时间 " + utc::Iso(*o.assume_start_ns) + " 逐块推算");
+    } else {
+        for (int k = 0; k < blocks; ++k) {
+            if (own[static_cast<std::size_t>(k)]) {
+                t[static_cast<std::size_t>(k)] = *own[static_cast<std::size_t>(k)];
+                continue;
+            }
+            int best = -1;  // the nearest block with a time, the earlier one first
+            for (int d = 1; d < blocks && best < 0; ++d) {
+                if (k - d >= 0 && own[static_cast<std::size_t>(k - d)]) best = k - d;
+                else if (k + d < blocks && own[static_cast<std::size_t>(k + d)]) best = k + d;
+            }
+            t[static_cast<std::size_t>(k)] = *own[static_cast<std::size_t>(best)] + (k - best) * utc::kNsPerSecond;
+            how[static_cast<std::size_t>(k)] = Timed::kInferred;
+            ++sum.inferred_blocks;
+            say(name + "：第 " + std::to_string(k) + " 块没有 GPS 时间，按第 " + std::to_string(best) + " 块推算为 " +
+                utc::Iso(t[static_cast<std::size_t>(k)]));
+        }
+    }
+
+    // Segments: blocks whose times follow each other by one block length.
+    const double rate = static_cast<double>(points);  // one block is one second of scans
+    const std::int64_t half = static_cast<std::int64_t>(0.5e9 / rate);
+    std::vector<std::pair<int, int>> segments;  // [first, last]
+    for (int k = 0; k < blocks; ++k) {
+        if (k > 0 && std::llabs(t[static_cast<std::size_t>(k)] - t[static_cast<std::size_t>(k - 1)] - utc::kNsPerSecond) <= half)
+            segments.back().second = k;
+        else
+            segments.push_back({k, k});
+    }
+
+    std::vector<std::pair<int, std::string>> chans;  // offset, code
+    if (!o.channels.empty()) {
+        // A chosen offset without a configured code (the GPS slot) is "?YX".
+        for (int c : o.channels) {
+            const auto it = o.config.channels.find(c);
+            chans.push_back({c, it != o.config.channels.end() ? it->second : std::string{BandCode(rate), 'Y', 'X'}});
+        }
+    } else {
+        for (const auto& [c, code] : o.config.channels)
+            if (c < o.chn_num) chans.push_back({c, code});
+    }
+
+    std::error_code ec;
+    std::filesystem::create_directories(o.out, ec);
+    auto sample = [&](int k, std::int64_t s, int c) { return rec->BlockData[static_cast<std::size_t>(k * n + s * o.chn_num + c)]; };
+    auto sample_time = [&](int k, std::int64_t s) {
+        return t[static_cast<std::size_t>(k)] + std::llround(static_cast<double>(s) * 1e9 / rate);
+    };
+    std::uint64_t written = 0;
+    SdsWriter sds(o.out);
+    for (const auto& [first, last] : segments) {
+        const std::int64_t start = t[static_cast<std::size_t>(first)];
+        const std::int64_t count = (last - first + 1) * points;
+        if (o.format == "csv") {
+            std::string text = "time";
+            for (const auto& [c, code] : chans) text += "," + code;
+            text += "\n";
+            char value[32];
+            for (int k = first; k <= last; ++k)
+                for (std::int64_t s = 0; s < points; ++s) {
+                    text += IsoMicro(sample_time(k, s));
+                    for (const auto& [c, code] : chans) {
+                        const std::int32_t v = sample(k, s, c);
+                        if (o.volts)
+                            std::snprintf(value, sizeof value, ",%.6f", (static_cast<double>(v) - 32767) / 65535 * 10);
+                        else
+                            std::snprintf(value, sizeof value, ",%d", v);
+                        text += value;
+                    }
+                    text += "\n";
+                }
+            const auto path = o.out / (o.config.station.network + "." + o.config.station.station + "." + Stamp(start) + ".csv");
+            if (const Status s = WriteWhole(path, text); !s.ok()) return refuse("无法写入 " + platform::PathText(path) + "：" + s.detail);
+            ++written;
+        }
+        for (const auto& [c, code] : chans) {
+            if (o.format == "csv") break;
+            StreamCodes codes = o.config.station;
+            codes.channel = code;
+            const std::string base = codes.network + "." + codes.station + "." + codes.location + "." + code + "." + Stamp(start);
+            if (o.format == "sac") {
+                SacTrace trace{codes, start, rate, {}};
+                trace.samples.reserve(static_cast<std::size_t>(count));
+                for (int k = first; k <= last; ++k)
+                    for (std::int64_t s = 0; s < points; ++s) trace.samples.push_back(static_cast<float>(sample(k, s, c)));
+                const auto path = o.out / (base + ".SAC");
+                if (const Status s = WriteWhole(path, SacBytes(trace)); !s.ok())
+                    return refuse("无法写入 " + platform::PathText(path) + "：" + s.detail);
+                ++written;
+                continue;
+            }
+            std::string bytes;
+            Status appended;
+            {
+                ChannelPacker packer(codes, rate, o.config.pack, [&](const char* r, int len, std::int64_t rs) {
+                    if (o.format == "sds") {
+                        if (appended.ok()) appended = sds.Append(codes, rs, r, len);
+                    } else {
+                        bytes.append(r, static_cast<std::size_t>(len));
+                    }
+                });
+                std::vector<std::int32_t> block(static_cast<std::size_t>(points));
+                for (int k = first; k <= last; ++k) {
+                    for (std::int64_t s = 0; s < points; ++s) block[static_cast<std::size_t>(s)] = sample(k, s, c);
+                    const Timed h = how[static_cast<std::size_t>(k)];
+                    const Timing timing{h == Timed::kOwn ? 100 : h == Timed::kInferred ? 50 : 0, h == Timed::kOwn};
+                    packer.Add(t[static_cast<std::size_t>(k)], block.data(), block.size(), timing);
+                }
+            }
+            if (o.format == "sds") {
+                if (!appended.ok()) return refuse(appended.detail);
+            } else {
+                const auto path = o.out / (base + ".mseed");
+                if (const Status s = WriteWhole(path, bytes); !s.ok())
+                    return refuse("无法写入 " + platform::PathText(path) + "：" + s.detail);
+                ++written;
+            }
+        }
+    }
+    if (o.format == "sds") {
+        if (const Status s = sds.Sync(); !s.ok()) return refuse(s.detail);
+        written += sds.FilesOpened();
+    }
+    ++sum.files;
+    sum.channels += chans.size();
+    sum.segments += segments.size();
+    sum.samples += static_cast<std::uint64_t>(blocks) * static_cast<std::uint64_t>(points) * chans.size();
+    sum.outputs += written;
+    say(name + "：" + std::to_string(blocks) + " 块，" + std::to_string(chans.size()) + " 个通道，" +
+        std::to_string(segments.size()) + " 段，写出 " + std::to_string(written) + " 个文件");
+    return Status::Ok();
+}
+
+}  // namespace zqd::archive
