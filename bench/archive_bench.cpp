@@ -5,6 +5,8 @@
 #include <libmseed.h>
 
 #include <chrono>
+#include <fcntl.h>
+#include <unistd.h>
 #include <ctime>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +16,8 @@
 
 #include "acquisition/sink.h"
 #include "archive/archive_sink.h"
+#include "archive/convert.h"
+#include "recording/record_file.h"
 #include "common/platform.h"
 #include "card/sim/sim_card.h"
 #include "common/utc.h"
@@ -192,5 +196,70 @@ void BM_KeepingUpAt100x(benchmark::State& state) {
     state.counters["runs_with_gaps_or_drops"] = gaps;
 }
 BENCHMARK(BM_KeepingUpAt100x)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The default T1.DAT (20 blocks, 92 MB) to miniSEED of all 17 channels,
+// beside a raw read of the file plus libmseed packing the same samples alone.
+void BM_ConvertDefaultRecord(benchmark::State& state) {
+    const auto dir = std::filesystem::temp_directory_path() / "zqd-bench-convert";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const auto blocks = SimBlocks();
+    std::vector<std::int32_t> data;
+    data.reserve(720001);
+    for (int k = 0; k < 20; ++k)
+        for (std::size_t i = 1; i <= 36000; ++i)
+            data.push_back(static_cast<std::uint16_t>(blocks[static_cast<std::size_t>(k)]->words[i]));
+    data.push_back(0);
+    if (!zqd::SaveRecordFile(dir / "T1.DAT", 20, 2000, data.data(), data.size()).ok()) std::abort();
+    const auto config = zqd::archive::DefaultConfig();
+    double convert = 0, raw = 0, pack = 0;
+    for (auto _ : state) {
+        const auto c0 = Clock::now();
+        zqd::archive::ConvertOptions o;
+        o.out = dir / "out";
+        zqd::archive::ConvertSummary sum;
+        if (!zqd::archive::ConvertRecord(dir / "T1.DAT", o, sum, [](const std::string&) {}).ok()) std::abort();
+        const auto c1 = Clock::now();
+        {
+            std::vector<char> buf(1 << 20);
+            const int fd = open((dir / "T1.DAT").c_str(), O_RDONLY);
+            long long sum_bytes = 0;
+            ssize_t n;
+            while ((n = read(fd, buf.data(), buf.size())) > 0) sum_bytes += n;
+            close(fd);
+            benchmark::DoNotOptimize(sum_bytes);
+        }
+        const auto c2 = Clock::now();
+        std::int64_t bytes = 0;
+        std::vector<std::int32_t> channel(40000);
+        for (const auto& [offset, code] : config.channels) {
+            for (std::size_t j = 0; j < 40000; ++j) channel[j] = data[j * 18 + static_cast<std::size_t>(offset)];
+            MSRecord* msr = msr_init(nullptr);
+            std::snprintf(msr->channel, 11, "%s", code.c_str());
+            msr->samprate = 2000;
+            msr->reclen = 512;
+            msr->encoding = DE_STEIM2;
+            msr->byteorder = 1;
+            msr->sampletype = 'i';
+            msr->datasamples = channel.data();
+            msr->numsamples = 40000;
+            std::int64_t packed = 0;
+            msr_pack(msr, Discard, &bytes, &packed, 1, 0);
+            msr->datasamples = nullptr;
+            msr_free(&msr);
+        }
+        const auto c3 = Clock::now();
+        convert += Ms(c1 - c0);
+        raw += Ms(c2 - c1);
+        pack += Ms(c3 - c2);
+    }
+    std::filesystem::remove_all(dir);
+    const double n = static_cast<double>(state.iterations());
+    state.counters["convert_ms"] = convert / n;
+    state.counters["raw_read_ms"] = raw / n;
+    state.counters["libmseed_pack_ms"] = pack / n;
+    state.counters["convert/(read+pack)"] = convert / (raw + pack);
+}
+BENCHMARK(BM_ConvertDefaultRecord)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -193,16 +193,27 @@ Status ConvertRecord(const std::filesystem::path& file, const ConvertOptions& o,
             if (const Status s = WriteWhole(path, text); !s.ok()) return refuse("无法写入 " + platform::PathText(path) + "：" + s.detail);
             ++written;
         }
-        for (const auto& [c, code] : chans) {
+        // Every channel of the segment in one pass over the scans.
+        std::vector<std::vector<std::int32_t>> columns;
+        if (o.format != "csv") {
+            columns.assign(chans.size(), std::vector<std::int32_t>(static_cast<std::size_t>(count)));
+            std::size_t j = 0;
+            for (int k = first; k <= last; ++k) {
+                const std::int32_t* scan = rec->BlockData.data() + k * n;
+                for (std::int64_t s = 0; s < points; ++s, ++j, scan += o.chn_num)
+                    for (std::size_t i = 0; i < chans.size(); ++i) columns[i][j] = scan[chans[i].first];
+            }
+        }
+        for (std::size_t ci = 0; ci < chans.size(); ++ci) {
+            const auto& [c, code] = chans[ci];
             if (o.format == "csv") break;
+            const std::vector<std::int32_t>& column = columns[ci];
             StreamCodes codes = o.config.station;
             codes.channel = code;
             const std::string base = codes.network + "." + codes.station + "." + codes.location + "." + code + "." + Stamp(start);
             if (o.format == "sac") {
                 SacTrace trace{codes, start, rate, {}};
-                trace.samples.reserve(static_cast<std::size_t>(count));
-                for (int k = first; k <= last; ++k)
-                    for (std::int64_t s = 0; s < points; ++s) trace.samples.push_back(static_cast<float>(sample(k, s, c)));
+                trace.samples.assign(column.begin(), column.end());
                 const auto path = o.out / (base + ".SAC");
                 if (const Status s = WriteWhole(path, SacBytes(trace)); !s.ok())
                     return refuse("无法写入 " + platform::PathText(path) + "：" + s.detail);
@@ -219,12 +230,11 @@ Status ConvertRecord(const std::filesystem::path& file, const ConvertOptions& o,
                         bytes.append(r, static_cast<std::size_t>(len));
                     }
                 });
-                std::vector<std::int32_t> block(static_cast<std::size_t>(points));
                 for (int k = first; k <= last; ++k) {
-                    for (std::int64_t s = 0; s < points; ++s) block[static_cast<std::size_t>(s)] = sample(k, s, c);
                     const Timed h = how[static_cast<std::size_t>(k)];
                     const Timing timing{h == Timed::kOwn ? 100 : h == Timed::kInferred ? 50 : 0, h == Timed::kOwn};
-                    packer.Add(t[static_cast<std::size_t>(k)], block.data(), block.size(), timing);
+                    packer.Add(t[static_cast<std::size_t>(k)], column.data() + (k - first) * points,
+                               static_cast<std::size_t>(points), timing);
                 }
             }
             if (o.format == "sds") {
