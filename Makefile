@@ -31,11 +31,11 @@ test: build-asan build-tsan
 	cd build/asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 	# The threaded code (session, sinks, record saving, file locks, command line) under ThreadSanitizer.
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) \
-	  -R '^(SessionFixture|SessionThread|RecordSink|SafeFile|EndToEnd|MainFixture|MonitorFixture)\.'
+	  -R '^(SessionFixture|SessionThread|RecordSink|SafeFile|EndToEnd|MainFixture|MonitorFixture|ArchiveSink|ArchiveEndToEnd)\.'
 
 build-tsan: deps
 	cmake --preset tsan >/dev/null
-	cmake --build --preset tsan -j $(JOBS) --target zqd_tests zqd_cli_tests
+	cmake --build --preset tsan -j $(JOBS) --target zqd_tests zqd_cli_tests zqd_archive_tests
 
 test-qt5: deps
 	scripts/install-deps.sh qtbase5-dev
