@@ -81,7 +81,7 @@ check() {  # check NAME COMMAND...
 
 exported_names() {  # exported_names OBJDUMP DLL
   "$1" -p "$2" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[/ {print $NF}' |
-    sort | tr '\n' ' '
+    LC_ALL=C sort | tr '\n' ' '
 }
 
 win="$root/build/$win_preset/bin"
@@ -92,12 +92,13 @@ trap 'rm -rf "$work"' EXIT
 export HOME="${HOME:-$root/build/$win_preset}"
 export WINEPREFIX="$root/build/$win_preset/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-# The decorated stdcall exports of the maker's 32-bit library, and nothing else.
+# The decorated stdcall exports of the maker's 32-bit library, and the
+# simulated card's own marker, and nothing else.
 check "32-bit adcard.dll exports" test "$(exported_names i686-w64-mingw32-objdump "$root/build/win32/bin/adcard.dll")" = \
-  "_ADResult@4 _GetLastADError@0 _Initial@16 _QueryBuf@0 _StartIntr@28 _StopIntr@0 _Zqd_DI@8 _Zqd_DO@8 "
+  "_ADResult@4 _AdcardSimulated@0 _GetLastADError@0 _Initial@16 _QueryBuf@0 _StartIntr@28 _StopIntr@0 _Zqd_DI@8 _Zqd_DO@8 "
 if [ "$mode" != 32 ]; then
   check "64-bit adcard.dll exports" test "$(exported_names x86_64-w64-mingw32-objdump "$win/adcard.dll")" = \
-    "ADResult GetLastADError Initial QueryBuf StartIntr StopIntr Zqd_DI Zqd_DO "
+    "ADResult AdcardSimulated GetLastADError Initial QueryBuf StartIntr StopIntr Zqd_DI Zqd_DO "
 fi
 
 # The Windows program sits in a folder with a non-ASCII name, beside its card library.

@@ -55,6 +55,20 @@ TEST(DllCard, BindsTheSimulatedCardByName) {
     card.Zqd_DI(2, di);
     EXPECT_EQ(di[0], 0x5A);
     EXPECT_EQ(card.StopIntr(), 1);
+    EXPECT_TRUE(card.Simulated());  // it says so itself
+    EXPECT_EQ(card.LibraryPath(), std::string(ZQD_BIN_DIR) + "/libadcard.so");
+
+    DllCard other({"libm.so.6"});  // any library without the marker is taken as a real card
+    EXPECT_THROW(other.QueryBuf(), CardError);
+    EXPECT_FALSE(other.Simulated());
+}
+
+TEST(DllCard, ANamedLibraryIsTheOnlyCandidate) {
+    setenv("ADCARD_LIBRARY", "/mistyped/libadcard.so", 1);
+    const auto candidates = DllCard::DefaultCandidates();
+    unsetenv("ADCARD_LIBRARY");
+    EXPECT_EQ(candidates, std::vector<std::filesystem::path>{"/mistyped/libadcard.so"});
+    EXPECT_GE(DllCard::DefaultCandidates().size(), 2u);
 }
 
 }  // namespace

@@ -225,6 +225,40 @@ TEST(Cli, ASecondAcquisitionIsRefusedByTheLock) {
     EXPECT_FALSE(std::filesystem::exists(dir / "T1.DAT"));
 }
 
+TEST(Cli, WhichCardIsSaidAndAMistypedLibraryIsNeverReplaced) {
+    TempDir dir;
+    CliRun r = Cli("ADCARD_LIBRARY=/nonexistent/libadcard.so", "record --dir " + dir.path().string(), dir / "err");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE((r.out + ReadFile(dir / "err")).find("/nonexistent/libadcard.so"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("开始采集"), std::string::npos) << "fell back to another library";
+    EXPECT_FALSE(std::filesystem::exists(dir / "T1.DAT"));
+
+    r = Cli("ADCARD_SIM_SPEED=25", "record --tick-ms 20 --dir " + dir.path().string(), dir / "err");
+    ASSERT_EQ(r.status, 0) << ReadFile(dir / "err");
+    EXPECT_NE(r.out.find("开始采集\n板卡函数库：" ZQD_BIN_DIR "/libadcard.so（模拟板卡"), std::string::npos) << r.out;
+    r = Cli("", "output --group 0 --value 1", dir / "err");
+    EXPECT_NE(ReadFile(dir / "err").find("模拟板卡"), std::string::npos);
+}
+
+TEST(Cli, VersionAndHelpWithoutADisplay) {
+    TempDir dir;
+    CliRun r = Cli("", "--version", dir / "err");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("zqd4830-cli 1.", 0), 0u) << r.out;
+    EXPECT_EQ(Cli("", "", dir / "err").status, 1);
+    const std::string gui = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " ZQD_BIN_DIR "/zqd4830-gps ";
+    if (!std::filesystem::exists(ZQD_BIN_DIR "/zqd4830-gps")) GTEST_SKIP() << "the window program is not built";
+    for (const char* arg : {"--help", "--version"}) {
+        const std::string cmd = gui + arg + " >" + (dir / "out").string() + " 2>&1";
+        const int st = std::system(cmd.c_str());
+        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << arg << ": " << ReadFile(dir / "out");
+    }
+    EXPECT_NE(ReadFile(dir / "out").find("zqd4830-gps 1."), std::string::npos);
+    const int st = std::system((gui + "--bogus >" + (dir / "out").string() + " 2>&1").c_str());
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 1);
+    EXPECT_NE(ReadFile(dir / "out").find("Usage: zqd4830-gps"), std::string::npos);
+}
+
 TEST(Cli, CardErrorsExitWithTwo) {
     TempDir dir;
     CliRun r = Cli("ADCARD_SIM_FAIL_INITIAL=7", "record --dir " + dir.path().string(), dir / "err");

@@ -130,6 +130,10 @@ Status Session::Start(const AcqConfig& config, const std::function<Status()>& pr
         } catch (const CardError& e) {
             return refused(Status::Fail(Status::Code::kNoLibrary, e.what()));
         }
+        {
+            std::lock_guard lock(mutex_);
+            identity_ = CardIdentity{card.LibraryPath(), card.Simulated()};
+        }
         config_ = config;
         next_sequence_ = 0;
         decoder_ = HaStreamDecoder(config.SampleFrq);
@@ -194,6 +198,16 @@ void Session::FlushSinks() {
         sinks = sinks_;
     }
     for (auto& s : sinks) s->Flush();
+}
+
+std::string CardNotice(const CardIdentity& card) {
+    if (card.path.empty()) return {};
+    return "板卡函数库：" + card.path + (card.simulated ? "（模拟板卡：数据是模拟的，不是真实采集）" : "");
+}
+
+CardIdentity Session::Identity() const {
+    std::lock_guard lock(mutex_);
+    return identity_;
 }
 
 SessionStats Session::Stats() const {

@@ -16,6 +16,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -36,6 +37,16 @@ struct SessionOptions {
     // and the programs on the simulated one; not tests' scripted cards).
     bool system_lock = false;
 };
+
+// The card library a start used.
+struct CardIdentity {
+    std::string path;        // empty for a card of the program's own (tests)
+    bool simulated = false;  // the simulated card: the data are not real
+};
+
+// "板卡函数库：PATH", and that the data are simulated where they are; empty
+// without a library.
+std::string CardNotice(const CardIdentity& card);
 
 struct SessionStats {
     std::uint64_t reads = 0;          // ADResult calls
@@ -88,6 +99,8 @@ public:
     void FlushSinks();
 
     SessionStats Stats() const;
+    // The card library of the last successful start.
+    CardIdentity Identity() const;
     bool Threaded() const { return options_.threaded; }
 
 private:
@@ -105,6 +118,7 @@ private:
     bool quit_ = false;
     bool running_ = false;
     SessionStats stats_;
+    CardIdentity identity_;
     std::vector<std::shared_ptr<SinkRunner>> sinks_;
 
     // Card-thread state of the running acquisition.

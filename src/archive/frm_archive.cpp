@@ -139,6 +139,7 @@ void FrmArchive::CmdStart_Click() {
     }
     Log("开始存档到 " + TxtFolder.Text + "：" + std::to_string(config_.channels.size()) + " 个通道，" +
         config_.station.network + "." + config_.station.station + "." + config_.station.location);
+    if (const std::string notice = acq::CardNotice(session_.Identity()); !notice.empty()) Log(notice);
     CmdStart.Enabled = false;
     CmdStop.Enabled = true;
     TimerStatus.Enabled = true;

@@ -8,7 +8,12 @@ namespace zqd {
 
 std::vector<std::filesystem::path> DllCard::DefaultCandidates() {
     std::vector<std::filesystem::path> paths;
-    if (const char* env = std::getenv("ADCARD_LIBRARY"); env && *env) paths.emplace_back(env);
+    // A library named by the user is the only one: never fall back to
+    // another (the simulated card beside the program) behind their back.
+    if (const char* env = std::getenv("ADCARD_LIBRARY"); env && *env) {
+        paths.push_back(platform::PathFromUtf8(env));
+        return paths;
+    }
     paths.push_back(platform::ExecutableDir() / platform::CardLibraryFileName());
     paths.emplace_back(platform::CardLibraryFileName());
     return paths;
@@ -21,6 +26,13 @@ std::string StopCard(Card& card) {
         return e.what();
     }
     return {};
+}
+
+std::string DllCard::LibraryPath() const {
+    if (loaded_path_.empty()) return {};
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(loaded_path_, ec);
+    return platform::PathText(ec ? loaded_path_ : absolute);
 }
 
 DllCard::DllCard(std::vector<std::filesystem::path> candidates) : candidates_(std::move(candidates)) {}
@@ -42,8 +54,14 @@ void* DllCard::Resolve(const std::string& export_name) {
             reasons += "\r\n  " + platform::PathText(path) + ": " + lib.error;
         }
         if (!handle_)
-            throw CardError("无法加载板卡函数库 " + std::string(platform::CardLibraryFileName()) +
+            throw CardError("无法加载板卡函数库 " +
+                            (candidates_.size() == 1 ? platform::PathText(candidates_.front())
+                                                     : std::string(platform::CardLibraryFileName())) +
                             "（调用 " + export_name + " 时）:" + reasons);
+        // Only the simulated card has this export: it says so itself.
+        std::string ignored;
+        if (void* marker = platform::FindSymbol(handle_, card_ops::ExportName("AdcardSimulated", card_ops::AdcardSimulatedFn{}), ignored))
+            simulated_ = reinterpret_cast<card_ops::AdcardSimulatedFn>(marker)() == 1;
     }
     std::string error;
     void* symbol = platform::FindSymbol(handle_, export_name, error);

@@ -33,6 +33,11 @@ public:
     virtual std::int32_t ADResult(std::int16_t* buffer) = 0;
     virtual std::int16_t Zqd_DI(std::int16_t count, std::int16_t* words) = 0;
     virtual std::int16_t Zqd_DO(std::int16_t group, std::int16_t value) = 0;
+
+    // The library behind the card, once it is loaded (empty for a card of
+    // the program's own, as in tests), and whether it is the simulated one.
+    virtual std::string LibraryPath() const { return {}; }
+    virtual bool Simulated() const { return false; }
 };
 
 // Calls StopIntr, whose result nobody examines. Without a usable library
@@ -68,6 +73,8 @@ public:
 
     // The library file that was loaded, empty before the first call.
     const std::filesystem::path& LoadedPath() const { return loaded_path_; }
+    std::string LibraryPath() const override;
+    bool Simulated() const override { return simulated_; }
 
 private:
     void* Resolve(const std::string& export_name);
@@ -77,6 +84,7 @@ private:
     std::vector<std::filesystem::path> candidates_;
     std::filesystem::path loaded_path_;
     void* handle_ = nullptr;
+    bool simulated_ = false;
 #define ZQD_SLOT(name, result, args) card_ops::name##Fn name##_ = nullptr;
     ZQD_CARD_OPERATIONS(ZQD_SLOT)
 #undef ZQD_SLOT

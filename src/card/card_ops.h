@@ -33,6 +33,10 @@ namespace zqd::card_ops {
 ZQD_CARD_OPERATIONS(ZQD_DECLARE_FN)
 #undef ZQD_DECLARE_FN
 
+// Exported only by the simulated card library, which returns 1: the maker's
+// library has no such export.
+using AdcardSimulatedFn = std::int32_t(ADCARD_CALL*)();
+
 // Bytes an argument takes on the 32-bit stdcall stack: every argument,
 // pointers included, fills at least one 4-byte slot.
 template <typename A>

@@ -36,6 +36,7 @@
 #include "card/card.h"
 #include "common/numtext.h"
 #include "common/platform.h"
+#include "version.h"
 #include "monitor/frm_multibuf.h"
 #include "recording/dll_def.h"
 #include "recording/frm_main.h"
@@ -228,8 +229,9 @@ int Acquire(const std::string& archive, const std::string& configFile, double du
             std::cerr << started.detail << "\n";
         return kRefused;
     }
-    say("开始存档到 " + archive + "：" + std::to_string(config.channels.size()) + " 个通道，" +
-        config.station.network + "." + config.station.station + "." + config.station.location);
+    say("ZQD4830_GPS " + std::string(zqd::kVersion) + "：开始存档到 " + archive + "：" +
+        std::to_string(config.channels.size()) + " 个通道，" + config.station.network + "." + config.station.station +
+        "." + config.station.location + "；" + zqd::acq::CardNotice(session.Identity()));
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
     const std::int64_t limit_ns = duration > 0 ? static_cast<std::int64_t>(duration * 1e9) : -1;
@@ -351,6 +353,7 @@ int Monitor(int ticks, int tickMs) {
         std::cerr << Printable(form.lblBlock.Text);
         return kRefused;
     }
+    if (const auto notice = zqd::acq::CardNotice(session.Identity()); !notice.empty()) std::cerr << notice << "\n";
     auto line = [&form] {
         std::string s = form.lblBlock.Text + "\t" + form.lblptr.Text;
         for (const auto& l : form.lblAD) s += "\t" + l.Text;
@@ -382,6 +385,8 @@ int Output(const std::string& group, const std::string& value) {
     form.txtswChn.Text = group;
     form.txtSWO_0.Text = value;
     form.cmdSWO_Click();
+    if (!card.LibraryPath().empty())
+        std::cerr << zqd::acq::CardNotice({card.LibraryPath(), card.Simulated()}) << "\n";
     if (!form.LastOutput.ok()) {
         std::cerr << Printable(form.lblBlock.Text);
         return kRefused;
@@ -397,7 +402,8 @@ int Main(std::vector<std::string> args) {
     for (auto& a : args) argv.push_back(a.data());
     const int argc = static_cast<int>(argv.size());
     CLI::App app{"ZQD4830_GPS without windows: record, decode and export T1.DAT, monitor the card"};
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
+    app.set_version_flag("--version", std::string("zqd4830-cli ") + zqd::kVersion);
 
     std::string dir;
     int tickMs = 1000;
@@ -468,6 +474,10 @@ int Main(std::vector<std::string> args) {
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : 1;
+    }
+    if (app.get_subcommands().empty()) {
+        std::cerr << app.help() << "A subcommand is required\n";
+        return 1;
     }
     if (*record) return Record(dir, tickMs);
     if (*decode) return Decode(file, chnNum);

@@ -73,6 +73,8 @@ void FrmMultiBuf::cmdStart_Click() {
             Set(lblBlock, started.code == Status::Code::kNoBuffers ? "无法开始采集：" + started.detail : started.detail);
         return;
     }
+    if (const std::string notice = acq::CardNotice(session_.Identity()); !notice.empty())
+        Set(Caption, "多缓冲区采集方式 — " + notice);
     TimerAD.Enabled = true;
 }
 

@@ -62,6 +62,8 @@ public:
     Control cmdStop{"cmdStop", "停止采集"};
     Control cmdExit{"cmdExit", "退出"};
     Timer TimerAD{100, false};
+    // The window's title; while acquiring it also names the card library.
+    Control Caption{"Caption", "多缓冲区采集方式"};
 
     // Window-level state.
     std::int16_t RecvBlocks = 0;

@@ -126,6 +126,7 @@ void FrmMain::CmdStart_Click() {
     LastStart = started;
     TimerAD.Enabled = true;
     Set(TxtResult, "开始采集");
+    if (const std::string notice = acq::CardNotice(session_.Identity()); !notice.empty()) AppendLine(notice);
     Set(CmdStart, "停止");
 }
 

@@ -3,10 +3,13 @@
 #include <QApplication>
 #include <QFont>
 #include <QStringList>
+#include <cstdio>
+#include <string>
 
 #include "acquisition/session.h"
 #include "card/card.h"
 #include "common/platform.h"
+#include "version.h"
 #include "monitor/frm_multibuf.h"
 #include "recording/dll_def.h"
 #include "recording/frm_main.h"
@@ -17,7 +20,36 @@
 #endif
 #include "ui/monitor_window.h"
 
+namespace {
+
+const char* const kUsage =
+    "Usage: zqd4830-gps [--monitor | --archive]\n"
+    "  (none)      the main window: record T1.DAT, decode, query, export T2.csv\n"
+    "  --monitor   the live monitor window (多缓冲区采集方式)\n"
+    "  --archive   the continuous-archive window (连续记录)\n"
+    "  --version   print the version and exit\n"
+    "  --help      print this and exit\n"
+    "The card library: $ADCARD_LIBRARY if set (and then only it), else adcard beside the program.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // Answered before any window, so that no display is needed.
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--version") {
+            std::printf("zqd4830-gps %s\n", zqd::kVersion);
+            return 0;
+        }
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (a != "--monitor" && a != "--archive") {
+            std::fprintf(stderr, "zqd4830-gps: unknown option %s\n%s", a.c_str(), kUsage);
+            return 1;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("ZQD4830_GPS");
     // The layouts are measured for a 9-point font.
@@ -36,6 +68,7 @@ int main(int argc, char** argv) {
         zqd::archive::FrmArchive form(session, zqd::archive::DefaultConfigFile());
         form.Form_Load();
         zqd::ui::ArchiveWindow window(form);
+        window.setWindowTitle(QString::fromUtf8("连续记录 — ZQD4830_GPS ") + zqd::kVersion);
         window.Sync();
         window.show();
         return app.exec();

@@ -97,6 +97,7 @@ void MonitorWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MonitorWindow::Sync() {
+    if (windowTitle() != Q(form_.Caption.Text)) setWindowTitle(Q(form_.Caption.Text));
     for (std::size_t k = 0; k < 4; ++k) ShowLabel(lblAD[k], form_.lblAD[k], false);  // fixed size
     ShowLabel(lblBlock, form_.lblBlock);
     ShowLabel(lblptr, form_.lblptr);

@@ -53,6 +53,10 @@ ADCARD_EXPORT std::int16_t ADCARD_CALL Zqd_DO(std::int16_t group, std::int16_t v
     return Card().Zqd_DO(group, value);
 }
 
+// Says that this is the simulated card; the maker's library has no such export.
+ADCARD_EXPORT std::int32_t ADCARD_CALL AdcardSimulated() { return 1; }
+static_assert(std::is_same_v<decltype(&AdcardSimulated), zqd::card_ops::AdcardSimulatedFn>);
+
 // The exports must match the table the program binds by.
 #define ZQD_CHECK_SIGNATURE(name, result, args) \
     static_assert(std::is_same_v<decltype(&name), zqd::card_ops::name##Fn>, #name);
