@@ -6,7 +6,7 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build build-asan build-tsan run run-monitor test test-qt5 test-windows bench clean
+.PHONY: all deps build build-asan build-tsan package package-windows run run-monitor test test-qt5 test-windows bench clean
 
 all: build
 
@@ -45,6 +45,20 @@ test-qt5: deps
 
 test-windows: deps
 	scripts/test-windows.sh
+
+# The Debian package: build/package/zqd4830-gps_<version>_amd64.deb
+package: deps
+	scripts/install-deps.sh help2man dpkg-dev
+	cmake --preset package >/dev/null
+	cmake --build --preset package -j $(JOBS)
+	cd build/package && cpack -G DEB
+
+# The Windows zip, from the 32-bit cross-build: build/win32/zqd4830-gps-<version>-win32.zip
+package-windows: deps
+	scripts/install-deps.sh g++-mingw-w64-i686
+	cmake --preset win32 -DZQD_MSEED_SOURCE="$$(scripts/libmseed-source.sh)" >/dev/null
+	cmake --build --preset win32 -j $(JOBS)
+	cd build/win32 && cpack -G ZIP
 
 bench: build
 	cd build/default && bin/zqd_bench

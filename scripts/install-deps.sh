@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   libmseed-dev libtomlplusplus-dev mseed2sac sac2mseed
-  xvfb xauth fonts-noto-cjk
+  xvfb xauth fonts-noto-cjk help2man dpkg-dev
 )
 packages+=("$@")
 

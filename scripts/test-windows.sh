@@ -162,6 +162,16 @@ if [ "$mode" = 32 ]; then
   rm -f "$big"
 fi
 
+# The Windows zip of the 32-bit build: the program, the simulated card in sim/,
+# the note on where the maker's adcard.dll goes, and no adcard.dll at the top.
+(cd build/win32 && cpack -G ZIP >/dev/null)
+zip=$(ls build/win32/zqd4830-gps-*-win32.zip | head -n 1)
+listing=$(cmake -E tar tf "$zip")
+check "zip holds zqd4830-cli.exe" grep -qx "zqd4830-cli.exe" <<<"$listing"
+check "zip holds sim/adcard.dll" grep -qx "sim/adcard.dll" <<<"$listing"
+check "zip holds README.txt" grep -qx "README.txt" <<<"$listing"
+check "zip has no adcard.dll beside the program" test -z "$(grep -x "adcard.dll" <<<"$listing")"
+
 finish=$(date +%s)
 echo "mode: $mode-bit Windows under ${wine[*]}; build $((built - start_time)) s, checks $((finish - built)) s"
 echo "$passed passed, $failed failed"
