@@ -304,6 +304,28 @@ TEST_F(MainFixture, MissingExportLeavesTheWindowIdleWithAMessage) {
     EXPECT_NE(form.TxtResult.Text.find("QueryBuf"), std::string::npos);
 }
 
+TEST(CardNotice, EveryStartNamesTheLibraryAndSaysWhenItIsSimulated) {
+    struct LibraryCard final : ScriptedCard {
+        std::string LibraryPath() const override { return "/opt/card/libadcard.so"; }
+        bool Simulated() const override { return true; }
+    } card;
+    DllDef dll;
+    acq::Session session{card, {false, std::chrono::milliseconds(1000)}};
+    TempDir dir;
+    FrmMain form{dll, session, dir.path()};
+    form.Form_Load();
+    form.CmdStart_Click();
+    EXPECT_EQ(form.TxtResult.Text,
+              "开始采集\r\n板卡函数库：/opt/card/libadcard.so（模拟板卡：数据是模拟的，不是真实采集）\r\n");
+    form.CmdStart_Click();
+    FrmMultiBuf monitor(dll, session);
+    monitor.Form_Load();
+    EXPECT_EQ(monitor.Caption.Text, "多缓冲区采集方式");
+    monitor.cmdStart_Click();
+    EXPECT_EQ(monitor.Caption.Text,
+              "多缓冲区采集方式 — 板卡函数库：/opt/card/libadcard.so（模拟板卡：数据是模拟的，不是真实采集）");
+}
+
 TEST_F(MainFixture, StartAfterTheMonitorUsesItsSettings) {
     FrmMultiBuf monitor(dll, session);
     monitor.Form_Load();
