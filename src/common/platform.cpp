@@ -32,6 +32,12 @@ std::filesystem::path PathFromUtf8(const std::string& utf8) {
 
 std::string LastErrorText() { return std::strerror(errno); }
 
+std::int64_t FreeBytes(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto info = std::filesystem::space(path, ec);
+    return ec ? -1 : static_cast<std::int64_t>(info.available);
+}
+
 std::filesystem::path TempDir() {
     std::error_code ec;
     auto dir = std::filesystem::temp_directory_path(ec);
@@ -311,12 +317,6 @@ bool TruncateFile(const std::filesystem::path& path, std::uint64_t size, std::st
     return !ec;
 }
 
-std::int64_t FreeBytes(const std::filesystem::path& path) {
-    std::error_code ec;
-    const auto info = std::filesystem::space(path, ec);
-    return ec ? -1 : static_cast<std::int64_t>(info.available);
-}
-
 AcquisitionLock::~AcquisitionLock() { Release(); }
 
 std::filesystem::path AcquisitionLock::LockFile() { return {}; }
@@ -592,12 +592,6 @@ bool TruncateFile(const std::filesystem::path& path, std::uint64_t size, std::st
         return false;
     }
     return true;
-}
-
-std::int64_t FreeBytes(const std::filesystem::path& path) {
-    std::error_code ec;
-    const auto info = std::filesystem::space(path, ec);
-    return ec ? -1 : static_cast<std::int64_t>(info.available);
 }
 
 AcquisitionLock::~AcquisitionLock() { Release(); }

@@ -1,5 +1,7 @@
 #include "monitor/frm_multibuf.h"
 
+#include <algorithm>
+
 #include "common/numtext.h"
 #include "recording/frm_main.h"
 
@@ -130,7 +132,10 @@ void FrmMultiBuf::TimerAD_Timer() {
         if (dll_.BlockIdx >= ring) dll_.BlockIdx = 0;
         last_ = block;
     }
-    if (!polled || n == 0) return;
+    // A poll's event and its blocks may reach the window in different ticks.
+    const bool blocks = std::any_of(items.begin(), items.end(),
+                                    [](const acq::Item& i) { return std::holds_alternative<acq::BlockPtr>(i); });
+    if ((!polled || n == 0) && !blocks) return;
     RecvBlocks = AddCount16(RecvBlocks, n);
     Set(lblBlock, LabelNumber(RecvBlocks));
     Set(lblptr, LabelNumber(dll_.BlockIdx));

@@ -183,6 +183,7 @@ void FrmMain::TimerAD_Timer() {
             StopForSettings(block);
             return;
         }
+        reported = true;  // its poll's event may have come with the previous tick's items
         const std::int64_t n = block.Samples();
         const std::int64_t last = n * Record.BlockNum;
         dll_.BlockIdx = static_cast<std::int32_t>(dll_.BlockIdx + n >= last ? 0 : dll_.BlockIdx + n);
