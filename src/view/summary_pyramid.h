@@ -1,0 +1,61 @@
+// The min/max summaries of one channel's samples, for drawing any span at
+// any width from a bounded number of values. Level k holds, for every bucket
+// of 2^k samples, their smallest and largest value; each level is made from
+// the one below as samples arrive, so a live channel keeps it up to date.
+// The samples themselves stay where they are (a file, a block): a span's
+// ragged ends, shorter than the finest bucket, are read from them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <vector>
+
+namespace zqd::view {
+
+struct MinMax {
+    std::int32_t min = std::numeric_limits<std::int32_t>::max();
+    std::int32_t max = std::numeric_limits<std::int32_t>::min();
+    bool Empty() const { return min > max; }
+    void Add(std::int32_t v) {
+        if (v < min) min = v;
+        if (v > max) max = v;
+    }
+    void Add(const MinMax& o) {
+        if (o.min < min) min = o.min;
+        if (o.max > max) max = o.max;
+    }
+    bool operator==(const MinMax&) const = default;
+};
+
+// Reads samples [first, first + n) into `out`.
+using SampleReader = std::function<void(std::uint64_t first, std::size_t n, std::int32_t* out)>;
+
+class SummaryPyramid {
+public:
+    // Buckets of 2^finest samples at the finest level kept (16 by default:
+    // the summaries then take an eighth of 32-bit samples' bytes, all levels together).
+    explicit SummaryPyramid(int finest = 4) : finest_(finest) {}
+
+    void Append(const std::int32_t* samples, std::size_t n);
+    std::uint64_t Size() const { return size_; }
+    std::size_t Bytes() const;
+
+    // Smallest and largest of samples [first, last); empty for an empty span.
+    // Reads at most 2 x (2^finest - 1) samples through `read`.
+    MinMax Range(std::uint64_t first, std::uint64_t last, const SampleReader& read) const;
+
+    // `pixels` columns over samples [first, last), column c taking samples
+    // from first + span*c/pixels up to first + span*(c+1)/pixels.
+    std::vector<MinMax> Envelope(std::uint64_t first, std::uint64_t last, int pixels,
+                                 const SampleReader& read) const;
+
+private:
+    int finest_;
+    std::uint64_t size_ = 0;
+    MinMax pending_;             // the finest bucket being filled
+    std::uint64_t pending_n_ = 0;
+    std::vector<std::vector<MinMax>> levels_;  // levels_[k]: buckets of 2^(finest + k) samples
+};
+
+}  // namespace zqd::view
