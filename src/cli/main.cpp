@@ -30,7 +30,6 @@
 #include "archive/archive_sink.h"
 #include "archive/convert.h"
 #include "archive/frm_archive.h"
-#include "card/sim/sim_card.h"
 #include "common/utc.h"
 #endif
 #include "card/card.h"
@@ -159,7 +158,7 @@ int Convert(const std::string& format, const std::string& out, int chnNum, const
     }
     if (!assumeStart.empty()) {
         std::int64_t ns = 0;
-        if (!zqd::sim::ParseStartTime(assumeStart, ns)) {
+        if (!zqd::utc::ParseIso(assumeStart, ns)) {
             std::cerr << "--assume-start 要写成 YYYY-MM-DDTHH:MM:SS[.fffffffff]\n";
             return 1;
         }

@@ -24,6 +24,9 @@ std::int64_t ToNs(const Civil& c);
 // Floor division, for times before 1970 too.
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b);
 
+// Parses "YYYY-MM-DDTHH:MM:SS[.fffffffff]" (a blank may stand for the T).
+bool ParseIso(const std::string& text, std::int64_t& ns);
+
 // "2008-05-12T17:38:43.300000000Z"
 std::string Iso(std::int64_t ns);
 

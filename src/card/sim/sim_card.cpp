@@ -53,42 +53,7 @@ bool ParseInt(const char* text, long long& out) {
 
 }  // namespace
 
-bool ParseStartTime(const std::string& text, std::int64_t& ns) {
-    // YYYY-MM-DDTHH:MM:SS[.f...]
-    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || (text[10] != 'T' && text[10] != ' ') ||
-        text[13] != ':' || text[16] != ':')
-        return false;
-    auto num = [&](std::size_t at, std::size_t len, int& out) {
-        out = 0;
-        for (std::size_t i = at; i < at + len; ++i) {
-            if (text[i] < '0' || text[i] > '9') return false;
-            out = out * 10 + (text[i] - '0');
-        }
-        return true;
-    };
-    int y, mo, d, h, mi, s;
-    if (!num(0, 4, y) || !num(5, 2, mo) || !num(8, 2, d) || !num(11, 2, h) || !num(14, 2, mi) ||
-        !num(17, 2, s))
-        return false;
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return false;
-    const utc::Civil back =
-        utc::FromNs(DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * utc::kNsPerDay);
-    if (back.month != static_cast<unsigned>(mo) || back.day != static_cast<unsigned>(d)) return false;
-    std::int64_t fraction = 0;
-    if (text.size() > 19) {
-        if (text[19] != '.' || text.size() == 20 || text.size() > 29) return false;
-        std::int64_t scale = 100000000;
-        for (std::size_t i = 20; i < text.size(); ++i, scale /= 10) {
-            if (text[i] < '0' || text[i] > '9') return false;
-            fraction += (text[i] - '0') * scale;
-        }
-    }
-    ns = (DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
-          mi * 60 + s) *
-             kNsPerSecond +
-         fraction;
-    return true;
-}
+bool ParseStartTime(const std::string& text, std::int64_t& ns) { return utc::ParseIso(text, ns); }
 
 SimSettings SettingsFromEnvironment(std::string& warnings) {
     SimSettings s;
