@@ -198,7 +198,8 @@ void BM_KeepingUpAt100x(benchmark::State& state) {
 BENCHMARK(BM_KeepingUpAt100x)->Iterations(1)->Unit(benchmark::kSecond);
 
 // The default T1.DAT (20 blocks, 92 MB) to miniSEED of all 17 channels,
-// beside a raw read of the file plus libmseed packing the same samples alone.
+// beside a raw read of the file plus libmseed packing the same samples alone,
+// and beside that plus the bare durable write of as many bytes to 17 files.
 void BM_ConvertDefaultRecord(benchmark::State& state) {
     const auto dir = std::filesystem::temp_directory_path() / "zqd-bench-convert";
     std::filesystem::remove_all(dir);
@@ -212,7 +213,7 @@ void BM_ConvertDefaultRecord(benchmark::State& state) {
     data.push_back(0);
     if (!zqd::SaveRecordFile(dir / "T1.DAT", 20, 2000, data.data(), data.size()).ok()) std::abort();
     const auto config = zqd::archive::DefaultConfig();
-    double convert = 0, raw = 0, pack = 0;
+    double convert = 0, raw = 0, pack = 0, durable = 0;
     for (auto _ : state) {
         const auto c0 = Clock::now();
         zqd::archive::ConvertOptions o;
@@ -249,16 +250,39 @@ void BM_ConvertDefaultRecord(benchmark::State& state) {
             msr_free(&msr);
         }
         const auto c3 = Clock::now();
+        // The durable write the outputs cannot do without: the same bytes into
+        // as many new files, each synced and renamed, the folder synced once.
+        {
+            const auto wdir = dir / "raw-write";
+            std::filesystem::create_directories(wdir);
+            const std::size_t each = static_cast<std::size_t>(bytes) / config.channels.size();
+            std::vector<char> out(each, 1);
+            for (std::size_t c = 0; c < config.channels.size(); ++c) {
+                const auto tmp = wdir / (std::to_string(c) + ".tmp");
+                const int fd = open(tmp.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+                if (fd < 0 || write(fd, out.data(), out.size()) != static_cast<ssize_t>(out.size()) || fdatasync(fd) != 0)
+                    std::abort();
+                close(fd);
+                std::filesystem::rename(tmp, wdir / std::to_string(c));
+            }
+            const int dfd = open(wdir.c_str(), O_RDONLY | O_DIRECTORY);
+            fsync(dfd);
+            close(dfd);
+        }
+        const auto c4 = Clock::now();
         convert += Ms(c1 - c0);
         raw += Ms(c2 - c1);
         pack += Ms(c3 - c2);
+        durable += Ms(c4 - c3);
     }
     std::filesystem::remove_all(dir);
     const double n = static_cast<double>(state.iterations());
     state.counters["convert_ms"] = convert / n;
     state.counters["raw_read_ms"] = raw / n;
     state.counters["libmseed_pack_ms"] = pack / n;
+    state.counters["durable_write_ms"] = durable / n;
     state.counters["convert/(read+pack)"] = convert / (raw + pack);
+    state.counters["convert/(read+pack+durable_write)"] = convert / (raw + pack + durable);
 }
 BENCHMARK(BM_ConvertDefaultRecord)->Iterations(5)->Unit(benchmark::kMillisecond);
 

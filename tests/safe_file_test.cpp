@@ -7,6 +7,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <random>
 #include <thread>
 
@@ -143,6 +144,41 @@ TEST(SafeFile, StaleTemporariesOfDeadWritersAreRemovedUnderTheLock) {
     ASSERT_TRUE(WriteWhole(dir / "T1.DAT", "whole"));
     EXPECT_FALSE(std::filesystem::exists(dir / ".T1.DAT.999-1-1.tmp"));
     EXPECT_TRUE(std::filesystem::exists(dir / "other.tmp"));
+}
+
+TEST(SafeFile, AFolderBatchWritesFromTwoThreadsHoldsOutOtherWritersAndCleansUpOnce) {
+    TempDir dir;
+    WriteFile(dir / ".A.mseed.999-1-1.tmp", "left by a killed convert");
+    WriteFile(dir / ".notes.tmp", "not ours");
+    WriteFile(dir / ".x.12-ab-3.tmp", "not ours either");
+    FolderBatch batch(dir.path());
+    ASSERT_TRUE(batch.Begin()) << batch.Error();
+    EXPECT_FALSE(std::filesystem::exists(dir / ".A.mseed.999-1-1.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(dir / ".notes.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(dir / ".x.12-ab-3.tmp"));
+    // An ordinary writer of the folder waits for the batch.
+    std::atomic<bool> outsider_done{false};
+    std::thread outsider([&] {
+        EXPECT_TRUE(WriteWhole(dir / "later", "after the batch"));
+        outsider_done = true;
+    });
+    auto write = [&](int from) {
+        for (int i = from; i < 40; i += 2) {
+            SafeFileWriter w(dir / ("f" + std::to_string(i)));
+            w.in_batch = true;
+            const std::string bytes(1000 + i, static_cast<char>('a' + i % 26));
+            EXPECT_TRUE(w.Open() && w.Write(bytes.data(), bytes.size()) && w.Commit()) << w.Error();
+        }
+    };
+    std::thread other(write, 1);
+    write(0);
+    other.join();
+    EXPECT_FALSE(outsider_done);
+    ASSERT_TRUE(batch.Finish()) << batch.Error();
+    outsider.join();
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(ReadFile(dir / ("f" + std::to_string(i))), std::string(1000 + i, static_cast<char>('a' + i % 26)));
+    EXPECT_EQ(ReadFile(dir / "later"), "after the batch");
+    EXPECT_EQ(Leftovers(dir.path()), 2u);  // the two that were not ours
 }
 
 TEST(SafeFile, RecordsTooLargeForTheBuildAreRefusedBeforeAnything) {

@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <atomic>
 #include <map>
+#include <mutex>
+#include <thread>
 
 #include "analysis/record_loader.h"
 #include "archive/mseed_packer.h"
@@ -49,8 +52,9 @@ std::string IsoMicro(std::int64_t ns) {
     return text;
 }
 
-Status WriteWhole(const std::filesystem::path& path, const std::string& bytes) {
+Status WriteWhole(const std::filesystem::path& path, const std::string& bytes, bool in_batch = false) {
     SafeFileWriter w(path);
+    w.in_batch = in_batch;
     if (w.Open() && w.Write(bytes.data(), bytes.size()) && w.Commit()) return Status::Ok();
     return Status::Fail(Status::Code::kWriteFailed, w.Error());
 }
@@ -193,58 +197,79 @@ Status ConvertRecord(const std::filesystem::path& file, const ConvertOptions& o,
             if (const Status s = WriteWhole(path, text); !s.ok()) return refuse("无法写入 " + platform::PathText(path) + "：" + s.detail);
             ++written;
         }
-        // Every channel of the segment in one pass over the scans.
-        std::vector<std::vector<std::int32_t>> columns;
-        if (o.format != "csv") {
-            columns.assign(chans.size(), std::vector<std::int32_t>(static_cast<std::size_t>(count)));
-            std::size_t j = 0;
+        // A channel's samples of block k, gathered from the scans.
+        auto gather = [&](int k, int c, std::int32_t* to) {
+            const std::int32_t* from = rec->BlockData.data() + k * n + c;
+            for (std::int64_t s = 0; s < points; ++s, from += o.chn_num) to[s] = *from;
+        };
+        auto timing_of = [&](int k) {
+            const Timed h = how[static_cast<std::size_t>(k)];
+            return Timing{h == Timed::kOwn ? 100 : h == Timed::kInferred ? 50 : 0, h == Timed::kOwn};
+        };
+        auto pack = [&](const StreamCodes& codes, int c, auto&& out) {
+            ChannelPacker packer(codes, rate, o.config.pack, out);
+            std::vector<std::int32_t> block(static_cast<std::size_t>(points));
             for (int k = first; k <= last; ++k) {
-                const std::int32_t* scan = rec->BlockData.data() + k * n;
-                for (std::int64_t s = 0; s < points; ++s, ++j, scan += o.chn_num)
-                    for (std::size_t i = 0; i < chans.size(); ++i) columns[i][j] = scan[chans[i].first];
+                gather(k, c, block.data());
+                packer.Add(t[static_cast<std::size_t>(k)], block.data(), block.size(), timing_of(k));
             }
-        }
-        for (std::size_t ci = 0; ci < chans.size(); ++ci) {
-            const auto& [c, code] = chans[ci];
-            if (o.format == "csv") break;
-            const std::vector<std::int32_t>& column = columns[ci];
+        };
+        auto codes_of = [&](std::size_t ci) {
             StreamCodes codes = o.config.station;
-            codes.channel = code;
-            const std::string base = codes.network + "." + codes.station + "." + codes.location + "." + code + "." + Stamp(start);
-            if (o.format == "sac") {
-                SacTrace trace{codes, start, rate, {}};
-                trace.samples.assign(column.begin(), column.end());
-                const auto path = o.out / (base + ".SAC");
-                if (const Status s = WriteWhole(path, SacBytes(trace)); !s.ok())
-                    return refuse("无法写入 " + platform::PathText(path) + "：" + s.detail);
-                ++written;
-                continue;
-            }
-            std::string bytes;
-            Status appended;
-            {
-                ChannelPacker packer(codes, rate, o.config.pack, [&](const char* r, int len, std::int64_t rs) {
-                    if (o.format == "sds") {
-                        if (appended.ok()) appended = sds.Append(codes, rs, r, len);
-                    } else {
-                        bytes.append(r, static_cast<std::size_t>(len));
-                    }
+            codes.channel = chans[ci].second;
+            return codes;
+        };
+        if (o.format == "sds") {  // one archive, appended in order
+            for (std::size_t ci = 0; ci < chans.size(); ++ci) {
+                const StreamCodes codes = codes_of(ci);
+                Status appended;
+                pack(codes, chans[ci].first, [&](const char* r, int len, std::int64_t rs) {
+                    if (appended.ok()) appended = sds.Append(codes, rs, r, len);
                 });
-                for (int k = first; k <= last; ++k) {
-                    const Timed h = how[static_cast<std::size_t>(k)];
-                    const Timing timing{h == Timed::kOwn ? 100 : h == Timed::kInferred ? 50 : 0, h == Timed::kOwn};
-                    packer.Add(t[static_cast<std::size_t>(k)], column.data() + (k - first) * points,
-                               static_cast<std::size_t>(points), timing);
-                }
-            }
-            if (o.format == "sds") {
                 if (!appended.ok()) return refuse(appended.detail);
-            } else {
-                const auto path = o.out / (base + ".mseed");
-                if (const Status s = WriteWhole(path, bytes); !s.ok())
-                    return refuse("无法写入 " + platform::PathText(path) + "：" + s.detail);
-                ++written;
             }
+        } else if (o.format != "csv") {
+            // One file per channel, each channel packed and written on its
+            // own: two threads share the channels, so that one waits on the
+            // disk while the other packs.
+            std::atomic<std::size_t> next{0};
+            std::mutex failed_mutex;
+            std::string failed;
+            auto work = [&] {
+                for (std::size_t ci; (ci = next++) < chans.size();) {
+                    const StreamCodes codes = codes_of(ci);
+                    const std::string base = codes.network + "." + codes.station + "." + codes.location + "." +
+                                             codes.channel + "." + Stamp(start);
+                    std::string bytes;
+                    std::filesystem::path path;
+                    if (o.format == "sac") {
+                        SacTrace trace{codes, start, rate, {}};
+                        std::vector<std::int32_t> column(static_cast<std::size_t>(count));
+                        for (int k = first; k <= last; ++k) gather(k, chans[ci].first, column.data() + (k - first) * points);
+                        trace.samples.assign(column.begin(), column.end());
+                        bytes = SacBytes(trace);
+                        path = o.out / (base + ".SAC");
+                    } else {
+                        pack(codes, chans[ci].first, [&](const char* r, int len, std::int64_t) {
+                            bytes.append(r, static_cast<std::size_t>(len));
+                        });
+                        path = o.out / (base + ".mseed");
+                    }
+                    if (const Status s = WriteWhole(path, bytes, true); !s.ok()) {
+                        const std::lock_guard lock(failed_mutex);
+                        if (failed.empty()) failed = "无法写入 " + platform::PathText(path) + "：" + s.detail;
+                        return;
+                    }
+                }
+            };
+            FolderBatch batch(o.out);
+            if (!batch.Begin()) return refuse(batch.Error());
+            std::thread helper(work);
+            work();
+            helper.join();
+            if (!failed.empty()) return refuse(failed);
+            if (!batch.Finish()) return refuse(batch.Error());
+            written += chans.size();
         }
     }
     if (o.format == "sds") {

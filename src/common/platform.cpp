@@ -159,19 +159,21 @@ std::filesystem::path UserDataDir() {
     return ExecutableDir() / "recovered";
 }
 
-bool SyncToDisk(std::FILE* file) {
+bool SyncData(std::FILE* file) {
     if (std::fflush(file) != 0) return false;
     return _commit(_fileno(file)) == 0;
 }
 
 bool ReplaceFileSafely(const std::filesystem::path& source, const std::filesystem::path& target,
-                 std::string& error) {
+                 std::string& error, bool /*sync_folder: the move is written through*/) {
     if (MoveFileExW(source.wstring().c_str(), target.wstring().c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     error = WindowsErrorText(GetLastError());
     return false;
 }
+
+bool SyncFolder(const std::filesystem::path&) { return true; }  // moves are written through
 
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
     std::wstring wmode(mode, mode + std::strlen(mode));
@@ -433,25 +435,28 @@ std::filesystem::path UserDataDir() {
     return std::filesystem::temp_directory_path() / "ZQD4830_GPS";
 }
 
-bool SyncToDisk(std::FILE* file) {
+bool SyncData(std::FILE* file) {
     if (std::fflush(file) != 0) return false;
-    return fsync(fileno(file)) == 0;
+    return fdatasync(fileno(file)) == 0;  // the size is synced with the data
 }
 
 bool ReplaceFileSafely(const std::filesystem::path& source, const std::filesystem::path& target,
-                 std::string& error) {
+                 std::string& error, bool sync_folder) {
     if (std::rename(source.c_str(), target.c_str()) != 0) {
         error = LastErrorText();
         return false;
     }
     // Make the new directory entry durable too.
-    const auto dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
+    if (sync_folder) SyncFolder(target.has_parent_path() ? target.parent_path() : std::filesystem::path("."));
     return true;
+}
+
+bool SyncFolder(const std::filesystem::path& folder) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return false;
+    const bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
 }
 
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {

@@ -39,14 +39,17 @@ std::filesystem::path TempDir();
 // missing), as for a program installed in a system folder.
 std::filesystem::path DataFolder();
 
-// Flushes a stdio file's data through to the disk. False on failure.
-bool SyncToDisk(std::FILE* file);
+// Flushes a stdio file's data, and its size, through to the disk. False on failure.
+bool SyncData(std::FILE* file);
 
 // Replaces `target` by `source` in one step, so that a reader sees either the
-// old or the new file, and makes the rename itself durable. On failure the
-// reason is in `error` and `target` is as it was.
+// old or the new file, and (with `sync_folder`) makes the rename itself
+// durable. On failure the reason is in `error` and `target` is as it was.
 bool ReplaceFileSafely(const std::filesystem::path& source, const std::filesystem::path& target,
-                 std::string& error);
+                 std::string& error, bool sync_folder = true);
+
+// Makes the names of a folder durable: one call after many renames into it.
+bool SyncFolder(const std::filesystem::path& folder);
 
 // What a path names, following symbolic links.
 enum class FileKind { kMissing, kRegular, kDirectory, kCharDevice, kBlockDevice, kFifo, kSocket, kOther, kUnknown };

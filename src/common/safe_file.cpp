@@ -23,9 +23,8 @@ std::filesystem::path UniqueTemp(const std::filesystem::path& target) {
 // One lock file per folder, kept: writers of the same folder take turns.
 // (Removing a lock file after use would let a third writer lock a new file
 // while a second still waits on the old one.)
-std::filesystem::path LockPath(const std::filesystem::path& target) {
-    return target.parent_path() / ".zqd4830-gps.lock";
-}
+constexpr const char* kLockName = ".zqd4830-gps.lock";
+std::filesystem::path LockPath(const std::filesystem::path& target) { return target.parent_path() / kLockName; }
 
 }  // namespace
 
@@ -79,6 +78,45 @@ void SafeFileWriter::RemoveStaleTemporaries() {
     }
 }
 
+bool FolderBatch::Begin() {
+    bool busy = false;
+    std::string error;
+    if (!lock_.Acquire(folder_ / kLockName, kWriterWaitMs, busy, error)) {
+        error_ = busy ? "文件夹 " + platform::PathText(folder_) + " 正被另一程序写入（" + error + "）"
+                      : "无法锁定文件夹 " + platform::PathText(folder_) + "：" + error;
+        return false;
+    }
+    // ".<name>.<process>-<count>-<clock>.tmp"; under the folder's lock no
+    // other writer is between creating and renaming one.
+    auto digits = [](const std::string& s, std::size_t from, std::size_t to) {
+        return from < to && s.find_first_not_of("0123456789", from) >= to;
+    };
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = platform::PathText(it->path().filename());
+        if (name.size() < 12 || name[0] != '.' || name.compare(name.size() - 4, 4, ".tmp") != 0) continue;
+        const std::size_t stem_end = name.size() - 4;
+        const std::size_t dot = name.rfind('.', stem_end - 1);
+        if (dot == std::string::npos || dot == 0) continue;
+        const std::size_t d1 = name.find('-', dot + 1), d2 = d1 == std::string::npos ? d1 : name.find('-', d1 + 1);
+        if (d2 == std::string::npos || d2 > stem_end || !digits(name, dot + 1, d1) || !digits(name, d1 + 1, d2) ||
+            !digits(name, d2 + 1, stem_end))
+            continue;
+        if (it->is_regular_file(ec) && !it->is_symlink(ec)) {
+            std::error_code rm;
+            std::filesystem::remove(it->path(), rm);
+        }
+    }
+    return true;
+}
+
+bool FolderBatch::Finish() {
+    const bool ok = platform::SyncFolder(folder_);
+    if (!ok) error_ = "无法把文件夹 " + platform::PathText(folder_) + " 写入磁盘：" + platform::LastErrorText();
+    lock_.Release();
+    return ok;
+}
+
 bool SafeFileWriter::Open() {
     const std::string name = platform::PathText(target_);
     std::error_code ec;
@@ -98,11 +136,11 @@ bool SafeFileWriter::Open() {
     existed_ = kind == platform::FileKind::kRegular;
     if (existed_ && !platform::MayWrite(resolved_, error)) return Fail("没有写入 " + name + " 的权限：" + error);
 
-    if (!lock_.Acquire(LockPath(resolved_), kWriterWaitMs, busy_, error))
+    if (!in_batch && !lock_.Acquire(LockPath(resolved_), kWriterWaitMs, busy_, error))
         return Fail(busy_ ? name + " 正被另一程序写入（" + error + "）"
                           : "无法锁定 " + name + "（锁文件 " + platform::PathText(LockPath(resolved_)) + "：" +
                                 error + "）");
-    RemoveStaleTemporaries();
+    if (!in_batch) RemoveStaleTemporaries();
     for (int attempt = 0; attempt < 8 && !file_; ++attempt) {
         temp_ = UniqueTemp(resolved_);
         file_ = platform::CreateNewFile(temp_, error);
@@ -151,7 +189,7 @@ bool SafeFileWriter::CopyTargetTail(std::uint64_t offset) {
 
 bool SafeFileWriter::Commit() {
     if (!file_) return false;
-    if (!platform::SyncToDisk(file_)) return Fail("写入磁盘失败：" + platform::LastErrorText());
+    if (!platform::SyncData(file_)) return Fail("写入磁盘失败：" + platform::LastErrorText());
     const int closed = std::fclose(file_);
     file_ = nullptr;
     std::error_code ec;
@@ -164,7 +202,7 @@ bool SafeFileWriter::Commit() {
     if (closed != 0) return drop("关闭文件失败：" + platform::LastErrorText());
     std::string why;
     if (existed_ && !platform::CopyPermissions(resolved_, temp_, why)) return drop("无法设置文件权限：" + why);
-    if (!platform::ReplaceFileSafely(temp_, resolved_, why)) return drop("无法替换原文件：" + why);
+    if (!platform::ReplaceFileSafely(temp_, resolved_, why, !in_batch)) return drop("无法替换原文件：" + why);
     lock_.Release();
     return true;
 }

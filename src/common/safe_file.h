@@ -46,6 +46,10 @@ public:
     bool Busy() const { return busy_; }
     std::uint64_t Written() const { return written_; }
 
+    // Part of a FolderBatch, which holds the folder's lock, has removed stale
+    // temporaries and syncs the folder once after the last commit.
+    bool in_batch = false;
+
     // Test hook: the write that would pass this many bytes fails as a full
     // disk would. Negative: never.
     std::int64_t fail_after_bytes = -1;
@@ -63,6 +67,23 @@ private:
     bool busy_ = false;
     bool existed_ = false;
     std::uint64_t written_ = 0;
+    std::string error_;
+};
+
+// Many files written into one folder at once, from any number of threads,
+// each by a SafeFileWriter with `in_batch` set: the folder's lock is taken
+// once for all of them, what writers that died left is removed once, and the
+// new names are made durable by one sync of the folder in Finish().
+class FolderBatch {
+public:
+    explicit FolderBatch(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    bool Begin();   // false: the folder is busy or its lock cannot be made (Error())
+    bool Finish();  // syncs the folder and releases the lock
+    const std::string& Error() const { return error_; }
+
+private:
+    std::filesystem::path folder_;
+    platform::FileLock lock_;
     std::string error_;
 };
 
