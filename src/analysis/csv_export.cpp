@@ -6,9 +6,7 @@
 namespace zqd {
 
 std::string ExportValueText(std::int32_t code) {
-    // The difference is exact in 64 bits even for codes far outside 0..65535.
-    const double v = static_cast<double>(static_cast<std::int64_t>(code) - 32767) / 65535 * 10;
-    return FormatFixed(static_cast<float>(v), 4);
+    return FormatFixed(static_cast<float>(CodeToVolts(code)), 4);
 }
 
 std::string ExportFileBytes(const std::array<std::string, 3>& startTexts, std::int32_t startNS,

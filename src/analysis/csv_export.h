@@ -17,6 +17,12 @@ namespace zqd {
 std::string ExportFileBytes(const std::array<std::string, 3>& startTexts, std::int32_t startNS,
                             const std::vector<std::int32_t>& dispData);
 
+// A code in volts, as the export scales it: (code - 32767) / 65535 x 10.
+inline double CodeToVolts(std::int32_t code) {
+    // The difference is exact in 64 bits even for codes far outside 0..65535.
+    return static_cast<double>(static_cast<std::int64_t>(code) - 32767) / 65535 * 10;
+}
+
 // One value line's text without its CR LF: 0 -> "-4.9999", 32767 -> ".0000".
 std::string ExportValueText(std::int32_t code);
 

@@ -1,5 +1,6 @@
 #include "analysis/record_loader.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -10,6 +11,7 @@
 
 #include "common/platform.h"
 #include "common/safe_file.h"
+#include "common/utc.h"
 #include "recording/record_file.h"
 
 namespace zqd {
@@ -124,6 +126,49 @@ std::optional<Recording> ReadRecordFile(const std::filesystem::path& path, std::
     if (helper.joinable()) helper.join();
     if (!first_ok || !second_ok) return refuse("读取样本记录失败");
     return rec;
+}
+
+std::optional<std::int64_t> GpsTimeNs(const GpsTime& g) {
+    if (g.Month < 1 || g.Month > 12 || g.Day < 1 || g.Day > 31 || g.Hour < 0 || g.Hour > 23 || g.Minute < 0 ||
+        g.Minute > 59 || g.Second < 0 || g.Second > 60 || g.NS < 0 || g.NS >= 1000000000 || g.Year < 1)
+        return std::nullopt;
+    utc::Civil c;
+    c.year = g.Year;
+    c.month = static_cast<unsigned>(g.Month);
+    c.day = static_cast<unsigned>(g.Day);
+    c.hour = static_cast<unsigned>(g.Hour);
+    c.minute = static_cast<unsigned>(g.Minute);
+    c.second = static_cast<unsigned>(g.Second);
+    c.ns = g.NS;
+    return utc::ToNs(c);
+}
+
+RecordTimes BlockTimesOf(const Recording& rec, std::int32_t chnNum) {
+    const int blocks = rec.BlockNum;
+    const std::int64_t n = static_cast<std::int64_t>(chnNum) * rec.ChnPoints;
+    RecordTimes r;
+    r.ns.assign(static_cast<std::size_t>(std::max(blocks, 0)), 0);
+    r.from.assign(r.ns.size(), -1);
+    for (int k = 0; k < blocks; ++k) {
+        const auto t = DecodeBlockTime(rec.BlockData.data() + k * n, chnNum, rec.ChnPoints);
+        if (const auto ns = t ? GpsTimeNs(*t) : std::nullopt) {
+            r.ns[static_cast<std::size_t>(k)] = *ns;
+            r.from[static_cast<std::size_t>(k)] = k;
+            ++r.timed;
+        }
+    }
+    if (r.timed == 0) return r;
+    for (int k = 0; k < blocks; ++k) {
+        if (r.Own(k)) continue;
+        int best = -1;
+        for (int d = 1; d < blocks && best < 0; ++d) {
+            if (k - d >= 0 && r.Own(k - d)) best = k - d;
+            else if (k + d < blocks && r.Own(k + d)) best = k + d;
+        }
+        r.ns[static_cast<std::size_t>(k)] = r.ns[static_cast<std::size_t>(best)] + (k - best) * utc::kNsPerSecond;
+        r.from[static_cast<std::size_t>(k)] = best;
+    }
+    return r;
 }
 
 bool SamplesAddressable(std::uint64_t samples, unsigned pointerBits, std::string& why) {

@@ -32,6 +32,22 @@ bool SamplesAddressable(std::uint64_t samples, unsigned pointerBits, std::string
 std::optional<GpsTime> DecodeBlockTime(const std::int32_t* block, std::int32_t chnNum,
                                        std::int32_t chnPoints);
 
+// Each block's time of a loaded record, ns since 1970 UTC: its own decoded
+// time, or else the nearest block's that has one (the earlier first) plus or
+// minus whole seconds, one block being one second of scans. `from[k]` is k
+// for a block with its own time, else the block its time came from; -1 for
+// all when no block has a time.
+struct RecordTimes {
+    std::vector<std::int64_t> ns;
+    std::vector<int> from;
+    int timed = 0;  // blocks with a time of their own
+    bool Own(int k) const { return from[static_cast<std::size_t>(k)] == k; }
+};
+RecordTimes BlockTimesOf(const Recording& rec, std::int32_t chnNum);
+
+// A decoded time as ns since 1970 UTC, if its fields make a time at all.
+std::optional<std::int64_t> GpsTimeNs(const GpsTime& t);
+
 // "2008-5-12 3:4:5:0": Year-Month-Day Hour:Minute:Second:NS in plain decimal.
 std::string BlockTimeLine(const GpsTime& t);
 

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "analysis/csv_export.h"
 #include "analysis/record_loader.h"
 #include "archive/mseed_packer.h"
 #include "archive/sac_writer.h"
@@ -17,25 +18,20 @@
 
 namespace zqd::archive {
 
-namespace {
-
-// A decoded block time as UTC, if its fields make a time at all.
-std::optional<std::int64_t> TimeOf(const GpsTime& g) {
-    if (g.Month < 1 || g.Month > 12 || g.Day < 1 || g.Day > 31 || g.Hour < 0 || g.Hour > 23 || g.Minute < 0 ||
-        g.Minute > 59 || g.Second < 0 || g.Second > 60 || g.NS < 0 || g.NS >= 1000000000 || g.Year < 1)
-        return std::nullopt;
-    utc::Civil c;
-    c.year = g.Year;
-    c.month = static_cast<unsigned>(g.Month);
-    c.day = static_cast<unsigned>(g.Day);
-    c.hour = static_cast<unsigned>(g.Hour);
-    c.minute = static_cast<unsigned>(g.Minute);
-    c.second = static_cast<unsigned>(g.Second);
-    c.ns = g.NS;
-    return utc::ToNs(c);
+Status WriteWhole(const std::filesystem::path& path, const std::string& bytes, bool in_batch) {
+    SafeFileWriter w(path);
+    w.in_batch = in_batch;
+    if (w.Open() && w.Write(bytes.data(), bytes.size()) && w.Commit()) return Status::Ok();
+    return Status::Fail(Status::Code::kWriteFailed, w.Error());
 }
 
-std::string Stamp(std::int64_t ns) {  // YYYY.DOY.HHMMSS of a segment's start, for file names
+namespace {
+
+enum class Timed { kOwn, kInferred, kAssumed };
+
+}  // namespace
+
+std::string Stamp(std::int64_t ns) {
     const utc::Civil c = utc::FromNs(ns);
     const std::int64_t doy = utc::DaysFromCivil(c.year, c.month, c.day) - utc::DaysFromCivil(c.year, 1, 1) + 1;
     char text[40];
@@ -51,17 +47,6 @@ std::string IsoMicro(std::int64_t ns) {
                   c.day, c.hour, c.minute, c.second, static_cast<long long>(c.ns / 1000));
     return text;
 }
-
-Status WriteWhole(const std::filesystem::path& path, const std::string& bytes, bool in_batch = false) {
-    SafeFileWriter w(path);
-    w.in_batch = in_batch;
-    if (w.Open() && w.Write(bytes.data(), bytes.size()) && w.Commit()) return Status::Ok();
-    return Status::Fail(Status::Code::kWriteFailed, w.Error());
-}
-
-enum class Timed { kOwn, kInferred, kAssumed };
-
-}  // namespace
 
 std::optional<std::vector<int>> ParseChannelList(const std::string& text, int chnNum, std::string& why) {
     std::vector<int> out;
@@ -106,16 +91,10 @@ Status ConvertRecord(const std::filesystem::path& file, const ConvertOptions& o,
     if (blocks == 0 || points == 0) return refuse("记录中没有数据块");
 
     // Each block's time: its own message, else its neighbour's plus or minus whole blocks.
-    std::vector<std::optional<std::int64_t>> own(static_cast<std::size_t>(blocks));
-    int timed = 0;
-    for (int k = 0; k < blocks; ++k) {
-        if (const auto t = DecodeBlockTime(rec->BlockData.data() + k * n, o.chn_num, static_cast<std::int32_t>(points)))
-            own[static_cast<std::size_t>(k)] = TimeOf(*t);
-        timed += own[static_cast<std::size_t>(k)].has_value();
-    }
-    std::vector<std::int64_t> t(static_cast<std::size_t>(blocks));
+    const RecordTimes times = BlockTimesOf(*rec, o.chn_num);
+    std::vector<std::int64_t> t = times.ns;
     std::vector<Timed> how(static_cast<std::size_t>(blocks), Timed::kOwn);
-    if (timed == 0) {
+    if (times.timed == 0) {
         if (!o.assume_start_ns) return refuse("没有一块有 GPS 时间（可用 --assume-start 指定第一块的时间）");
         for (int k = 0; k < blocks; ++k) {
             t[static_cast<std::size_t>(k)] = *o.assume_start_ns + k * utc::kNsPerSecond;
@@ -124,19 +103,11 @@ Status ConvertRecord(const std::filesystem::path& file, const ConvertOptions& o,
         say(name + "：没有 GPS 时间，按指定的开始时间 " + utc::Iso(*o.assume_start_ns) + " 逐块推算");
     } else {
         for (int k = 0; k < blocks; ++k) {
-            if (own[static_cast<std::size_t>(k)]) {
-                t[static_cast<std::size_t>(k)] = *own[static_cast<std::size_t>(k)];
-                continue;
-            }
-            int best = -1;  // the nearest block with a time, the earlier one first
-            for (int d = 1; d < blocks && best < 0; ++d) {
-                if (k - d >= 0 && own[static_cast<std::size_t>(k - d)]) best = k - d;
-                else if (k + d < blocks && own[static_cast<std::size_t>(k + d)]) best = k + d;
-            }
-            t[static_cast<std::size_t>(k)] = *own[static_cast<std::size_t>(best)] + (k - best) * utc::kNsPerSecond;
+            if (times.Own(k)) continue;
             how[static_cast<std::size_t>(k)] = Timed::kInferred;
             ++sum.inferred_blocks;
-            say(name + "：第 " + std::to_string(k) + " 块没有 GPS 时间，按第 " + std::to_string(best) + " 块推算为 " +
+            say(name + "：第 " + std::to_string(k) + " 块没有 GPS 时间，按第 " +
+                std::to_string(times.from[static_cast<std::size_t>(k)]) + " 块推算为 " +
                 utc::Iso(t[static_cast<std::size_t>(k)]));
         }
     }
@@ -186,7 +157,7 @@ Status ConvertRecord(const std::filesystem::path& file, const ConvertOptions& o,
                     for (const auto& [c, code] : chans) {
                         const std::int32_t v = sample(k, s, c);
                         if (o.volts)
-                            std::snprintf(value, sizeof value, ",%.6f", (static_cast<double>(v) - 32767) / 65535 * 10);
+                            std::snprintf(value, sizeof value, ",%.6f", CodeToVolts(v));
                         else
                             std::snprintf(value, sizeof value, ",%d", v);
                         text += value;

@@ -32,6 +32,14 @@ struct ConvertSummary {
 // "0,2-5,17" as card offsets; empty with `why` for anything else.
 std::optional<std::vector<int>> ParseChannelList(const std::string& text, int chnNum, std::string& why);
 
+// "2008.133.100000": year, day of the year and time of a start, for file names.
+std::string Stamp(std::int64_t ns);
+// "2008-05-12T10:00:00.000000Z", a CSV row's time.
+std::string IsoMicro(std::int64_t ns);
+// `bytes` as the whole new content of `path`, crash-safe (in a FolderBatch
+// when `in_batch`).
+Status WriteWhole(const std::filesystem::path& path, const std::string& bytes, bool in_batch = false);
+
 // Converts one record file. `say` gets the lines to show; a refused file is
 // kFileRefused with the reason.
 Status ConvertRecord(const std::filesystem::path& file, const ConvertOptions& options, ConvertSummary& summary,

@@ -1,5 +1,6 @@
 // zqd4830-gps: the window program. Opens the main window, or with --monitor
-// the live monitor window; ends when its last window has closed.
+// the live monitor window, --archive the archive window, --view the waveform
+// viewer; ends when its last window has closed.
 #include <QApplication>
 #include <QFont>
 #include <QStringList>
@@ -17,16 +18,18 @@
 #ifdef ZQD_HAVE_ARCHIVE
 #include "archive/frm_archive.h"
 #include "ui/archive_window.h"
+#include "ui/viewer_window.h"
 #endif
 #include "ui/monitor_window.h"
 
 namespace {
 
 const char* const kUsage =
-    "Usage: zqd4830-gps [--monitor | --archive]\n"
+    "Usage: zqd4830-gps [--monitor | --archive | --view [FILE|FOLDER]]\n"
     "  (none)      the main window: record T1.DAT, decode, query, export T2.csv\n"
     "  --monitor   the live monitor window (多缓冲区采集方式)\n"
     "  --archive   the continuous-archive window (连续记录)\n"
+    "  --view      the waveform viewer (波形浏览), opening a T1.DAT, a miniSEED file or an SDS folder\n"
     "  --version   print the version and exit\n"
     "  --help      print this and exit\n"
     "The card library: $ADCARD_LIBRARY if set (and then only it), else adcard beside the program.\n";
@@ -45,7 +48,11 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (a != "--monitor" && a != "--archive") {
+        if (a == "--view" && i + 1 < argc && argv[i + 1][0] != '-') {
+            ++i;  // what to open
+            continue;
+        }
+        if (a != "--monitor" && a != "--archive" && a != "--view") {
             std::fprintf(stderr, "zqd4830-gps: unknown option %s\n%s", a.c_str(), kUsage);
             return 1;
         }
@@ -58,6 +65,18 @@ int main(int argc, char** argv) {
     QApplication::setFont(font);
     const bool monitor = app.arguments().contains("--monitor");
     const bool archiving = app.arguments().contains("--archive");
+#ifdef ZQD_HAVE_ARCHIVE
+    if (const auto args = app.arguments(); args.contains("--view")) {
+        zqd::archive::ArchiveConfig config = zqd::archive::DefaultConfig();
+        zqd::archive::LoadConfig(zqd::archive::DefaultConfigFile(), config);  // the user's channel names, if any
+        zqd::ui::ViewerWindow window(config);
+        window.setWindowTitle(QString::fromUtf8("波形浏览 — ZQD4830_GPS ") + zqd::kVersion);
+        const int at = static_cast<int>(args.indexOf("--view"));
+        if (at + 1 < args.size() && !args[at + 1].startsWith("-")) window.Open(args[at + 1]);
+        window.show();
+        return app.exec();
+    }
+#endif
 
     zqd::DllDef dll;
     zqd::DllCard card;

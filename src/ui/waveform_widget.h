@@ -1,0 +1,67 @@
+// The waveform view's face: paints a WaveformModel through a WaveformView
+// (rows, amplitude and time axes, the timing strip, the cursor read-out) and
+// turns wheel, drag and keys into zooming and panning. PaintWaveforms draws
+// the same picture into any QPainter, for the headless plot.
+#pragma once
+
+#include <QImage>
+#include <QPainter>
+#include <QWidget>
+
+#include <memory>
+
+#include "view/waveform_view.h"
+
+namespace zqd::ui {
+
+// Draws the view of `model` into `rect`.
+void PaintWaveforms(QPainter& p, const QRect& rect, const view::WaveformModel& model, const view::WaveformView& v);
+// The same into a new image of `size`.
+QImage RenderWaveforms(const view::WaveformModel& model, const view::WaveformView& v, QSize size);
+
+class WaveformWidget : public QWidget {
+    Q_OBJECT
+public:
+    explicit WaveformWidget(QWidget* parent = nullptr);
+    // Shows `model` (shared: a live model keeps growing) over all its time.
+    void SetModel(std::shared_ptr<const view::WaveformModel> model, bool fit = true);
+    const view::WaveformModel* Model() const { return model_.get(); }
+    view::WaveformView& View() { return view_; }
+    // Live: after new blocks, follow them unless paused.
+    void DataChanged();
+
+    // The keys, for menus and tests: zoom in/out, pan, fit all.
+    void ZoomIn() { Zoom(0.5); }
+    void ZoomOut() { Zoom(2); }
+    void FitAll();
+    void TogglePause();
+    void ToggleFixedScale();
+    void ToggleVolts();
+
+signals:
+    void ViewChanged();
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void wheelEvent(QWheelEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void leaveEvent(QEvent*) override;
+
+private:
+    void Zoom(double factor);
+    int PlotLeft() const;
+    int PlotWidth() const;
+    int RowAt(int y) const;
+    void Changed();
+
+    std::shared_ptr<const view::WaveformModel> model_;
+    view::WaveformView view_;
+    bool dragging_ = false, selecting_ = false;
+    QPoint press_;
+    int last_x_ = 0, select_to_ = 0;
+};
+
+}  // namespace zqd::ui

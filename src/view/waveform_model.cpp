@@ -1,0 +1,270 @@
+#include "view/waveform_model.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/record_loader.h"
+#include "common/utc.h"
+
+namespace zqd::view {
+
+namespace {
+
+// Columns at least this many finest buckets wide are drawn from the
+// summaries alone, their bounds rounded to whole buckets.
+constexpr std::uint64_t kSnapBuckets = 4;
+constexpr std::uint64_t kBucket = 16;  // SummaryPyramid's default finest bucket
+
+// The samples of a loaded record, or of live blocks: channel `offset` of
+// blocks of `points` scans each.
+class RecordSource final : public SampleSource {
+public:
+    RecordSource(std::shared_ptr<const Recording> rec, int chnNum, int offset, int first_block)
+        : rec_(std::move(rec)), chn_(chnNum), offset_(offset), first_block_(first_block) {}
+    void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
+        const std::uint64_t points = static_cast<std::uint64_t>(rec_->ChnPoints);
+        const std::uint64_t block_words = points * static_cast<std::uint64_t>(chn_);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t s = first + i;
+            const std::uint64_t k = static_cast<std::uint64_t>(first_block_) + s / points;
+            out[i] = rec_->BlockData[static_cast<std::size_t>(k * block_words + (s % points) * static_cast<std::uint64_t>(chn_) +
+                                                             static_cast<std::uint64_t>(offset_))];
+        }
+    }
+
+private:
+    std::shared_ptr<const Recording> rec_;
+    int chn_, offset_, first_block_;
+};
+
+}  // namespace
+
+class BlockSource final : public SampleSource {
+public:
+    explicit BlockSource(int offset) : offset_(offset) {}
+    void Add(acq::BlockPtr b) { blocks_.push_back(std::move(b)); }
+    void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
+        const std::uint64_t points = static_cast<std::uint64_t>(blocks_.front()->ChnPoints);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t s = first + i;
+            out[i] = static_cast<std::uint16_t>(
+                blocks_[static_cast<std::size_t>(s / points)]->At(static_cast<std::int64_t>(s % points), offset_));
+        }
+    }
+
+private:
+    int offset_;
+    std::vector<acq::BlockPtr> blocks_;
+};
+
+std::int64_t Stretch::TimeOf(double index) const {
+    return start_ns + static_cast<std::int64_t>(std::llround(index * 1e9 / rate));
+}
+
+std::uint64_t Stretch::IndexAtOrAfter(std::int64_t t_ns) const {
+    if (t_ns <= start_ns) return 0;
+    const double at = std::ceil(static_cast<double>(t_ns - start_ns) * rate / 1e9 - 1e-6);
+    return at >= static_cast<double>(count) ? count : static_cast<std::uint64_t>(at);
+}
+
+int WaveformModel::AddChannel(std::string name, int offset) {
+    channels_.push_back(Channel{std::move(name), offset, {}});
+    return ChannelCount() - 1;
+}
+
+Stretch& WaveformModel::AddStretch(int c, std::int64_t start_ns, double rate, std::shared_ptr<const SampleSource> source) {
+    auto& list = channels_[static_cast<std::size_t>(c)].stretches;
+    Stretch s;
+    s.start_ns = start_ns;
+    s.rate = rate;
+    s.source = std::move(source);
+    list.push_back(std::move(s));
+    return list.back();
+}
+
+void WaveformModel::MarkCarried(std::int64_t begin_ns, std::int64_t end_ns) {
+    if (!carried_.empty() && carried_.back().end_ns >= begin_ns) {
+        carried_.back().end_ns = std::max(carried_.back().end_ns, end_ns);
+        return;
+    }
+    carried_.push_back({begin_ns, end_ns});
+}
+
+std::optional<TimeSpan> WaveformModel::Extent() const {
+    std::optional<TimeSpan> e;
+    for (const auto& ch : channels_) {
+        if (ch.stretches.empty()) continue;
+        const TimeSpan s{ch.stretches.front().start_ns, ch.stretches.back().EndNs()};
+        if (!e) e = s;
+        e->begin_ns = std::min(e->begin_ns, s.begin_ns);
+        e->end_ns = std::max(e->end_ns, s.end_ns);
+    }
+    return e;
+}
+
+std::uint64_t WaveformModel::Samples() const {
+    std::uint64_t n = 0;
+    for (const auto& ch : channels_)
+        for (const auto& s : ch.stretches) n += s.count;
+    return n;
+}
+
+std::size_t WaveformModel::SummaryBytes() const {
+    std::size_t n = 0;
+    for (const auto& ch : channels_)
+        for (const auto& s : ch.stretches) n += s.summary.Bytes();
+    return n;
+}
+
+std::vector<MinMax> WaveformModel::Envelope(int c, std::int64_t t0, std::int64_t t1, int width) const {
+    std::vector<MinMax> out(static_cast<std::size_t>(std::max(width, 0)));
+    if (width <= 0 || t1 <= t0) return out;
+    const double ns_per_px = static_cast<double>(t1 - t0) / width;
+    std::vector<std::int32_t> raw;
+    for (const Stretch& s : At(c).stretches) {
+        if (s.count == 0 || s.EndNs() <= t0 || s.start_ns >= t1) continue;
+        const std::uint64_t a = s.IndexAtOrAfter(t0), b = s.IndexAtOrAfter(t1);
+        if (a >= b) continue;
+        // Columns [ca, cb] hold samples of this stretch.
+        const int ca = std::clamp(static_cast<int>((static_cast<double>(s.TimeOf(static_cast<double>(a)) - t0)) / ns_per_px), 0, width - 1);
+        const int cb = std::clamp(static_cast<int>((static_cast<double>(s.TimeOf(static_cast<double>(b - 1)) - t0)) / ns_per_px), 0, width - 1);
+        // The first sample of each column.
+        auto first_of = [&](int col) -> std::uint64_t {
+            if (col <= ca) return a;
+            if (col > cb) return b;
+            return std::clamp<std::uint64_t>(s.IndexAtOrAfter(t0 + static_cast<std::int64_t>(std::llround(col * ns_per_px))), a, b);
+        };
+        const double per_column = ns_per_px * s.rate / 1e9;
+        if (per_column >= static_cast<double>(kSnapBuckets * kBucket)) {
+            // Whole buckets only: every sample still falls into exactly one column.
+            auto snap = [&](std::uint64_t i) { return i == a || i == b ? i : i / kBucket * kBucket; };
+            const SampleReader read = [&](std::uint64_t from, std::size_t n, std::int32_t* to) { s.source->Read(from, n, to); };
+            for (int col = ca; col <= cb; ++col) {
+                const std::uint64_t lo = snap(first_of(col)), hi = snap(first_of(col + 1));
+                out[static_cast<std::size_t>(col)].Add(s.summary.Range(lo, hi, read));
+            }
+        } else {
+            raw.resize(static_cast<std::size_t>(b - a));
+            s.source->Read(a, raw.size(), raw.data());
+            for (int col = ca; col <= cb; ++col) {
+                const std::uint64_t lo = first_of(col), hi = first_of(col + 1);
+                for (std::uint64_t i = lo; i < hi; ++i) out[static_cast<std::size_t>(col)].Add(raw[static_cast<std::size_t>(i - a)]);
+            }
+        }
+    }
+    return out;
+}
+
+std::optional<std::vector<SampleRun>> WaveformModel::SamplesIn(int c, std::int64_t t0, std::int64_t t1,
+                                                               std::size_t limit) const {
+    std::vector<SampleRun> runs;
+    std::size_t total = 0;
+    for (const Stretch& s : At(c).stretches) {
+        if (s.count == 0 || s.EndNs() <= t0 || s.start_ns > t1) continue;
+        // One sample either side, so that the line runs to the edges.
+        std::uint64_t a = s.IndexAtOrAfter(t0), b = s.IndexAtOrAfter(t1 + 1);
+        if (a > 0) --a;
+        if (b < s.count) ++b;
+        if (a >= b) continue;
+        total += static_cast<std::size_t>(b - a);
+        if (total > limit) return std::nullopt;
+        SampleRun r;
+        r.start_ns = s.TimeOf(static_cast<double>(a));
+        r.rate = s.rate;
+        r.values.resize(static_cast<std::size_t>(b - a));
+        s.source->Read(a, r.values.size(), r.values.data());
+        runs.push_back(std::move(r));
+    }
+    return runs;
+}
+
+MinMax WaveformModel::RangeIn(int c, std::int64_t t0, std::int64_t t1) const {
+    MinMax r;
+    for (const MinMax& m : Envelope(c, t0, t1, 256)) r.Add(m);
+    return r;
+}
+
+std::optional<std::pair<std::int64_t, std::int32_t>> WaveformModel::ValueAt(int c, std::int64_t t_ns) const {
+    for (const Stretch& s : At(c).stretches) {
+        if (s.count == 0 || t_ns < s.start_ns - static_cast<std::int64_t>(1e9 / s.rate) || t_ns >= s.EndNs()) continue;
+        const double at = std::round(static_cast<double>(t_ns - s.start_ns) * s.rate / 1e9);
+        const std::uint64_t i = at <= 0 ? 0 : std::min<std::uint64_t>(static_cast<std::uint64_t>(at), s.count - 1);
+        std::int32_t v = 0;
+        s.source->Read(i, 1, &v);
+        return std::make_pair(s.TimeOf(static_cast<double>(i)), v);
+    }
+    return std::nullopt;
+}
+
+void WaveformModel::AppendBlock(const acq::BlockPtr& block, double stretch_seconds) {
+    const acq::Block& b = *block;
+    if (b.ChnPoints <= 0 || b.SampleFrq <= 0 || b.time_status == acq::TimeStatus::kNone) return;
+    const double rate = b.SampleFrq;
+    const std::int64_t half = static_cast<std::int64_t>(0.5e9 / rate);
+    std::vector<std::int32_t> values(static_cast<std::size_t>(b.ChnPoints));
+    for (int c = 0; c < ChannelCount(); ++c) {
+        const int offset = channels_[static_cast<std::size_t>(c)].offset;
+        if (offset < 0 || offset >= b.ChnNum) continue;
+        auto& list = channels_[static_cast<std::size_t>(c)].stretches;
+        Stretch* s = list.empty() ? nullptr : &list.back();
+        const bool joins = s && s->rate == rate && std::llabs(s->EndNs() - b.time_ns) <= half &&
+                           static_cast<double>(s->count) / rate < stretch_seconds;
+        if (live_.size() < channels_.size()) live_.resize(channels_.size());
+        auto& source = live_[static_cast<std::size_t>(c)];
+        if (!joins || !source) {
+            source = std::make_shared<BlockSource>(offset);
+            s = &AddStretch(c, b.time_ns, rate, source);
+        }
+        source->Add(block);
+        for (std::int64_t j = 0; j < b.ChnPoints; ++j) values[static_cast<std::size_t>(j)] = static_cast<std::uint16_t>(b.At(j, offset));
+        s->summary.Append(values.data(), values.size());
+        s->count += static_cast<std::uint64_t>(b.ChnPoints);
+    }
+    if (b.time_status == acq::TimeStatus::kCarried) MarkCarried(b.time_ns, b.time_ns + b.DurationNs());
+}
+
+void WaveformModel::DropBefore(std::int64_t t_ns) {
+    for (auto& ch : channels_)
+        while (!ch.stretches.empty() && ch.stretches.front().EndNs() < t_ns) ch.stretches.pop_front();
+    std::erase_if(carried_, [&](const TimeSpan& s) { return s.end_ns < t_ns; });
+}
+
+std::optional<WaveformModel> LoadRecordModel(const std::filesystem::path& path, int chnNum,
+                                             const std::vector<std::pair<int, std::string>>& channels,
+                                             std::string& why) {
+    auto rec = ReadRecordFile(path, static_cast<std::int16_t>(chnNum), why);
+    if (!rec) return std::nullopt;
+    if (rec->BlockNum <= 0 || rec->ChnPoints <= 0) {
+        why = "记录中没有数据块";
+        return std::nullopt;
+    }
+    const RecordTimes times = BlockTimesOf(*rec, chnNum);
+    if (times.timed == 0) {
+        why = "没有一块有 GPS 时间";
+        return std::nullopt;
+    }
+    auto shared = std::make_shared<const Recording>(std::move(*rec));
+    const double rate = shared->ChnPoints;  // one block is one second of scans
+    const std::int64_t half = static_cast<std::int64_t>(0.5e9 / rate);
+    WaveformModel m;
+    for (const auto& [offset, name] : channels)
+        if (offset >= 0 && offset < chnNum) m.AddChannel(name, offset);
+    const std::int64_t n = static_cast<std::int64_t>(chnNum) * shared->ChnPoints;
+    std::vector<std::int32_t> values(static_cast<std::size_t>(shared->ChnPoints));
+    for (int k = 0; k < shared->BlockNum; ++k) {
+        const std::int64_t t = times.ns[static_cast<std::size_t>(k)];
+        const bool joins = k > 0 && std::llabs(t - times.ns[static_cast<std::size_t>(k - 1)] - utc::kNsPerSecond) <= half;
+        for (int c = 0; c < m.ChannelCount(); ++c) {
+            const int offset = m.At(c).offset;
+            Stretch* s = joins ? &m.Back(c) : &m.AddStretch(c, t, rate, std::make_shared<RecordSource>(shared, chnNum, offset, k));
+            const std::int32_t* from = shared->BlockData.data() + k * n + offset;
+            for (std::size_t j = 0; j < values.size(); ++j, from += chnNum) values[j] = *from;
+            s->summary.Append(values.data(), values.size());
+            s->count += values.size();
+        }
+        if (!times.Own(k)) m.MarkCarried(t, t + utc::kNsPerSecond);
+    }
+    return m;
+}
+
+}  // namespace zqd::view
