@@ -30,7 +30,10 @@
 #include "archive/archive_sink.h"
 #include "archive/convert.h"
 #include "archive/frm_archive.h"
+#endif
 #include "common/utc.h"
+#ifdef ZQD_WITH_PLOT
+#include "ui/plot.h"
 #endif
 #include "card/card.h"
 #include "common/numtext.h"
@@ -115,6 +118,54 @@ int Record(const std::string& dir, int tickMs) {
                   << " 处，GPS 报文校验失败 " << stats.messages.Bad() << " 条，丢失 " << form.Drops << " 项\n"
                   << std::flush;
     return form.Saves > 0 && form.LastSave.ok() ? 0 : kRefused;
+}
+
+int Plot(const std::string& from, const std::string& to, const std::string& channels, const std::string& size,
+         const std::string& configFile, bool volts, const std::string& out, const std::string& input) {
+#ifdef ZQD_WITH_PLOT
+    zqd::ui::PlotRequest r;
+    r.input = zqd::platform::PathFromUtf8(input);
+    r.out = zqd::platform::PathFromUtf8(out);
+    r.channels = channels;
+    r.volts = volts;
+    char x = 0, extra = 0;
+    if (std::sscanf(size.c_str(), "%d%c%d%c", &r.width, &x, &r.height, &extra) != 3 || (x != 'x' && x != 'X') ||
+        r.width < 200 || r.height < 120 || r.width > 16384 || r.height > 16384) {
+        std::cerr << "--size 要写成 宽x高，如 1600x900（200x120 到 16384x16384）\n";
+        return 1;
+    }
+    for (const auto& [text, into, name] : {std::tuple{&from, &r.from, "--from"}, std::tuple{&to, &r.to, "--to"}}) {
+        std::int64_t ns = 0;
+        if (text->empty()) continue;
+        if (!zqd::utc::ParseIso(*text, ns)) {
+            std::cerr << name << " 要写成 YYYY-MM-DDTHH:MM:SS[.fffffffff]\n";
+            return 1;
+        }
+        *into = ns;
+    }
+    if (r.from && r.to && *r.to <= *r.from) {
+        std::cerr << "--to 要晚于 --from\n";
+        return 1;
+    }
+    if (!configFile.empty()) {
+        if (const auto s = zqd::archive::LoadConfig(zqd::platform::PathFromUtf8(configFile), r.config); !s.ok()) {
+            std::cerr << "配置有误：" << s.detail << "\n";
+            return kRefused;
+        }
+    }
+    std::string said;
+    const zqd::Status s = zqd::ui::Plot(r, said);
+    if (!s.ok()) {
+        std::cerr << s.detail << "\n";
+        return kRefused;
+    }
+    std::cout << said << "\n";
+    return 0;
+#else
+    (void)from, (void)to, (void)channels, (void)size, (void)configFile, (void)volts, (void)out, (void)input;
+    std::cerr << "这个版本的命令行不能画图（没有图形库）\n";
+    return 1;
+#endif
 }
 
 #ifdef ZQD_HAVE_ARCHIVE
@@ -435,6 +486,18 @@ int Main(std::vector<std::string> args) {
     output->add_option("--group", group, "Output group text (0 or 1)")->required();
     output->add_option("--value", value, "Output value text, hexadecimal")->required();
 
+    std::string plotFrom, plotTo, plotChannels, plotSize = "1600x900", plotOut, plotInput, plotConfig;
+    bool plotVolts = false;
+    auto* plot = app.add_subcommand("plot", "Draw the waveforms of a record, a miniSEED file or an SDS folder into a PNG");
+    plot->add_option("--from", plotFrom, "Start of the span, UTC: YYYY-MM-DDTHH:MM:SS[.fffffffff] (default: the data's)");
+    plot->add_option("--to", plotTo, "End of the span, UTC (default: the data's)");
+    plot->add_option("--channels", plotChannels, "Channels by code (GY0,GY3) or rows (0,2-5); default: all");
+    plot->add_option("--size", plotSize, "Picture size WxH in pixels (default 1600x900)");
+    plot->add_option("--config", plotConfig, "Configuration file (TOML) with the channel names of records");
+    plot->add_flag("--volts", plotVolts, "Amplitudes in volts, as the export scales them");
+    plot->add_option("--out", plotOut, "The PNG to write")->required();
+    plot->add_option("INPUT", plotInput, "T1.DAT, miniSEED file or SDS folder")->required();
+
 #ifdef ZQD_HAVE_ARCHIVE
     std::string archiveDir, configFile, network, station, location;
     double duration = 0;
@@ -482,6 +545,7 @@ int Main(std::vector<std::string> args) {
     if (*decode) return Decode(file, chnNum);
     if (*exp) return Export(from, to, channel, chnNum, out, file);
     if (*mon) return Monitor(ticks, monitorTickMs);
+    if (*plot) return Plot(plotFrom, plotTo, plotChannels, plotSize, plotConfig, plotVolts, plotOut, plotInput);
 #ifdef ZQD_HAVE_ARCHIVE
     if (*acq) return Acquire(archiveDir, configFile, duration, network, station, location, pollMs);
     if (*conv)

@@ -76,8 +76,8 @@ void PaintRow(QPainter& p, const QRect& row, const view::WaveformModel& m, const
     // Coarser: each pixel column's smallest to largest value, joined to the
     // column before when that one has data too; empty columns stay empty.
     const auto env = m.Envelope(c, v.Begin(), v.End(), width);
-    QVector<QLineF> lines;
-    lines.reserve(width);
+    QVector<QRectF> bars;  // filled, so that a flat column still shows as a pixel
+    bars.reserve(width);
     for (int x = 0; x < width; ++x) {
         const view::MinMax& e = env[static_cast<std::size_t>(x)];
         if (e.Empty()) continue;
@@ -86,10 +86,13 @@ void PaintRow(QPainter& p, const QRect& row, const view::WaveformModel& m, const
             a = std::min<double>(a, env[static_cast<std::size_t>(x - 1)].max);
             b = std::max<double>(b, env[static_cast<std::size_t>(x - 1)].min);
         }
-        const double px = x0 + x + 0.5;
-        lines.push_back(QLineF(px, y_of(a), px, y_of(b) + (a == b ? 0.01 : 0)));
+        const double top_y = std::floor(y_of(b)), bottom_y = std::floor(y_of(a)) + 1;
+        bars.push_back(QRectF(x0 + x, top_y, 1, bottom_y - top_y));
     }
-    p.drawLines(lines);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kTrace);
+    p.drawRects(bars);
+    p.setBrush(Qt::NoBrush);
 }
 
 }  // namespace

@@ -46,7 +46,8 @@ std::vector<TimeTick> TimeTicks(std::int64_t t0, std::int64_t t1, int width, int
         else if (step >= kS)
             std::snprintf(text, sizeof text, "%02u:%02u:%02u", c.hour, c.minute, c.second);
         else if (step >= kMs)
-            std::snprintf(text, sizeof text, "%02u.%03lld", c.second, static_cast<long long>(c.ns / kMs));
+            std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03lld", c.hour, c.minute, c.second,
+                          static_cast<long long>(c.ns / kMs));
         else
             std::snprintf(text, sizeof text, "%02u.%06lld", c.second, static_cast<long long>(c.ns / kUs));
         ticks.push_back({t, text});

@@ -20,7 +20,7 @@ struct TimeTick {
 // Ticks at a round step for [t0, t1] drawn over `width` pixels, at least
 // `min_px` apart: whole days, hours, minutes, seconds, fractions of a second
 // down to microseconds. Labels show what the step needs ("10:05", "10:05:30",
-// "30.250", "30.250125").
+// "10:05:30.250", "30.250125"); a midnight shows the new date ("05-13").
 std::vector<TimeTick> TimeTicks(std::int64_t t0, std::int64_t t1, int width, int min_px = 100);
 std::int64_t TickStepNs(std::int64_t t0, std::int64_t t1, int width, int min_px = 100);
 // "2008-05-12", the date of a time.

@@ -1,0 +1,99 @@
+#include "ui/plot.h"
+
+#include <QGuiApplication>
+#include <QImage>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "archive/view_files.h"
+#include "common/platform.h"
+#include "common/utc.h"
+#include "ui/waveform_widget.h"
+
+namespace zqd::ui {
+
+namespace {
+
+// The rows a list names: channel codes (the whole name or its last part) or
+// row numbers and ranges.
+bool SelectRows(const view::WaveformModel& m, const std::string& list, std::vector<bool>& shown, std::string& why) {
+    shown.assign(static_cast<std::size_t>(m.ChannelCount()), list.empty());
+    for (std::size_t at = 0; !list.empty() && at <= list.size();) {
+        const std::size_t comma = list.find(',', at);
+        const std::string part = list.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        bool found = false;
+        for (int c = 0; c < m.ChannelCount(); ++c) {
+            const std::string& name = m.At(c).name;
+            const std::size_t dot = name.rfind('.');
+            if (name == part || (dot != std::string::npos && name.substr(dot + 1) == part)) {
+                shown[static_cast<std::size_t>(c)] = true;
+                found = true;
+            }
+        }
+        int lo = 0, hi = 0;
+        char extra = 0;
+        if (!found && (std::sscanf(part.c_str(), "%d-%d%c", &lo, &hi, &extra) == 2 ||
+                       (std::sscanf(part.c_str(), "%d%c", &lo, &extra) == 1 && (hi = lo, true)))) {
+            if (lo < 0 || hi >= m.ChannelCount() || lo > hi) {
+                why = "通道“" + part + "”超出 0 到 " + std::to_string(m.ChannelCount() - 1);
+                return false;
+            }
+            for (int c = lo; c <= hi; ++c) shown[static_cast<std::size_t>(c)] = true;
+            found = true;
+        }
+        if (!found) {
+            why = "没有名为“" + part + "”的通道";
+            return false;
+        }
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+Status Plot(const PlotRequest& r, std::string& said) {
+    archive::Opened opened;
+    if (Status s = archive::OpenForView(r.input, r.config, r.from, r.to, opened); !s.ok()) return s;
+    const view::WaveformModel& m = *opened.model;
+    view::WaveformView v;
+    v.Fit(m);
+    const auto extent = m.Extent();
+    v.SetSpan(r.from.value_or(extent->begin_ns), r.to.value_or(extent->end_ns));
+    v.volts = r.volts;
+    std::vector<bool> shown;
+    std::string why;
+    if (!SelectRows(m, r.channels, shown, why)) return Status::Fail(Status::Code::kFileRefused, why);
+    for (int c = 0; c < m.ChannelCount(); ++c) v.SetHidden(c, !shown[static_cast<std::size_t>(c)]);
+
+    // Drawing text needs the toolkit's application object; without a display
+    // it draws offscreen.
+    std::unique_ptr<QGuiApplication> app;
+    if (!QGuiApplication::instance()) {
+        if (!std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "zqd4830-cli";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    }
+    const QImage image = RenderWaveforms(m, v, QSize(r.width, r.height));
+    const QString out = QString::fromStdString(platform::PathText(r.out));
+    // Written beside the target and renamed over it, as every output is.
+    const auto temp = r.out.parent_path() / platform::PathFromUtf8("." + platform::PathText(r.out.filename()) + ".plot.tmp");
+    if (!image.save(QString::fromStdString(platform::PathText(temp)), "PNG")) {
+        std::error_code ec;
+        std::filesystem::remove(temp, ec);
+        return Status::Fail(Status::Code::kWriteFailed, "无法写入图片 " + platform::PathText(r.out));
+    }
+    std::string error;
+    if (!platform::ReplaceFileSafely(temp, r.out, error))
+        return Status::Fail(Status::Code::kWriteFailed, "无法写入图片 " + platform::PathText(r.out) + "：" + error);
+    said = opened.what + "；" + utc::Iso(v.Begin()) + " 到 " + utc::Iso(v.End()) + "，" +
+           std::to_string(v.ShownRows().size()) + " 行，写出 " + platform::PathText(r.out);
+    for (const auto& n : opened.notes) said += "\n" + n;
+    return Status::Ok();
+}
+
+}  // namespace zqd::ui

@@ -1,0 +1,30 @@
+// The headless plot: the waveform view of a file or archive folder drawn into
+// a PNG without a display, for reports and scripts. No toolkit types here,
+// so that the command line can call it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "archive/archive_config.h"
+#include "common/status.h"
+
+namespace zqd::ui {
+
+struct PlotRequest {
+    std::filesystem::path input;  // T1.DAT, a miniSEED file or an SDS folder
+    std::filesystem::path out;    // the PNG
+    std::optional<std::int64_t> from, to;
+    std::string channels;         // "GY0,GY3" or rows "0,2-5"; empty: all
+    int width = 1600, height = 900;
+    bool volts = false;
+    archive::ArchiveConfig config = archive::DefaultConfig();
+};
+
+// Writes the PNG; what was drawn in `said` (one line). kFileRefused for the
+// input or a channel list that names no row, kWriteFailed for the picture.
+Status Plot(const PlotRequest& request, std::string& said);
+
+}  // namespace zqd::ui
