@@ -1,17 +1,21 @@
 #include "ui/archive_window.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "ui/control_view.h"
 
 namespace zqd::ui {
 
-ArchiveWindow::ArchiveWindow(archive::FrmArchive& form, QWidget* parent) : QWidget(parent), form_(form) {
+ArchiveWindow::ArchiveWindow(archive::FrmArchive& form, view::LiveWaves* live, QWidget* parent)
+    : QWidget(parent), form_(form), live_(live) {
     setWindowTitle("连续记录");
     auto* grid = new QGridLayout;
     TxtFolder = new QLineEdit(this);
@@ -48,6 +52,42 @@ ArchiveWindow::ArchiveWindow(archive::FrmArchive& form, QWidget* parent) : QWidg
     layout->addWidget(lblStatus);
     layout->addWidget(TxtLog, 1);
     resize(640, 420);
+    if (live_) {
+        auto* bar = new QHBoxLayout;
+        CboSpan = new QComboBox(this);
+        CboSpan->addItems({"10 秒", "1 分钟", "10 分钟"});
+        CmdPause = new QPushButton("暂停滚动", this);
+        bar->addWidget(new QLabel("波形：", this));
+        bar->addWidget(CboSpan);
+        bar->addWidget(CmdPause);
+        bar->addStretch();
+        Waves = new WaveformWidget(this);
+        Waves->SetModel(live_->Model(), false);
+        layout->setStretch(layout->indexOf(TxtLog), 0);
+        TxtLog->setMaximumHeight(120);
+        layout->addLayout(bar);
+        layout->addWidget(Waves, 1);
+        resize(1000, 860);
+        auto span_chosen = [this](int i) {
+            static const double seconds[] = {10, 60, 600};
+            Waves->View().live_seconds = seconds[std::clamp(i, 0, 2)];
+            Waves->View().paused = false;
+            Waves->DataChanged();
+        };
+        connect(CboSpan, QOverload<int>::of(&QComboBox::currentIndexChanged), this, span_chosen);
+        connect(CmdPause, &QPushButton::clicked, this, [this] { Waves->TogglePause(); });
+        connect(Waves, &WaveformWidget::ViewChanged, this,
+                [this] { CmdPause->setText(Waves->View().paused ? "继续滚动" : "暂停滚动"); });
+        TimerWaves = new QTimer(this);
+        connect(TimerWaves, &QTimer::timeout, this, [this] {
+            const auto& v = Waves->View();
+            // Ten minutes are kept, and whatever a paused view shows.
+            if (live_->Tick(std::max(600.0, v.live_seconds) + 60,
+                            v.paused ? std::optional<std::int64_t>(v.Begin()) : std::nullopt))
+                Waves->DataChanged();
+        });
+        TimerWaves->start(200);
+    }
 
     BindEdit(TxtFolder, form.TxtFolder);
     BindEdit(TxtNetwork, form.TxtNetwork);

@@ -10,13 +10,18 @@
 #include <QWidget>
 
 #include "archive/frm_archive.h"
+#include "ui/waveform_widget.h"
+#include "view/live_waves.h"
+
+class QComboBox;
 
 namespace zqd::ui {
 
 class ArchiveWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit ArchiveWindow(archive::FrmArchive& form, QWidget* parent = nullptr);
+    // With `live`, the waveforms of the acquisition scroll below the log.
+    explicit ArchiveWindow(archive::FrmArchive& form, view::LiveWaves* live = nullptr, QWidget* parent = nullptr);
     void Sync();
 
     QLineEdit* TxtFolder;
@@ -29,6 +34,11 @@ public:
     QLabel* lblStatus;
     QPlainTextEdit* TxtLog;
     QTimer* TimerStatus;
+    // The live view: its span (10 s, 1 min, 10 min), pausing its scroll.
+    QComboBox* CboSpan = nullptr;
+    QPushButton* CmdPause = nullptr;
+    WaveformWidget* Waves = nullptr;
+    QTimer* TimerWaves = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -38,6 +48,7 @@ private:
     void Run(Handler handler);
 
     archive::FrmArchive& form_;
+    view::LiveWaves* live_;
 };
 
 }  // namespace zqd::ui

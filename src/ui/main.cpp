@@ -19,6 +19,7 @@
 #include "archive/frm_archive.h"
 #include "ui/archive_window.h"
 #include "ui/viewer_window.h"
+#include "view/live_waves.h"
 #endif
 #include "ui/monitor_window.h"
 
@@ -86,7 +87,9 @@ int main(int argc, char** argv) {
     if (archiving) {
         zqd::archive::FrmArchive form(session, zqd::archive::DefaultConfigFile());
         form.Form_Load();
-        zqd::ui::ArchiveWindow window(form);
+        std::vector<std::pair<int, std::string>> rows(form.Config().channels.begin(), form.Config().channels.end());
+        zqd::view::LiveWaves live(session, rows);
+        zqd::ui::ArchiveWindow window(form, &live);
         window.setWindowTitle(QString::fromUtf8("连续记录 — ZQD4830_GPS ") + zqd::kVersion);
         window.Sync();
         window.show();

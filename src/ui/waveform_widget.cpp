@@ -244,7 +244,7 @@ void WaveformWidget::Zoom(double factor) {
 
 void WaveformWidget::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    if (!model_) {
+    if (!model_ || !model_->Extent()) {
         p.fillRect(rect(), kBackground);
         p.drawText(rect(), Qt::AlignCenter, "没有数据");
         return;
