@@ -73,3 +73,191 @@ TEST(SummaryPyramid, EmptyAndOutOfRangeSpans) {
 
 }  // namespace
 }  // namespace zqd::view
+
+// The waveform model and view: envelopes over stretches and gaps, the time
+// axis at its extremes, live appends under a paused view.
+#include "common/utc.h"
+#include "view/waveform_model.h"
+#include "view/waveform_view.h"
+
+namespace zqd::view {
+namespace {
+
+class VectorSource final : public SampleSource {
+public:
+    explicit VectorSource(std::vector<std::int32_t> v) : v_(std::move(v)) {}
+    void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
+        ASSERT_LE(first + n, v_.size());
+        std::copy_n(v_.begin() + static_cast<std::ptrdiff_t>(first), n, out);
+    }
+
+private:
+    std::vector<std::int32_t> v_;
+};
+
+struct Built {
+    WaveformModel model;
+    std::vector<std::vector<std::int32_t>> data;  // each stretch's samples
+};
+
+constexpr std::int64_t kT0 = 1210636800LL * 1000000000;  // 2008-05-13T00:00:00Z
+
+// One channel at 2000/s: stretches at `starts` of `counts` random samples.
+Built Build(const std::vector<std::int64_t>& starts, const std::vector<std::size_t>& counts, std::uint64_t seed) {
+    Built b;
+    std::mt19937_64 random(seed);
+    b.model.AddChannel("GY0");
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        std::vector<std::int32_t> v(counts[i]);
+        for (auto& x : v) x = static_cast<std::int32_t>(random() % 65536);
+        Stretch& s = b.model.AddStretch(0, starts[i], 2000, std::make_shared<VectorSource>(v));
+        s.summary.Append(v.data(), v.size());
+        s.count = v.size();
+        b.data.push_back(std::move(v));
+    }
+    return b;
+}
+
+// Brute force: the samples whose times fall in column c of [t0, t1).
+std::vector<MinMax> BruteEnvelope(const Built& b, std::int64_t t0, std::int64_t t1, int width) {
+    std::vector<MinMax> out(static_cast<std::size_t>(width));
+    for (std::size_t i = 0; i < b.data.size(); ++i) {
+        const Stretch& s = b.model.At(0).stretches[i];
+        for (std::size_t j = 0; j < b.data[i].size(); ++j) {
+            const std::int64_t t = s.TimeOf(static_cast<double>(j));
+            if (t < t0 || t >= t1) continue;
+            const auto col = static_cast<std::size_t>(static_cast<double>(t - t0) * width / static_cast<double>(t1 - t0));
+            out[std::min(col, out.size() - 1)].Add(b.data[i][j]);
+        }
+    }
+    return out;
+}
+
+TEST(WaveformModel, FineEnvelopesEqualBruteForceAndGapsStayEmpty) {
+    // Two stretches with a 3 s gap between them.
+    const Built b = Build({kT0, kT0 + 8 * utc::kNsPerSecond}, {10000, 7000}, 1);
+    std::mt19937_64 random(2);
+    for (int trial = 0; trial < 200; ++trial) {
+        const std::int64_t t0 = kT0 - utc::kNsPerSecond + static_cast<std::int64_t>(random() % 13'000'000'000ULL);
+        const std::int64_t t1 = t0 + 1'000'000 + static_cast<std::int64_t>(random() % 20'000'000'000ULL);
+        const int width = 50 + static_cast<int>(random() % 1900);
+        const auto env = b.model.Envelope(0, t0, t1, width);
+        const auto brute = BruteEnvelope(b, t0, t1, width);
+        const double per_column = static_cast<double>(t1 - t0) / width * 2000 / 1e9;
+        if (per_column < 64) {  // samples read: exact
+            for (int c = 0; c < width; ++c)
+                ASSERT_EQ(env[static_cast<std::size_t>(c)], brute[static_cast<std::size_t>(c)]) << trial << " col " << c;
+        } else {  // from the summaries: every column empty where brute force is, the whole the same
+            MinMax all, all_brute;
+            for (int c = 0; c < width; ++c) {
+                ASSERT_EQ(env[static_cast<std::size_t>(c)].Empty(), brute[static_cast<std::size_t>(c)].Empty()) << trial << " col " << c;
+                all.Add(env[static_cast<std::size_t>(c)]);
+                all_brute.Add(brute[static_cast<std::size_t>(c)]);
+            }
+            ASSERT_EQ(all, all_brute) << trial;
+        }
+    }
+    // A span inside the gap has no data at all, and no samples to draw.
+    const auto inside = b.model.Envelope(0, kT0 + 5 * utc::kNsPerSecond + 1000, kT0 + 7 * utc::kNsPerSecond, 800);
+    for (const auto& m : inside) ASSERT_TRUE(m.Empty());
+    const auto runs = b.model.SamplesIn(0, kT0 + 6 * utc::kNsPerSecond, kT0 + 7 * utc::kNsPerSecond, 100);
+    ASSERT_TRUE(runs.has_value());
+    EXPECT_TRUE(runs->empty());
+    // A span across the gap: one run each side, never one joined run.
+    const auto across = b.model.SamplesIn(0, kT0 + 4995 * 1'000'000LL, kT0 + 8005 * 1'000'000LL, 1000);
+    ASSERT_TRUE(across.has_value());
+    ASSERT_EQ(across->size(), 2u);
+    EXPECT_EQ(across->at(1).start_ns, kT0 + 8 * utc::kNsPerSecond);
+    EXPECT_EQ(across->at(0).values.back(), b.data[0].back());
+    EXPECT_FALSE(b.model.SamplesIn(0, kT0, kT0 + utc::kNsPerSecond, 100).has_value());  // too many: envelope
+}
+
+TEST(WaveformView, TimeToPixelAndTicksAtTheExtremes) {
+    WaveformView v;
+    // A day: hour ticks labelled HH:MM, and the date.
+    v.SetSpan(kT0, kT0 + utc::kNsPerDay);
+    EXPECT_DOUBLE_EQ(v.XOf(kT0 + utc::kNsPerDay / 2, 1920), 960.0);
+    EXPECT_EQ(v.TimeAtX(1920, 1920), kT0 + utc::kNsPerDay);
+    auto ticks = TimeTicks(v.Begin(), v.End(), 1920);
+    ASSERT_GE(ticks.size(), 8u);
+    EXPECT_EQ(ticks.front().label, "05-13");  // midnight shows the date
+    EXPECT_EQ(ticks[1].label.size(), 5u);     // "02:00"
+    EXPECT_EQ(DateText(kT0), "2008-05-13");
+    // 100 samples at 2000/s: 50 ms over 1920 px, tick labels to the millisecond.
+    v.SetSpan(kT0 + 123'000'000, kT0 + 173'000'000);
+    ticks = TimeTicks(v.Begin(), v.End(), 1920);
+    ASSERT_FALSE(ticks.empty());
+    EXPECT_EQ(ticks.front().label, "00:00:00.125");
+    for (const auto& t : ticks) {
+        const double x = v.XOf(t.t_ns, 1920);
+        EXPECT_GE(x, 0);
+        EXPECT_LE(x, 1920);
+        EXPECT_LE(std::llabs(v.TimeAtX(x, 1920) - t.t_ns), 1);
+    }
+    // Microseconds when zoomed further.
+    v.SetSpan(kT0 + 1'000'000'000, kT0 + 1'000'100'000);
+    EXPECT_EQ(TimeTicks(v.Begin(), v.End(), 1000).front().label, "01.000000");
+    // Across midnight: the new date at its tick.
+    v.SetSpan(kT0 - 30 * utc::kNsPerSecond, kT0 + 30 * utc::kNsPerSecond);
+    bool date = false;
+    for (const auto& t : TimeTicks(v.Begin(), v.End(), 1200)) date = date || (t.t_ns == kT0 && t.label == "05-13");
+    EXPECT_TRUE(date);
+    EXPECT_EQ(DateText(v.Begin()), "2008-05-12");
+    EXPECT_EQ(CursorTimeText(kT0 - 1000), "2008-05-12 23:59:59.999999");
+    // Zoom about a point keeps it where it is; the span stays within limits.
+    v.SetSpan(kT0, kT0 + utc::kNsPerSecond);
+    const std::int64_t about = kT0 + 250'000'000;
+    v.Zoom(0.1, about);
+    EXPECT_NEAR(v.XOf(about, 1000), 250, 0.01);
+    for (int i = 0; i < 40; ++i) v.Zoom(0.1, about);
+    EXPECT_EQ(v.Span(), WaveformView::kMinSpanNs);
+    for (int i = 0; i < 40; ++i) v.Zoom(10, about);
+    EXPECT_EQ(v.Span(), WaveformView::kMaxSpanNs);
+}
+
+acq::BlockPtr LiveBlock(std::int64_t t, int k) {
+    auto b = std::make_shared<acq::Block>();
+    b->ChnNum = 3;
+    b->ChnPoints = 2000;
+    b->SampleFrq = 2000;
+    b->words.assign(2 + 3 * 2000, 0);
+    for (int j = 0; j < 2000; ++j) b->words[static_cast<std::size_t>(1 + j * 3 + 2)] = static_cast<std::int16_t>(k * 10 + j % 7);
+    b->time_ns = t;
+    b->time_status = k % 5 == 3 ? acq::TimeStatus::kCarried : acq::TimeStatus::kOwn;
+    return b;
+}
+
+TEST(WaveformModel, LiveBlocksJoinFollowAndLeaveAPausedViewAsItWas) {
+    WaveformModel m;
+    m.AddChannel("GY0", 2);
+    WaveformView v;
+    v.live_seconds = 10;
+    for (int k = 0; k < 20; ++k) {
+        m.AppendBlock(LiveBlock(kT0 + k * utc::kNsPerSecond, k));
+        v.Follow(m);
+    }
+    ASSERT_EQ(m.At(0).stretches.size(), 1u);  // continuous: one stretch
+    EXPECT_EQ(v.End(), kT0 + 20 * utc::kNsPerSecond);
+    EXPECT_EQ(v.Span(), 10 * utc::kNsPerSecond);
+    EXPECT_EQ(m.ValueAt(0, kT0 + 3 * utc::kNsPerSecond)->second, 30);
+    EXPECT_EQ(m.Carried().size(), 4u);  // blocks 3, 8, 13, 18
+    // Paused and zoomed in: later blocks change neither the span nor what it shows.
+    v.paused = true;
+    v.SetSpan(kT0 + 12 * utc::kNsPerSecond, kT0 + 12 * utc::kNsPerSecond + 50'000'000);
+    const auto before = m.Envelope(0, v.Begin(), v.End(), 300);
+    for (int k = 20; k < 40; ++k) {
+        m.AppendBlock(LiveBlock(kT0 + k * utc::kNsPerSecond, k));
+        v.Follow(m);
+    }
+    EXPECT_EQ(v.Begin(), kT0 + 12 * utc::kNsPerSecond);
+    EXPECT_EQ(m.Envelope(0, v.Begin(), v.End(), 300), before);
+    // A jump in time starts a new stretch; old stretches are let go whole.
+    m.AppendBlock(LiveBlock(kT0 + 100 * utc::kNsPerSecond, 1));
+    EXPECT_EQ(m.At(0).stretches.size(), 2u);
+    m.DropBefore(kT0 + 90 * utc::kNsPerSecond);
+    EXPECT_EQ(m.At(0).stretches.size(), 1u);
+    EXPECT_TRUE(m.Carried().empty());
+}
+
+}  // namespace
+}  // namespace zqd::view

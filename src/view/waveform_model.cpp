@@ -137,10 +137,15 @@ std::vector<MinMax> WaveformModel::Envelope(int c, std::int64_t t0, std::int64_t
         const double per_column = ns_per_px * s.rate / 1e9;
         if (per_column >= static_cast<double>(kSnapBuckets * kBucket)) {
             // Whole buckets only: every sample still falls into exactly one column.
-            auto snap = [&](std::uint64_t i) { return i == a || i == b ? i : i / kBucket * kBucket; };
+            auto snap = [&](std::uint64_t i) { return std::clamp<std::uint64_t>(i / kBucket * kBucket, a, b); };
             const SampleReader read = [&](std::uint64_t from, std::size_t n, std::int32_t* to) { s.source->Read(from, n, to); };
             for (int col = ca; col <= cb; ++col) {
-                const std::uint64_t lo = snap(first_of(col)), hi = snap(first_of(col + 1));
+                const std::uint64_t from = first_of(col), to = first_of(col + 1);
+                std::uint64_t lo = snap(from), hi = snap(to);
+                if (hi <= lo && from < to) {  // a few samples at a stretch's edge: read, never left out
+                    lo = from;
+                    hi = to;
+                }
                 out[static_cast<std::size_t>(col)].Add(s.summary.Range(lo, hi, read));
             }
         } else {
