@@ -573,3 +573,102 @@ TEST(Convert, ChannelListsAndABadFileAmongGoodOnes) {
 
 }  // namespace
 }  // namespace zqd::archive
+
+#include "archive/mseed_reader.h"
+#include "archive/view_files.h"
+
+namespace zqd::archive {
+namespace {
+
+TEST(ViewFiles, ARecordWithABlockWithoutTimeIsOneStretchMarkedWhereCarried) {
+    TempDir dir;
+    const auto file = MakeRecord(dir.path(), "2008-05-12T23:59:58.000000000", 4, {2});
+    const auto codes = test::SimRecord("2008-05-12T23:59:58.000000000", 4);
+    Opened o;
+    ASSERT_TRUE(OpenForView(file, DefaultConfig(), std::nullopt, std::nullopt, o).ok());
+    const auto& m = *o.model;
+    ASSERT_EQ(m.ChannelCount(), 17);
+    EXPECT_EQ(m.At(1).name, "GY0");
+    ASSERT_EQ(m.At(1).stretches.size(), 1u);
+    EXPECT_EQ(m.At(1).stretches[0].start_ns, Ns("2008-05-12T23:59:58.000000000"));
+    ASSERT_EQ(m.Carried().size(), 1u);  // block 2, the first second of the 13th
+    EXPECT_EQ(m.Carried()[0].begin_ns, Ns("2008-05-13T00:00:00.000000000"));
+    EXPECT_EQ(m.Carried()[0].end_ns, Ns("2008-05-13T00:00:01.000000000"));
+    EXPECT_FALSE(o.notes.empty());
+    // Every sample of channel offset 2 where the record has it.
+    std::vector<std::int32_t> got(8000);
+    m.At(1).stretches[0].source->Read(0, got.size(), got.data());
+    for (std::size_t j = 0; j < got.size(); ++j) ASSERT_EQ(got[j], codes[j * 18 + 2]) << j;
+}
+
+TEST(ViewFiles, AnSdsFolderWithAMissingDayHasAGapThereAndSamplesReadBackLazily) {
+    TempDir dir;
+    SdsWriter sds(dir / "sds");
+    const StreamCodes codes{"XX", "ZQD01", "00", "GY0"};
+    std::vector<std::int32_t> samples(4000);
+    for (std::size_t j = 0; j < samples.size(); ++j) samples[j] = static_cast<std::int32_t>(j * 7 % 5000);
+    // Two seconds on each of three days, the middle day missing.
+    for (const char* day : {"2008-05-11T12:00:00", "2008-05-13T12:00:00"}) {
+        ChannelPacker p(codes, 2000, {}, [&](const char* r, int n, std::int64_t t) { ASSERT_TRUE(sds.Append(codes, t, r, n).ok()); });
+        p.Add(Ns(day), samples.data(), samples.size(), Timing{100, true});
+        p.Pack(true);
+    }
+    ASSERT_TRUE(sds.Sync().ok());
+    test::WriteFile(dir / "sds" / "2008" / "XX" / "ZQD01" / "GY0.D" / "XX.ZQD01.00.GY0.D.2008.999", "not a day");
+    const auto files = SdsDayFiles(dir / "sds", std::nullopt, std::nullopt);
+    ASSERT_EQ(files.size(), 2u);
+    Opened o;
+    ASSERT_TRUE(OpenForView(dir / "sds", DefaultConfig(), std::nullopt, std::nullopt, o).ok()) ;
+    const auto& m = *o.model;
+    ASSERT_EQ(m.ChannelCount(), 1);
+    EXPECT_EQ(m.At(0).name, "XX.ZQD01.00.GY0");
+    ASSERT_EQ(m.At(0).stretches.size(), 2u);
+    EXPECT_EQ(m.At(0).stretches[1].start_ns, Ns("2008-05-13T12:00:00"));
+    for (const auto& s : m.At(0).stretches) {
+        ASSERT_EQ(s.count, samples.size());
+        std::vector<std::int32_t> got(1000);
+        s.source->Read(1500, got.size(), got.data());  // across records
+        for (std::size_t j = 0; j < got.size(); ++j) ASSERT_EQ(got[j], samples[1500 + j]);
+    }
+    // The missing day draws nothing.
+    for (const auto& c : m.Envelope(0, Ns("2008-05-12T00:00:00"), Ns("2008-05-13T00:00:00"), 500)) ASSERT_TRUE(c.Empty());
+    // Only the days a span touches are read.
+    Opened one;
+    ASSERT_TRUE(OpenForView(dir / "sds", DefaultConfig(), Ns("2008-05-13T00:00:00"), Ns("2008-05-14T00:00:00"), one).ok());
+    EXPECT_EQ(one.model->At(0).stretches.size(), 1u);
+    // An empty folder and a file that is neither are refused with a reason.
+    std::filesystem::create_directories(dir / "empty");
+    Opened none;
+    const Status s = OpenForView(dir / "empty", DefaultConfig(), std::nullopt, std::nullopt, none);
+    EXPECT_EQ(s.code, Status::Code::kFileRefused);
+    EXPECT_NE(s.detail.find("SDS"), std::string::npos);
+    test::WriteFile(dir / "junk.dat", std::string(300, 'x'));
+    EXPECT_FALSE(OpenForView(dir / "junk.dat", DefaultConfig(), std::nullopt, std::nullopt, none).ok());
+}
+
+TEST(ViewFiles, TheVisibleSpanExportsAsMiniSeedSacAndCsv) {
+    TempDir dir;
+    const auto file = MakeRecord(dir.path(), "2008-05-12T10:00:00.000000000", 3);
+    const auto codes = test::SimRecord("2008-05-12T10:00:00.000000000", 3);
+    Opened o;
+    ASSERT_TRUE(OpenForView(file, DefaultConfig(), std::nullopt, std::nullopt, o).ok());
+    const std::int64_t t0 = Ns("2008-05-12T10:00:00.500000000"), t1 = Ns("2008-05-12T10:00:01.500000000");
+    for (const char* format : {"mseed", "sac", "csv"}) {
+        int files = 0;
+        ASSERT_TRUE(ExportSpan(*o.model, {1, 2}, t0, t1, format, DefaultConfig(), dir / format, files).ok());
+        EXPECT_EQ(files, 2);
+    }
+    const ReadBack rb = Read(dir / "mseed" / "XX.ZQD01.00.GY0.2008.133.100000.mseed");
+    ASSERT_EQ(rb.series.size(), 1u);
+    EXPECT_EQ(rb.series_start[0], t0);
+    ASSERT_EQ(rb.series[0].size(), 2000u);
+    for (std::size_t j = 0; j < 2000; ++j) ASSERT_EQ(rb.series[0][j], codes[(1000 + j) * 18 + 2]);
+    const std::string csv = test::ReadFile(dir / "csv" / "XX.ZQD01.00.GY1.2008.133.100000.csv");
+    const std::string head = "time,GY1\n2008-05-12T10:00:00.500000Z," + std::to_string(codes[1000 * 18 + 3]) +
+                             "\n2008-05-12T10:00:00.500500Z," + std::to_string(codes[1001 * 18 + 3]) + "\n";
+    EXPECT_EQ(csv.substr(0, head.size()), head);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 2001);
+}
+
+}  // namespace
+}  // namespace zqd::archive

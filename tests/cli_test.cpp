@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "analysis/record_loader.h"
+#include "recording/record_file.h"
 #include "test_support.h"
 
 namespace zqd {
@@ -286,6 +287,30 @@ TEST(Cli, MonitorPrintsTheReadOutsOfEveryChangingTick) {
     EXPECT_EQ(Cli("", "output --group 0 --value A5", dir / "err").status, 0);
     EXPECT_EQ(Cli("", "output --group -1 --value A5", dir / "err").status, 2);
     EXPECT_NE(ReadFile(dir / "err").find("未输出"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zqd
+
+namespace zqd {
+namespace {
+
+TEST(Cli, PlotWritesThePictureWithoutADisplayAndRefusesWhatItCannotDraw) {
+    TempDir dir;
+    const auto data = test::SimRecord("2008-05-12T10:00:00.000000000", 2);
+    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 2, 2000, data.data(), data.size()).ok());
+    const std::string in = (dir / "T1.DAT").string(), out = (dir / "p.png").string();
+    CliRun r = Cli("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM", "plot --size 640x360 --out " + out + " " + in, dir / "err");
+    if (r.status == 1 && ReadFile(dir / "err").find("不能画图") != std::string::npos) GTEST_SKIP() << "built without the windows";
+    ASSERT_EQ(r.status, 0) << ReadFile(dir / "err");
+    EXPECT_EQ(ReadFile(dir / "p.png").substr(1, 3), "PNG");
+    EXPECT_NE(r.out.find("17 行"), std::string::npos) << r.out;
+    // A channel that is not there, and a missing input: 2. Bad options: 1.
+    EXPECT_EQ(Cli("", "plot --channels GYZ --out " + out + " " + in, dir / "err").status, 2);
+    EXPECT_NE(ReadFile(dir / "err").find("GYZ"), std::string::npos);
+    EXPECT_EQ(Cli("", "plot --out " + out + " " + (dir / "none.DAT").string(), dir / "err").status, 2);
+    EXPECT_EQ(Cli("", "plot --size 10x10 --out " + out + " " + in, dir / "err").status, 1);
+    EXPECT_EQ(Cli("", "plot --from 2008-05-12T10:00:01 --to 2008-05-12T10:00:00 --out " + out + " " + in, dir / "err").status, 1);
 }
 
 }  // namespace

@@ -11,6 +11,11 @@
 #include "ui/main_window.h"
 #include "ui/monitor_window.h"
 #include "ui/twips.h"
+#include "ui/waveform_widget.h"
+#ifdef ZQD_HAVE_ARCHIVE
+#include "ui/plot.h"
+#endif
+#include <cmath>
 
 namespace zqd {
 namespace {
@@ -110,6 +115,107 @@ TEST(PicDraw, DecimatedAndPolylineTracesAreDrawnInTheirColour) {
         EXPECT_EQ(image.pixelColor(0, 0), QColor(Qt::black));
     }
 }
+
+// The waveform view as a person sees it: traces in their rows, nothing over
+// a gap, the carried stretch marked on the timing strip.
+class Samples final : public view::SampleSource {
+public:
+    explicit Samples(std::vector<std::int32_t> v) : v_(std::move(v)) {}
+    void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
+        std::copy_n(v_.begin() + static_cast<std::ptrdiff_t>(first), n, out);
+    }
+
+private:
+    std::vector<std::int32_t> v_;
+};
+
+bool IsTrace(const QColor& c) { return c == QColor(20, 60, 150); }
+bool IsCarried(const QColor& c) { return c == QColor(230, 140, 20); }
+
+TEST(WaveformWidget, GapsStayEmptyAndCarriedTimeIsMarkedInThePicture) {
+    constexpr std::int64_t t0 = 1210636800LL * 1000000000, s = 1000000000;
+    view::WaveformModel m;
+    for (const char* name : {"GY0", "GY1"}) {
+        const int c = m.AddChannel(name);
+        // Seconds 0-4 and 6-10: a sine; second 5 missing.
+        for (int part = 0; part < 2; ++part) {
+            std::vector<std::int32_t> v(10000);
+            for (std::size_t j = 0; j < v.size(); ++j) v[j] = static_cast<std::int32_t>(2048 + 1000 * std::sin(static_cast<double>(j) * 0.01 * (c + 1)));
+            view::Stretch& st = m.AddStretch(c, t0 + part * 6 * s, 2000, std::make_shared<Samples>(v));
+            st.summary.Append(v.data(), v.size());
+            st.count = v.size();
+        }
+    }
+    m.MarkCarried(t0 + 7 * s, t0 + 8 * s);
+    view::WaveformView v;
+    v.Fit(m);
+    const QImage image = ui::RenderWaveforms(m, v, QSize(1096, 400));
+    // The plot spans x = 96 .. 96 + 992 for 11 s: 90.2 px a second.
+    const double px = 992.0 / 11;
+    auto column_has = [&](int x, auto is) {
+        for (int y = 0; y < image.height(); ++y)
+            if (is(image.pixelColor(x, y))) return true;
+        return false;
+    };
+    for (double sec : {0.5, 2.5, 4.5, 6.5, 9.5}) EXPECT_TRUE(column_has(96 + static_cast<int>(sec * px), IsTrace)) << sec;
+    for (double sec : {5.1, 5.5, 5.9}) EXPECT_FALSE(column_has(96 + static_cast<int>(sec * px), IsTrace)) << sec;
+    EXPECT_TRUE(column_has(96 + static_cast<int>(7.5 * px), IsCarried));
+    EXPECT_FALSE(column_has(96 + static_cast<int>(6.5 * px), IsCarried));
+    EXPECT_FALSE(column_has(96 + static_cast<int>(8.5 * px), IsCarried));
+    // Zoomed in to 100 samples across the gap's start: lines end at the gap.
+    v.SetSpan(t0 + 5 * s - 25000000, t0 + 5 * s + 25000000);
+    const QImage fine = ui::RenderWaveforms(m, v, QSize(1096, 400));
+    int traced_after = 0;
+    for (int x = 96 + 560; x < 96 + 992; ++x)
+        for (int y = 0; y < fine.height(); ++y) traced_after += IsTrace(fine.pixelColor(x, y));
+    EXPECT_EQ(traced_after, 0);
+    // A hidden row is not drawn: the other gets the height.
+    v.Fit(m);
+    v.SetHidden(1, true);
+    const QImage one = ui::RenderWaveforms(m, v, QSize(1096, 400));
+    int lowest = 0;
+    for (int y = 0; y < one.height(); ++y)
+        if (IsTrace(one.pixelColor(96 + 45, y))) lowest = y;
+    EXPECT_GT(lowest, 200);
+}
+
+#ifdef ZQD_HAVE_ARCHIVE
+TEST(Plot, AKnownSineIsDrawnInItsRowAndSpan) {
+    TempDir dir;
+    const auto data = test::SimRecord("2008-05-12T10:00:00.000000000", 3);
+    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 3, 2000, data.data(), data.size()).ok());
+    ui::PlotRequest r;
+    r.input = dir / "T1.DAT";
+    r.out = dir / "p.png";
+    r.channels = "GY0,GY5";
+    r.width = 1096;
+    r.height = 400;
+    r.from = 1210586400LL * 1000000000 + 500000000;  // 10:00:00.5 to 10:00:02.5
+    r.to = *r.from + 2000000000;
+    std::string said;
+    ASSERT_TRUE(ui::Plot(r, said).ok()) << said;
+    EXPECT_NE(said.find("2 行"), std::string::npos);
+    QImage image(QString::fromStdString((dir / "p.png").string()));
+    ASSERT_EQ(image.size(), QSize(1096, 400));
+    // Two rows between y = 18 and 400 - 40: GY0's sine in the upper one, at every column of the span.
+    const int middle = 18 + (400 - 18 - 40) / 2;
+    int upper = 0, lower = 0, columns = 0;
+    for (int x = 96; x < 96 + 992; ++x) {
+        bool any = false;
+        for (int y = 18; y < 400 - 40; ++y)
+            if (IsTrace(image.pixelColor(x, y))) {
+                (y < middle ? upper : lower)++;
+                any = true;
+            }
+        columns += any;
+    }
+    EXPECT_GT(upper, 992);
+    EXPECT_GT(lower, 992);
+    EXPECT_GE(columns, 990);
+    r.channels = "GYZ";
+    EXPECT_EQ(ui::Plot(r, said).code, Status::Code::kFileRefused);
+}
+#endif
 
 TEST(MonitorWindow, TimerClicksAndClose) {
     DllDef dll;
