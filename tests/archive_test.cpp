@@ -617,9 +617,28 @@ TEST(ViewFiles, AnSdsFolderWithAMissingDayHasAGapThereAndSamplesReadBackLazily) 
     test::WriteFile(dir / "sds" / "2008" / "XX" / "ZQD01" / "GY0.D" / "XX.ZQD01.00.GY0.D.2008.999", "not a day");
     const auto files = SdsDayFiles(dir / "sds", std::nullopt, std::nullopt);
     ASSERT_EQ(files.size(), 2u);
+    const auto cache = dir / "cache";
     Opened o;
-    ASSERT_TRUE(OpenForView(dir / "sds", DefaultConfig(), std::nullopt, std::nullopt, o).ok()) ;
-    const auto& m = *o.model;
+    ASSERT_TRUE(OpenForView(dir / "sds", DefaultConfig(), std::nullopt, std::nullopt, o, cache).ok());
+    EXPECT_EQ(o.files_indexed, 2);
+    // Opened again: from the cache, the same.
+    Opened again;
+    ASSERT_TRUE(OpenForView(dir / "sds", DefaultConfig(), std::nullopt, std::nullopt, again, cache).ok());
+    EXPECT_EQ(again.files_cached, 2);
+    EXPECT_EQ(again.model->Envelope(0, Ns("2008-05-11T00:00:00"), Ns("2008-05-14T00:00:00"), 700),
+              o.model->Envelope(0, Ns("2008-05-11T00:00:00"), Ns("2008-05-14T00:00:00"), 700));
+    // A damaged cache file is read through again, never trusted.
+    for (const auto& e : std::filesystem::directory_iterator(cache)) {
+        if (e.path().extension() != ".zidx") continue;
+        std::string bytes = test::ReadFile(e.path());
+        bytes[bytes.size() / 2] ^= 0x55;
+        bytes.resize(bytes.size() - 100);
+        test::WriteFile(e.path(), bytes);
+    }
+    Opened damaged;
+    ASSERT_TRUE(OpenForView(dir / "sds", DefaultConfig(), std::nullopt, std::nullopt, damaged, cache).ok());
+    EXPECT_EQ(damaged.files_indexed, 2);
+    const auto& m = *damaged.model;
     ASSERT_EQ(m.ChannelCount(), 1);
     EXPECT_EQ(m.At(0).name, "XX.ZQD01.00.GY0");
     ASSERT_EQ(m.At(0).stretches.size(), 2u);
@@ -634,16 +653,16 @@ TEST(ViewFiles, AnSdsFolderWithAMissingDayHasAGapThereAndSamplesReadBackLazily) 
     for (const auto& c : m.Envelope(0, Ns("2008-05-12T00:00:00"), Ns("2008-05-13T00:00:00"), 500)) ASSERT_TRUE(c.Empty());
     // Only the days a span touches are read.
     Opened one;
-    ASSERT_TRUE(OpenForView(dir / "sds", DefaultConfig(), Ns("2008-05-13T00:00:00"), Ns("2008-05-14T00:00:00"), one).ok());
+    ASSERT_TRUE(OpenForView(dir / "sds", DefaultConfig(), Ns("2008-05-13T00:00:00"), Ns("2008-05-14T00:00:00"), one, cache).ok());
     EXPECT_EQ(one.model->At(0).stretches.size(), 1u);
     // An empty folder and a file that is neither are refused with a reason.
     std::filesystem::create_directories(dir / "empty");
     Opened none;
-    const Status s = OpenForView(dir / "empty", DefaultConfig(), std::nullopt, std::nullopt, none);
+    const Status s = OpenForView(dir / "empty", DefaultConfig(), std::nullopt, std::nullopt, none, cache);
     EXPECT_EQ(s.code, Status::Code::kFileRefused);
     EXPECT_NE(s.detail.find("SDS"), std::string::npos);
     test::WriteFile(dir / "junk.dat", std::string(300, 'x'));
-    EXPECT_FALSE(OpenForView(dir / "junk.dat", DefaultConfig(), std::nullopt, std::nullopt, none).ok());
+    EXPECT_FALSE(OpenForView(dir / "junk.dat", DefaultConfig(), std::nullopt, std::nullopt, none, cache).ok());
 }
 
 TEST(ViewFiles, TheVisibleSpanExportsAsMiniSeedSacAndCsv) {

@@ -74,6 +74,53 @@ TEST(SummaryPyramid, EmptyAndOutOfRangeSpans) {
 }  // namespace
 }  // namespace zqd::view
 
+namespace zqd::view {
+namespace {
+
+TEST(SummaryPyramid, ACachedPyramidAnswersAsTheBuiltOneAndABadCacheIsRefused) {
+    std::mt19937_64 random(7);
+    std::vector<std::int32_t> v(123457);
+    for (auto& x : v) x = static_cast<std::int32_t>(random() % 100000) - 50000;
+    SummaryPyramid built(6);
+    built.Append(v.data(), v.size());
+    const std::string bytes = built.Serialize();
+    auto held = std::make_shared<std::vector<MinMax>>(bytes.size() / sizeof(MinMax) + 1);  // aligned storage
+    auto* raw = reinterpret_cast<unsigned char*>(held->data());
+    std::copy(bytes.begin(), bytes.end(), raw);
+    SummaryPyramid cached;
+    ASSERT_TRUE(cached.Attach(raw, bytes.size(), held));
+    EXPECT_EQ(cached.Size(), v.size());
+    EXPECT_EQ(cached.Finest(), 6);
+    EXPECT_EQ(cached.Bytes(), 0u);  // nothing of its own
+    const SampleReader read = [&](std::uint64_t first, std::size_t n, std::int32_t* out) {
+        std::copy_n(v.begin() + static_cast<std::ptrdiff_t>(first), n, out);
+    };
+    for (int t = 0; t < 300; ++t) {
+        const std::uint64_t a = random() % v.size(), b = a + random() % (v.size() - a + 1);
+        ASSERT_EQ(cached.Range(a, b, read), built.Range(a, b, read));
+    }
+    // Appending to a cached pyramid goes on from where it was.
+    cached.Append(v.data(), 1000);
+    built.Append(v.data(), 1000);
+    EXPECT_EQ(cached.Range(0, cached.Size(), read), built.Range(0, built.Size(), read));
+    // A copy has levels of its own.
+    const SummaryPyramid copy = built;
+    built = SummaryPyramid();
+    EXPECT_EQ(copy.Range(100, 100000, read), cached.Range(100, 100000, read));
+    // Cut short, wrong sizes, wrong magic: refused.
+    SummaryPyramid bad;
+    EXPECT_FALSE(bad.Attach(raw, bytes.size() - 1, held));
+    EXPECT_FALSE(bad.Attach(raw, 20, held));
+    raw[0] = 'X';
+    EXPECT_FALSE(bad.Attach(raw, bytes.size(), held));
+    raw[0] = 'Z';
+    raw[48] ^= 1;  // the finest level's length
+    EXPECT_FALSE(bad.Attach(raw, bytes.size(), held));
+}
+
+}  // namespace
+}  // namespace zqd::view
+
 // The waveform model and view: envelopes over stretches and gaps, the time
 // axis at its extremes, live appends under a paused view.
 #include "common/utc.h"

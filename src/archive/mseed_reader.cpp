@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 
+#include "archive/convert.h"
 #include "common/platform.h"
 #include "common/utc.h"
 
@@ -19,17 +21,24 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-// The open files the records are read back from.
-struct FileSet {
-    std::vector<std::unique_ptr<std::FILE, FileCloser>> files;
-};
-
+// Where a record's samples are: its place in the file, its first sample's
+// index in its stretch and how many it has. Stored as it is in the cache.
 struct Piece {
-    std::uint32_t file = 0;
     std::uint64_t offset = 0;
+    std::uint64_t first = 0;
     std::int32_t reclen = 0;
-    std::uint64_t first = 0;  // index in the stretch of its first sample
     std::uint32_t count = 0;
+};
+static_assert(sizeof(Piece) == 24);
+
+// One file, opened when its samples are first needed.
+struct SourceFile {
+    std::filesystem::path path;
+    std::unique_ptr<std::FILE, FileCloser> file;
+    std::FILE* Get() {
+        if (!file) file.reset(platform::OpenFile(path, "rb"));
+        return file.get();
+    }
 };
 
 void CopySamples(const MSRecord* msr, std::int32_t* out, std::int64_t from, std::int64_t n) {
@@ -48,18 +57,18 @@ void CopySamples(const MSRecord* msr, std::int32_t* out, std::int64_t from, std:
 // decoded last is kept, as reads come in neighbouring pieces. One thread.
 class MseedSource final : public view::SampleSource {
 public:
-    explicit MseedSource(std::shared_ptr<FileSet> files) : files_(std::move(files)) {}
+    MseedSource(std::shared_ptr<SourceFile> file, const Piece* pieces, std::size_t n, std::shared_ptr<const void> keep)
+        : file_(std::move(file)), pieces_(pieces), n_(n), keep_(std::move(keep)) {}
     ~MseedSource() override {
         if (msr_) msr_free(&msr_);
     }
-    std::vector<Piece> pieces;
 
     void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
-        auto it = std::upper_bound(pieces.begin(), pieces.end(), first,
-                                   [](std::uint64_t f, const Piece& p) { return f < p.first; });
+        const Piece* end = pieces_ + n_;
+        const Piece* it = std::upper_bound(pieces_, end, first, [](std::uint64_t f, const Piece& p) { return f < p.first; });
         std::size_t done = 0;
-        if (it != pieces.begin()) --it;
-        for (; done < n && it != pieces.end(); ++it) {
+        if (it != pieces_) --it;
+        for (; done < n && it != end; ++it) {
             const std::uint64_t at = first + done;
             if (at < it->first || at >= it->first + it->count) break;
             const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, it->first + it->count - at));
@@ -75,7 +84,7 @@ private:
         if (decoded_ == &p) return true;
         decoded_ = nullptr;
         buffer_.resize(static_cast<std::size_t>(p.reclen));
-        std::FILE* f = files_->files[p.file].get();
+        std::FILE* f = file_->Get();
         if (!f || !platform::SeekTo(f, p.offset) || std::fread(buffer_.data(), 1, buffer_.size(), f) != buffer_.size())
             return false;
         if (msr_parse(buffer_.data(), p.reclen, &msr_, p.reclen, 1, 0) != MS_NOERROR ||
@@ -84,7 +93,10 @@ private:
         decoded_ = &p;
         return true;
     }
-    std::shared_ptr<FileSet> files_;
+    std::shared_ptr<SourceFile> file_;
+    const Piece* pieces_;
+    std::size_t n_;
+    std::shared_ptr<const void> keep_;  // what `pieces_` lies in
     mutable std::vector<char> buffer_;
     mutable MSRecord* msr_ = nullptr;
     mutable const Piece* decoded_ = nullptr;
@@ -96,96 +108,288 @@ std::string Trim(const char* s) {
     return t;
 }
 
+// A file's index: its stretches, each one channel's continuous records.
+struct IndexedStretch {
+    std::string code;
+    std::int64_t start_ns = 0;
+    double rate = 0;
+    std::vector<Piece> pieces;
+    const Piece* piece_data = nullptr;  // pieces, or where they lie in a mapped cache
+    std::size_t piece_count = 0;
+    view::SummaryPyramid summary{kArchiveFinest};
+    std::uint64_t count = 0;
+    std::int64_t EndNs() const { return start_ns + static_cast<std::int64_t>(std::llround(static_cast<double>(count) * 1e9 / rate)); }
+};
+
+struct FileIndex {
+    std::vector<IndexedStretch> stretches;
+    std::vector<view::TimeSpan> carried;
+    std::uint64_t records = 0, bad = 0;
+    std::shared_ptr<const void> keep;  // the mapped cache the index lies in
+};
+
+// Reads the whole file once: every data record's place and samples.
+bool IndexFile(const std::filesystem::path& path, FileIndex& idx, std::string& why) {
+    std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
+    if (!file) {
+        why = platform::LastErrorText();
+        return false;
+    }
+    std::map<std::string, std::size_t> last_of;  // channel -> its last stretch
+    MSRecord* msr = nullptr;
+    std::vector<char> buffer(4 << 20);  // records are parsed from pieces of a few MiB
+    std::vector<std::int32_t> values;
+    std::uint64_t base = 0;  // file offset of buffer[0]
+    std::size_t have = 0, at = 0;
+    bool eof = false, more = false;
+    while (true) {
+        if ((have - at < 8192 || more) && !eof) {  // keep a record's length ahead, or what parsing asked for
+            if (at == 0 && have == buffer.size()) buffer.resize(buffer.size() * 2);
+            std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(at), buffer.begin() + static_cast<std::ptrdiff_t>(have), buffer.begin());
+            base += at;
+            have -= at;
+            at = 0;
+            const std::size_t got = std::fread(buffer.data() + have, 1, buffer.size() - have, file.get());
+            have += got;
+            eof = got == 0 || std::feof(file.get());
+            more = false;
+        }
+        if (at >= have) break;
+        const int left = static_cast<int>(std::min<std::size_t>(have - at, 1 << 30));
+        const int rc = msr_parse(buffer.data() + at, left, &msr, -1, 1, 0);
+        if (rc != MS_NOERROR) {
+            if (rc > 0 && !eof) {  // more bytes needed: read on
+                more = true;
+                continue;
+            }
+            if (rc > 0 || left < 48) break;  // a short tail
+            ++idx.bad;  // not a record here: step on by the smallest record length
+            at += std::min<std::size_t>(256, have - at);
+            continue;
+        }
+        const std::uint64_t offset = base + at;
+        at += static_cast<std::size_t>(msr->reclen);
+        if (msr->numsamples <= 0 || msr->samprate <= 0) continue;  // not a data record
+        ++idx.records;
+        const std::int64_t start = static_cast<std::int64_t>(msr->starttime) * 1000;  // µs to ns
+        const std::string code = Trim(msr->network) + "." + Trim(msr->station) + "." + Trim(msr->location) + "." + Trim(msr->channel);
+        auto found = last_of.find(code);
+        IndexedStretch* s = found == last_of.end() ? nullptr : &idx.stretches[found->second];
+        if (!s || s->rate != msr->samprate || std::llabs(s->EndNs() - start) > static_cast<std::int64_t>(0.5e9 / msr->samprate)) {
+            idx.stretches.emplace_back();
+            s = &idx.stretches.back();
+            s->code = code;
+            s->start_ns = start;
+            s->rate = msr->samprate;
+            last_of[code] = idx.stretches.size() - 1;
+        }
+        values.resize(static_cast<std::size_t>(msr->numsamples));
+        CopySamples(msr, values.data(), 0, msr->numsamples);
+        s->pieces.push_back(Piece{offset, s->count, msr->reclen, static_cast<std::uint32_t>(msr->numsamples)});
+        s->summary.Append(values.data(), values.size());
+        s->count += values.size();
+        if (msr->Blkt1001 && msr->Blkt1001->timing_qual < 100) {
+            const std::int64_t end = start + static_cast<std::int64_t>(std::llround(static_cast<double>(msr->numsamples) * 1e9 / msr->samprate));
+            if (!idx.carried.empty() && idx.carried.back().end_ns >= start)
+                idx.carried.back().end_ns = std::max(idx.carried.back().end_ns, end);
+            else
+                idx.carried.push_back({start, end});
+        }
+    }
+    if (msr) msr_free(&msr);
+    for (auto& s : idx.stretches) {
+        s.piece_data = s.pieces.data();
+        s.piece_count = s.pieces.size();
+    }
+    return true;
+}
+
+// The cache: one file per indexed file, named by a hash of its path, size
+// and time, all checked again on reading.
+//   "ZQDIDX1\0", size, mtime, path length, path (padded to 8), stretches, carried spans,
+//   the carried spans, then per stretch: code length, code (padded), start, rate, count,
+//   pieces, the pieces, summary length, the summary (padded).
+constexpr char kIndexMagic[8] = {'Z', 'Q', 'D', 'I', 'D', 'X', '1', 0};
+
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t mtime = 0;
+    std::string path;
+};
+
+std::filesystem::path CachePath(const std::filesystem::path& cache, const FileStamp& st) {
+    std::uint64_t h = 1469598103934665603ULL;  // FNV-1a
+    auto mix = [&](const void* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<const unsigned char*>(p)[i]) * 1099511628211ULL;
+    };
+    mix(st.path.data(), st.path.size());
+    mix(&st.size, sizeof st.size);
+    mix(&st.mtime, sizeof st.mtime);
+    char name[40];
+    std::snprintf(name, sizeof name, "%016llx.zidx", static_cast<unsigned long long>(h));
+    return cache / name;
+}
+
+template <typename T>
+void Put(std::string& out, const T& v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+void Pad(std::string& out) { out.append((8 - out.size() % 8) % 8, '\0'); }
+
+std::string SerializeIndex(const FileIndex& idx, const FileStamp& st) {
+    std::string out(kIndexMagic, 8);
+    Put(out, st.size);
+    Put(out, st.mtime);
+    Put(out, static_cast<std::uint64_t>(st.path.size()));
+    out += st.path;
+    Pad(out);
+    Put(out, static_cast<std::uint64_t>(idx.stretches.size()));
+    Put(out, static_cast<std::uint64_t>(idx.carried.size()));
+    Put(out, idx.records);
+    for (const auto& c : idx.carried) {
+        Put(out, c.begin_ns);
+        Put(out, c.end_ns);
+    }
+    for (const auto& s : idx.stretches) {
+        Put(out, static_cast<std::uint64_t>(s.code.size()));
+        out += s.code;
+        Pad(out);
+        Put(out, s.start_ns);
+        Put(out, s.rate);
+        Put(out, s.count);
+        Put(out, static_cast<std::uint64_t>(s.piece_count));
+        out.append(reinterpret_cast<const char*>(s.piece_data), s.piece_count * sizeof(Piece));
+        const std::string summary = s.summary.Serialize();
+        Put(out, static_cast<std::uint64_t>(summary.size()));
+        out += summary;
+        Pad(out);
+    }
+    return out;
+}
+
+// Reads a mapped cache in place; false for anything that does not fit.
+bool ParseIndex(const std::shared_ptr<platform::MappedFile>& map, const FileStamp& st, FileIndex& idx) {
+    const unsigned char* d = map->Data();
+    const std::uint64_t size = map->Size();
+    std::uint64_t at = 0;
+    auto get = [&](auto& v) {
+        if (size - at < sizeof v) return false;
+        std::memcpy(&v, d + at, sizeof v);
+        at += sizeof v;
+        return true;
+    };
+    auto text = [&](std::string& t) {
+        std::uint64_t n = 0;
+        if (!get(n) || size - at < n) return false;
+        t.assign(reinterpret_cast<const char*>(d + at), static_cast<std::size_t>(n));
+        at = std::min<std::uint64_t>(size, (at + n + 7) / 8 * 8);
+        return true;
+    };
+    char magic[8];
+    std::uint64_t fsize = 0, nstretch = 0, ncarried = 0;
+    std::int64_t mtime = 0;
+    std::string path;
+    if (size < 8 || reinterpret_cast<std::uintptr_t>(d) % 8 != 0 || !get(magic) ||
+        !std::equal(kIndexMagic, kIndexMagic + 8, magic) || !get(fsize) || !get(mtime) || !text(path) ||
+        fsize != st.size || mtime != st.mtime || path != st.path || !get(nstretch) || !get(ncarried) ||
+        !get(idx.records) || ncarried > size / 16 || nstretch > size / 48)
+        return false;
+    for (std::uint64_t i = 0; i < ncarried; ++i) {
+        view::TimeSpan c;
+        if (!get(c.begin_ns) || !get(c.end_ns)) return false;
+        idx.carried.push_back(c);
+    }
+    idx.stretches.resize(static_cast<std::size_t>(nstretch));
+    for (auto& s : idx.stretches) {
+        std::uint64_t npieces = 0, nsummary = 0;
+        if (!text(s.code) || !get(s.start_ns) || !get(s.rate) || !get(s.count) || !get(npieces) || !(s.rate > 0) ||
+            (size - at) / sizeof(Piece) < npieces)
+            return false;
+        s.piece_data = reinterpret_cast<const Piece*>(d + at);
+        s.piece_count = static_cast<std::size_t>(npieces);
+        at += npieces * sizeof(Piece);
+        if (!get(nsummary) || size - at < nsummary || !s.summary.Attach(d + at, static_cast<std::size_t>(nsummary), map) ||
+            s.summary.Size() != s.count)
+            return false;
+        at = std::min<std::uint64_t>(size, (at + nsummary + 7) / 8 * 8);
+        // The pieces must cover the stretch in order.
+        std::uint64_t next = 0;
+        for (std::size_t i = 0; i < s.piece_count; ++i) {
+            if (s.piece_data[i].first != next || s.piece_data[i].reclen <= 0) return false;
+            next += s.piece_data[i].count;
+        }
+        if (next != s.count) return false;
+    }
+    idx.keep = map;
+    return true;
+}
+
 }  // namespace
 
 std::optional<view::WaveformModel> LoadMseedModel(const std::vector<std::filesystem::path>& files,
-                                                  std::optional<std::int64_t> from, std::optional<std::int64_t> to,
-                                                  MseedLoad& report, std::string& why) {
+                                                  const std::filesystem::path& cache, MseedLoad& report,
+                                                  std::string& why) {
     view::WaveformModel model;
-    auto set = std::make_shared<FileSet>();
     std::map<std::string, int> channel_of;
-    std::vector<std::shared_ptr<MseedSource>> current;  // each channel's last stretch's source
-    MSRecord* msr = nullptr;
-    std::vector<char> buffer;
-    std::vector<std::int32_t> values;
+    if (!cache.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(cache, ec);
+    }
     for (const auto& path : files) {
         const std::string name = platform::PathText(path);
-        std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
-        if (!file) {
-            report.skipped.push_back(name + "：" + platform::LastErrorText());
+        std::error_code ec;
+        FileStamp st;
+        st.size = std::filesystem::file_size(path, ec);
+        if (ec) {
+            report.skipped.push_back(name + "：" + ec.message());
             continue;
         }
-        const auto file_index = static_cast<std::uint32_t>(set->files.size());
-        // Records are read in pieces of a few MiB; a record is parsed once it is whole.
-        constexpr std::size_t kPiece = 4 << 20;
-        buffer.resize(kPiece);
-        std::uint64_t base = 0;  // file offset of buffer[0]
-        std::size_t have = 0, at = 0;
-        bool eof = false, bad = false, more = false;
-        while (true) {
-            if ((have - at < 8192 || more) && !eof) {  // keep a record's length ahead, or what parsing asked for
-                if (at == 0 && have == buffer.size()) buffer.resize(buffer.size() * 2);
-                std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(at), buffer.begin() + static_cast<std::ptrdiff_t>(have), buffer.begin());
-                base += at;
-                have -= at;
-                at = 0;
-                const std::size_t got = std::fread(buffer.data() + have, 1, buffer.size() - have, file.get());
-                have += got;
-                eof = got == 0 || std::feof(file.get());
-                more = false;
-            }
-            if (at >= have) break;
-            const int left = static_cast<int>(std::min<std::size_t>(have - at, 1 << 30));
-            const int rc = msr_parse(buffer.data() + at, left, &msr, -1, 1, 0);
-            if (rc != MS_NOERROR) {
-                if (rc > 0 && !eof) {  // more bytes needed: read on
-                    more = true;
-                    continue;
-                }
-                if (rc > 0 || left < 48) break;  // a short tail
-                // Not a record here: step on by the smallest record length.
-                ++report.bad_records;
-                bad = true;
-                at += std::min<std::size_t>(256, have - at);
+        st.mtime = static_cast<std::int64_t>(std::filesystem::last_write_time(path, ec).time_since_epoch().count());
+        st.path = platform::PathText(std::filesystem::absolute(path, ec));
+        FileIndex idx;
+        bool cached = false;
+        const auto cache_file = cache.empty() ? std::filesystem::path() : CachePath(cache, st);
+        if (!cache.empty() && std::filesystem::exists(cache_file, ec)) {
+            auto map = std::make_shared<platform::MappedFile>();
+            std::string error;
+            cached = map->Open(cache_file, error) && ParseIndex(map, st, idx);
+            if (!cached) idx = FileIndex{};
+        }
+        if (!cached) {
+            std::string error;
+            if (!IndexFile(path, idx, error)) {
+                report.skipped.push_back(name + "：" + error);
                 continue;
             }
-            const std::size_t reclen = static_cast<std::size_t>(msr->reclen);
-            const std::uint64_t offset = base + at;
-            at += reclen;
-            if (msr->numsamples <= 0 || msr->samprate <= 0) continue;  // not a data record
-            ++report.records;
-            const std::int64_t start = static_cast<std::int64_t>(msr->starttime) * 1000;  // µs to ns
-            const std::int64_t end = start + static_cast<std::int64_t>(std::llround(static_cast<double>(msr->numsamples) * 1e9 / msr->samprate));
-            if ((from && end <= *from) || (to && start >= *to)) continue;
-            const std::string code = Trim(msr->network) + "." + Trim(msr->station) + "." + Trim(msr->location) + "." + Trim(msr->channel);
-            auto [it, added] = channel_of.emplace(code, model.ChannelCount());
-            if (added) {
-                model.AddChannel(code);
-                current.emplace_back();
-            }
-            const int c = it->second;
-            const auto& stretches = model.At(c).stretches;
-            const double period_ns = 1e9 / msr->samprate;
-            const bool joins = current[static_cast<std::size_t>(c)] && !stretches.empty() &&
-                               stretches.back().rate == msr->samprate &&
-                               std::llabs(stretches.back().EndNs() - start) <= static_cast<std::int64_t>(period_ns / 2);
-            if (!joins) {
-                current[static_cast<std::size_t>(c)] = std::make_shared<MseedSource>(set);
-                model.AddStretch(c, start, msr->samprate, current[static_cast<std::size_t>(c)]);
-            }
-            view::Stretch& s = model.Back(c);
-            values.resize(static_cast<std::size_t>(msr->numsamples));
-            CopySamples(msr, values.data(), 0, msr->numsamples);
-            current[static_cast<std::size_t>(c)]->pieces.push_back(
-                Piece{file_index, offset, msr->reclen, s.count, static_cast<std::uint32_t>(msr->numsamples)});
-            s.summary.Append(values.data(), values.size());
-            s.count += values.size();
-            if (msr->Blkt1001 && msr->Blkt1001->timing_qual < 100) model.MarkCarried(start, end);
+            if (idx.bad > 0) report.skipped.push_back(name + "：有无法解读的数据，已跳过");
+            report.bad_records += idx.bad;
+            ++report.files_indexed;
+            // Kept for the next open; a cache that cannot be written only costs time.
+            if (!cache.empty() && idx.records > 0) (void)WriteWhole(cache_file, SerializeIndex(idx, st));
+        } else {
+            ++report.files_cached;
         }
-        if (bad) report.skipped.push_back(name + "：有无法解读的数据，已跳过");
-        set->files.push_back(std::move(file));
+        report.records += idx.records;
+        auto file = std::make_shared<SourceFile>();
+        file->path = path;
+        // Samples of the stretches read from the file point into `pieces`: kept alive with the source.
+        auto owned = std::make_shared<FileIndex>(std::move(idx));
+        for (auto& s : owned->stretches) {
+            auto [it, added] = channel_of.emplace(s.code, model.ChannelCount());
+            if (added) model.AddChannel(s.code);
+            const int c = it->second;
+            if (!model.At(c).stretches.empty() && model.At(c).stretches.back().EndNs() > s.start_ns) {
+                report.skipped.push_back(name + "：" + s.code + " 与前面的数据重叠，已跳过这一段");
+                continue;
+            }
+            std::shared_ptr<const void> keep = owned->keep ? owned->keep : std::shared_ptr<const void>(owned, owned.get());
+            view::Stretch& vs = model.AddStretch(c, s.start_ns, s.rate,
+                                                 std::make_shared<MseedSource>(file, s.piece_data, s.piece_count, keep));
+            vs.summary = std::move(s.summary);
+            vs.count = s.count;
+        }
+        for (const auto& span : owned->carried) model.MarkCarried(span.begin_ns, span.end_ns);
     }
-    if (msr) msr_free(&msr);
     if (model.ChannelCount() == 0) {
         why = files.empty() ? "没有 miniSEED 文件" : "文件中没有 miniSEED 数据记录";
         if (!report.skipped.empty()) why += "（" + report.skipped.front() + "）";

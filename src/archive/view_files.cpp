@@ -41,8 +41,10 @@ StreamCodes CodesOf(const std::string& name, const ArchiveConfig& config) {
 
 }  // namespace
 
+std::filesystem::path DefaultSummaryCache() { return platform::UserCacheDir() / "summaries"; }
+
 Status OpenForView(const std::filesystem::path& path, const ArchiveConfig& config, std::optional<std::int64_t> from,
-                   std::optional<std::int64_t> to, Opened& opened) {
+                   std::optional<std::int64_t> to, Opened& opened, const std::filesystem::path& cache) {
     const std::string name = platform::PathText(path);
     std::string why;
     std::error_code ec;
@@ -53,23 +55,27 @@ Status OpenForView(const std::filesystem::path& path, const ArchiveConfig& confi
         const auto files = SdsDayFiles(path, from, to);
         if (files.empty()) return refuse(from || to ? "这段时间里没有 SDS 日文件" : "不是 SDS 数据文件夹（没有日文件）");
         MseedLoad report;
-        auto m = LoadMseedModel(files, from, to, report, why);
+        auto m = LoadMseedModel(files, cache, report, why);
         if (!m) return refuse(why);
         opened.model = std::make_shared<view::WaveformModel>(std::move(*m));
         opened.what = name + "：SDS，" + std::to_string(files.size()) + " 个日文件，" +
                       std::to_string(opened.model->ChannelCount()) + " 个通道";
         opened.notes = report.skipped;
+        opened.files_indexed = report.files_indexed;
+        opened.files_cached = report.files_cached;
         return Status::Ok();
     }
     if (!ReadableFile(path, why)) return refuse(why);
     if (LooksLikeMseed(path)) {
         MseedLoad report;
-        auto m = LoadMseedModel({path}, from, to, report, why);
+        auto m = LoadMseedModel({path}, cache, report, why);
         if (!m) return refuse(why);
         opened.model = std::make_shared<view::WaveformModel>(std::move(*m));
         opened.what = name + "：miniSEED，" + std::to_string(report.records) + " 个记录，" +
                       std::to_string(opened.model->ChannelCount()) + " 个通道";
         opened.notes = report.skipped;
+        opened.files_indexed = report.files_indexed;
+        opened.files_cached = report.files_cached;
         return Status::Ok();
     }
     std::vector<std::pair<int, std::string>> rows(config.channels.begin(), config.channels.end());

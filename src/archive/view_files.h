@@ -19,13 +19,20 @@ struct Opened {
     std::shared_ptr<view::WaveformModel> model;
     std::string what;    // "T1.DAT：20 块，17 个通道" for the status line
     std::vector<std::string> notes;  // files passed over, blocks without time
+    int files_indexed = 0, files_cached = 0;  // miniSEED files read through, or from the cache
 };
+
+// Where the summaries of miniSEED files are kept: the user's cache folder.
+std::filesystem::path DefaultSummaryCache();
 
 // A folder is read as an SDS archive, a file as miniSEED when it starts
 // with a miniSEED record, else as a record file of `config`'s card settings.
-// Only [from, to) of an archive when given. kFileRefused with the reason.
+// Only the days of an archive that touch [from, to) when given. The
+// summaries of miniSEED files are kept in `cache` (empty: not kept).
+// kFileRefused with the reason.
 Status OpenForView(const std::filesystem::path& path, const ArchiveConfig& config, std::optional<std::int64_t> from,
-                   std::optional<std::int64_t> to, Opened& opened);
+                   std::optional<std::int64_t> to, Opened& opened,
+                   const std::filesystem::path& cache = DefaultSummaryCache());
 
 // Channels `rows` of `model` over [t0, t1) into `folder`: one file per
 // channel and stretch, as convert names them. `format`: mseed, sac or csv.

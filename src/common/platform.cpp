@@ -159,6 +159,12 @@ std::filesystem::path UserDataDir() {
     return ExecutableDir() / "recovered";
 }
 
+std::filesystem::path UserCacheDir() {
+    if (const wchar_t* local = _wgetenv(L"LOCALAPPDATA"); local && *local)
+        return std::filesystem::path(local) / "ZQD4830_GPS" / "cache";
+    return TempDir() / "ZQD4830_GPS-cache";
+}
+
 bool SyncData(std::FILE* file) {
     if (std::fflush(file) != 0) return false;
     return _commit(_fileno(file)) == 0;
@@ -433,6 +439,14 @@ std::filesystem::path UserDataDir() {
     if (const char* home = std::getenv("HOME"); home && *home)
         return std::filesystem::path(home) / ".local" / "share" / "ZQD4830_GPS";
     return std::filesystem::temp_directory_path() / "ZQD4830_GPS";
+}
+
+std::filesystem::path UserCacheDir() {
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg)
+        return std::filesystem::path(xdg) / "zqd4830-gps";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::filesystem::path(home) / ".cache" / "zqd4830-gps";
+    return std::filesystem::temp_directory_path() / "zqd4830-gps-cache";
 }
 
 bool SyncData(std::FILE* file) {

@@ -31,6 +31,10 @@ std::filesystem::path ExecutableDir();
 // for a copy of a record that could not be saved where it belongs.
 std::filesystem::path UserDataDir();
 
+// A folder for what can be made again (XDG cache home, or %LOCALAPPDATA%
+// ...\cache): the waveform summaries of archives.
+std::filesystem::path UserCacheDir();
+
 // The system's folder for temporary files ($TMPDIR, %TEMP%, /tmp).
 std::filesystem::path TempDir();
 

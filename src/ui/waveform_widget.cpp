@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "analysis/csv_export.h"
 
@@ -59,14 +60,23 @@ void PaintRow(QPainter& p, const QRect& row, const view::WaveformModel& m, const
     // Fine enough to draw every sample: lines between them, and the samples
     // as dots once they are a few pixels apart.
     if (const auto runs = m.SamplesIn(c, v.Begin(), v.End(), static_cast<std::size_t>(width))) {
+        std::optional<std::pair<std::int64_t, QPointF>> last;  // the previous run's last sample
         for (const auto& run : *runs) {
             QVector<QPointF> points;
-            points.reserve(static_cast<int>(run.values.size()));
+            points.reserve(static_cast<int>(run.values.size()) + 1);
+            // Runs that follow each other without a missing sample (files
+            // split at midnight) are one line; anything more is a gap.
+            if (last && std::llabs(run.start_ns - last->first - static_cast<std::int64_t>(1e9 / run.rate)) <=
+                            static_cast<std::int64_t>(0.5e9 / run.rate))
+                points.push_back(last->second);
             for (std::size_t i = 0; i < run.values.size(); ++i) {
                 const auto t = run.start_ns + static_cast<std::int64_t>(std::llround(static_cast<double>(i) * 1e9 / run.rate));
                 points.push_back(QPointF(x0 + v.XOf(t, width), y_of(run.values[i])));
             }
             p.drawPolyline(points.constData(), points.size());
+            if (!run.values.empty())
+                last = {{run.start_ns + static_cast<std::int64_t>(std::llround(static_cast<double>(run.values.size() - 1) * 1e9 / run.rate)),
+                         points.back()}};
             const double spacing = 1e9 / run.rate * width / static_cast<double>(v.Span());
             if (spacing >= 4)
                 for (const QPointF& pt : points) p.drawRect(QRectF(pt.x() - 1.5, pt.y() - 1.5, 3, 3));

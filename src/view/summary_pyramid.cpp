@@ -4,7 +4,28 @@
 
 namespace zqd::view {
 
+SummaryPyramid::SummaryPyramid(const SummaryPyramid& o)
+    : finest_(o.finest_), size_(o.size_), pending_(o.pending_), pending_n_(o.pending_n_), levels_(o.levels_),
+      views_(o.views_), keep_(o.keep_) {
+    if (!keep_) Refresh();  // the copy's own levels
+}
+
+SummaryPyramid& SummaryPyramid::operator=(const SummaryPyramid& o) {
+    if (this != &o) *this = SummaryPyramid(o);
+    return *this;
+}
+
+void SummaryPyramid::Refresh() {
+    views_.resize(levels_.size());
+    for (std::size_t k = 0; k < levels_.size(); ++k) views_[k] = {levels_[k].data(), levels_[k].size()};
+}
+
 void SummaryPyramid::Append(const std::int32_t* samples, std::size_t n) {
+    if (keep_) {  // attached: take the levels in, then go on appending
+        levels_.clear();
+        for (const Level& l : views_) levels_.emplace_back(l.data, l.data + l.size);
+        keep_.reset();
+    }
     const std::uint64_t bucket = std::uint64_t{1} << finest_;
     for (std::size_t i = 0; i < n; ++i) {
         pending_.Add(samples[i]);
@@ -22,12 +43,77 @@ void SummaryPyramid::Append(const std::int32_t* samples, std::size_t n) {
         }
     }
     size_ += n;
+    Refresh();
 }
 
 std::size_t SummaryPyramid::Bytes() const {
     std::size_t bytes = 0;
-    for (const auto& l : levels_) bytes += l.capacity() * sizeof(MinMax);
+    if (!keep_)
+        for (const auto& l : levels_) bytes += l.capacity() * sizeof(MinMax);
     return bytes;
+}
+
+namespace {
+
+struct Header {
+    char magic[8];
+    std::int32_t finest, levels;
+    std::uint64_t size, pending_n;
+    MinMax pending;
+};
+constexpr char kMagic[8] = {'Z', 'Q', 'D', 'S', 'U', 'M', '1', 0};
+
+}  // namespace
+
+std::string SummaryPyramid::Serialize() const {
+    Header h{};
+    std::copy(kMagic, kMagic + 8, h.magic);
+    h.finest = finest_;
+    h.levels = static_cast<std::int32_t>(views_.size());
+    h.size = size_;
+    h.pending_n = pending_n_;
+    h.pending = pending_;
+    std::string out(reinterpret_cast<const char*>(&h), sizeof h);
+    for (const Level& l : views_) {
+        const std::uint64_t n = l.size;
+        out.append(reinterpret_cast<const char*>(&n), sizeof n);
+    }
+    for (const Level& l : views_) out.append(reinterpret_cast<const char*>(l.data), l.size * sizeof(MinMax));
+    return out;
+}
+
+bool SummaryPyramid::Attach(const unsigned char* data, std::size_t size, std::shared_ptr<const void> keep) {
+    Header h;
+    if (size < sizeof h || reinterpret_cast<std::uintptr_t>(data) % alignof(MinMax) != 0) return false;
+    std::copy(data, data + sizeof h, reinterpret_cast<unsigned char*>(&h));
+    if (!std::equal(kMagic, kMagic + 8, h.magic) || h.finest < 0 || h.finest > 30 || h.levels < 0 || h.levels > 64 ||
+        h.pending_n >= (std::uint64_t{1} << h.finest))
+        return false;
+    std::size_t at = sizeof h;
+    std::vector<Level> views(static_cast<std::size_t>(h.levels));
+    std::uint64_t expected = h.size >> h.finest;  // the finest level's buckets
+    for (Level& l : views) {
+        std::uint64_t n = 0;
+        if (size - at < sizeof n) return false;
+        std::copy(data + at, data + at + sizeof n, reinterpret_cast<unsigned char*>(&n));
+        at += sizeof n;
+        if (n != expected) return false;  // every level halves the one below
+        l.size = static_cast<std::size_t>(n);
+        expected = n / 2;
+    }
+    for (Level& l : views) {
+        if ((size - at) / sizeof(MinMax) < l.size) return false;
+        l.data = reinterpret_cast<const MinMax*>(data + at);
+        at += l.size * sizeof(MinMax);
+    }
+    finest_ = h.finest;
+    size_ = h.size;
+    pending_n_ = h.pending_n;
+    pending_ = h.pending;
+    levels_.clear();
+    views_ = std::move(views);
+    keep_ = std::move(keep);
+    return true;
 }
 
 MinMax SummaryPyramid::Range(std::uint64_t first, std::uint64_t last, const SampleReader& read) const {
@@ -36,7 +122,7 @@ MinMax SummaryPyramid::Range(std::uint64_t first, std::uint64_t last, const Samp
     if (first >= last) return r;
     const std::uint64_t bucket = std::uint64_t{1} << finest_;
     // Samples beyond the last complete finest bucket, and the ragged ends, are read.
-    const std::uint64_t summarised = levels_.empty() ? 0 : levels_[0].size() * bucket;
+    const std::uint64_t summarised = views_.empty() ? 0 : views_[0].size * bucket;
     std::uint64_t a = (first + bucket - 1) / bucket * bucket;
     std::uint64_t b = std::min(last, summarised) / bucket * bucket;
     std::vector<std::int32_t> raw;
@@ -54,9 +140,9 @@ MinMax SummaryPyramid::Range(std::uint64_t first, std::uint64_t last, const Samp
     take(b, last);
     // The whole buckets, climbing the levels as a segment tree does.
     std::uint64_t i = a / bucket, j = b / bucket;
-    for (std::size_t k = 0; i < j && k < levels_.size(); ++k) {
-        if (i & 1) r.Add(levels_[k][static_cast<std::size_t>(i++)]);
-        if (j & 1) r.Add(levels_[k][static_cast<std::size_t>(--j)]);
+    for (std::size_t k = 0; i < j && k < views_.size(); ++k) {
+        if (i & 1) r.Add(views_[k].data[static_cast<std::size_t>(i++)]);
+        if (j & 1) r.Add(views_[k].data[static_cast<std::size_t>(--j)]);
         i >>= 1;
         j >>= 1;
     }

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace zqd::view {
@@ -36,10 +38,22 @@ public:
     // Buckets of 2^finest samples at the finest level kept (16 by default:
     // the summaries then take an eighth of 32-bit samples' bytes, all levels together).
     explicit SummaryPyramid(int finest = 4) : finest_(finest) {}
+    SummaryPyramid(const SummaryPyramid& o);
+    SummaryPyramid& operator=(const SummaryPyramid& o);
+    SummaryPyramid(SummaryPyramid&&) noexcept = default;  // the levels' buffers move along
+    SummaryPyramid& operator=(SummaryPyramid&&) noexcept = default;
 
     void Append(const std::int32_t* samples, std::size_t n);
     std::uint64_t Size() const { return size_; }
+    int Finest() const { return finest_; }
+    // Bytes held in memory (levels attached from a mapping are not held).
     std::size_t Bytes() const;
+
+    // The pyramid as bytes (native byte order; a cache, not an exchange
+    // format), and back: Attach reads the levels in place from `data`,
+    // which `keep` keeps alive, and fails (false) on anything inconsistent.
+    std::string Serialize() const;
+    bool Attach(const unsigned char* data, std::size_t size, std::shared_ptr<const void> keep);
 
     // Smallest and largest of samples [first, last); empty for an empty span.
     // Reads at most 2 x (2^finest - 1) samples through `read`.
@@ -51,11 +65,19 @@ public:
                                  const SampleReader& read) const;
 
 private:
+    struct Level {
+        const MinMax* data = nullptr;
+        std::size_t size = 0;
+    };
+    void Refresh();  // views_ after the owned levels changed
+
     int finest_;
     std::uint64_t size_ = 0;
     MinMax pending_;             // the finest bucket being filled
     std::uint64_t pending_n_ = 0;
     std::vector<std::vector<MinMax>> levels_;  // levels_[k]: buckets of 2^(finest + k) samples
+    std::vector<Level> views_;   // what Range reads: the owned levels, or attached ones
+    std::shared_ptr<const void> keep_;
 };
 
 }  // namespace zqd::view

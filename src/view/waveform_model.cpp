@@ -13,7 +13,6 @@ namespace {
 // Columns at least this many finest buckets wide are drawn from the
 // summaries alone, their bounds rounded to whole buckets.
 constexpr std::uint64_t kSnapBuckets = 4;
-constexpr std::uint64_t kBucket = 16;  // SummaryPyramid's default finest bucket
 
 // The samples of a loaded record, or of live blocks: channel `offset` of
 // blocks of `points` scans each.
@@ -83,11 +82,25 @@ Stretch& WaveformModel::AddStretch(int c, std::int64_t start_ns, double rate, st
 }
 
 void WaveformModel::MarkCarried(std::int64_t begin_ns, std::int64_t end_ns) {
-    if (!carried_.empty() && carried_.back().end_ns >= begin_ns) {
-        carried_.back().end_ns = std::max(carried_.back().end_ns, end_ns);
+    if (!carried_.empty() && carried_.back().begin_ns <= begin_ns) {  // in order, as blocks come
+        if (carried_.back().end_ns >= begin_ns) {
+            carried_.back().end_ns = std::max(carried_.back().end_ns, end_ns);
+            return;
+        }
+        carried_.push_back({begin_ns, end_ns});
         return;
     }
+    // Out of order (another channel's file): put in place and merge.
     carried_.push_back({begin_ns, end_ns});
+    std::sort(carried_.begin(), carried_.end(), [](const TimeSpan& a, const TimeSpan& b) { return a.begin_ns < b.begin_ns; });
+    std::vector<TimeSpan> merged;
+    for (const TimeSpan& s : carried_) {
+        if (!merged.empty() && merged.back().end_ns >= s.begin_ns)
+            merged.back().end_ns = std::max(merged.back().end_ns, s.end_ns);
+        else
+            merged.push_back(s);
+    }
+    carried_ = std::move(merged);
 }
 
 std::optional<TimeSpan> WaveformModel::Extent() const {
@@ -135,6 +148,7 @@ std::vector<MinMax> WaveformModel::Envelope(int c, std::int64_t t0, std::int64_t
             return std::clamp<std::uint64_t>(s.IndexAtOrAfter(t0 + static_cast<std::int64_t>(std::llround(col * ns_per_px))), a, b);
         };
         const double per_column = ns_per_px * s.rate / 1e9;
+        const std::uint64_t kBucket = std::uint64_t{1} << s.summary.Finest();
         if (per_column >= static_cast<double>(kSnapBuckets * kBucket)) {
             // Whole buckets only: every sample still falls into exactly one column.
             auto snap = [&](std::uint64_t i) { return std::clamp<std::uint64_t>(i / kBucket * kBucket, a, b); };
