@@ -3,6 +3,8 @@
 #include <libmseed.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +13,7 @@
 
 #include "archive/convert.h"
 #include "common/platform.h"
+#include "common/safe_file.h"
 #include "common/utc.h"
 
 namespace zqd::archive {
@@ -183,11 +186,15 @@ bool IndexFile(const std::filesystem::path& path, FileIndex& idx, std::string& w
             s->rate = msr->samprate;
             last_of[code] = idx.stretches.size() - 1;
         }
-        values.resize(static_cast<std::size_t>(msr->numsamples));
-        CopySamples(msr, values.data(), 0, msr->numsamples);
+        const std::int32_t* samples = static_cast<const std::int32_t*>(msr->datasamples);
+        if (msr->sampletype != 'i') {  // floats are summarised as rounded codes
+            values.resize(static_cast<std::size_t>(msr->numsamples));
+            CopySamples(msr, values.data(), 0, msr->numsamples);
+            samples = values.data();
+        }
         s->pieces.push_back(Piece{offset, s->count, msr->reclen, static_cast<std::uint32_t>(msr->numsamples)});
-        s->summary.Append(values.data(), values.size());
-        s->count += values.size();
+        s->summary.Append(samples, static_cast<std::size_t>(msr->numsamples));
+        s->count += static_cast<std::uint64_t>(msr->numsamples);
         if (msr->Blkt1001 && msr->Blkt1001->timing_qual < 100) {
             const std::int64_t end = start + static_cast<std::int64_t>(std::llround(static_cast<double>(msr->numsamples) * 1e9 / msr->samprate));
             if (!idx.carried.empty() && idx.carried.back().end_ns >= start)
@@ -335,39 +342,76 @@ std::optional<view::WaveformModel> LoadMseedModel(const std::vector<std::filesys
         std::error_code ec;
         std::filesystem::create_directories(cache, ec);
     }
-    for (const auto& path : files) {
-        const std::string name = platform::PathText(path);
-        std::error_code ec;
+    // Each file's index: from the cache where it fits, else read through,
+    // the files read on as many threads as the machine has cores (up to 4).
+    struct Entry {
         FileStamp st;
-        st.size = std::filesystem::file_size(path, ec);
+        std::filesystem::path cache_file;
+        FileIndex idx;
+        bool ok = false, cached = false;
+        std::string error;
+    };
+    std::vector<Entry> entries(files.size());
+    std::vector<std::size_t> to_index;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        Entry& e = entries[i];
+        std::error_code ec;
+        e.st.size = std::filesystem::file_size(files[i], ec);
         if (ec) {
-            report.skipped.push_back(name + "：" + ec.message());
+            e.error = ec.message();
             continue;
         }
-        st.mtime = static_cast<std::int64_t>(std::filesystem::last_write_time(path, ec).time_since_epoch().count());
-        st.path = platform::PathText(std::filesystem::absolute(path, ec));
-        FileIndex idx;
-        bool cached = false;
-        const auto cache_file = cache.empty() ? std::filesystem::path() : CachePath(cache, st);
-        if (!cache.empty() && std::filesystem::exists(cache_file, ec)) {
-            auto map = std::make_shared<platform::MappedFile>();
-            std::string error;
-            cached = map->Open(cache_file, error) && ParseIndex(map, st, idx);
-            if (!cached) idx = FileIndex{};
-        }
-        if (!cached) {
-            std::string error;
-            if (!IndexFile(path, idx, error)) {
-                report.skipped.push_back(name + "：" + error);
-                continue;
+        e.st.mtime = static_cast<std::int64_t>(std::filesystem::last_write_time(files[i], ec).time_since_epoch().count());
+        e.st.path = platform::PathText(std::filesystem::absolute(files[i], ec));
+        if (!cache.empty()) {
+            e.cache_file = CachePath(cache, e.st);
+            if (std::filesystem::exists(e.cache_file, ec)) {
+                auto map = std::make_shared<platform::MappedFile>();
+                std::string error;
+                e.cached = map->Open(e.cache_file, error) && ParseIndex(map, e.st, e.idx);
+                if (!e.cached) e.idx = FileIndex{};
             }
+        }
+        e.ok = e.cached;
+        if (!e.cached) to_index.push_back(i);
+    }
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t k; (k = next++) < to_index.size();) {
+            Entry& e = entries[to_index[k]];
+            e.ok = IndexFile(files[to_index[k]], e.idx, e.error);
+        }
+    };
+    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads && t < to_index.size(); ++t) pool.emplace_back(work);
+    work();
+    for (auto& t : pool) t.join();
+    // Kept for the next open, in one batch; a cache that cannot be written only costs time.
+    if (!cache.empty() && !to_index.empty()) {
+        FolderBatch batch(cache);
+        if (batch.Begin()) {
+            for (std::size_t i : to_index)
+                if (entries[i].ok && entries[i].idx.records > 0)
+                    (void)WriteWhole(entries[i].cache_file, SerializeIndex(entries[i].idx, entries[i].st), true);
+            batch.Finish();
+        }
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const auto& path = files[i];
+        const std::string name = platform::PathText(path);
+        Entry& e = entries[i];
+        if (!e.ok) {
+            report.skipped.push_back(name + "：" + e.error);
+            continue;
+        }
+        FileIndex& idx = e.idx;
+        if (e.cached) {
+            ++report.files_cached;
+        } else {
+            ++report.files_indexed;
             if (idx.bad > 0) report.skipped.push_back(name + "：有无法解读的数据，已跳过");
             report.bad_records += idx.bad;
-            ++report.files_indexed;
-            // Kept for the next open; a cache that cannot be written only costs time.
-            if (!cache.empty() && idx.records > 0) (void)WriteWhole(cache_file, SerializeIndex(idx, st));
-        } else {
-            ++report.files_cached;
         }
         report.records += idx.records;
         auto file = std::make_shared<SourceFile>();

@@ -27,20 +27,46 @@ void SummaryPyramid::Append(const std::int32_t* samples, std::size_t n) {
         keep_.reset();
     }
     const std::uint64_t bucket = std::uint64_t{1} << finest_;
-    for (std::size_t i = 0; i < n; ++i) {
-        pending_.Add(samples[i]);
-        if (++pending_n_ < bucket) continue;
-        // A finest bucket is complete: store it, and every level it completes above.
+    auto store = [&](const MinMax& m) {  // a complete finest bucket, and every level it completes above
         if (levels_.empty()) levels_.emplace_back();
-        levels_[0].push_back(pending_);
-        pending_ = MinMax{};
-        pending_n_ = 0;
+        levels_[0].push_back(m);
         for (std::size_t k = 0; levels_[k].size() % 2 == 0; ++k) {
             MinMax up = levels_[k][levels_[k].size() - 2];
             up.Add(levels_[k].back());
             if (levels_.size() == k + 1) levels_.emplace_back();
             levels_[k + 1].push_back(up);
         }
+    };
+    std::size_t i = 0;
+    // First the bucket being filled, then whole buckets in a tight loop.
+    while (i < n && pending_n_ > 0) {
+        pending_.Add(samples[i++]);
+        if (++pending_n_ == bucket) {
+            store(pending_);
+            pending_ = MinMax{};
+            pending_n_ = 0;
+        }
+    }
+    for (; n - i >= bucket; i += bucket) {
+        MinMax m;
+        if (bucket >= 8) {  // eight lanes, which the compiler turns into vector instructions
+            std::int32_t lo[8], hi[8];
+            for (int l = 0; l < 8; ++l) lo[l] = hi[l] = samples[i + static_cast<std::size_t>(l)];
+            for (std::size_t j = i + 8; j < i + bucket; j += 8)
+                for (int l = 0; l < 8; ++l) {
+                    const std::int32_t v = samples[j + static_cast<std::size_t>(l)];
+                    lo[l] = v < lo[l] ? v : lo[l];
+                    hi[l] = v > hi[l] ? v : hi[l];
+                }
+            for (int l = 0; l < 8; ++l) m.Add(MinMax{lo[l], hi[l]});
+        } else {
+            for (std::size_t j = i; j < i + bucket; ++j) m.Add(samples[j]);
+        }
+        store(m);
+    }
+    for (; i < n; ++i) {
+        pending_.Add(samples[i]);
+        ++pending_n_;
     }
     size_ += n;
     Refresh();
