@@ -359,7 +359,8 @@ MappedFile::~MappedFile() {
     if (handle_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-bool MappedFile::Open(const std::filesystem::path& path, std::string& error) {
+bool MappedFile::Open(const std::filesystem::path& path, std::string& error, bool whole) {
+    (void)whole;  // the system reads ahead as pages are touched
     HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -664,7 +665,7 @@ MappedFile::~MappedFile() {
     if (data_) munmap(const_cast<unsigned char*>(data_), static_cast<std::size_t>(size_));
 }
 
-bool MappedFile::Open(const std::filesystem::path& path, std::string& error) {
+bool MappedFile::Open(const std::filesystem::path& path, std::string& error, bool whole) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = LastErrorText();
@@ -680,7 +681,7 @@ bool MappedFile::Open(const std::filesystem::path& path, std::string& error) {
     const auto size = static_cast<std::size_t>(st.st_size);
     int flags = MAP_PRIVATE;
 #ifdef MAP_POPULATE
-    flags |= MAP_POPULATE;  // map the cached pages in one go instead of one fault each
+    if (whole) flags |= MAP_POPULATE;  // map the cached pages in one go instead of one fault each
 #endif
     void* p = mmap(nullptr, size, PROT_READ, flags, fd, 0);
     close(fd);
@@ -688,7 +689,7 @@ bool MappedFile::Open(const std::filesystem::path& path, std::string& error) {
         error = LastErrorText();
         return false;
     }
-    madvise(p, size, MADV_SEQUENTIAL);
+    madvise(p, size, whole ? MADV_SEQUENTIAL : MADV_RANDOM);
     data_ = static_cast<const unsigned char*>(p);
     size_ = size;
     return true;

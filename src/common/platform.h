@@ -159,7 +159,9 @@ public:
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
 
-    bool Open(const std::filesystem::path& path, std::string& error);
+    // `whole`: the file is about to be read through (mapped in at once);
+    // otherwise only the pages touched are read.
+    bool Open(const std::filesystem::path& path, std::string& error, bool whole = true);
     const unsigned char* Data() const { return data_; }
     std::uint64_t Size() const { return size_; }
 

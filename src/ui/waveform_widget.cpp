@@ -86,7 +86,7 @@ void PaintRow(QPainter& p, const QRect& row, const view::WaveformModel& m, const
     // Coarser: each pixel column's smallest to largest value, joined to the
     // column before when that one has data too; empty columns stay empty.
     const auto env = m.Envelope(c, v.Begin(), v.End(), width);
-    QVector<QRectF> bars;  // filled, so that a flat column still shows as a pixel
+    QVector<QRect> bars;  // whole pixels, filled, so that a flat column still shows as a pixel
     bars.reserve(width);
     for (int x = 0; x < width; ++x) {
         const view::MinMax& e = env[static_cast<std::size_t>(x)];
@@ -96,8 +96,8 @@ void PaintRow(QPainter& p, const QRect& row, const view::WaveformModel& m, const
             a = std::min<double>(a, env[static_cast<std::size_t>(x - 1)].max);
             b = std::max<double>(b, env[static_cast<std::size_t>(x - 1)].min);
         }
-        const double top_y = std::floor(y_of(b)), bottom_y = std::floor(y_of(a)) + 1;
-        bars.push_back(QRectF(x0 + x, top_y, 1, bottom_y - top_y));
+        const int top_y = static_cast<int>(std::floor(y_of(b))), bottom_y = static_cast<int>(std::floor(y_of(a))) + 1;
+        bars.push_back(QRect(static_cast<int>(x0) + x, top_y, 1, bottom_y - top_y));
     }
     p.setPen(Qt::NoPen);
     p.setBrush(kTrace);

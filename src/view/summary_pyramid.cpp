@@ -23,7 +23,7 @@ void SummaryPyramid::Refresh() {
 void SummaryPyramid::Append(const std::int32_t* samples, std::size_t n) {
     if (keep_) {  // attached: take the levels in, then go on appending
         levels_.clear();
-        for (const Level& l : views_) levels_.emplace_back(l.data, l.data + l.size);
+        for (const LevelSpan& l : views_) levels_.emplace_back(l.data, l.data + l.size);
         keep_.reset();
     }
     const std::uint64_t bucket = std::uint64_t{1} << finest_;
@@ -100,11 +100,11 @@ std::string SummaryPyramid::Serialize() const {
     h.pending_n = pending_n_;
     h.pending = pending_;
     std::string out(reinterpret_cast<const char*>(&h), sizeof h);
-    for (const Level& l : views_) {
+    for (const LevelSpan& l : views_) {
         const std::uint64_t n = l.size;
         out.append(reinterpret_cast<const char*>(&n), sizeof n);
     }
-    for (const Level& l : views_) out.append(reinterpret_cast<const char*>(l.data), l.size * sizeof(MinMax));
+    for (const LevelSpan& l : views_) out.append(reinterpret_cast<const char*>(l.data), l.size * sizeof(MinMax));
     return out;
 }
 
@@ -116,9 +116,9 @@ bool SummaryPyramid::Attach(const unsigned char* data, std::size_t size, std::sh
         h.pending_n >= (std::uint64_t{1} << h.finest))
         return false;
     std::size_t at = sizeof h;
-    std::vector<Level> views(static_cast<std::size_t>(h.levels));
+    std::vector<LevelSpan> views(static_cast<std::size_t>(h.levels));
     std::uint64_t expected = h.size >> h.finest;  // the finest level's buckets
-    for (Level& l : views) {
+    for (LevelSpan& l : views) {
         std::uint64_t n = 0;
         if (size - at < sizeof n) return false;
         std::copy(data + at, data + at + sizeof n, reinterpret_cast<unsigned char*>(&n));
@@ -127,7 +127,7 @@ bool SummaryPyramid::Attach(const unsigned char* data, std::size_t size, std::sh
         l.size = static_cast<std::size_t>(n);
         expected = n / 2;
     }
-    for (Level& l : views) {
+    for (LevelSpan& l : views) {
         if ((size - at) / sizeof(MinMax) < l.size) return false;
         l.data = reinterpret_cast<const MinMax*>(data + at);
         at += l.size * sizeof(MinMax);

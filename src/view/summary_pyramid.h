@@ -46,6 +46,12 @@ public:
     void Append(const std::int32_t* samples, std::size_t n);
     std::uint64_t Size() const { return size_; }
     int Finest() const { return finest_; }
+    // Level k: buckets of 2^(finest + k) samples, `n` of them (complete ones only).
+    int Levels() const { return static_cast<int>(views_.size()); }
+    const MinMax* Level(int k, std::size_t& n) const {
+        n = views_[static_cast<std::size_t>(k)].size;
+        return views_[static_cast<std::size_t>(k)].data;
+    }
     // Bytes held in memory (levels attached from a mapping are not held).
     std::size_t Bytes() const;
 
@@ -65,7 +71,7 @@ public:
                                  const SampleReader& read) const;
 
 private:
-    struct Level {
+    struct LevelSpan {
         const MinMax* data = nullptr;
         std::size_t size = 0;
     };
@@ -76,7 +82,7 @@ private:
     MinMax pending_;             // the finest bucket being filled
     std::uint64_t pending_n_ = 0;
     std::vector<std::vector<MinMax>> levels_;  // levels_[k]: buckets of 2^(finest + k) samples
-    std::vector<Level> views_;   // what Range reads: the owned levels, or attached ones
+    std::vector<LevelSpan> views_;   // what Range reads: the owned levels, or attached ones
     std::shared_ptr<const void> keep_;
 };
 

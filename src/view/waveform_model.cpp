@@ -148,19 +148,43 @@ std::vector<MinMax> WaveformModel::Envelope(int c, std::int64_t t0, std::int64_t
             return std::clamp<std::uint64_t>(s.IndexAtOrAfter(t0 + static_cast<std::int64_t>(std::llround(col * ns_per_px))), a, b);
         };
         const double per_column = ns_per_px * s.rate / 1e9;
-        const std::uint64_t kBucket = std::uint64_t{1} << s.summary.Finest();
-        if (per_column >= static_cast<double>(kSnapBuckets * kBucket)) {
-            // Whole buckets only: every sample still falls into exactly one column.
-            auto snap = [&](std::uint64_t i) { return std::clamp<std::uint64_t>(i / kBucket * kBucket, a, b); };
+        const std::uint64_t kBucket = std::uint64_t{1} << s.summary.Finest();  // the finest bucket
+        if (per_column >= static_cast<double>(kSnapBuckets * kBucket) && s.summary.Levels() > 0) {
+            // From one level of the summaries, read straight along: the
+            // coarsest whose buckets are at most an eighth of a column, each
+            // bucket going to the column its middle falls in. What the level
+            // does not cover yet (a live stretch's last samples) and columns
+            // a stretch's edge leaves without a whole bucket come from Range.
+            int level = 0;
+            while (level + 1 < s.summary.Levels() &&
+                   static_cast<double>(std::uint64_t{1} << (s.summary.Finest() + level + 1)) * 8 <= per_column)
+                ++level;
+            const int shift = s.summary.Finest() + level;
+            std::size_t buckets = 0;
+            const MinMax* lv = s.summary.Level(level, buckets);
+            const std::uint64_t covered = static_cast<std::uint64_t>(buckets) << shift;
+            const std::uint64_t half = (std::uint64_t{1} << shift) / 2;
             const SampleReader read = [&](std::uint64_t from, std::size_t n, std::int32_t* to) { s.source->Read(from, n, to); };
             for (int col = ca; col <= cb; ++col) {
                 const std::uint64_t from = first_of(col), to = first_of(col + 1);
-                std::uint64_t lo = snap(from), hi = snap(to);
-                if (hi <= lo && from < to) {  // a few samples at a stretch's edge: read, never left out
-                    lo = from;
-                    hi = to;
+                if (from >= to) continue;
+                MinMax m;
+                // Inner column bounds round to the nearest bucket; the span's
+                // own ends are exact, so nothing outside it is drawn.
+                std::uint64_t lo = std::min<std::uint64_t>((from + half) >> shift, buckets);
+                std::uint64_t hi = std::min<std::uint64_t>((to + half) >> shift, buckets);
+                if (col == ca) {
+                    lo = std::min<std::uint64_t>((from + (std::uint64_t{1} << shift) - 1) >> shift, buckets);
+                    m.Add(s.summary.Range(from, std::min(to, lo << shift), read));
                 }
-                out[static_cast<std::size_t>(col)].Add(s.summary.Range(lo, hi, read));
+                if (col == cb) {
+                    hi = std::max(lo, std::min<std::uint64_t>(to >> shift, buckets));
+                    m.Add(s.summary.Range(std::max(from, hi << shift), std::min(to, covered), read));
+                }
+                for (std::uint64_t k = lo; k < hi; ++k) m.Add(lv[k]);
+                if (to > covered) m.Add(s.summary.Range(std::max(from, covered), to, read));
+                if (m.Empty()) m = s.summary.Range(from, to, read);
+                out[static_cast<std::size_t>(col)].Add(m);
             }
         } else {
             raw.resize(static_cast<std::size_t>(b - a));
@@ -199,7 +223,11 @@ std::optional<std::vector<SampleRun>> WaveformModel::SamplesIn(int c, std::int64
 
 MinMax WaveformModel::RangeIn(int c, std::int64_t t0, std::int64_t t1) const {
     MinMax r;
-    for (const MinMax& m : Envelope(c, t0, t1, 256)) r.Add(m);
+    for (const Stretch& s : At(c).stretches) {
+        if (s.count == 0 || s.EndNs() <= t0 || s.start_ns >= t1) continue;
+        const SampleReader read = [&](std::uint64_t from, std::size_t n, std::int32_t* to) { s.source->Read(from, n, to); };
+        r.Add(s.summary.Range(s.IndexAtOrAfter(t0), s.IndexAtOrAfter(t1), read));
+    }
     return r;
 }
 
