@@ -179,6 +179,62 @@ TEST(WaveformWidget, GapsStayEmptyAndCarriedTimeIsMarkedInThePicture) {
     EXPECT_GT(lowest, 200);
 }
 
+TEST(WaveformWidget, EveryOperationWorksFromTheKeyboard) {
+    constexpr std::int64_t t0 = 1210636800LL * 1000000000, s = 1000000000;
+    auto m = std::make_shared<view::WaveformModel>();
+    for (const char* name : {"GY0", "GY1", "GY2"}) {
+        const int c = m->AddChannel(name);
+        std::vector<std::int32_t> v(20000);
+        for (std::size_t j = 0; j < v.size(); ++j) v[j] = static_cast<std::int32_t>(j % 500) * (c + 1);
+        view::Stretch& st = m->AddStretch(c, t0, 2000, std::make_shared<Samples>(v));
+        st.summary.Append(v.data(), v.size());
+        st.count = v.size();
+    }
+    ui::WaveformWidget w;
+    w.resize(800, 400);
+    w.SetModel(m);
+    w.show();
+    auto& v = w.View();
+    EXPECT_EQ(v.Begin(), t0);
+    EXPECT_EQ(v.End(), t0 + 10 * s);
+    QTest::keyClick(&w, Qt::Key_Plus);
+    EXPECT_EQ(v.Span(), 5 * s);
+    QTest::keyClick(&w, Qt::Key_Right);
+    EXPECT_EQ(v.Begin(), t0 + 3 * s);
+    QTest::keyClick(&w, Qt::Key_Down);
+    EXPECT_EQ(v.Span(), 10 * s);
+    QTest::keyClick(&w, Qt::Key_F);
+    EXPECT_EQ(v.Begin(), t0);
+    // The cursor moves by pixels and reads out.
+    QTest::keyClick(&w, Qt::Key_Period);
+    ASSERT_TRUE(v.cursor.has_value());
+    const std::int64_t c1 = *v.cursor;
+    QTest::keyClick(&w, Qt::Key_Period, Qt::ShiftModifier);
+    // Ten pixels of a 10 s span over the plot's width.
+    const double px_ns = 10.0 * s / (w.width() - 104);
+    EXPECT_NEAR(static_cast<double>(*v.cursor - c1), 10 * px_ns, px_ns);
+    // Rows: choose, hide, show all, resize.
+    QTest::keyClick(&w, Qt::Key_BracketRight);
+    EXPECT_EQ(v.current_row, 1);
+    QTest::keyClick(&w, Qt::Key_H);
+    EXPECT_TRUE(v.Hidden(1));
+    EXPECT_EQ(v.current_row, 2);
+    QTest::keyClick(&w, Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(v.Weight(2), 1.25);
+    QTest::keyClick(&w, Qt::Key_A);
+    EXPECT_EQ(v.ShownRows().size(), 3u);
+    // Scale and units, and pausing.
+    QTest::keyClick(&w, Qt::Key_S);
+    EXPECT_TRUE(v.fixed_scale);
+    QTest::keyClick(&w, Qt::Key_V);
+    EXPECT_TRUE(v.volts);
+    const bool paused = v.paused;  // zooming paused it (a live view stops following)
+    QTest::keyClick(&w, Qt::Key_Space);
+    EXPECT_NE(v.paused, paused);
+    // The picture still draws with all of that.
+    EXPECT_FALSE(w.grab().toImage().isNull());
+}
+
 #ifdef ZQD_HAVE_ARCHIVE
 TEST(Plot, AKnownSineIsDrawnInItsRowAndSpan) {
     TempDir dir;

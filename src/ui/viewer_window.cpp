@@ -40,7 +40,7 @@ ViewerWindow::ViewerWindow(archive::ArchiveConfig config, QWidget* parent)
     button("缩小", "缩小（- 或 ↓）", [this] { waves_->ZoomOut(); });
     button("固定幅度", "固定或自动幅度（S）", [this] { waves_->ToggleFixedScale(); });
     button("伏特", "幅度用伏特或码值（V）", [this] { waves_->ToggleVolts(); });
-    button("显示全部通道", "重新显示隐藏的通道（A）；点通道名隐藏它（H）", [this] {
+    button("显示全部通道", "重新显示隐藏的通道（A）。点通道名或用 [ ] 选当前行，H 隐藏它，Ctrl+↑↓ 或 Ctrl+滚轮改行高", [this] {
         for (int r = 0; waves_->Model() && r < waves_->Model()->ChannelCount(); ++r) waves_->View().SetHidden(r, false);
         waves_->update();
     });

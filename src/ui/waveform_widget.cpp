@@ -29,10 +29,10 @@ QString AmplitudeText(std::int32_t code, bool volts) {
 struct Layout {
     QRect plot, axis, strip, top;
     std::vector<int> rows;
-    double row_height = 0;
+    std::vector<double> edges;  // row i from edges[i] to edges[i + 1]
     QRect Row(std::size_t i) const {
-        const int y0 = plot.top() + static_cast<int>(std::lround(row_height * static_cast<double>(i)));
-        const int y1 = plot.top() + static_cast<int>(std::lround(row_height * static_cast<double>(i + 1)));
+        const int y0 = static_cast<int>(std::lround(edges[i]));
+        const int y1 = static_cast<int>(std::lround(edges[i + 1]));
         return QRect(plot.left(), y0, plot.width(), y1 - y0);
     }
 };
@@ -45,7 +45,10 @@ Layout LayoutOf(const QRect& r, const view::WaveformView& v) {
     l.strip = QRect(l.plot.left(), l.plot.bottom() + 1, l.plot.width(), kStripHeight);
     l.axis = QRect(l.plot.left(), l.strip.bottom() + 1, l.plot.width(), kAxisHeight);
     l.rows = v.ShownRows();
-    l.row_height = l.rows.empty() ? 0 : static_cast<double>(l.plot.height()) / static_cast<double>(l.rows.size());
+    double total = 0;
+    for (int r : l.rows) total += v.Weight(r);
+    l.edges.push_back(l.plot.top());
+    for (int r : l.rows) l.edges.push_back(l.edges.back() + static_cast<double>(l.plot.height()) * v.Weight(r) / total);
     return l;
 }
 
@@ -131,6 +134,7 @@ void PaintWaveforms(QPainter& p, const QRect& rect, const view::WaveformModel& m
         p.setClipping(false);
         const view::MinMax scale = v.RowScale(m, c);
         const QRect label(rect.left() + 4, row.top(), kLabelWidth - 10, row.height());
+        if (c == v.current_row) p.fillRect(QRect(rect.left(), row.top(), 4, row.height()), kCursor);
         p.setPen(kText);
         QString name = QString::fromStdString(m.At(c).name);
         if (v.cursor)
@@ -241,8 +245,9 @@ int WaveformWidget::PlotWidth() const { return std::max(width() - kLabelWidth - 
 int WaveformWidget::RowAt(int y) const {
     const Layout l = LayoutOf(rect(), view_);
     if (l.rows.empty() || y < l.plot.top() || y > l.plot.bottom()) return -1;
-    const auto i = static_cast<std::size_t>((y - l.plot.top()) / l.row_height);
-    return i < l.rows.size() ? l.rows[i] : -1;
+    for (std::size_t i = 0; i < l.rows.size(); ++i)
+        if (y < l.edges[i + 1]) return l.rows[i];
+    return l.rows.back();
 }
 
 void WaveformWidget::Zoom(double factor) {
@@ -269,6 +274,13 @@ void WaveformWidget::paintEvent(QPaintEvent*) {
 void WaveformWidget::wheelEvent(QWheelEvent* e) {
     const double steps = e->angleDelta().y() / 120.0;
     if (steps == 0) return;
+    if (e->modifiers() & Qt::ControlModifier) {  // the row under the mouse, taller or shorter
+        const int row = RowAt(static_cast<int>(e->position().y()));
+        if (row >= 0) view_.Resize(row, std::pow(1.25, steps));
+        Changed();
+        e->accept();
+        return;
+    }
     const double x = e->position().x() - PlotLeft();
     view_.ZoomAtX(std::pow(0.8, steps), x, PlotWidth());
     view_.paused = true;
@@ -283,9 +295,8 @@ void WaveformWidget::mousePressEvent(QMouseEvent* e) {
     // Left: pan. Right, or left with Shift: a span to zoom to.
     selecting_ = e->button() == Qt::RightButton || (e->button() == Qt::LeftButton && (e->modifiers() & Qt::ShiftModifier));
     dragging_ = !selecting_ && e->button() == Qt::LeftButton;
-    if (e->button() == Qt::LeftButton && e->pos().x() < PlotLeft()) {  // a click on a row's name hides it
-        const int row = RowAt(e->pos().y());
-        if (row >= 0) view_.SetHidden(row, true);
+    if (e->button() == Qt::LeftButton && e->pos().x() < PlotLeft()) {  // a click on a row's name makes it current
+        if (const int row = RowAt(e->pos().y()); row >= 0) view_.current_row = row;
         dragging_ = false;
         Changed();
     }
@@ -319,8 +330,19 @@ void WaveformWidget::leaveEvent(QEvent*) {
 
 void WaveformWidget::keyPressEvent(QKeyEvent* e) {
     switch (e->key()) {
-        case Qt::Key_Plus: case Qt::Key_Equal: case Qt::Key_Up: ZoomIn(); break;
-        case Qt::Key_Minus: case Qt::Key_Down: ZoomOut(); break;
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            if (e->modifiers() & Qt::ControlModifier) {  // the current row, taller or shorter
+                view_.Resize(view_.current_row, e->key() == Qt::Key_Up ? 1.25 : 0.8);
+                Changed();
+            } else if (e->key() == Qt::Key_Up) {
+                ZoomIn();
+            } else {
+                ZoomOut();
+            }
+            break;
+        case Qt::Key_Plus: case Qt::Key_Equal: ZoomIn(); break;
+        case Qt::Key_Minus: ZoomOut(); break;
         case Qt::Key_Left: view_.Pan(-0.1); view_.paused = true; Changed(); break;
         case Qt::Key_Right: view_.Pan(0.1); view_.paused = true; Changed(); break;
         case Qt::Key_PageUp: view_.Pan(-1); view_.paused = true; Changed(); break;
@@ -333,10 +355,20 @@ void WaveformWidget::keyPressEvent(QKeyEvent* e) {
             for (int r = 0; model_ && r < model_->ChannelCount(); ++r) view_.SetHidden(r, false);
             Changed();
             break;
-        case Qt::Key_H:  // hides the row under the mouse
-            if (const int row = RowAt(mapFromGlobal(QCursor::pos()).y()); row >= 0) view_.SetHidden(row, true);
+        case Qt::Key_H:  // hides the current row
+            view_.SetHidden(view_.current_row, true);
+            view_.StepRow(1);
             Changed();
             break;
+        case Qt::Key_BracketLeft: view_.StepRow(-1); Changed(); break;
+        case Qt::Key_BracketRight: view_.StepRow(1); Changed(); break;
+        case Qt::Key_Comma: case Qt::Key_Period: {  // the cursor, a pixel (Shift: ten) at a time
+            const double px = (e->key() == Qt::Key_Comma ? -1 : 1) * ((e->modifiers() & Qt::ShiftModifier) ? 10 : 1);
+            const double x = view_.cursor ? view_.XOf(*view_.cursor, PlotWidth()) : PlotWidth() / 2.0;
+            view_.cursor = view_.TimeAtX(std::clamp(x + px, 0.0, static_cast<double>(PlotWidth())), PlotWidth());
+            Changed();
+            break;
+        }
         default: QWidget::keyPressEvent(e);
     }
 }

@@ -127,6 +127,26 @@ std::vector<int> WaveformView::ShownRows() const {
     return rows;
 }
 
+double WaveformView::Weight(int row) const {
+    return row >= 0 && row < static_cast<int>(weight_.size()) ? weight_[static_cast<std::size_t>(row)] : 1.0;
+}
+
+void WaveformView::Resize(int row, double factor) {
+    if (row < 0 || row >= static_cast<int>(weight_.size())) return;
+    auto& w = weight_[static_cast<std::size_t>(row)];
+    w = std::clamp(w * factor, 0.25, 8.0);
+}
+
+void WaveformView::StepRow(int step) {
+    const auto rows = ShownRows();
+    if (rows.empty()) return;
+    auto it = std::lower_bound(rows.begin(), rows.end(), current_row);
+    auto i = static_cast<int>(it - rows.begin());
+    if (it == rows.end() || *it != current_row) step = step > 0 ? step - 1 : step;  // the current row was hidden
+    i = std::clamp(i + step, 0, static_cast<int>(rows.size()) - 1);
+    current_row = rows[static_cast<std::size_t>(i)];
+}
+
 void WaveformView::FixScale(const WaveformModel& model) {
     fixed_.assign(static_cast<std::size_t>(model.ChannelCount()), MinMax{});
     for (int c = 0; c < model.ChannelCount(); ++c) fixed_[static_cast<std::size_t>(c)] = model.RangeIn(c, t0_, t1_);

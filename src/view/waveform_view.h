@@ -50,10 +50,19 @@ public:
     double XOf(std::int64_t t_ns, int width) const;
 
     // Rows: hidden or shown, auto-scaled to the visible data or fixed.
-    void SetRowCount(int n) { hidden_.resize(static_cast<std::size_t>(n), false); }
+    void SetRowCount(int n) {
+        hidden_.resize(static_cast<std::size_t>(n), false);
+        weight_.resize(static_cast<std::size_t>(n), 1.0);
+    }
     bool Hidden(int row) const { return row < static_cast<int>(hidden_.size()) && hidden_[static_cast<std::size_t>(row)]; }
     void SetHidden(int row, bool hidden);
     std::vector<int> ShownRows() const;
+    // Each shown row's share of the height: 1 by default, 0.25 to 8.
+    double Weight(int row) const;
+    void Resize(int row, double factor);
+    // The row the keys act on (hide, resize): moved with [ and ].
+    int current_row = 0;
+    void StepRow(int step);
     bool fixed_scale = false;  // keep each row's scale as it was when fixed
     bool volts = false;        // amplitude axes in volts (the export's scaling)
     // Each row's scale when fixed: taken by FixScale from what is visible.
@@ -70,6 +79,7 @@ public:
 private:
     std::int64_t t0_ = 0, t1_ = 1'000'000'000;
     std::vector<bool> hidden_;
+    std::vector<double> weight_;
     std::vector<MinMax> fixed_;
 };
 
