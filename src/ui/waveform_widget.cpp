@@ -134,12 +134,13 @@ void PaintWaveforms(QPainter& p, const QRect& rect, const view::WaveformModel& m
         p.setClipping(false);
         const view::MinMax scale = v.RowScale(m, c);
         const QRect label(rect.left() + 4, row.top(), kLabelWidth - 10, row.height());
-        if (c == v.current_row) p.fillRect(QRect(rect.left(), row.top(), 4, row.height()), kCursor);
+        if (v.mark_current_row && c == v.current_row) p.fillRect(QRect(rect.left(), row.top(), 4, row.height()), kCursor);
         p.setPen(kText);
         QString name = QString::fromStdString(m.At(c).name);
+        if (const auto parts = name.split('.'); parts.size() == 4) name = parts[1] + "." + parts[3];  // STA.CHA of NET.STA.LOC.CHA
         if (v.cursor)
             if (const auto value = m.ValueAt(c, *v.cursor)) name += "  " + AmplitudeText(value->second, v.volts);
-        p.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, name);
+        p.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, p.fontMetrics().elidedText(name, Qt::ElideRight, label.width()));
         if (row.height() >= 36) {
             p.setPen(QColor(120, 120, 120));
             p.drawText(label, Qt::AlignRight | Qt::AlignTop, AmplitudeText(scale.max, v.volts));
@@ -194,6 +195,7 @@ WaveformWidget::WaveformWidget(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setMinimumSize(320, 160);
+    view_.mark_current_row = true;
 }
 
 void WaveformWidget::SetModel(std::shared_ptr<const view::WaveformModel> model, bool fit) {

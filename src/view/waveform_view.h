@@ -60,8 +60,10 @@ public:
     // Each shown row's share of the height: 1 by default, 0.25 to 8.
     double Weight(int row) const;
     void Resize(int row, double factor);
-    // The row the keys act on (hide, resize): moved with [ and ].
+    // The row the keys act on (hide, resize): moved with [ and ], marked
+    // where there are keys to act (the window, not a picture).
     int current_row = 0;
+    bool mark_current_row = false;
     void StepRow(int step);
     bool fixed_scale = false;  // keep each row's scale as it was when fixed
     bool volts = false;        // amplitude axes in volts (the export's scaling)
