@@ -12,6 +12,7 @@
 #include "archive/mseed_packer.h"
 #include "archive/sac_writer.h"
 #include "archive/sds_writer.h"
+#include "common/numtext.h"
 #include "common/platform.h"
 #include "common/safe_file.h"
 #include "common/utc.h"
@@ -50,10 +51,7 @@ std::string IsoMicro(std::int64_t ns) {
 
 std::optional<std::vector<int>> ParseChannelList(const std::string& text, int chnNum, std::string& why) {
     std::vector<int> out;
-    std::size_t at = 0;
-    while (at <= text.size()) {
-        const std::size_t comma = text.find(',', at);
-        const std::string part = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+    for (const std::string& part : SplitText(text, ',')) {
         int lo = 0, hi = 0;
         char extra = 0;
         if (std::sscanf(part.c_str(), "%d-%d%c", &lo, &hi, &extra) == 2) {
@@ -68,8 +66,6 @@ std::optional<std::vector<int>> ParseChannelList(const std::string& text, int ch
             return std::nullopt;
         }
         for (int c = lo; c <= hi; ++c) out.push_back(c);
-        if (comma == std::string::npos) break;
-        at = comma + 1;
     }
     return out;
 }

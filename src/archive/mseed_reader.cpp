@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "archive/convert.h"
+#include "common/numtext.h"
 #include "common/platform.h"
 #include "common/safe_file.h"
 #include "common/utc.h"
@@ -474,14 +475,7 @@ std::vector<std::filesystem::path> SdsDayFiles(const std::filesystem::path& fold
     for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         if (!it->is_regular_file(ec)) continue;
         const std::string name = platform::PathText(it->path().filename());
-        // NET.STA.LOC.CHA.TYPE.YEAR.DOY
-        std::vector<std::string> parts;
-        for (std::size_t a = 0;;) {
-            const std::size_t dot = name.find('.', a);
-            parts.push_back(name.substr(a, dot == std::string::npos ? std::string::npos : dot - a));
-            if (dot == std::string::npos) break;
-            a = dot + 1;
-        }
+        const auto parts = SplitText(name, '.');  // NET.STA.LOC.CHA.TYPE.YEAR.DOY
         int year = 0, doy = 0;
         char extra = 0;
         if (parts.size() != 7 || std::sscanf(parts[5].c_str(), "%d%c", &year, &extra) != 1 ||

@@ -7,6 +7,7 @@
 #include "archive/convert.h"
 #include "archive/mseed_reader.h"
 #include "archive/sac_writer.h"
+#include "common/numtext.h"
 #include "common/platform.h"
 #include "common/safe_file.h"
 
@@ -27,13 +28,7 @@ bool LooksLikeMseed(const std::filesystem::path& path) {
 // configuration's station with the row's name as the channel.
 StreamCodes CodesOf(const std::string& name, const ArchiveConfig& config) {
     StreamCodes c = config.station;
-    std::vector<std::string> parts;
-    for (std::size_t a = 0;;) {
-        const std::size_t dot = name.find('.', a);
-        parts.push_back(name.substr(a, dot == std::string::npos ? std::string::npos : dot - a));
-        if (dot == std::string::npos) break;
-        a = dot + 1;
-    }
+    const auto parts = SplitText(name, '.');
     if (parts.size() == 4) return {parts[0], parts[1], parts[2], parts[3]};
     c.channel = name;
     return c;

@@ -191,4 +191,14 @@ std::int16_t AddCount16(std::int16_t counter, int n) {
     return static_cast<std::int16_t>(sum);
 }
 
+std::vector<std::string> SplitText(std::string_view text, char separator) {
+    std::vector<std::string> parts;
+    for (std::size_t at = 0;;) {
+        const std::size_t end = text.find(separator, at);
+        parts.emplace_back(text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at));
+        if (end == std::string_view::npos) return parts;
+        at = end + 1;
+    }
+}
+
 }  // namespace zqd

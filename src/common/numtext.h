@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace zqd {
@@ -26,6 +27,10 @@ bool BeginsWithNumber(std::string_view text);
 // value is not finite or the rounded value does not fit the width.
 std::optional<std::int16_t> RoundToInt16(double value);
 std::optional<std::int32_t> RoundToInt32(double value);
+
+// The pieces of a text between separators: "XX.ZQD01.00.GY0" by '.' gives
+// four; an empty text one empty piece.
+std::vector<std::string> SplitText(std::string_view text, char separator);
 
 // A count on a label: one blank before a value that is not negative
 // (" 20"), the minus sign in the blank's place otherwise ("-3").

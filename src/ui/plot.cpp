@@ -3,10 +3,13 @@
 #include <QGuiApplication>
 #include <QImage>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
+#include "archive/convert.h"
 #include "archive/view_files.h"
+#include "common/numtext.h"
 #include "common/platform.h"
 #include "common/utc.h"
 #include "ui/waveform_widget.h"
@@ -19,9 +22,8 @@ namespace {
 // row numbers and ranges.
 bool SelectRows(const view::WaveformModel& m, const std::string& list, std::vector<bool>& shown, std::string& why) {
     shown.assign(static_cast<std::size_t>(m.ChannelCount()), list.empty());
-    for (std::size_t at = 0; !list.empty() && at <= list.size();) {
-        const std::size_t comma = list.find(',', at);
-        const std::string part = list.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+    if (list.empty()) return true;
+    for (const std::string& part : SplitText(list, ',')) {
         bool found = false;
         for (int c = 0; c < m.ChannelCount(); ++c) {
             const std::string& name = m.At(c).name;
@@ -31,23 +33,14 @@ bool SelectRows(const view::WaveformModel& m, const std::string& list, std::vect
                 found = true;
             }
         }
-        int lo = 0, hi = 0;
-        char extra = 0;
-        if (!found && (std::sscanf(part.c_str(), "%d-%d%c", &lo, &hi, &extra) == 2 ||
-                       (std::sscanf(part.c_str(), "%d%c", &lo, &extra) == 1 && (hi = lo, true)))) {
-            if (lo < 0 || hi >= m.ChannelCount() || lo > hi) {
-                why = "通道“" + part + "”超出 0 到 " + std::to_string(m.ChannelCount() - 1);
-                return false;
-            }
-            for (int c = lo; c <= hi; ++c) shown[static_cast<std::size_t>(c)] = true;
-            found = true;
-        }
-        if (!found) {
-            why = "没有名为“" + part + "”的通道";
+        if (found) continue;
+        std::string not_rows;
+        const auto rows = archive::ParseChannelList(part, m.ChannelCount(), not_rows);
+        if (!rows) {
+            why = std::isdigit(static_cast<unsigned char>(part.empty() ? 'x' : part[0])) ? not_rows : "没有名为“" + part + "”的通道";
             return false;
         }
-        if (comma == std::string::npos) break;
-        at = comma + 1;
+        for (int c : *rows) shown[static_cast<std::size_t>(c)] = true;
     }
     return true;
 }
