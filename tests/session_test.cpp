@@ -12,6 +12,7 @@
 #include "recording/frm_main.h"
 #include "scripted_card.h"
 #include "test_support.h"
+#include "view/live_waves.h"
 
 namespace zqd {
 namespace {
@@ -198,6 +199,32 @@ TEST_F(SessionFixture, ThroughAGpsOutageTimesAreCarriedAndMarked) {
         EXPECT_EQ(sink->blocks[k]->time_status, k == 3 || k == 4 ? TimeStatus::kCarried : TimeStatus::kOwn) << k;
     }
     EXPECT_TRUE(sink->Of(Event::Kind::kGap).empty());
+}
+
+TEST_F(SessionFixture, LiveWavesTakeEveryBlockAsASinkAndMarkCarriedTime) {
+    view::LiveWaves live(session, {{2, "GY0"}, {0, "GYP"}});
+    EXPECT_FALSE(live.Tick(600));  // nothing yet
+    sim::SimSettings s;
+    s.gps_outage_from = 3;
+    s.gps_outage_for = 2;
+    SimFeed feed("2008-05-12T17:38:40.300000000", s);
+    StartSim(feed, MainSettings());
+    Poll(7);
+    ASSERT_TRUE(live.Tick(600));
+    EXPECT_EQ(live.Blocks(), 7u);
+    const auto m = live.Model();
+    ASSERT_EQ(m->ChannelCount(), 2);
+    ASSERT_EQ(m->At(0).stretches.size(), 1u);  // continuous through the outage
+    const auto& st = m->At(0).stretches[0];
+    EXPECT_EQ(st.start_ns, Ns("2008-05-12T17:38:40.300000000"));
+    ASSERT_EQ(st.count, 14000u);
+    std::vector<std::int32_t> got(14000);
+    st.source->Read(0, got.size(), got.data());
+    for (std::size_t j = 0; j < got.size(); ++j)
+        ASSERT_EQ(got[j], static_cast<std::uint16_t>(sink->blocks[j / 2000]->At(static_cast<std::int64_t>(j % 2000), 2))) << j;
+    ASSERT_EQ(m->Carried().size(), 1u);
+    EXPECT_EQ(m->Carried()[0].begin_ns, Ns("2008-05-12T17:38:43.300000000"));
+    EXPECT_EQ(m->Carried()[0].end_ns, Ns("2008-05-12T17:38:45.300000000"));
 }
 
 TEST_F(SessionFixture, AFailedReadMakesNoBlockAndTheGapIsSeen) {
