@@ -166,9 +166,13 @@ bool IndexFile(const std::filesystem::path& path, FileIndex& idx, std::string& w
         why = platform::LastErrorText();
         return false;
     }
+    std::error_code ec;
+    const std::uint64_t file_size = std::filesystem::file_size(path, ec);
     std::map<std::string, std::size_t> last_of;  // channel -> its last stretch
     MSRecord* msr = nullptr;
-    std::vector<char> buffer(4 << 20);  // records are parsed from pieces of a few MiB
+    // Records are parsed from pieces of a few MiB, in a buffer each thread keeps.
+    thread_local std::vector<char> buffer;
+    if (buffer.size() < (4u << 20)) buffer.resize(4u << 20);
     std::vector<std::int32_t> values;
     std::uint64_t base = 0;  // file offset of buffer[0]
     std::size_t have = 0, at = 0;
@@ -212,6 +216,10 @@ bool IndexFile(const std::filesystem::path& path, FileIndex& idx, std::string& w
             s->code = code;
             s->start_ns = start;
             s->rate = msr->samprate;
+            // Steim-2 holds at most 7 samples in 4 bytes: room for as many as
+            // the file could hold, so that the summaries are never moved as
+            // they grow (address space only; 64-bit programs have plenty).
+            if constexpr (sizeof(void*) >= 8) s->summary.Reserve(file_size / 4 * 7);
             last_of[code] = idx.stretches.size() - 1;
         }
         const std::int32_t* samples = static_cast<const std::int32_t*>(msr->datasamples);

@@ -4,6 +4,30 @@
 
 namespace zqd::view {
 
+namespace {
+
+// Smallest and largest of n samples, eight lanes at a time, which the
+// compiler turns into vector instructions.
+MinMax MinMaxOf(const std::int32_t* p, std::size_t n) {
+    MinMax m;
+    std::size_t i = 0;
+    if (n >= 8) {
+        std::int32_t lo[8], hi[8];
+        for (int l = 0; l < 8; ++l) lo[l] = hi[l] = p[l];
+        for (i = 8; i + 8 <= n; i += 8)
+            for (int l = 0; l < 8; ++l) {
+                const std::int32_t v = p[i + static_cast<std::size_t>(l)];
+                lo[l] = v < lo[l] ? v : lo[l];
+                hi[l] = v > hi[l] ? v : hi[l];
+            }
+        for (int l = 0; l < 8; ++l) m.Add(MinMax{lo[l], hi[l]});
+    }
+    for (; i < n; ++i) m.Add(p[i]);
+    return m;
+}
+
+}  // namespace
+
 SummaryPyramid::SummaryPyramid(const SummaryPyramid& o)
     : finest_(o.finest_), size_(o.size_), pending_(o.pending_), pending_n_(o.pending_n_), levels_(o.levels_),
       views_(o.views_), keep_(o.keep_) {
@@ -37,38 +61,35 @@ void SummaryPyramid::Append(const std::int32_t* samples, std::size_t n) {
             levels_[k + 1].push_back(up);
         }
     };
+    // The bucket being filled, then whole buckets, then the start of the next.
     std::size_t i = 0;
-    // First the bucket being filled, then whole buckets in a tight loop.
-    while (i < n && pending_n_ > 0) {
-        pending_.Add(samples[i++]);
-        if (++pending_n_ == bucket) {
+    if (pending_n_ > 0) {
+        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n, bucket - pending_n_));
+        pending_.Add(MinMaxOf(samples, take));
+        pending_n_ += take;
+        i = take;
+        if (pending_n_ == bucket) {
             store(pending_);
             pending_ = MinMax{};
             pending_n_ = 0;
         }
     }
-    for (; n - i >= bucket; i += bucket) {
-        MinMax m;
-        if (bucket >= 8) {  // eight lanes, which the compiler turns into vector instructions
-            std::int32_t lo[8], hi[8];
-            for (int l = 0; l < 8; ++l) lo[l] = hi[l] = samples[i + static_cast<std::size_t>(l)];
-            for (std::size_t j = i + 8; j < i + bucket; j += 8)
-                for (int l = 0; l < 8; ++l) {
-                    const std::int32_t v = samples[j + static_cast<std::size_t>(l)];
-                    lo[l] = v < lo[l] ? v : lo[l];
-                    hi[l] = v > hi[l] ? v : hi[l];
-                }
-            for (int l = 0; l < 8; ++l) m.Add(MinMax{lo[l], hi[l]});
-        } else {
-            for (std::size_t j = i; j < i + bucket; ++j) m.Add(samples[j]);
-        }
-        store(m);
-    }
-    for (; i < n; ++i) {
-        pending_.Add(samples[i]);
-        ++pending_n_;
+    for (; n - i >= bucket; i += bucket) store(MinMaxOf(samples + i, static_cast<std::size_t>(bucket)));
+    if (i < n) {
+        pending_.Add(MinMaxOf(samples + i, n - i));
+        pending_n_ += n - i;
     }
     size_ += n;
+    Refresh();
+}
+
+void SummaryPyramid::Reserve(std::uint64_t samples) {
+    if (keep_) return;
+    std::uint64_t n = samples >> finest_;
+    for (std::size_t k = 0; n > 0; ++k, n /= 2) {
+        if (levels_.size() <= k) levels_.emplace_back();
+        levels_[k].reserve(static_cast<std::size_t>(n));
+    }
     Refresh();
 }
 

@@ -44,6 +44,9 @@ public:
     SummaryPyramid& operator=(SummaryPyramid&&) noexcept = default;
 
     void Append(const std::int32_t* samples, std::size_t n);
+    // Room for `samples` in all, so that appending never moves the levels:
+    // address space only, touched as it is filled.
+    void Reserve(std::uint64_t samples);
     std::uint64_t Size() const { return size_; }
     int Finest() const { return finest_; }
     // Level k: buckets of 2^(finest + k) samples, `n` of them (complete ones only).
