@@ -59,6 +59,20 @@ std::vector<std::shared_ptr<zqd::acq::Block>> SimBlocks() {
 
 void Discard(char*, int, void* bytes) { *static_cast<std::int64_t*>(bytes) += 512; }
 
+// libmseed's record template for one channel, packed as the archive packs it.
+MSRecord* LibmseedTemplate(const std::string& code) {
+    MSRecord* msr = msr_init(nullptr);
+    std::snprintf(msr->network, 11, "XX");
+    std::snprintf(msr->station, 11, "ZQD01");
+    std::snprintf(msr->channel, 11, "%s", code.c_str());
+    msr->samprate = 2000;
+    msr->reclen = 512;
+    msr->encoding = DE_STEIM2;
+    msr->byteorder = 1;
+    msr->sampletype = 'i';
+    return msr;
+}
+
 // Ten minutes of 17 channels at 2000 samples/s: the CPU time of the archive
 // sink (packing, writing, syncing) beside libmseed alone packing the same
 // samples; the cost of an hour is six times either.
@@ -98,18 +112,7 @@ void BM_ArchiveAgainstLibmseed(benchmark::State& state) {
         const double l0 = CpuMs();
         std::int64_t packed_bytes = 0;
         std::vector<MSRecord*> msrs;
-        for (const auto& [offset, code] : config.channels) {
-            MSRecord* msr = msr_init(nullptr);
-            std::snprintf(msr->network, 11, "XX");
-            std::snprintf(msr->station, 11, "ZQD01");
-            std::snprintf(msr->channel, 11, "%s", code.c_str());
-            msr->samprate = 2000;
-            msr->reclen = 512;
-            msr->encoding = DE_STEIM2;
-            msr->byteorder = 1;
-            msr->sampletype = 'i';
-            msrs.push_back(msr);
-        }
+        for (const auto& [offset, code] : config.channels) msrs.push_back(LibmseedTemplate(code));
         std::vector<std::vector<std::int32_t>> held(config.channels.size());
         for (int k = 0; k < seconds; ++k) {
             const auto& b = *blocks[static_cast<std::size_t>(k % kDistinct)];
@@ -235,13 +238,7 @@ void BM_ConvertDefaultRecord(benchmark::State& state) {
         std::vector<std::int32_t> channel(40000);
         for (const auto& [offset, code] : config.channels) {
             for (std::size_t j = 0; j < 40000; ++j) channel[j] = data[j * 18 + static_cast<std::size_t>(offset)];
-            MSRecord* msr = msr_init(nullptr);
-            std::snprintf(msr->channel, 11, "%s", code.c_str());
-            msr->samprate = 2000;
-            msr->reclen = 512;
-            msr->encoding = DE_STEIM2;
-            msr->byteorder = 1;
-            msr->sampletype = 'i';
+            MSRecord* msr = LibmseedTemplate(code);
             msr->datasamples = channel.data();
             msr->numsamples = 40000;
             std::int64_t packed = 0;

@@ -14,6 +14,7 @@
 #include "ui/waveform_widget.h"
 #ifdef ZQD_HAVE_ARCHIVE
 #include "ui/plot.h"
+#include "ui/viewer_window.h"
 #endif
 #include <cmath>
 
@@ -270,6 +271,29 @@ TEST(Plot, AKnownSineIsDrawnInItsRowAndSpan) {
     EXPECT_GE(columns, 990);
     r.channels = "GYZ";
     EXPECT_EQ(ui::Plot(r, said).code, Status::Code::kFileRefused);
+}
+
+TEST(ViewerWindow, OpensARecordKeepsItOverABadFileSavesAPictureAndExports) {
+    TempDir dir;
+    const auto data = test::SimRecord("2008-05-12T10:00:00.000000000", 2);
+    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 2, 2000, data.data(), data.size()).ok());
+    test::WriteFile(dir / "bad.DAT", "not a record");
+    ui::ViewerWindow w(archive::DefaultConfig());
+    ASSERT_TRUE(w.Open(QString::fromStdString((dir / "T1.DAT").string())));
+    ASSERT_NE(w.Waves()->Model(), nullptr);
+    EXPECT_EQ(w.Waves()->Model()->ChannelCount(), 17);
+    // A file that cannot be read: its reason shown, the record still there.
+    EXPECT_FALSE(w.Open(QString::fromStdString((dir / "bad.DAT").string())));
+    EXPECT_TRUE(w.StatusText().contains("bad.DAT"));
+    EXPECT_EQ(w.Waves()->Model()->ChannelCount(), 17);
+    ASSERT_TRUE(w.SavePicture(QString::fromStdString((dir / "v.png").string())));
+    EXPECT_EQ(ReadFile(dir / "v.png").substr(1, 3), "PNG");
+    EXPECT_FALSE(w.SavePicture(QString::fromStdString((dir / "none" / "v.png").string())));
+    w.Waves()->View().SetHidden(0, true);
+    ASSERT_TRUE(w.ExportVisible("sac", QString::fromStdString((dir / "sac").string())));
+    int files = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir / "sac")) ++files;
+    EXPECT_EQ(files, 16 + 1);  // the shown channels, and the folder's lock file
 }
 #endif
 

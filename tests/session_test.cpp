@@ -91,6 +91,14 @@ struct SessionFixture : ::testing::Test {
 };
 
 acq::AcqConfig MainSettings() { return {}; }
+
+// The simulated card with no GPS message in buffers 3 and 4.
+sim::SimSettings OutageAt3For2() {
+    sim::SimSettings s;
+    s.gps_outage_from = 3;
+    s.gps_outage_for = 2;
+    return s;
+}
 acq::AcqConfig MonitorSettings() { return {10, 1000, 0, 4, 10000, 0, 1}; }
 
 TEST_F(SessionFixture, EveryBlockGetsTheTimeOfItsFirstScan) {
@@ -187,10 +195,7 @@ TEST_F(SessionFixture, MessagesFailingTheirChecksGiveNoTimeAndAreCounted) {
 }
 
 TEST_F(SessionFixture, ThroughAGpsOutageTimesAreCarriedAndMarked) {
-    sim::SimSettings s;
-    s.gps_outage_from = 3;
-    s.gps_outage_for = 2;
-    SimFeed feed("2008-05-12T17:38:40.300000000", s);
+    SimFeed feed("2008-05-12T17:38:40.300000000", OutageAt3For2());
     StartSim(feed, MainSettings());
     Poll(7);
     ASSERT_EQ(sink->blocks.size(), 7u);
@@ -204,10 +209,7 @@ TEST_F(SessionFixture, ThroughAGpsOutageTimesAreCarriedAndMarked) {
 TEST_F(SessionFixture, LiveWavesTakeEveryBlockAsASinkAndMarkCarriedTime) {
     view::LiveWaves live(session, {{2, "GY0"}, {0, "GYP"}});
     EXPECT_FALSE(live.Tick(600));  // nothing yet
-    sim::SimSettings s;
-    s.gps_outage_from = 3;
-    s.gps_outage_for = 2;
-    SimFeed feed("2008-05-12T17:38:40.300000000", s);
+    SimFeed feed("2008-05-12T17:38:40.300000000", OutageAt3For2());
     StartSim(feed, MainSettings());
     Poll(7);
     ASSERT_TRUE(live.Tick(600));

@@ -1,6 +1,7 @@
 #include "ui/plot.h"
 
 #include <QGuiApplication>
+#include <QBuffer>
 #include <QImage>
 
 #include <cctype>
@@ -47,6 +48,17 @@ bool SelectRows(const view::WaveformModel& m, const std::string& list, std::vect
 
 }  // namespace
 
+Status SavePng(const QImage& image, const std::filesystem::path& path) {
+    // Encoded in memory, then written as every output is (temporary file, then rename).
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+        return Status::Fail(Status::Code::kWriteFailed, "无法生成图片 " + platform::PathText(path));
+    if (const Status s = archive::WriteWhole(path, png.toStdString()); !s.ok())
+        return Status::Fail(Status::Code::kWriteFailed, "无法写入图片 " + platform::PathText(path) + "：" + s.detail);
+    return Status::Ok();
+}
+
 Status Plot(const PlotRequest& r, std::string& said) {
     archive::Opened opened;
     if (Status s = archive::OpenForView(r.input, r.config, r.from, r.to, opened); !s.ok()) return s;
@@ -72,17 +84,7 @@ Status Plot(const PlotRequest& r, std::string& said) {
         app = std::make_unique<QGuiApplication>(argc, argv);
     }
     const QImage image = RenderWaveforms(m, v, QSize(r.width, r.height));
-    const QString out = QString::fromStdString(platform::PathText(r.out));
-    // Written beside the target and renamed over it, as every output is.
-    const auto temp = r.out.parent_path() / platform::PathFromUtf8("." + platform::PathText(r.out.filename()) + ".plot.tmp");
-    if (!image.save(QString::fromStdString(platform::PathText(temp)), "PNG")) {
-        std::error_code ec;
-        std::filesystem::remove(temp, ec);
-        return Status::Fail(Status::Code::kWriteFailed, "无法写入图片 " + platform::PathText(r.out));
-    }
-    std::string error;
-    if (!platform::ReplaceFileSafely(temp, r.out, error))
-        return Status::Fail(Status::Code::kWriteFailed, "无法写入图片 " + platform::PathText(r.out) + "：" + error);
+    if (Status s = SavePng(image, r.out); !s.ok()) return s;
     said = opened.what + "；" + utc::Iso(v.Begin()) + " 到 " + utc::Iso(v.End()) + "，" +
            std::to_string(v.ShownRows().size()) + " 行，写出 " + platform::PathText(r.out);
     for (const auto& n : opened.notes) said += "\n" + n;

@@ -1,6 +1,6 @@
 // The headless plot: the waveform view of a file or archive folder drawn into
-// a PNG without a display, for reports and scripts. No toolkit types here,
-// so that the command line can call it.
+// a PNG without a display, for reports and scripts. Plot takes no toolkit
+// types, so that the command line can call it.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,8 @@
 
 #include "archive/archive_config.h"
 #include "common/status.h"
+
+class QImage;
 
 namespace zqd::ui {
 
@@ -22,6 +24,9 @@ struct PlotRequest {
     bool volts = false;
     archive::ArchiveConfig config = archive::DefaultConfig();
 };
+
+// `image` as a PNG file, written crash-safe like every other output.
+Status SavePng(const QImage& image, const std::filesystem::path& path);
 
 // Writes the PNG; what was drawn in `said` (one line). kFileRefused for the
 // input or a channel list that names no row, kWriteFailed for the picture.

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "common/platform.h"
+#include "ui/plot.h"
 
 namespace zqd::ui {
 
@@ -82,9 +83,9 @@ bool ViewerWindow::Open(const QString& path) {
 }
 
 bool ViewerWindow::SavePicture(const QString& file) {
-    const QImage image = waves_->grab().toImage();
-    if (!image.save(file, "PNG")) {
-        status_->setText(QString::fromUtf8("无法写入图片 ") + file);
+    const Status s = SavePng(waves_->grab().toImage(), platform::PathFromUtf8(file.toStdString()));
+    if (!s.ok()) {
+        status_->setText(QString::fromStdString(s.detail));
         return false;
     }
     status_->setText(QString::fromUtf8("图片已存为 ") + file);

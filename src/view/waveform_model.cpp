@@ -148,8 +148,8 @@ std::vector<MinMax> WaveformModel::Envelope(int c, std::int64_t t0, std::int64_t
             return std::clamp<std::uint64_t>(s.IndexAtOrAfter(t0 + static_cast<std::int64_t>(std::llround(col * ns_per_px))), a, b);
         };
         const double per_column = ns_per_px * s.rate / 1e9;
-        const std::uint64_t kBucket = std::uint64_t{1} << s.summary.Finest();  // the finest bucket
-        if (per_column >= static_cast<double>(kSnapBuckets * kBucket) && s.summary.Levels() > 0) {
+        const std::uint64_t finest_bucket = std::uint64_t{1} << s.summary.Finest();
+        if (per_column >= static_cast<double>(kSnapBuckets * finest_bucket) && s.summary.Levels() > 0) {
             // From one level of the summaries, read straight along: the
             // coarsest whose buckets are at most an eighth of a column, each
             // bucket going to the column its middle falls in. What the level
