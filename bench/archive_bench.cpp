@@ -16,9 +16,11 @@
 
 #include "acquisition/sink.h"
 #include "archive/archive_sink.h"
-#include "archive/convert.h"
-#include "recording/record_file.h"
-#include "common/platform.h"
+#include "convert/convert.h"
+#include "formats/t1dat/t1dat_writer.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/text.h"
 #include "card/sim/sim_card.h"
 #include "common/utc.h"
 

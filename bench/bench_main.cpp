@@ -14,11 +14,11 @@
 #include <new>
 #include <vector>
 
-#include "monitor/frm_multibuf.h"
+#include "app/frm_multibuf.h"
 #include "acquisition/session.h"
-#include "recording/frm_main.h"
-#include "recording/record_file.h"
-#include "recording/record_sink.h"
+#include "app/frm_main.h"
+#include "formats/t1dat/t1dat_writer.h"
+#include "acquisition/record_sink.h"
 #include "card/sim/sim_card.h"
 #ifdef ZQD_WITH_UI
 #include <QImage>

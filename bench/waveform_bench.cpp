@@ -18,11 +18,15 @@
 #include <fstream>
 #include <vector>
 
-#include "archive/mseed_packer.h"
-#include "archive/mseed_reader.h"
-#include "archive/sds_writer.h"
-#include "archive/view_files.h"
-#include "common/platform.h"
+#include "formats/mseed/mseed_packer.h"
+#include "view/sources/mseed_source.h"
+#include "formats/sds/sds_writer.h"
+#include "formats/sds/sds_layout.h"
+#include "view/sources/open.h"
+#include "app/frm_viewer.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/text.h"
 #include "common/utc.h"
 #include "ui/waveform_widget.h"
 

@@ -3,11 +3,13 @@
 #include <cmath>
 #include <numeric>
 
-#include "analysis/csv_export.h"
-#include "analysis/query.h"
-#include "analysis/record_loader.h"
-#include "recording/frm_main.h"
-#include "recording/record_file.h"
+#include "formats/csv/t2csv.h"
+#include "app/query.h"
+#include "formats/t1dat/t1dat_reader.h"
+#include "formats/t1dat/record_times.h"
+#include "gps/block_time.h"
+#include "app/frm_main.h"
+#include "formats/t1dat/t1dat_writer.h"
 #include "scripted_card.h"
 #include "test_support.h"
 
@@ -46,7 +48,7 @@ struct AnalysisFixture : ::testing::Test {
     void SetUp() override { form.Form_Load(); }
 
     void Save(std::int16_t blockNum, std::int32_t chnPoints, const std::vector<std::int32_t>& data) {
-        ASSERT_TRUE(SaveRecordFile(form.RecordFilePath, blockNum, chnPoints, data.data(), data.size()).ok());
+        ASSERT_TRUE(t1dat::SaveRecordFile(form.RecordFilePath, blockNum, chnPoints, data.data(), data.size()).ok());
     }
 };
 
@@ -63,7 +65,7 @@ TEST_F(AnalysisFixture, LoadListsEveryBlockTimeAndEnablesTheQuery) {
     EXPECT_EQ(dll.ChnPoints, 20);
     EXPECT_EQ(form.Record.BlockData.size(), 121u);
     EXPECT_EQ(form.BlockTime.size(), 4u);
-    EXPECT_EQ(form.BlockTime[1], (GpsTime{2008, 5, 12, 3, 4, 6, 1000}));
+    EXPECT_EQ(form.BlockTime[1], (gps::GpsTime{2008, 5, 12, 3, 4, 6, 1000}));
     EXPECT_EQ(form.GpsSecond, 6);  // the last decoded message
 }
 
@@ -78,7 +80,7 @@ TEST_F(AnalysisFixture, EmptyRecordListsOnlyTheEnd) {
 TEST(Decode, OnlyABlocksOwnCompleteMessageGivesItATime) {
     auto decode = [](std::vector<std::int32_t> gps) {
         const auto data = Blocks(20, {gps});
-        return DecodeBlockTime(data.data(), 2, 20);
+        return gps::DecodeBlockTime(data.data(), 2, 20);
     };
     const auto good = Ha(5, 12, 2008, 3, 4, 5, 1000);
     EXPECT_TRUE(decode(good));
@@ -87,8 +89,8 @@ TEST(Decode, OnlyABlocksOwnCompleteMessageGivesItATime) {
     auto spaced = good;
     spaced.insert(spaced.begin() + 2, 4096);
     spaced.insert(spaced.begin(), 4096);
-    EXPECT_EQ(decode(spaced), (GpsTime{2008, 5, 12, 3, 4, 5, 1000}));
-    EXPECT_EQ(decode(Ha(5, 12, 2008, 0, 0, 0, 0)), (GpsTime{2008, 5, 12, 0, 0, 0, 0}));
+    EXPECT_EQ(decode(spaced), (gps::GpsTime{2008, 5, 12, 3, 4, 5, 1000}));
+    EXPECT_EQ(decode(Ha(5, 12, 2008, 0, 0, 0, 0)), (gps::GpsTime{2008, 5, 12, 0, 0, 0, 0}));
 
     // Year high byte first, NS bytes high first.
     EXPECT_EQ(decode(Ha(1, 1, 2008, 0, 0, 0, 1000))->Year, 2008);
@@ -114,18 +116,18 @@ TEST(Decode, OnlyABlocksOwnCompleteMessageGivesItATime) {
 TEST(Decode, AtSignsOutsideTheGpsSlotAreNeverLookedAt) {
     auto data = Blocks(20, {Ha(5, 12, 2008, 3, 4, 5, 0)});
     for (std::size_t i = 0; i + 1 < data.size(); i += 2) data[i] = 64;  // offset 0 all "@"
-    EXPECT_TRUE(DecodeBlockTime(data.data(), 2, 20));
+    EXPECT_TRUE(gps::DecodeBlockTime(data.data(), 2, 20));
     auto none = Blocks(20, {{}});
     for (std::size_t i = 0; i + 1 < none.size(); i += 2) none[i] = 64;
-    EXPECT_FALSE(DecodeBlockTime(none.data(), 2, 20));
+    EXPECT_FALSE(gps::DecodeBlockTime(none.data(), 2, 20));
 }
 
 TEST_F(AnalysisFixture, ABlockWithoutItsOwnMessageGetsNoTimeFromTheBlockBefore) {
     dll.ChnNum = 2;
     Save(3, 20, Blocks(20, {Ha(5, 12, 2008, 3, 4, 5, 0), {}, {64, 64, 72, 97, 9, 9}}));
     form.CmdOpen_Click();
-    EXPECT_EQ(form.BlockTime[1], GpsTime{});
-    EXPECT_EQ(form.BlockTime[2], GpsTime{});
+    EXPECT_EQ(form.BlockTime[1], gps::GpsTime{});
+    EXPECT_EQ(form.BlockTime[2], gps::GpsTime{});
 }
 
 TEST_F(AnalysisFixture, RecordLoadedWithAnotherChnNumReadsOnlyWhatThatAnnounces) {
@@ -219,10 +221,10 @@ struct QueryFixture : AnalysisFixture {
         form.Record.ChnNum = 18;
         form.Record.BlockData.resize(720001);
         std::iota(form.Record.BlockData.begin(), form.Record.BlockData.end(), 0);
-        form.BlockTime.assign(21, GpsTime{});
+        form.BlockTime.assign(21, gps::GpsTime{});
     }
     void Times(int first, int h, int m, int s, std::int32_t ns = 0) {
-        form.BlockTime[static_cast<std::size_t>(first)] = GpsTime{2008, 5, 12, static_cast<std::int16_t>(h),
+        form.BlockTime[static_cast<std::size_t>(first)] = gps::GpsTime{2008, 5, 12, static_cast<std::int16_t>(h),
                                                                    static_cast<std::int16_t>(m),
                                                                    static_cast<std::int16_t>(s), ns};
     }
@@ -343,8 +345,8 @@ TEST_F(QueryFixture, PathologicalNanosecondsEndTheReduction) {
 
 TEST_F(QueryFixture, ZeroTimeMatchesTheLastBlockWithoutATime) {
     for (int k = 0; k < 20; ++k) Times(k, 17, 38, 38 + k);
-    form.BlockTime[12] = GpsTime{};
-    form.BlockTime[13] = GpsTime{};
+    form.BlockTime[12] = gps::GpsTime{};
+    form.BlockTime[13] = gps::GpsTime{};
     Box(form.TxtFormT, "0", "0", "0");
     Box(form.TxtToT, "0", "0", "0");
     form.CmdFind_Click();
@@ -393,13 +395,13 @@ TEST_F(QueryFixture, QueriesOutsideTheWidthsAreRefusedAndChangeNothing) {
 
 
 TEST(Export, ValueLinesFollowThePattern) {
-    EXPECT_EQ(ExportValueText(0), "-4.9999");
-    EXPECT_EQ(ExportValueText(32766), "-.0002");
-    EXPECT_EQ(ExportValueText(32767), ".0000");
-    EXPECT_EQ(ExportValueText(32768), ".0002");
-    EXPECT_EQ(ExportValueText(40000), "1.1037");
-    EXPECT_EQ(ExportValueText(65535), "5.0001");
-    EXPECT_EQ(ExportValueText(INT32_MIN), "-327690.0000");  // no overflow in the subtraction
+    EXPECT_EQ(csv::ExportValueText(0), "-4.9999");
+    EXPECT_EQ(csv::ExportValueText(32766), "-.0002");
+    EXPECT_EQ(csv::ExportValueText(32767), ".0000");
+    EXPECT_EQ(csv::ExportValueText(32768), ".0002");
+    EXPECT_EQ(csv::ExportValueText(40000), "1.1037");
+    EXPECT_EQ(csv::ExportValueText(65535), "5.0001");
+    EXPECT_EQ(csv::ExportValueText(INT32_MIN), "-327690.0000");  // no overflow in the subtraction
 }
 
 const std::string kShiJian = "\xCA\xB1\xBC\xE4";  // "时间" in GBK
@@ -434,7 +436,7 @@ TEST_F(QueryFixture, ExportAfterQueriesOfThreeBlocksAndAReversedRange) {
     form.CmdOutput_Click();
     std::string csv = ReadFile(form.ExportFilePath);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 6001);
-    EXPECT_EQ(csv.rfind(kShiJian + "17-38-44  NS:0\r\n" + ExportValueText(5 * 36000 + 1) + "\r\n", 0), 0u);
+    EXPECT_EQ(csv.rfind(kShiJian + "17-38-44  NS:0\r\n" + csv::ExportValueText(5 * 36000 + 1) + "\r\n", 0), 0u);
 
     Box(form.TxtFormT, "17", "38", "45");
     Box(form.TxtToT, "17", "38", "43");

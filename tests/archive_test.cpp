@@ -11,9 +11,13 @@
 #include "acquisition/session.h"
 #include "archive/archive_config.h"
 #include "archive/archive_sink.h"
-#include "archive/frm_archive.h"
-#include "archive/mseed_packer.h"
+#include "app/frm_archive.h"
+#include "app/archive_texts.h"
+#include "app/messages.h"
+#include "app/frm_main.h"
+#include "formats/mseed/mseed_packer.h"
 #include "card/sim/sim_card.h"
+#include "common/numtext.h"
 #include "common/utc.h"
 #include "scripted_card.h"
 #include "test_support.h"
@@ -22,6 +26,8 @@ namespace zqd::archive {
 namespace {
 
 using test::TempDir;
+using mseed::ChannelPacker;
+using mseed::Timing;
 
 std::int64_t Ns(const std::string& iso) {
     std::int64_t ns = 0;
@@ -100,8 +106,9 @@ TEST(ArchiveConfig, BadFilesAreRefusedWithTheFileTheLineAndTheProblem) {
         ArchiveConfig c = DefaultConfig();
         const Status s = LoadConfig(dir / "c.toml", c);
         EXPECT_FALSE(s.ok()) << text;
-        EXPECT_NE(s.detail.find((dir / "c.toml").string()), std::string::npos) << s.detail;
-        EXPECT_NE(s.detail.find(why), std::string::npos) << text << " -> " << s.detail;
+        const std::string said = app::Text(s);
+        EXPECT_NE(said.find((dir / "c.toml").string()), std::string::npos) << said;
+        EXPECT_NE(said.find(why), std::string::npos) << text << " -> " << said;
     }
     test::WriteFile(dir / "c.toml",
                     "[station]\nnetwork = \"AB\"\nstation = \"S1\"\nlocation = \"\"\n[channels]\n0 = false\n2 = \"HHZ\"\n");
@@ -111,6 +118,37 @@ TEST(ArchiveConfig, BadFilesAreRefusedWithTheFileTheLineAndTheProblem) {
     EXPECT_EQ(c.channels.count(0), 0u);
     EXPECT_EQ(c.channels.at(2), "HHZ");
     EXPECT_EQ(c.channels.size(), 16u);
+}
+
+// The packer asks the continuity rule: a block 0.4 sample late continues the
+// series, one 0.6 sample late starts a new one.
+TEST(MseedPacker, ASeriesContinuesWithinHalfASampleAndBreaksBeyond) {
+    TempDir dir;
+    const auto file = dir / "out.mseed";
+    {
+        std::ofstream out(file, std::ios::binary);
+        ChannelPacker p({"XX", "TEST", "00", "GY0"}, 2000, {}, [&](const char* r, int n, std::int64_t) { out.write(r, n); });
+        std::vector<std::int32_t> s(2000, 7);
+        const std::int64_t t = Ns("2008-05-12T17:38:40.300000000");
+        p.Add(t, s.data(), s.size(), {100, true});
+        p.Add(t + utc::kNsPerSecond + 200000, s.data(), s.size(), {100, true});      // 0.4 sample late
+        p.Add(t + 2 * utc::kNsPerSecond + 500000, s.data(), s.size(), {100, true});  // 0.6 sample later still
+    }
+    const ReadBack rb = Read(file);
+    ASSERT_EQ(rb.series.size(), 2u);
+    EXPECT_EQ(rb.series[0].size(), 4000u);
+    EXPECT_EQ(rb.series_start[1], Ns("2008-05-12T17:38:42.300500000"));
+}
+
+// While times are only carried the quality falls ten a minute from 90 to 10.
+TEST(ArchiveSink, TimingQualityFallsTenAMinuteThroughAnOutage) {
+    EXPECT_EQ(TimingQuality(acq::TimeStatus::kOwn, 0), 100);
+    EXPECT_EQ(TimingQuality(acq::TimeStatus::kNone, 0), 0);
+    const std::int64_t minute = 60 * utc::kNsPerSecond;
+    for (int m = 0; m <= 10; ++m)
+        EXPECT_EQ(TimingQuality(acq::TimeStatus::kCarried, m * minute + minute / 2), std::max(10, 90 - 10 * m)) << m;
+    EXPECT_EQ(TimingQuality(acq::TimeStatus::kCarried, minute - 1), 90);
+    EXPECT_EQ(TimingQuality(acq::TimeStatus::kCarried, 1000 * minute), 10);
 }
 
 TEST(MseedPacker, SamplesComeBackAndNoRecordSpansMidnight) {
@@ -173,7 +211,8 @@ struct ArchiveRun {
         return s;
     }
     void Attach() {
-        sink = std::make_shared<ArchiveSink>(DefaultConfig(), root, [this](const std::string& l) { lines.push_back(l); });
+        sink = std::make_shared<ArchiveSink>(DefaultConfig(), root,
+                                             [this](const ArchiveNote& n) { lines.push_back(app::NoteText(n)); });
         runner = session.AddSink(sink, 64);
     }
     void Run(int blocks, bool stop = true) {
@@ -416,11 +455,18 @@ TEST(ArchiveEndToEnd, KilledAndRestartedTheArchiveReadsWhole) {
 }  // namespace
 }  // namespace zqd::archive
 
-#include "archive/convert.h"
-#include "recording/record_file.h"
+#include "convert/convert.h"
+#include "formats/t1dat/t1dat_writer.h"
 
 namespace zqd::archive {
 namespace {
+
+using convert::ConvertNote;
+using convert::ConvertOptions;
+using convert::ConvertRecord;
+using convert::ConvertSummary;
+
+void Quiet(const ConvertNote&) {}
 
 // A T1.DAT of the simulated card; `untimed` blocks lose their GPS bytes.
 std::filesystem::path MakeRecord(const std::filesystem::path& dir, const std::string& start, int blocks,
@@ -429,7 +475,7 @@ std::filesystem::path MakeRecord(const std::filesystem::path& dir, const std::st
     for (int k : untimed)
         for (std::size_t s = 0; s < 2000; ++s) data[static_cast<std::size_t>(k) * 36000 + s * 18 + 1] = 4096;
     const auto path = dir / "T1.DAT";
-    EXPECT_TRUE(SaveRecordFile(path, static_cast<std::int16_t>(blocks), 2000, data.data(), data.size()).ok());
+    EXPECT_TRUE(t1dat::SaveRecordFile(path, static_cast<std::int16_t>(blocks), 2000, data.data(), data.size()).ok());
     return path;
 }
 
@@ -440,7 +486,7 @@ TEST(Convert, MiniSeedHoldsEveryChannelAtTheDecodedBlockTimes) {
     ConvertOptions o;
     o.out = dir / "out";
     ConvertSummary sum;
-    ASSERT_TRUE(ConvertRecord(file, o, sum, [](const std::string&) {}).ok());
+    ASSERT_TRUE(ConvertRecord(file, o, sum, Quiet).ok());
     EXPECT_EQ(sum.channels, 17u);
     EXPECT_EQ(sum.segments, 1u);
     for (const auto& [offset, code] : o.config.channels) {
@@ -462,7 +508,7 @@ TEST(Convert, ABlockWithoutTimeTakesItsNeighboursAndIsMarked) {
     o.channels = {0};
     ConvertSummary sum;
     std::vector<std::string> lines;
-    ASSERT_TRUE(ConvertRecord(file, o, sum, [&](const std::string& l) { lines.push_back(l); }).ok());
+    ASSERT_TRUE(ConvertRecord(file, o, sum, [&](const ConvertNote& n) { lines.push_back(app::NoteText(n)); }).ok());
     EXPECT_EQ(sum.inferred_blocks, 1u);
     EXPECT_EQ(sum.segments, 1u);  // the inferred time continues the series
     bool said = false;
@@ -475,16 +521,53 @@ TEST(Convert, ABlockWithoutTimeTakesItsNeighboursAndIsMarked) {
     EXPECT_EQ(q, (std::set<int>{50, 100}));
 }
 
+// A block whose message fails its checks is dated from its neighbours, as
+// one without a message: conversion never takes a corrupt time. The
+// listing of 打开文件 keeps its own rule and shows what the message says.
+TEST(Convert, ABlockWhoseMessageFailsItsChecksIsDatedFromItsNeighbours) {
+    TempDir dir;
+    auto data = test::SimRecord("2008-05-12T17:38:40.300000000", 5);
+    // The seconds byte of block 2's message, in its 11th GPS byte: 42 made 50.
+    std::size_t found = 0;
+    for (std::size_t s = 0, bytes = 0; s < 2000 && !found; ++s) {
+        std::int32_t& v = data[2 * 36000 + s * 18 + 1];
+        if (v != 4096 && ++bytes == 11) {
+            EXPECT_EQ(v, 42);
+            v = 50;
+            found = s;
+        }
+    }
+    ASSERT_NE(found, 0u);
+    ASSERT_TRUE(t1dat::SaveRecordFile(dir / "T1.DAT", 5, 2000, data.data(), data.size()).ok());
+    const auto listed = ListRecord(dir / "T1.DAT", 18);
+    ASSERT_TRUE(listed);
+    EXPECT_NE(listed->listing.find("2008-5-12 17:38:50:300000000\r\n"), std::string::npos) << listed->listing;
+
+    ConvertOptions o;
+    o.out = dir / "out";
+    o.channels = {2};
+    ConvertSummary sum;
+    ASSERT_TRUE(ConvertRecord(dir / "T1.DAT", o, sum, Quiet).ok());
+    EXPECT_EQ(sum.inferred_blocks, 1u);
+    EXPECT_EQ(sum.segments, 1u);  // its time is its neighbours', so the series runs on
+    const ReadBack rb = Read(dir / "out" / "XX.ZQD01.00.GY0.2008.133.173840.mseed");
+    ASSERT_EQ(rb.series.size(), 1u);
+    EXPECT_EQ(rb.series[0].size(), 10000u);
+    std::set<int> q;
+    for (const auto& r : rb.records) q.insert(r.quality);
+    EXPECT_EQ(q, (std::set<int>{50, 100}));
+}
+
 TEST(Convert, ARecordWithoutAnyTimeIsRefusedUnlessAStartIsGiven) {
     TempDir dir;
     const auto file = MakeRecord(dir.path(), "2008-05-12T17:38:40.300000000", 2, {0, 1});
     ConvertOptions o;
     o.out = dir / "out";
     ConvertSummary sum;
-    EXPECT_FALSE(ConvertRecord(file, o, sum, [](const std::string&) {}).ok());
+    EXPECT_FALSE(ConvertRecord(file, o, sum, Quiet).ok());
     EXPECT_EQ(sum.refused, 1);
     o.assume_start_ns = Ns("2020-01-01T00:00:00");
-    EXPECT_TRUE(ConvertRecord(file, o, sum, [](const std::string&) {}).ok());
+    EXPECT_TRUE(ConvertRecord(file, o, sum, Quiet).ok());
     const ReadBack rb = Read(dir / "out" / "XX.ZQD01.00.GY0.2020.001.000000.mseed");
     ASSERT_EQ(rb.records.size() > 0, true);
     EXPECT_EQ(rb.records[0].quality, 0);
@@ -498,7 +581,7 @@ TEST(Convert, AcrossMidnightTheSdsDayFilesAndSacDaysAreRight) {
     o.format = "sds";
     o.channels = {2};
     ConvertSummary sum;
-    ASSERT_TRUE(ConvertRecord(file, o, sum, [](const std::string&) {}).ok());
+    ASSERT_TRUE(ConvertRecord(file, o, sum, Quiet).ok());
     const auto a = Read(dir / "sds" / "2008" / "XX" / "ZQD01" / "GY0.D" / "XX.ZQD01.00.GY0.D.2008.366");
     const auto b = Read(dir / "sds" / "2009" / "XX" / "ZQD01" / "GY0.D" / "XX.ZQD01.00.GY0.D.2009.001");
     ASSERT_EQ(a.series.size(), 1u);
@@ -517,7 +600,7 @@ TEST(Convert, SacReadBackBySac2mseedGivesTheSamplesAndTimes) {
     o.format = "sac";
     o.channels = {5};
     ConvertSummary sum;
-    ASSERT_TRUE(ConvertRecord(file, o, sum, [](const std::string&) {}).ok());
+    ASSERT_TRUE(ConvertRecord(file, o, sum, Quiet).ok());
     const auto sac = dir / "sac" / "XX.ZQD01.00.GY3.2008.133.173840.SAC";
     ASSERT_TRUE(std::filesystem::exists(sac));
     EXPECT_EQ(std::filesystem::file_size(sac), 632u + 4 * 4000);
@@ -546,12 +629,12 @@ TEST(Convert, SacReadBackBySac2mseedGivesTheSamplesAndTimes) {
 }
 
 TEST(Convert, ChannelListsAndABadFileAmongGoodOnes) {
-    std::string why;
-    EXPECT_EQ(*ParseChannelList("0,2-4,17", 18, why), (std::vector<int>{0, 2, 3, 4, 17}));
-    EXPECT_FALSE(ParseChannelList("0,18", 18, why));
-    EXPECT_NE(why.find("18"), std::string::npos);
-    EXPECT_FALSE(ParseChannelList("a-b", 18, why));
-    EXPECT_FALSE(ParseChannelList("3-1", 18, why));
+    EXPECT_EQ(*ParseChannelList("0,2-4,17", 18), (std::vector<int>{0, 2, 3, 4, 17}));
+    const auto beyond = ParseChannelList("0,18", 18);
+    ASSERT_FALSE(beyond);
+    EXPECT_NE(app::Text(beyond.status()).find("18"), std::string::npos);
+    EXPECT_FALSE(ParseChannelList("a-b", 18));
+    EXPECT_FALSE(ParseChannelList("3-1", 18));
 
     TempDir dir;
     const auto good = MakeRecord(dir.path(), "2008-05-12T17:38:40.300000000", 2);
@@ -574,11 +657,26 @@ TEST(Convert, ChannelListsAndABadFileAmongGoodOnes) {
 }  // namespace
 }  // namespace zqd::archive
 
-#include "archive/mseed_reader.h"
-#include "archive/view_files.h"
+#include "view/sources/mseed_source.h"
+#include "view/sources/open.h"
+#include "view/export_span.h"
+#include "formats/sds/sds_layout.h"
+#include "formats/sds/sds_writer.h"
+#include "app/frm_viewer.h"
+#include "view/sources/summary_cache.h"
 
 namespace zqd::archive {
 namespace {
+
+using view::Opened;
+
+// What the viewer opens, with the default configuration's channels.
+Status OpenForView(const std::filesystem::path& path, const ArchiveConfig& config, std::optional<std::int64_t> from,
+                   std::optional<std::int64_t> to, Opened& opened,
+                   const std::filesystem::path& cache = view::DefaultSummaryCache()) {
+    const std::vector<std::pair<int, std::string>> rows(config.channels.begin(), config.channels.end());
+    return view::OpenForView(path, config.acquisition.ChnNum, rows, from, to, opened, cache);
+}
 
 TEST(ViewFiles, ARecordWithABlockWithoutTimeIsOneStretchMarkedWhereCarried) {
     TempDir dir;
@@ -603,7 +701,7 @@ TEST(ViewFiles, ARecordWithABlockWithoutTimeIsOneStretchMarkedWhereCarried) {
 
 TEST(ViewFiles, AnSdsFolderWithAMissingDayHasAGapThereAndSamplesReadBackLazily) {
     TempDir dir;
-    SdsWriter sds(dir / "sds");
+    sds::SdsWriter sds(dir / "sds");
     const StreamCodes codes{"XX", "ZQD01", "00", "GY0"};
     std::vector<std::int32_t> samples(4000);
     for (std::size_t j = 0; j < samples.size(); ++j) samples[j] = static_cast<std::int32_t>(j * 7 % 5000);
@@ -615,7 +713,7 @@ TEST(ViewFiles, AnSdsFolderWithAMissingDayHasAGapThereAndSamplesReadBackLazily) 
     }
     ASSERT_TRUE(sds.Sync().ok());
     test::WriteFile(dir / "sds" / "2008" / "XX" / "ZQD01" / "GY0.D" / "XX.ZQD01.00.GY0.D.2008.999", "not a day");
-    const auto files = SdsDayFiles(dir / "sds", std::nullopt, std::nullopt);
+    const auto files = sds::DayFiles(dir / "sds", std::nullopt, std::nullopt);
     ASSERT_EQ(files.size(), 2u);
     const auto cache = dir / "cache";
     Opened o;
@@ -660,9 +758,51 @@ TEST(ViewFiles, AnSdsFolderWithAMissingDayHasAGapThereAndSamplesReadBackLazily) 
     Opened none;
     const Status s = OpenForView(dir / "empty", DefaultConfig(), std::nullopt, std::nullopt, none, cache);
     EXPECT_EQ(s.code, Status::Code::kFileRefused);
-    EXPECT_NE(s.detail.find("SDS"), std::string::npos);
+    EXPECT_NE(app::Text(s).find("SDS"), std::string::npos);
     test::WriteFile(dir / "junk.dat", std::string(300, 'x'));
     EXPECT_FALSE(OpenForView(dir / "junk.dat", DefaultConfig(), std::nullopt, std::nullopt, none, cache).ok());
+}
+
+// A day file that grew since its summaries were kept is read through again,
+// even when its time is as it was: the cache holds the size it was made of.
+TEST(ViewFiles, AFileThatGrewIsIndexedAgainEvenAtItsOldTime) {
+    TempDir dir;
+    const StreamCodes codes{"XX", "ZQD01", "00", "GY0"};
+    const auto file = dir / "day.mseed";
+    std::vector<std::int32_t> samples(4000, 3);
+    auto append = [&](const char* at) {
+        std::ofstream out(file, std::ios::binary | std::ios::app);
+        ChannelPacker p(codes, 2000, {}, [&](const char* r, int n, std::int64_t) { out.write(r, n); });
+        p.Add(Ns(at), samples.data(), samples.size(), Timing{100, true});
+    };
+    append("2008-05-12T12:00:00");
+    const auto cache = dir / "cache";
+    Opened first;
+    ASSERT_TRUE(OpenForView(file, DefaultConfig(), std::nullopt, std::nullopt, first, cache).ok());
+    EXPECT_EQ(first.files_indexed, 1);
+    const auto mtime = std::filesystem::last_write_time(file);
+    append("2008-05-12T12:00:02");
+    std::filesystem::last_write_time(file, mtime);
+    Opened grown;
+    ASSERT_TRUE(OpenForView(file, DefaultConfig(), std::nullopt, std::nullopt, grown, cache).ok());
+    EXPECT_EQ(grown.files_indexed, 1);
+    EXPECT_EQ(grown.model->Samples(), 8000u);
+    // And an entry is never taken for a file of another size, whatever its name.
+    int ours = 0;
+    for (const auto& e : std::filesystem::directory_iterator(cache)) {
+        if (e.path().extension() != ".zidx") continue;
+        auto map = std::make_shared<platform::MappedFile>();
+        ASSERT_TRUE(map->Open(e.path(), false).ok());
+        view::FileStamp stamp{std::filesystem::file_size(file), static_cast<std::int64_t>(mtime.time_since_epoch().count()),
+                              std::filesystem::absolute(file).string()};
+        view::FileIndex index;
+        ours += view::ParseIndex(map, stamp, index);
+        stamp.size += 512;
+        view::FileIndex other;
+        EXPECT_FALSE(view::ParseIndex(map, stamp, other));
+        EXPECT_NE(view::CachePath(cache, stamp), e.path());
+    }
+    EXPECT_EQ(ours, 1);
 }
 
 TEST(ViewFiles, TheVisibleSpanExportsAsMiniSeedSacAndCsv) {
@@ -674,7 +814,9 @@ TEST(ViewFiles, TheVisibleSpanExportsAsMiniSeedSacAndCsv) {
     const std::int64_t t0 = Ns("2008-05-12T10:00:00.500000000"), t1 = Ns("2008-05-12T10:00:01.500000000");
     for (const char* format : {"mseed", "sac", "csv"}) {
         int files = 0;
-        ASSERT_TRUE(ExportSpan(*o.model, {1, 2}, t0, t1, format, DefaultConfig(), dir / format, files).ok());
+        ASSERT_TRUE(view::ExportSpan(*o.model, {1, 2}, t0, t1, format, DefaultConfig().station, DefaultConfig().pack,
+                                     dir / format, files)
+                        .ok());
         EXPECT_EQ(files, 2);
     }
     const ReadBack rb = Read(dir / "mseed" / "XX.ZQD01.00.GY0.2008.133.100000.mseed");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/messages.h"
 #include "card/card_ops.h"
 
 namespace zqd {
@@ -25,7 +26,7 @@ TEST(DllCard, MissingLibraryIsAClearErrorNamingLibraryAndExport) {
         card.Initial(320, 5, 0, 0);
         FAIL() << "no error";
     } catch (const CardError& e) {
-        const std::string what = e.what();
+        const std::string what = app::Text(e.status());
         EXPECT_NE(what.find("libadcard.so"), std::string::npos) << what;
         EXPECT_NE(what.find("Initial"), std::string::npos) << what;
         EXPECT_NE(what.find("/nonexistent/folder"), std::string::npos) << what;
@@ -40,8 +41,9 @@ TEST(DllCard, MissingExportIsAClearError) {
         card.StartIntr(10, 2000, 0, 18, 2000, 0, 1);
         FAIL() << "no error";
     } catch (const CardError& e) {
-        EXPECT_NE(std::string(e.what()).find("StartIntr"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("libm.so.6"), std::string::npos) << e.what();
+        const std::string what = app::Text(e.status());
+        EXPECT_NE(what.find("StartIntr"), std::string::npos) << what;
+        EXPECT_NE(what.find("libm.so.6"), std::string::npos) << what;
     }
 }
 

@@ -8,8 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "analysis/record_loader.h"
-#include "recording/record_file.h"
+#include "formats/t1dat/t1dat_reader.h"
+#include "formats/t1dat/record_times.h"
+#include "gps/block_time.h"
+#include "formats/t1dat/t1dat_writer.h"
 #include "test_support.h"
 
 namespace zqd {
@@ -91,7 +93,7 @@ TEST_F(EndToEnd, RecordWritesACompleteT1Dat) {
     std::vector<std::int32_t> data(720001);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = Value(bytes, 3 + i);
     for (int k = 0; k < 20; ++k) {
-        const auto t = DecodeBlockTime(data.data() + k * 36000, 18, 2000);
+        const auto t = gps::DecodeBlockTime(data.data() + k * 36000, 18, 2000);
         ASSERT_TRUE(t) << "block " << k;
         EXPECT_EQ(t->Hour * 3600 + t->Minute * 60 + t->Second, 17 * 3600 + 38 * 60 + 40 + k);
         EXPECT_EQ(t->NS, 300000000);
@@ -298,7 +300,7 @@ namespace {
 TEST(Cli, PlotWritesThePictureWithoutADisplayAndRefusesWhatItCannotDraw) {
     TempDir dir;
     const auto data = test::SimRecord("2008-05-12T10:00:00.000000000", 2);
-    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 2, 2000, data.data(), data.size()).ok());
+    ASSERT_TRUE(t1dat::SaveRecordFile(dir / "T1.DAT", 2, 2000, data.data(), data.size()).ok());
     const std::string in = (dir / "T1.DAT").string(), out = (dir / "p.png").string();
     CliRun r = Cli("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM", "plot --size 640x360 --out " + out + " " + in, dir / "err");
     if (r.status == 1 && ReadFile(dir / "err").find("不能画图") != std::string::npos) GTEST_SKIP() << "built without the windows";

@@ -1,11 +1,11 @@
-#include "recording/frm_main.h"
+#include "app/frm_main.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "acquisition/session.h"
-#include "monitor/frm_multibuf.h"
+#include "app/frm_multibuf.h"
 #include "scripted_card.h"
 #include "test_support.h"
 
@@ -62,13 +62,13 @@ TEST_F(MainFixture, LoadInitialisesTheCardAndTheSettings) {
 
 TEST_F(MainFixture, StartCallsTheCardInOrderAndCreatesTheBuffers) {
     form.Record.BlockData.assign(5, 9);
-    form.BlockTime.assign(3, GpsTime{1, 1, 1, 1, 1, 1, 1});
+    form.BlockTime.assign(3, gps::GpsTime{1, 1, 1, 1, 1, 1, 1});
     card.calls.clear();
     form.CmdStart_Click();
     EXPECT_EQ(card.calls, (std::vector<std::string>{"StopIntr()", "Initial(320, 5, 0, 0)",
                                                       "StartIntr(10, 2000, 0, 18, 2000, 0, 1)"}));
     EXPECT_EQ(form.Record.BlockData, std::vector<std::int32_t>(720001, 0));
-    EXPECT_EQ(form.BlockTime, std::vector<GpsTime>(21));
+    EXPECT_EQ(form.BlockTime, std::vector<gps::GpsTime>(21));
     EXPECT_TRUE(form.TimerAD.Enabled);
     EXPECT_EQ(form.TxtResult.Text, "开始采集");
     EXPECT_EQ(form.CmdStart.Text, "停止");
@@ -97,7 +97,7 @@ TEST_F(MainFixture, InitialFailureShowsTheCodeAndTouchesNothingElse) {
 
 TEST_F(MainFixture, StartIntrFailureLeavesNewZeroedBuffers) {
     form.Record.BlockData.assign(10, 5);
-    form.BlockTime.assign(21, GpsTime{2008, 5, 12, 3, 4, 5, 0});
+    form.BlockTime.assign(21, gps::GpsTime{2008, 5, 12, 3, 4, 5, 0});
     card.startResult = 0;
     card.lastError = -5;
     form.CmdStart_Click();
@@ -105,7 +105,7 @@ TEST_F(MainFixture, StartIntrFailureLeavesNewZeroedBuffers) {
     EXPECT_EQ(form.CmdStart.Text, "开始");
     EXPECT_FALSE(form.TimerAD.Enabled);
     EXPECT_EQ(form.Record.BlockData, std::vector<std::int32_t>(720001, 0));
-    EXPECT_EQ(form.BlockTime, std::vector<GpsTime>(21));
+    EXPECT_EQ(form.BlockTime, std::vector<gps::GpsTime>(21));
 }
 
 TEST_F(MainFixture, StopKeepsEverythingAndExitStopsTheCard) {

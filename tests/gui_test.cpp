@@ -5,7 +5,7 @@
 #include <QCloseEvent>
 #include <QTest>
 
-#include "recording/record_file.h"
+#include "formats/t1dat/t1dat_writer.h"
 #include "scripted_card.h"
 #include "test_support.h"
 #include "ui/main_window.h"
@@ -69,7 +69,7 @@ TEST(MainWindow, OpenFindAndExportOnTheWidgets) {
     FrmMain form(dll, session, dir.path());
     form.Form_Load();
     const auto record = test::SimRecord("2008-05-12T17:38:40.300000000", 20);
-    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 20, 2000, record.data(), record.size()).ok());
+    ASSERT_TRUE(t1dat::SaveRecordFile(dir / "T1.DAT", 20, 2000, record.data(), record.size()).ok());
 
     ui::MainWindow w(form);
     w.show();
@@ -240,7 +240,7 @@ TEST(WaveformWidget, EveryOperationWorksFromTheKeyboard) {
 TEST(Plot, AKnownSineIsDrawnInItsRowAndSpan) {
     TempDir dir;
     const auto data = test::SimRecord("2008-05-12T10:00:00.000000000", 3);
-    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 3, 2000, data.data(), data.size()).ok());
+    ASSERT_TRUE(t1dat::SaveRecordFile(dir / "T1.DAT", 3, 2000, data.data(), data.size()).ok());
     ui::PlotRequest r;
     r.input = dir / "T1.DAT";
     r.out = dir / "p.png";
@@ -276,7 +276,7 @@ TEST(Plot, AKnownSineIsDrawnInItsRowAndSpan) {
 TEST(ViewerWindow, OpensARecordKeepsItOverABadFileSavesAPictureAndExports) {
     TempDir dir;
     const auto data = test::SimRecord("2008-05-12T10:00:00.000000000", 2);
-    ASSERT_TRUE(SaveRecordFile(dir / "T1.DAT", 2, 2000, data.data(), data.size()).ok());
+    ASSERT_TRUE(t1dat::SaveRecordFile(dir / "T1.DAT", 2, 2000, data.data(), data.size()).ok());
     test::WriteFile(dir / "bad.DAT", "not a record");
     ui::ViewerWindow w(archive::DefaultConfig());
     ASSERT_TRUE(w.Open(QString::fromStdString((dir / "T1.DAT").string())));

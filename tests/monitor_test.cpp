@@ -1,10 +1,13 @@
-#include "monitor/frm_multibuf.h"
+#include "app/frm_multibuf.h"
 
 #include <gtest/gtest.h>
 
 #include "acquisition/session.h"
-#include "recording/frm_main.h"
+#include "app/frm_main.h"
+#include "common/numtext.h"
 #include "scripted_card.h"
+
+#include <thread>
 
 namespace zqd {
 namespace {
@@ -247,6 +250,40 @@ TEST_F(MonitorFixture, OutputRefusesGroupsAndValuesOutsideTheirWidths) {
     form.cmdSWO_Click();
     EXPECT_TRUE(card.calls.empty());
     EXPECT_NE(form.lblBlock.Text.find("超过 32 位"), std::string::npos);
+}
+
+// The monitor on a session with its own thread: whenever the window's tick
+// comes, the buffer count and the ring position it shows are of the same
+// whole polls (4,000 samples a buffer, a ring of 20).
+TEST(MonitorThreaded, EveryTickShowsTheCountAndThePointerOfWholePolls) {
+    struct SlowCard final : ScriptedCard {
+        std::int32_t ADResult(std::int16_t* words) override {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a poll takes a while
+            return ScriptedCard::ADResult(words);
+        }
+    } card;
+    card.queryResults = {6, 6, 6};
+    DllDef dll;
+    acq::Session session(card, {true, std::chrono::milliseconds(1)});
+    FrmMultiBuf form(dll, session);
+    form.Form_Load();
+    form.cmdStart_Click();
+    ASSERT_TRUE(form.TimerAD.Enabled);
+    int ticks = 0, shown = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (form.RecvBlocks < 18 && std::chrono::steady_clock::now() < until) {
+        form.TimerAD_Timer();
+        ++ticks;
+        if (form.lblBlock.Text != "Label2") {
+            ++shown;
+            ASSERT_EQ(form.lblptr.Text, LabelNumber(form.RecvBlocks * 4000 % 80000)) << form.lblBlock.Text;
+            EXPECT_EQ(form.RecvBlocks % 6, 0) << form.lblBlock.Text;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    EXPECT_EQ(form.RecvBlocks, 18);
+    EXPECT_GT(shown, 0);
+    form.cmdStop_Click();
 }
 
 }  // namespace

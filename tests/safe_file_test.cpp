@@ -1,6 +1,7 @@
 // Files stay whole: two writers, planted links, special files, read-only
 // targets and the reasons given for each.
-#include "common/safe_file.h"
+#include "platform/safe_file.h"
+#include "app/messages.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,7 +12,9 @@
 #include <random>
 #include <thread>
 
-#include "analysis/record_loader.h"
+#include "formats/t1dat/t1dat_reader.h"
+#include "formats/t1dat/record_times.h"
+#include "gps/block_time.h"
 #include "test_support.h"
 
 namespace zqd {
@@ -24,14 +27,14 @@ using test::WriteFile;
 bool WriteWhole(const std::filesystem::path& target, const std::string& bytes, std::string* error = nullptr) {
     SafeFileWriter w(target);
     // Written in pieces, so that another writer has every chance to interleave.
-    bool ok = w.Open();
-    for (std::size_t at = 0; ok && at < bytes.size(); at += 4096) {
-        ok = w.Write(bytes.data() + at, std::min<std::size_t>(4096, bytes.size() - at));
+    Status s = w.Open();
+    for (std::size_t at = 0; s.ok() && at < bytes.size(); at += 4096) {
+        s = w.Write(bytes.data() + at, std::min<std::size_t>(4096, bytes.size() - at));
         if (at % (64 * 4096) == 0) std::this_thread::yield();
     }
-    ok = ok && w.Commit();
-    if (error) *error = w.Error();
-    return ok;
+    if (s.ok()) s = w.Commit();
+    if (error) *error = app::Text(s);
+    return s.ok();
 }
 
 std::size_t Leftovers(const std::filesystem::path& dir) {
@@ -96,9 +99,11 @@ TEST(SafeFile, SpecialFilesAndFoldersAreRefusedUntouchedWithTheirKind) {
     TempDir dir;
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
     std::filesystem::create_directory(dir / "folder");
-    std::filesystem::create_symlink("/proc/self/fd/1", dir / "stdout-link");
+    // A link to a special file the test made itself (never to its own output,
+    // which may well be a regular file).
+    std::filesystem::create_symlink(dir / "fifo", dir / "fifo-link");
     std::vector<std::pair<std::string, std::string>> cases = {
-        {"fifo", "FIFO"}, {"folder", "文件夹"}, {"stdout-link", "不是普通文件"}};
+        {"fifo", "FIFO"}, {"folder", "文件夹"}, {"fifo-link", "不是普通文件"}};
     if (geteuid() == 0 && mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
         cases.push_back({"null", "字符设备"});
     for (const auto& [name, why] : cases) {
@@ -114,8 +119,9 @@ TEST(SafeFile, SpecialFilesAndFoldersAreRefusedUntouchedWithTheirKind) {
     // And as record files, each refused with its own reason.
     for (const auto& [name, why] : std::vector<std::pair<std::string, std::string>>{
              {"fifo", "FIFO"}, {"folder", "是文件夹"}, {"missing", "文件不存在"}}) {
-        std::string error;
-        EXPECT_FALSE(ReadRecordFile(dir / name, 18, error)) << name;
+        const auto rec = t1dat::ReadRecordFile(dir / name, 18);
+        ASSERT_FALSE(rec) << name;
+        const std::string error = app::Text(rec.status());
         EXPECT_NE(error.find(why), std::string::npos) << name << ": " << error;
     }
 }
@@ -152,7 +158,7 @@ TEST(SafeFile, AFolderBatchWritesFromTwoThreadsHoldsOutOtherWritersAndCleansUpOn
     WriteFile(dir / ".notes.tmp", "not ours");
     WriteFile(dir / ".x.12-ab-3.tmp", "not ours either");
     FolderBatch batch(dir.path());
-    ASSERT_TRUE(batch.Begin()) << batch.Error();
+    ASSERT_TRUE(batch.Begin().ok());
     EXPECT_FALSE(std::filesystem::exists(dir / ".A.mseed.999-1-1.tmp"));
     EXPECT_TRUE(std::filesystem::exists(dir / ".notes.tmp"));
     EXPECT_TRUE(std::filesystem::exists(dir / ".x.12-ab-3.tmp"));
@@ -167,14 +173,17 @@ TEST(SafeFile, AFolderBatchWritesFromTwoThreadsHoldsOutOtherWritersAndCleansUpOn
             SafeFileWriter w(dir / ("f" + std::to_string(i)));
             w.in_batch = true;
             const std::string bytes(1000 + i, static_cast<char>('a' + i % 26));
-            EXPECT_TRUE(w.Open() && w.Write(bytes.data(), bytes.size()) && w.Commit()) << w.Error();
+            Status s = w.Open();
+            if (s.ok()) s = w.Write(bytes.data(), bytes.size());
+            if (s.ok()) s = w.Commit();
+            EXPECT_TRUE(s.ok()) << app::Text(s);
         }
     };
     std::thread other(write, 1);
     write(0);
     other.join();
     EXPECT_FALSE(outsider_done);
-    ASSERT_TRUE(batch.Finish()) << batch.Error();
+    ASSERT_TRUE(batch.Finish().ok());
     outsider.join();
     for (int i = 0; i < 40; ++i) EXPECT_EQ(ReadFile(dir / ("f" + std::to_string(i))), std::string(1000 + i, static_cast<char>('a' + i % 26)));
     EXPECT_EQ(ReadFile(dir / "later"), "after the batch");
@@ -182,12 +191,12 @@ TEST(SafeFile, AFolderBatchWritesFromTwoThreadsHoldsOutOtherWritersAndCleansUpOn
 }
 
 TEST(SafeFile, RecordsTooLargeForTheBuildAreRefusedBeforeAnything) {
-    std::string why;
     // A 32-bit program holds at most 1 GiB of samples: 268,435,456 values.
-    EXPECT_TRUE(SamplesAddressable(268435456, 32, why));
-    EXPECT_FALSE(SamplesAddressable(268435457, 32, why));
-    EXPECT_NE(why.find("32 位"), std::string::npos) << why;
-    EXPECT_TRUE(SamplesAddressable(2147483648ULL, 64, why));
+    EXPECT_TRUE(t1dat::SamplesAddressable(268435456, 32).ok());
+    const Status refused = t1dat::SamplesAddressable(268435457, 32);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_NE(app::Text(refused).find("32 位"), std::string::npos) << app::Text(refused);
+    EXPECT_TRUE(t1dat::SamplesAddressable(2147483648ULL, 64).ok());
 }
 
 }  // namespace

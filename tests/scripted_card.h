@@ -91,7 +91,8 @@ private:
             first = false;
         }
         calls.push_back(s + ")");
-        if (name == missing) throw CardError("板卡函数库 test 中找不到函数 " + name);
+        if (name == missing)
+            throw CardError(Status::Fail(Status::Code::kNoLibrary, Status::Why::kExportMissing).About("test").And(name));
     }
 };
 

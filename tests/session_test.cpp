@@ -9,7 +9,9 @@
 
 #include "card/sim/sim_card.h"
 #include "common/utc.h"
-#include "recording/frm_main.h"
+#include "app/frm_main.h"
+#include "app/messages.h"
+#include "acquisition/mailbox.h"
 #include "scripted_card.h"
 #include "test_support.h"
 #include "view/live_waves.h"
@@ -159,7 +161,7 @@ TEST_F(SessionFixture, AMessageSplitAcrossTwoBlocksIsDecoded) {
     EXPECT_EQ(sink->blocks[0]->time_status, TimeStatus::kNone);
     EXPECT_EQ(sink->blocks[1]->time_status, TimeStatus::kOwn);
     // Sending began at scan 150 - 10 = 140; block 1 starts 60 scans later.
-    EXPECT_EQ(sink->blocks[1]->time_ns, t + acq::ScansToNs(60, 9600));
+    EXPECT_EQ(sink->blocks[1]->time_ns, t + timeline::ScansToNs(60, 9600));
     EXPECT_EQ(session.Stats().messages.good, 1u);
 }
 
@@ -184,13 +186,13 @@ TEST_F(SessionFixture, MessagesFailingTheirChecksGiveNoTimeAndAreCounted) {
     // A month of 13 passes the checksum (it is recomputed) but not the range check.
     auto msg = sim::HaMessage(t);
     msg[4] = 13;
-    acq::HaStreamDecoder d;
-    EXPECT_FALSE(d.Check(msg));
+    gps::HaStreamDecoder d;
+    EXPECT_FALSE(d.Take(msg));
     EXPECT_EQ(d.Counters().bad_checksum, 1u);
     std::uint8_t sum = 0;
     for (int i = 2; i <= 150; ++i) sum ^= msg[static_cast<std::size_t>(i)];
     msg[151] = sum;
-    EXPECT_FALSE(d.Check(msg));
+    EXPECT_FALSE(d.Take(msg));
     EXPECT_EQ(d.Counters().bad_range, 1u);
 }
 
@@ -282,6 +284,40 @@ TEST_F(SessionFixture, AFullSinkQueueCountsAndReportsItsDrops) {
     EXPECT_EQ(dropped[0].value, 3);
 }
 
+// A window takes whole polls: a poll's count and its blocks come together,
+// and what a window that stalls cannot hold is let go, counted and said.
+TEST(Mailbox, ATickTakesWholePollsAndAStalledWindowsDropsAreCounted) {
+    auto event = [](Event::Kind kind, std::int64_t value = 0) {
+        Event e;
+        e.kind = kind;
+        e.value = value;
+        return e;
+    };
+    const acq::BlockPtr block = std::make_shared<acq::Block>();
+    acq::Mailbox box(3);
+    box.OnBlock(block);  // not listening: let go, not counted
+    box.Listen(true);
+    box.OnEvent(event(Event::Kind::kPolled, 4));
+    box.OnBlock(block);
+    box.OnBlock(block);
+    EXPECT_TRUE(box.Take().empty());  // the poll is not whole yet
+    box.OnBlock(block);
+    box.OnBlock(block);  // a fourth: beyond what the box holds
+    box.OnEvent(event(Event::Kind::kPollEnd));
+    const auto items = box.Take();
+    ASSERT_EQ(items.size(), 6u);
+    EXPECT_EQ(std::get<Event>(items[0]).kind, Event::Kind::kPolled);
+    for (int i = 1; i <= 3; ++i) EXPECT_TRUE(std::holds_alternative<acq::BlockPtr>(items[static_cast<std::size_t>(i)]));
+    EXPECT_EQ(std::get<Event>(items[4]).kind, Event::Kind::kDropped);
+    EXPECT_EQ(std::get<Event>(items[4]).value, 1);
+    EXPECT_EQ(std::get<Event>(items[5]).kind, Event::Kind::kPollEnd);
+    EXPECT_EQ(box.Dropped(), 1u);
+    // Taken, there is room again; what lies outside a poll comes at once.
+    box.OnBlock(block);
+    box.OnEvent(event(Event::Kind::kStopped));
+    EXPECT_EQ(box.Take().size(), 2u);
+}
+
 TEST_F(SessionFixture, StopCallsStopIntrOnceAndNoPollFollows) {
     SimFeed feed("2008-05-12T17:38:40.300000000");
     StartSim(feed, MainSettings());
@@ -295,7 +331,7 @@ TEST_F(SessionFixture, StopCallsStopIntrOnceAndNoPollFollows) {
     Poll(1);
     EXPECT_FALSE(session.Running());
     ASSERT_EQ(sink->Of(Event::Kind::kCardError).size(), 1u);
-    EXPECT_NE(sink->Of(Event::Kind::kCardError)[0].detail.find("QueryBuf"), std::string::npos);
+    EXPECT_NE(app::Text(sink->Of(Event::Kind::kCardError)[0].status).find("QueryBuf"), std::string::npos);
 }
 
 TEST(SessionThread, EveryCardCallIsMadeOnTheSessionsThread) {
@@ -321,7 +357,7 @@ TEST(SessionThread, EveryCardCallIsMadeOnTheSessionsThread) {
         ASSERT_TRUE(s.Start({10, 10, 0, 2, 1000, 0, 1}).ok());
         for (int i = 0; i < 50; ++i) {
             std::array<std::int16_t, 2> di{};
-            s.Call([&](Card& c) { return c.Zqd_DI(2, di.data()); });
+            EXPECT_TRUE(s.DigitalIn(di).ok());
             EXPECT_EQ(di[1], 2);
         }
         for (int i = 0; i < 5000 && col->Blocks() < 20; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -392,8 +428,8 @@ TEST(RecordSink, ARecordAcrossMidnightIsDatedAndQueriedRight) {
     EXPECT_EQ(utc::Iso(col->blocks[10]->time_ns), "2008-05-13T00:00:00.300000000Z");
 
     form.CmdOpen_Click();
-    EXPECT_EQ(form.BlockTime[9], (GpsTime{2008, 5, 12, 23, 59, 59, 300000000}));
-    EXPECT_EQ(form.BlockTime[10], (GpsTime{2008, 5, 13, 0, 0, 0, 300000000}));
+    EXPECT_EQ(form.BlockTime[9], (gps::GpsTime{2008, 5, 12, 23, 59, 59, 300000000}));
+    EXPECT_EQ(form.BlockTime[10], (gps::GpsTime{2008, 5, 13, 0, 0, 0, 300000000}));
     form.TxtFormT[0].Text = "23";
     form.TxtFormT[1].Text = "59";
     form.TxtFormT[2].Text = "59";

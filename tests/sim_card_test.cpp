@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "analysis/record_loader.h"
+#include "formats/t1dat/t1dat_reader.h"
+#include "formats/t1dat/record_times.h"
+#include "gps/block_time.h"
+#include "app/frm_main.h"
 
 namespace zqd::sim {
 namespace {
@@ -90,7 +93,7 @@ TEST(SimCard, EachOneSecondBlockStartsWithItsOwnHaMessage) {
 
         std::vector<std::int32_t> values(block.begin(), block.end());
         values.push_back(0);
-        const auto t = DecodeBlockTime(values.data(), 18, 2000);
+        const auto t = gps::DecodeBlockTime(values.data(), 18, 2000);
         ASSERT_TRUE(t);
         EXPECT_EQ(BlockTimeLine(*t), "2008-5-12 17:38:" + std::to_string(40 + b) + ":300000000");
     }

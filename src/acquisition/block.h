@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "timeline/timeline.h"
+
 namespace zqd::acq {
 
 // The start settings of one acquisition, fixed for its whole run: the
@@ -33,10 +35,6 @@ enum class TimeStatus {
     kCarried,  // the previous timed block's time plus the scans in between
 };
 
-// Nanoseconds that `scans` scans take at `frq` scans a second, rounded to
-// the nearest nanosecond.
-std::int64_t ScansToNs(std::int64_t scans, std::int32_t frq);
-
 struct Block {
     std::uint64_t sequence = 0;  // read number since the start; failed reads count too
     std::int16_t ChnNum = 0;
@@ -53,7 +51,7 @@ struct Block {
     std::int64_t Samples() const { return static_cast<std::int64_t>(ChnNum) * ChnPoints; }
     const std::int16_t* Scans() const { return words.data() + 1; }
     std::int16_t At(std::int64_t scan, int channel) const { return words[static_cast<std::size_t>(scan * ChnNum + channel + 1)]; }
-    std::int64_t DurationNs() const { return ScansToNs(ChnPoints, SampleFrq); }
+    std::int64_t DurationNs() const { return timeline::ScansToNs(ChnPoints, SampleFrq); }
 };
 
 using BlockPtr = std::shared_ptr<const Block>;

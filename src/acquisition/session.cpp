@@ -99,7 +99,7 @@ Status Session::Initial() {
         try {
             card.Initial(320, 5, 0, 0);
         } catch (const CardError& e) {
-            return Status::Fail(Status::Code::kNoLibrary, e.what());
+            return e.status();
         }
         return Status::Ok();
     });
@@ -111,8 +111,9 @@ Status Session::Start(const AcqConfig& config, const std::function<Status()>& pr
             std::lock_guard lock(mutex_);
             running_ = false;
         }
-        if (std::string holder; options_.system_lock && !lock_.Acquire(holder))
-            return Status::Fail(Status::Code::kBusy, holder);
+        if (options_.system_lock) {
+            if (Status locked = lock_.Acquire(); !locked.ok()) return locked;
+        }
         auto refused = [&](Status s) {
             lock_.Release();
             return s;
@@ -120,15 +121,15 @@ Status Session::Start(const AcqConfig& config, const std::function<Status()>& pr
         try {
             card.StopIntr();
             if (card.Initial(320, 5, 0, 0) == 0)
-                return refused(Status::Fail(Status::Code::kCardRefused, {}, card.GetLastADError()));
+                return refused(Status::Fail(Status::Code::kCardRefused).Value(card.GetLastADError()));
             if (prepare) {
                 if (Status s = prepare(); !s.ok()) return refused(s);
             }
             if (card.StartIntr(config.BufNum, config.ChnPoints, config.StartChn, config.ChnNum, config.SampleFrq,
                                config.StartParam6, config.StartParam7) == 0)
-                return refused(Status::Fail(Status::Code::kCardRefused, {}, card.GetLastADError()));
+                return refused(Status::Fail(Status::Code::kCardRefused).Value(card.GetLastADError()));
         } catch (const CardError& e) {
-            return refused(Status::Fail(Status::Code::kNoLibrary, e.what()));
+            return refused(e.status());
         }
         {
             std::lock_guard lock(mutex_);
@@ -136,10 +137,7 @@ Status Session::Start(const AcqConfig& config, const std::function<Status()>& pr
         }
         config_ = config;
         next_sequence_ = 0;
-        decoder_ = HaStreamDecoder(config.SampleFrq);
-        reported_bad_ = 0;
-        have_time_ = false;
-        have_end_ = false;
+        dater_.Reset(config);
         Event e;
         e.kind = Event::Kind::kStarted;
         e.config = config;
@@ -167,11 +165,33 @@ Status Session::Stop() {
             card.StopIntr();
         } catch (const CardError& err) {
             // Without a usable library nothing is acquiring.
-            s = Status::Fail(Status::Code::kNoLibrary, err.what());
+            s = err.status();
         }
         lock_.Release();
         Emit(std::move(e));
         return s;
+    });
+}
+
+Status Session::DigitalIn(std::array<std::int16_t, 2>& words) {
+    return Call([&](Card& card) {
+        try {
+            card.Zqd_DI(2, words.data());
+        } catch (const CardError& e) {
+            return e.status();
+        }
+        return Status::Ok();
+    });
+}
+
+Status Session::DigitalOut(std::int16_t group, std::int16_t value) {
+    return Call([&](Card& card) {
+        try {
+            card.Zqd_DO(group, value);
+        } catch (const CardError& e) {
+            return e.status();
+        }
+        return Status::Ok();
     });
 }
 
@@ -200,11 +220,6 @@ void Session::FlushSinks() {
     for (auto& s : sinks) s->Flush();
 }
 
-std::string CardNotice(const CardIdentity& card) {
-    if (card.path.empty()) return {};
-    return "板卡函数库：" + card.path + (card.simulated ? "（模拟板卡：数据是模拟的，不是真实采集）" : "");
-}
-
 CardIdentity Session::Identity() const {
     std::lock_guard lock(mutex_);
     return identity_;
@@ -215,122 +230,85 @@ SessionStats Session::Stats() const {
     return stats_;
 }
 
+void Session::Fail(const CardError& err) {
+    {
+        std::lock_guard lock(mutex_);
+        running_ = false;
+    }
+    lock_.Release();
+    Event e;
+    e.kind = Event::Kind::kCardError;
+    e.status = err.status();
+    Emit(std::move(e));
+}
+
 void Session::Poll() {
     if (!Running()) return;
-    auto fail = [this](const CardError& err) {
-        {
-            std::lock_guard lock(mutex_);
-            running_ = false;
-        }
-        lock_.Release();
-        Event e;
-        e.kind = Event::Kind::kCardError;
-        e.detail = err.what();
-        Emit(std::move(e));
-    };
     std::int32_t reported = 0;
     try {
         reported = card_.QueryBuf();
     } catch (const CardError& err) {
-        fail(err);
+        Fail(err);
         return;
     }
     const int n = static_cast<std::int16_t>(reported & 0xFFFF);
     if (n == 0) return;
-    {
-        Event e;
-        e.kind = Event::Kind::kPolled;
-        e.value = n;
-        Emit(std::move(e));
+    Event polled;
+    polled.kind = Event::Kind::kPolled;
+    polled.value = n;
+    Emit(std::move(polled));
+    for (int pass = 0; pass < n; ++pass)
+        if (!ReadOne()) return;  // the card failed: its kCardError ends the poll
+    Event end;
+    end.kind = Event::Kind::kPollEnd;
+    Emit(std::move(end));
+}
+
+bool Session::ReadOne() {
+    auto block = std::make_shared<Block>();
+    block->words.assign(static_cast<std::size_t>(config_.BlockWords()) + 2, 0);
+    try {
+        block->status = card_.ADResult(block->words.data());
+    } catch (const CardError& err) {
+        Fail(err);
+        return false;
     }
-    const std::int64_t words = config_.BlockWords();
-    for (int pass = 0; pass < n; ++pass) {
-        auto block = std::make_shared<Block>();
-        block->words.assign(static_cast<std::size_t>(words) + 2, 0);
-        try {
-            block->status = card_.ADResult(block->words.data());
-        } catch (const CardError& err) {
-            fail(err);
-            return;
-        }
-        const std::uint64_t seq = next_sequence_++;
-        block->sequence = seq;
-        block->host_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count();
-        block->ChnNum = config_.ChnNum;
-        block->ChnPoints = config_.ChnPoints;
-        block->SampleFrq = config_.SampleFrq;
-        if (block->status != 1) {
-            // Its scans are lost: a message across them cannot be completed.
-            decoder_.Reset();
-            {
-                std::lock_guard lock(mutex_);
-                ++stats_.reads;
-                ++stats_.read_failures;
-            }
-            Event e;
-            e.kind = Event::Kind::kReadFailed;
-            e.sequence = seq;
-            e.value = block->status;
-            Emit(std::move(e));
-            continue;
-        }
-
-        const std::int64_t first_scan = static_cast<std::int64_t>(seq) * config_.ChnPoints;
-        const auto fix = decoder_.Feed(block->Scans(), config_.ChnNum, config_.ChnPoints, first_scan);
-        if (fix) {
-            block->time_ns = fix->time_ns + ScansToNs(first_scan - fix->start_scan, config_.SampleFrq);
-            block->time_status = TimeStatus::kOwn;
-        } else if (have_time_) {
-            const auto scans = static_cast<std::int64_t>(seq - last_timed_sequence_) * config_.ChnPoints;
-            block->time_ns = last_time_ns_ + ScansToNs(scans, config_.SampleFrq);
-            block->time_status = TimeStatus::kCarried;
-        }
-
-        std::vector<Event> events;
-        if (fix && have_end_) {
-            const std::int64_t diff = block->time_ns - last_end_ns_;
-            const std::int64_t half = ScansToNs(1, config_.SampleFrq) / 2;
-            if (diff > half || diff < -half) {
-                Event e;
-                e.kind = diff > 0 ? Event::Kind::kGap : Event::Kind::kTimeBackwards;
-                e.sequence = seq;
-                e.value = diff;
-                events.push_back(std::move(e));
-            }
-        }
-        const HaCounters counters = decoder_.Counters();
-        if (counters.Bad() != reported_bad_) {
-            Event e;
-            e.kind = Event::Kind::kBadMessage;
-            e.sequence = seq;
-            e.value = static_cast<std::int64_t>(counters.Bad() - reported_bad_);
-            reported_bad_ = counters.Bad();
-            events.push_back(std::move(e));
-        }
-        if (block->time_status != TimeStatus::kNone) {
-            have_time_ = true;
-            last_time_ns_ = block->time_ns;
-            last_timed_sequence_ = seq;
-            last_end_ns_ = block->time_ns + block->DurationNs();
-            have_end_ = true;
-        }
+    block->sequence = next_sequence_++;
+    block->host_ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    block->ChnNum = config_.ChnNum;
+    block->ChnPoints = config_.ChnPoints;
+    block->SampleFrq = config_.SampleFrq;
+    if (block->status != 1) {
+        dater_.Lost();
         {
             std::lock_guard lock(mutex_);
             ++stats_.reads;
-            ++stats_.blocks;
-            stats_.messages = counters;
-            for (const auto& e : events) {
-                if (e.kind == Event::Kind::kGap) ++stats_.gaps;
-                if (e.kind == Event::Kind::kTimeBackwards) ++stats_.backwards;
-            }
-            if (block->time_status == TimeStatus::kCarried) ++stats_.carried;
-            if (block->time_status == TimeStatus::kNone) ++stats_.untimed;
+            ++stats_.read_failures;
         }
-        for (auto& e : events) Emit(std::move(e));
-        Emit(BlockPtr(std::move(block)));
+        Event e;
+        e.kind = Event::Kind::kReadFailed;
+        e.sequence = block->sequence;
+        e.value = block->status;
+        Emit(std::move(e));
+        return true;
     }
+    std::vector<Event> events = dater_.Date(*block);
+    {
+        std::lock_guard lock(mutex_);
+        ++stats_.reads;
+        ++stats_.blocks;
+        stats_.messages = dater_.Messages();
+        for (const auto& e : events) {
+            if (e.kind == Event::Kind::kGap) ++stats_.gaps;
+            if (e.kind == Event::Kind::kTimeBackwards) ++stats_.backwards;
+        }
+        if (block->time_status == TimeStatus::kCarried) ++stats_.carried;
+        if (block->time_status == TimeStatus::kNone) ++stats_.untimed;
+    }
+    for (auto& e : events) Emit(std::move(e));
+    Emit(BlockPtr(std::move(block)));
+    return true;
 }
 
 }  // namespace zqd::acq

@@ -20,13 +20,14 @@
 #include <thread>
 #include <type_traits>
 #include <vector>
+#include <array>
 
 #include "acquisition/block.h"
-#include "acquisition/ha_decoder.h"
+#include "acquisition/block_dater.h"
 #include "acquisition/sink.h"
 #include "card/card.h"
-#include "common/platform.h"
 #include "common/status.h"
+#include "platform/locks.h"
 
 namespace zqd::acq {
 
@@ -44,10 +45,6 @@ struct CardIdentity {
     bool simulated = false;  // the simulated card: the data are not real
 };
 
-// "板卡函数库：PATH", and that the data are simulated where they are; empty
-// without a library.
-std::string CardNotice(const CardIdentity& card);
-
 struct SessionStats {
     std::uint64_t reads = 0;          // ADResult calls
     std::uint64_t blocks = 0;         // good reads, handed on as blocks
@@ -56,7 +53,7 @@ struct SessionStats {
     std::uint64_t backwards = 0;
     std::uint64_t carried = 0;  // blocks whose time was carried
     std::uint64_t untimed = 0;  // blocks without any time
-    HaCounters messages;
+    gps::HaCounters messages;
 };
 
 class Session {
@@ -73,27 +70,29 @@ public:
     // Removes it; its queued items are still delivered.
     void RemoveSink(const std::shared_ptr<SinkRunner>& runner);
 
-    // Runs fn(card) on the card thread and returns its result (exceptions
-    // included) once it has run.
-    template <typename F>
-    auto Call(F&& fn) -> std::invoke_result_t<F, Card&>;
-
     // Initial(320, 5, 0, 0), whose result nobody examines.
     Status Initial();
     // StopIntr, Initial, then `prepare` (which makes the caller's buffers and
     // may refuse), then StartIntr with `config`; on success the session
-    // acquires and polls. kCardRefused carries GetLastADError's code.
+    // acquires and polls. kCardRefused carries GetLastADError's code; kBusy
+    // the holder of the machine's acquisition lock.
     Status Start(const AcqConfig& config, const std::function<Status()>& prepare = {});
-    // StopIntr (whether or not acquiring); no poll follows.
+    // StopIntr (whether or not acquiring); no poll follows. Without a usable
+    // library (kNoLibrary) nothing was acquiring.
     Status Stop();
+    // Zqd_DI(2, words): the two digital-input groups.
+    Status DigitalIn(std::array<std::int16_t, 2>& words);
+    // Zqd_DO(group, value).
+    Status DigitalOut(std::int16_t group, std::int16_t value);
     bool Running() const;
 
     // Without a thread: one polling step, then every sink's queue delivered.
     // With a thread: nothing (the thread polls by itself).
     void Pump();
     // One polling step: QueryBuf, then ADResult for each buffer it reported,
-    // the blocks dated and queued for the sinks. Made by the session's thread
-    // when there is one; tests without a thread call it directly.
+    // the blocks dated and queued for the sinks, between a kPolled and a
+    // kPollEnd event. Made by the session's thread when there is one; tests
+    // without a thread call it directly.
     void Poll();
     // Waits until every sink has taken what was emitted so far.
     void FlushSinks();
@@ -104,7 +103,15 @@ public:
     bool Threaded() const { return options_.threaded; }
 
 private:
+    // Runs fn(card) on the card thread and returns its result (exceptions
+    // included) once it has run.
+    template <typename F>
+    auto Call(F&& fn) -> std::invoke_result_t<F, Card&>;
     void Loop();
+    // Reads the next buffer of a poll: false when the card failed (and the
+    // acquisition has ended).
+    bool ReadOne();
+    void Fail(const CardError& err);
     void Post(std::function<void()> task);
     bool OnCardThread() const;
     void Emit(Item item);
@@ -124,13 +131,7 @@ private:
     // Card-thread state of the running acquisition.
     AcqConfig config_;
     std::uint64_t next_sequence_ = 0;
-    HaStreamDecoder decoder_;
-    std::uint64_t reported_bad_ = 0;
-    bool have_time_ = false;
-    std::int64_t last_time_ns_ = 0;
-    std::uint64_t last_timed_sequence_ = 0;
-    std::int64_t last_end_ns_ = 0;  // end of the last block handed on, if timed
-    bool have_end_ = false;
+    BlockDater dater_;
 
     platform::AcquisitionLock lock_;
     std::thread::id card_thread_id_;

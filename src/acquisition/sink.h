@@ -15,6 +15,7 @@
 #include <variant>
 
 #include "acquisition/block.h"
+#include "common/status.h"
 
 namespace zqd::acq {
 
@@ -22,18 +23,19 @@ struct Event {
     enum class Kind {
         kStarted,        // an acquisition started with `config`
         kStopped,        // StopIntr was called
-        kPolled,         // QueryBuf reported `value` buffers (not 0)
+        kPolled,         // QueryBuf reported `value` buffers (not 0); the poll's items follow
+        kPollEnd,        // the last item of the poll that kPolled began
         kReadFailed,     // read `sequence` returned `value` from ADResult; no block was made
         kGap,            // block `sequence` starts `value` ns later than its predecessor ended
         kTimeBackwards,  // block `sequence` starts `value` ns (negative) before its predecessor ended
         kBadMessage,     // `value` GPS messages failed their checks up to block `sequence`
-        kCardError,      // a card call failed for want of the library; `detail` says which
+        kCardError,      // a card call failed for want of the library; `status` says which
         kDropped,        // this sink's queue was full: `value` items were not delivered
     };
     Kind kind = Kind::kPolled;
     std::uint64_t sequence = 0;
     std::int64_t value = 0;
-    std::string detail;
+    Status status;
     AcqConfig config;
 };
 

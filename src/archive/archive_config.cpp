@@ -7,7 +7,10 @@
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
 
-#include "common/platform.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/safe_file.h"
+#include "platform/text.h"
 
 namespace zqd::archive {
 
@@ -19,13 +22,23 @@ bool CodeChars(const std::string& code) {
     return true;
 }
 
-std::string Where(const std::string& file, const toml::node* node) {
-    if (!node) return file;
-    return file + " 第 " + std::to_string(node->source().begin.line) + " 行";
+using Why = Status::Why;
+
+// A setting that is not right: `where` names the file (or who gave the
+// setting), `node` its line.
+std::string Quoted(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
 }
 
-Status Bad(const std::string& where, const std::string& what) {
-    return Status::Fail(Status::Code::kFileRefused, where + "：" + what);
+Status Bad(const std::string& where, Why why, const toml::node* node = nullptr) {
+    Status s = Status::Fail(Status::Code::kFileRefused, why).About(where);
+    if (node) s.line = static_cast<std::int64_t>(node->source().begin.line);
+    return s;
 }
 
 }  // namespace
@@ -55,17 +68,7 @@ std::map<int, std::string> DefaultChannels(int chnNum, double rate) {
     return map;
 }
 
-std::filesystem::path DefaultConfigFile() {
-#ifdef _WIN32
-    return platform::UserDataDir() / "archive.toml";
-#else
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
-        return std::filesystem::path(xdg) / "ZQD4830_GPS" / "archive.toml";
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return std::filesystem::path(home) / ".config" / "ZQD4830_GPS" / "archive.toml";
-    return platform::UserDataDir() / "archive.toml";
-#endif
-}
+std::filesystem::path DefaultConfigFile() { return platform::UserConfigDir() / "archive.toml"; }
 
 ArchiveConfig DefaultConfig() {
     ArchiveConfig c;
@@ -76,43 +79,34 @@ ArchiveConfig DefaultConfig() {
 Status Validate(const ArchiveConfig& c, const std::string& where) {
     const auto& s = c.station;
     if (s.network.empty() || s.network.size() > 2 || !CodeChars(s.network))
-        return Bad(where, "台网代码“" + s.network + "”应为 1 到 2 个大写字母或数字");
+        return Bad(where, Why::kBadNetwork).Said(s.network);
     if (s.station.empty() || s.station.size() > 5 || !CodeChars(s.station))
-        return Bad(where, "台站代码“" + s.station + "”应为 1 到 5 个大写字母或数字");
+        return Bad(where, Why::kBadStation).Said(s.station);
     if (s.location.size() > 2 || !CodeChars(s.location))
-        return Bad(where, "位置代码“" + s.location + "”应为空或 2 个大写字母或数字");
+        return Bad(where, Why::kBadLocation).Said(s.location);
     const auto& a = c.acquisition;
-    if (a.ChnNum < 1 || a.ChnNum > 64) return Bad(where, "通道数 " + std::to_string(a.ChnNum) + " 应在 1 到 64 之间");
+    if (a.ChnNum < 1 || a.ChnNum > 64) return Bad(where, Why::kBadChnNum).Value(a.ChnNum);
     if (a.ChnPoints < 1 || a.SampleFrq < 1 || a.BufNum < 1)
-        return Bad(where, "每通道点数、采样率和缓冲区数都应大于 0");
+        return Bad(where, Why::kBadCardSettings);
     if (c.pack.record_length != 512 && c.pack.record_length != 4096)
-        return Bad(where, "记录长度 " + std::to_string(c.pack.record_length) + " 应为 512 或 4096");
-    if (c.flush_seconds < 1 || c.flush_seconds > 3600) return Bad(where, "刷新间隔应在 1 到 3600 秒之间");
-    if (c.channels.empty()) return Bad(where, "没有要存档的通道");
+        return Bad(where, Why::kBadRecordLength).Value(c.pack.record_length);
+    if (c.flush_seconds < 1 || c.flush_seconds > 3600) return Bad(where, Why::kBadFlush);
+    if (c.channels.empty()) return Bad(where, Why::kNoChannels);
     std::set<std::string> seen;
     for (const auto& [offset, code] : c.channels) {
         if (offset < 0 || offset >= a.ChnNum)
-            return Bad(where, "通道偏移 " + std::to_string(offset) + " 超出板卡的 " + std::to_string(a.ChnNum) + " 个通道");
+            return Bad(where, Why::kOffsetBeyondCard).Values(offset, a.ChnNum);
         if (code.size() != 3 || !CodeChars(code))
-            return Bad(where, "通道代码“" + code + "”应为 3 个大写字母或数字");
-        if (!seen.insert(code).second) return Bad(where, "通道代码“" + code + "”用了不止一次");
+            return Bad(where, Why::kBadChannelCode).Said(code);
+        if (!seen.insert(code).second) return Bad(where, Why::kChannelCodeTwice).Said(code);
     }
     return Status::Ok();
 }
 
-Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& c) {
-    const std::string file = platform::PathText(path);
-    std::string why;
-    if (platform::KindOf(path, why) != platform::FileKind::kRegular)
-        return Bad(file, platform::KindOf(path, why) == platform::FileKind::kMissing ? "文件不存在" : "不是普通文件");
-    std::ifstream in(path, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    auto parsed = toml::parse(text, file);
-    if (!parsed) {
-        const auto& e = parsed.error();
-        return Bad(file + " 第 " + std::to_string(e.source().begin.line) + " 行", std::string(e.description()));
-    }
-    const toml::table& root = parsed.table();
+namespace {
+
+// Only the tables and keys the configuration has, each a table.
+Status CheckKeys(const toml::table& root, const std::string& file) {
     static const std::map<std::string, std::set<std::string>> kKeys = {
         {"station", {"network", "station", "location"}},
         {"acquisition", {"channels", "points_per_channel", "scan_rate", "buffers"}},
@@ -122,28 +116,32 @@ Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& c) {
     for (const auto& [key, node] : root) {
         const std::string k(key.str());
         const auto known = kKeys.find(k);
-        if (known == kKeys.end()) return Bad(Where(file, &node), "未知的设置“" + k + "”");
-        if (!node.is_table()) return Bad(Where(file, &node), "“" + k + "”应为一个表 [" + k + "]");
+        if (known == kKeys.end()) return Bad(file, Why::kConfigUnknownTable, &node).Said(k);
+        if (!node.is_table()) return Bad(file, Why::kConfigNotTable, &node).Said(k);
         if (k == "channels") continue;
         for (const auto& [sub, value] : *node.as_table())
             if (!known->second.count(std::string(sub.str())))
-                return Bad(Where(file, &value), "[" + k + "] 中未知的设置“" + std::string(sub.str()) + "”");
+                return Bad(file, Why::kConfigUnknownKey, &value).And(k).Said(std::string(sub.str()));
     }
+    return Status::Ok();
+}
+
+// The settings of [station], [acquisition] and [archive], each checked
+// where it stands.
+Status ReadSettings(const toml::table& root, const std::string& file, ArchiveConfig& c) {
     auto text_of = [&](const char* table, const char* key, std::string& out) -> Status {
         const toml::node* n = root.at_path(std::string(table) + "." + key).node();
         if (!n) return Status::Ok();
-        if (!n->is_string()) return Bad(Where(file, n), std::string(key) + " 应为文字");
+        if (!n->is_string()) return Bad(file, Why::kConfigNotText, n).Said(key);
         out = n->as_string()->get();
         return Status::Ok();
     };
     auto int_of = [&](const char* table, const char* key, long long lo, long long hi, auto& out) -> Status {
         const toml::node* n = root.at_path(std::string(table) + "." + key).node();
         if (!n) return Status::Ok();
-        if (!n->is_integer()) return Bad(Where(file, n), std::string(key) + " 应为整数");
+        if (!n->is_integer()) return Bad(file, Why::kConfigNotInteger, n).Said(key);
         const long long v = n->as_integer()->get();
-        if (v < lo || v > hi)
-            return Bad(Where(file, n), std::string(key) + " = " + std::to_string(v) + " 超出 " + std::to_string(lo) +
-                                           " 到 " + std::to_string(hi));
+        if (v < lo || v > hi) return Bad(file, Why::kConfigOutOfRange, n).Said(key).Values(v, lo, hi);
         out = static_cast<std::remove_reference_t<decltype(out)>>(v);
         return Status::Ok();
     };
@@ -165,7 +163,7 @@ Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& c) {
     if (const toml::node* n = root.at_path("archive.encoding").node()) {
         static const std::map<std::string, int> kEncodings = {{"steim2", 11}, {"steim1", 10}, {"int32", 3}};
         const auto e = n->is_string() ? kEncodings.find(n->as_string()->get()) : kEncodings.end();
-        if (e == kEncodings.end()) return Bad(Where(file, n), "encoding 应为 \"steim2\"、\"steim1\" 或 \"int32\"");
+        if (e == kEncodings.end()) return Bad(file, Why::kConfigEncoding, n);
         c.pack.encoding = e->second;
     }
     // The station codes, each at its own line.
@@ -174,48 +172,94 @@ Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& c) {
         if (!n) continue;
         ArchiveConfig probe = DefaultConfig();
         probe.station = c.station;
-        if (Status s = Validate(probe, Where(file, n)); !s.ok()) return s;
+        if (Status s = Validate(probe, file); !s.ok()) {
+            s.line = static_cast<std::int64_t>(n->source().begin.line);
+            return s;
+        }
     }
+    return Status::Ok();
+}
+
+// [channels]: card offset = SEED code or false, over the defaults of the
+// card's settings; a code used twice is refused at its line.
+Status ReadChannels(const toml::table& map, const std::string& file, ArchiveConfig& c) {
+    std::map<int, std::string> channels = DefaultChannels(c.acquisition.ChnNum, c.acquisition.SampleFrq);
+    std::map<std::string, int> lines;  // code -> the line that set it
+    for (const auto& [key, value] : map) {
+        const std::string k(key.str());
+        char* end = nullptr;
+        const long offset = std::strtol(k.c_str(), &end, 10);
+        if (k.empty() || *end != '\0' || offset < 0 || offset > 1000) return Bad(file, Why::kConfigBadOffset, &value).Said(k);
+        if (offset >= c.acquisition.ChnNum)
+            return Bad(file, Why::kConfigOffsetBeyond, &value).Said(k).Value(c.acquisition.ChnNum);
+        if (value.is_boolean() && !value.as_boolean()->get()) {
+            channels.erase(static_cast<int>(offset));
+        } else if (value.is_string()) {
+            const std::string code = value.as_string()->get();
+            if (code.size() != 3 || !CodeChars(code)) return Bad(file, Why::kBadChannelCode, &value).Said(code);
+            if (const auto other = lines.find(code); other != lines.end())
+                return Bad(file, Why::kConfigCodeReused, &value).Said(code).Value(other->second);
+            lines[code] = static_cast<int>(value.source().begin.line);
+            channels[static_cast<int>(offset)] = code;
+        } else {
+            return Bad(file, Why::kConfigBadChannel, &value).Said(k);
+        }
+    }
+    // A code given here may still be another channel's default.
+    for (const auto& [code, line] : lines) {
+        int uses = 0;
+        for (const auto& [offset, other] : channels) uses += other == code;
+        if (uses > 1) return Bad(file, Why::kConfigCodeDefault).At(line).Said(code);
+    }
+    c.channels = std::move(channels);
+    return Status::Ok();
+}
+
+}  // namespace
+
+Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& c) {
+    const std::string file = platform::PathText(path);
+    if (const auto kind = platform::KindOf(path); kind != platform::FileKind::kRegular)
+        return Bad(file, kind == platform::FileKind::kMissing ? Why::kConfigMissing : Why::kConfigNotRegular);
+    std::ifstream in(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    auto parsed = toml::parse(text, file);
+    if (!parsed) {
+        const auto& e = parsed.error();
+        return Bad(file, Why::kConfigSyntax).At(static_cast<std::int64_t>(e.source().begin.line)).Said(std::string(e.description()));
+    }
+    const toml::table& root = parsed.table();
+    if (Status s = CheckKeys(root, file); !s.ok()) return s;
+    if (Status s = ReadSettings(root, file, c); !s.ok()) return s;
     if (const toml::table* map = root["channels"].as_table()) {
-        std::map<int, std::string> channels = DefaultChannels(c.acquisition.ChnNum, c.acquisition.SampleFrq);
-        std::map<std::string, int> lines;  // code -> the line that set it
-        for (const auto& [key, value] : *map) {
-            const std::string k(key.str());
-            char* end = nullptr;
-            const long offset = std::strtol(k.c_str(), &end, 10);
-            if (k.empty() || *end != '\0' || offset < 0 || offset > 1000)
-                return Bad(Where(file, &value), "通道偏移“" + k + "”应为 0 起的整数");
-            if (offset >= c.acquisition.ChnNum)
-                return Bad(Where(file, &value), "通道偏移 " + k + " 超出板卡的 " + std::to_string(c.acquisition.ChnNum) +
-                                                    " 个通道（0 到 " + std::to_string(c.acquisition.ChnNum - 1) + "）");
-            if (value.is_boolean() && !value.as_boolean()->get()) {
-                channels.erase(static_cast<int>(offset));
-            } else if (value.is_string()) {
-                const std::string code = value.as_string()->get();
-                if (code.size() != 3 || !CodeChars(code))
-                    return Bad(Where(file, &value), "通道代码“" + code + "”应为 3 个大写字母或数字");
-                if (const auto other = lines.find(code); other != lines.end())
-                    return Bad(Where(file, &value),
-                               "通道代码“" + code + "”已在第 " + std::to_string(other->second) + " 行用过");
-                lines[code] = static_cast<int>(value.source().begin.line);
-                channels[static_cast<int>(offset)] = code;
-            } else {
-                return Bad(Where(file, &value), "通道 " + k + " 应为通道代码（如 \"GY0\"）或 false");
-            }
-        }
-        // A code given here may still be another channel's default.
-        for (const auto& [code, line] : lines) {
-            int uses = 0;
-            for (const auto& [offset, other] : channels) uses += other == code;
-            if (uses > 1)
-                return Bad(file + " 第 " + std::to_string(line) + " 行",
-                           "通道代码“" + code + "”与另一通道的默认代码相同；请也给那个通道指定代码或 false");
-        }
-        c.channels = std::move(channels);
+        if (Status s = ReadChannels(*map, file, c); !s.ok()) return s;
     } else {
         c.channels = DefaultChannels(c.acquisition.ChnNum, c.acquisition.SampleFrq);
     }
     return Validate(c, file);
+}
+
+Status SaveConfig(const std::filesystem::path& path, const ArchiveConfig& c) {
+    std::string text = "# ZQD4830_GPS 连续记录的设置\n\n[station]\nnetwork = " + Quoted(c.station.network) +
+                       "\nstation = " + Quoted(c.station.station) + "\nlocation = " + Quoted(c.station.location) +
+                       "\n\n[acquisition]\nchannels = " + std::to_string(c.acquisition.ChnNum) +
+                       "\npoints_per_channel = " + std::to_string(c.acquisition.ChnPoints) +
+                       "\nscan_rate = " + std::to_string(c.acquisition.SampleFrq) +
+                       "\nbuffers = " + std::to_string(c.acquisition.BufNum) + "\n\n[archive]\n";
+    if (!c.folder.empty()) text += "folder = " + Quoted(platform::PathText(c.folder)) + "\n";
+    text += "record_length = " + std::to_string(c.pack.record_length) + "\nencoding = " +
+            Quoted(c.pack.encoding == 10 ? "steim1" : c.pack.encoding == 3 ? "int32" : "steim2") +
+            "\nflush_interval = " + std::to_string(c.flush_seconds) +
+            "\nmemory_limit_mb = " + std::to_string(c.memory_limit_bytes >> 20) + "\n\n[channels]\n";
+    for (int offset = 0; offset < c.acquisition.ChnNum; ++offset) {
+        const auto it = c.channels.find(offset);
+        text += std::to_string(offset) + " = " + (it == c.channels.end() ? std::string("false") : Quoted(it->second)) + "\n";
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    if (Status s = WriteWhole(path, text); !s.ok())
+        return Status::Fail(s.code, Status::Why::kConfigWriteFailed).About(platform::PathText(path)).Because(std::move(s));
+    return Status::Ok();
 }
 
 }  // namespace zqd::archive

@@ -13,15 +13,16 @@
 #include <string>
 
 #include "acquisition/block.h"
-#include "archive/mseed_packer.h"
 #include "common/status.h"
+#include "formats/mseed/mseed_packer.h"
+#include "formats/stream_codes.h"
 
 namespace zqd::archive {
 
 struct ArchiveConfig {
     StreamCodes station{"XX", "ZQD01", "00", ""};
     acq::AcqConfig acquisition;
-    PackOptions pack;
+    mseed::PackOptions pack;
     int flush_seconds = 10;
     std::size_t memory_limit_bytes = 64u << 20;
     std::map<int, std::string> channels;  // card offset -> SEED channel code
@@ -42,11 +43,16 @@ std::map<int, std::string> DefaultChannels(int chnNum, double rate);
 
 ArchiveConfig DefaultConfig();
 
-// Reads `path` over the defaults. kFileRefused with the file, the line and
-// the problem for anything that is not right.
+// Reads `path` over the defaults. kFileRefused with the file (`detail`), the
+// line and the problem for anything that is not right.
 Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& config);
 
-// Checks the codes and the channel map against the card's settings.
+// Writes a configuration file with these settings (the archive folder too):
+// kConfigWriteFailed with the writer's reason.
+Status SaveConfig(const std::filesystem::path& path, const ArchiveConfig& config);
+
+// Checks the codes and the channel map against the card's settings; `where`
+// names the file or who gave the settings, for the message.
 Status Validate(const ArchiveConfig& config, const std::string& where);
 
 }  // namespace zqd::archive

@@ -1,6 +1,8 @@
 #include "archive/archive_sink.h"
 
 #include "common/utc.h"
+#include "formats/sds/sds_repair.h"
+#include "platform/files.h"
 
 namespace zqd::archive {
 
@@ -13,13 +15,20 @@ int TimingQuality(acq::TimeStatus status, std::int64_t since_gps_ns) {
 
 ArchiveSink::ArchiveSink(ArchiveConfig config, std::filesystem::path root, Report report)
     : config_(std::move(config)), root_(std::move(root)), report_(std::move(report)), writer_(root_) {
-    for (const auto& line : SdsWriter::RepairTails(root_, config_.pack.record_length)) Say(line);
+    for (auto& r : sds::RepairTails(root_, config_.pack.record_length)) {
+        ArchiveNote note{r.status.ok() ? ArchiveNote::Kind::kRepaired : ArchiveNote::Kind::kRepairFailed};
+        note.value = static_cast<std::int64_t>(r.cut_bytes);
+        note.count = r.kept_records;
+        note.path = std::move(r.path);
+        note.status = std::move(r.status);
+        Say(std::move(note));
+    }
 }
 
 ArchiveSink::~ArchiveSink() { Flush(); }
 
-void ArchiveSink::Say(const std::string& line) {
-    if (report_) report_(line);
+void ArchiveSink::Say(ArchiveNote note) {
+    if (report_) report_(note);
 }
 
 void ArchiveSink::Setup(const acq::AcqConfig& card) {
@@ -41,7 +50,7 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
             pending_.back().bytes.insert(pending_.back().bytes.end(), record, record + length);
             pending_bytes_ += static_cast<std::size_t>(length);
         };
-        packers_.emplace_back(offset, std::make_unique<ChannelPacker>(codes, static_cast<double>(card.SampleFrq),
+        packers_.emplace_back(offset, std::make_unique<mseed::ChannelPacker>(codes, static_cast<double>(card.SampleFrq),
                                                                       config_.pack, emit));
     }
 }
@@ -60,26 +69,29 @@ void ArchiveSink::OnEvent(const acq::Event& event) {
         ++status_.read_failures;
         ++status_.gaps;
     }
-        Say("读数失败：ADResult=" + std::to_string(event.value) + "，缺一块数据");
+        Say({ArchiveNote::Kind::kReadFailed, event.value});
         break;
     case Kind::kGap:
     case Kind::kTimeBackwards: {
         std::lock_guard lock(mutex_);
         ++status_.gaps;
     }
-        Say(std::string(event.kind == Kind::kGap ? "时间间断：晚了 " : "时间倒退：早了 ") +
-            std::to_string(std::llabs(event.value) / 1000) + " 微秒（第 " + std::to_string(event.sequence + 1) +
-            " 次读数）");
+        Say({event.kind == Kind::kGap ? ArchiveNote::Kind::kGap : ArchiveNote::Kind::kBackwards, event.value,
+             event.sequence});
         break;
     case Kind::kDropped: {
         std::lock_guard lock(mutex_);
         status_.dropped_blocks += static_cast<std::uint64_t>(event.value);
         ++status_.gaps;
     }
-        Say("存档来不及处理，丢失 " + std::to_string(event.value) + " 块数据（记为间断）");
+        Say({ArchiveNote::Kind::kDropped, event.value});
         break;
     case Kind::kCardError:
-        Say(event.detail);
+        {
+            ArchiveNote note{ArchiveNote::Kind::kCardError};
+            note.status = event.status;
+            Say(std::move(note));
+        }
         Flush();
         break;
     default:
@@ -104,10 +116,10 @@ void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
         last_gps = status_.last_gps_ns;
     }
     const int quality = TimingQuality(b.time_status, t - last_gps);
-    if (own != last_own_ && have_gps_) Say(own ? "GPS 时间恢复" : "GPS 时间中断：沿用上一块的时间");
+    if (own != last_own_ && have_gps_) Say({own ? ArchiveNote::Kind::kGpsBack : ArchiveNote::Kind::kGpsLost});
     have_gps_ = have_gps_ || own;
     last_own_ = own;
-    const Timing timing{quality, own};
+    const mseed::Timing timing{quality, own};
     scratch_.resize(static_cast<std::size_t>(b.ChnPoints));
     for (auto& [offset, packer] : packers_) {
         for (std::int64_t j = 0; j < b.ChnPoints; ++j)
@@ -130,7 +142,7 @@ void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
 }
 
 void ArchiveSink::WritePending() {
-    std::string failure;
+    Status failure;
     std::uint64_t written = 0;
     while (!pending_.empty()) {
         Pending& p = pending_.front();
@@ -139,10 +151,14 @@ void ArchiveSink::WritePending() {
         const Status s = writer_.Append(packer.Codes(), p.start_ns, p.bytes.data(), static_cast<int>(p.bytes.size()),
                                         &opened);
         if (!s.ok()) {
-            failure = s.detail;
+            failure = s;
             break;
         }
-        if (!opened.empty()) Say("新的日文件：" + platform::PathText(opened));
+        if (!opened.empty()) {
+            ArchiveNote note{ArchiveNote::Kind::kNewDayFile};
+            note.path = opened;
+            Say(std::move(note));
+        }
         pending_bytes_ -= p.bytes.size();
         written += p.bytes.size() / static_cast<std::size_t>(config_.pack.record_length);
         pending_.pop_front();
@@ -164,14 +180,16 @@ void ArchiveSink::WritePending() {
         status_.files = writer_.FilesOpened();
         status_.dropped_records += dropped;
         status_.gaps += dropped;
-        status_.writing = failure.empty();
-        if (!failure.empty()) status_.last_error = failure;
+        status_.writing = failure.ok();
+        if (!failure.ok()) status_.last_error = failure;
     }
-    if (!failure.empty() && was_writing)
-        Say("写入失败：" + failure + "；数据暂存内存（最多 " + std::to_string(config_.memory_limit_bytes >> 20) +
-            " MiB），稍后重试");
-    if (failure.empty() && !was_writing) Say("写入恢复");
-    if (dropped > 0) Say("内存暂存已满，丢弃 " + std::to_string(dropped) + " 个记录（记为间断）");
+    if (!failure.ok() && was_writing) {
+        ArchiveNote note{ArchiveNote::Kind::kWriteFailing, static_cast<std::int64_t>(config_.memory_limit_bytes >> 20)};
+        note.status = failure;
+        Say(std::move(note));
+    }
+    if (failure.ok() && !was_writing) Say({ArchiveNote::Kind::kWriteRecovered});
+    if (dropped > 0) Say({ArchiveNote::Kind::kMemoryFull, static_cast<std::int64_t>(dropped)});
 }
 
 void ArchiveSink::Flush() {
@@ -183,7 +201,7 @@ void ArchiveSink::Flush() {
     status_.free_bytes = platform::FreeBytes(root_);
     if (!synced.ok()) {
         status_.writing = false;
-        status_.last_error = synced.detail;
+        status_.last_error = synced;
     }
 }
 

@@ -17,8 +17,8 @@
 
 #include "acquisition/sink.h"
 #include "archive/archive_config.h"
-#include "archive/mseed_packer.h"
-#include "archive/sds_writer.h"
+#include "formats/mseed/mseed_packer.h"
+#include "formats/sds/sds_writer.h"
 
 namespace zqd::archive {
 
@@ -36,14 +36,40 @@ struct ArchiveStatus {
     std::int64_t free_bytes = -1;
     std::int64_t archived_ns = 0;     // duration of the data archived
     bool writing = true;              // false while the disk refuses
-    std::string last_error;
+    Status last_error;
+};
+
+// What the archive has to say, as it happens.
+struct ArchiveNote {
+    enum class Kind {
+        kRepaired,        // `path`: its torn tail of `value` bytes was cut, `count` whole records kept
+        kRepairFailed,    // `path` could not be cut: `status`
+        kReadFailed,      // ADResult returned `value`: a block is missing
+        kGap,             // read `sequence` came `value` ns late
+        kBackwards,       // read `sequence` came `value` ns (negative) early
+        kDropped,         // `value` blocks never reached the archive (a full queue)
+        kCardError,       // the card failed: `status`
+        kGpsBack,         // blocks carry their own GPS time again
+        kGpsLost,         // blocks carry the time forward
+        kNewDayFile,      // `path` was opened
+        kWriteFailing,    // the disk refuses (`status`); records wait in memory up to `value` MiB
+        kWriteRecovered,  // the disk takes records again
+        kMemoryFull,      // `value` records were let go, each a gap
+    };
+    ArchiveNote(Kind k, std::int64_t v = 0, std::uint64_t seq = 0) : kind(k), value(v), sequence(seq) {}  // NOLINT
+    Kind kind;
+    std::int64_t value = 0;
+    std::uint64_t sequence = 0;
+    std::uint64_t count = 0;
+    std::filesystem::path path;
+    Status status;
 };
 
 int TimingQuality(acq::TimeStatus status, std::int64_t since_gps_ns);
 
 class ArchiveSink final : public acq::Sink {
 public:
-    using Report = std::function<void(const std::string& line)>;
+    using Report = std::function<void(const ArchiveNote& note)>;
 
     ArchiveSink(ArchiveConfig config, std::filesystem::path root, Report report = {});
     ~ArchiveSink() override;  // packs and writes everything held
@@ -67,15 +93,15 @@ private:
         std::int64_t start_ns;
         std::vector<char> bytes;
     };
-    void Say(const std::string& line);
+    void Say(ArchiveNote note);
     void WritePending();
     void Setup(const acq::AcqConfig& card);
 
     ArchiveConfig config_;
     std::filesystem::path root_;
     Report report_;
-    SdsWriter writer_;
-    std::vector<std::pair<int, std::unique_ptr<ChannelPacker>>> packers_;  // card offset, packer
+    sds::SdsWriter writer_;
+    std::vector<std::pair<int, std::unique_ptr<mseed::ChannelPacker>>> packers_;  // card offset, packer
     std::deque<Pending> pending_;
     std::size_t pending_bytes_ = 0;
     std::vector<std::int32_t> scratch_;

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
-#include "common/platform.h"
+#include "platform/library.h"
+#include "platform/paths.h"
+#include "platform/text.h"
 
 namespace zqd {
 
@@ -19,15 +21,6 @@ std::vector<std::filesystem::path> DllCard::DefaultCandidates() {
     return paths;
 }
 
-std::string StopCard(Card& card) {
-    try {
-        card.StopIntr();
-    } catch (const CardError& e) {
-        return e.what();
-    }
-    return {};
-}
-
 std::string DllCard::LibraryPath() const {
     if (loaded_path_.empty()) return {};
     std::error_code ec;
@@ -42,33 +35,35 @@ DllCard::DllCard(std::vector<std::filesystem::path> candidates) : candidates_(st
 DllCard::~DllCard() = default;
 
 void* DllCard::Resolve(const std::string& export_name) {
+    using Why = Status::Why;
     if (!handle_) {
         std::string reasons;
         for (const auto& path : candidates_) {
             auto lib = platform::OpenLibrary(path);
-            if (lib.handle) {
-                handle_ = lib.handle;
+            if (lib) {
+                handle_ = *lib;
                 loaded_path_ = path;
                 break;
             }
-            reasons += "\r\n  " + platform::PathText(path) + ": " + lib.error;
+            reasons += "\r\n  " + platform::PathText(path) + ": " + lib.status().text;
         }
         if (!handle_)
-            throw CardError("无法加载板卡函数库 " +
-                            (candidates_.size() == 1 ? platform::PathText(candidates_.front())
-                                                     : std::string(platform::CardLibraryFileName())) +
-                            "（调用 " + export_name + " 时）:" + reasons);
+            throw CardError(Status::Fail(Status::Code::kNoLibrary, Why::kLibraryMissing)
+                                .About(candidates_.size() == 1 ? platform::PathText(candidates_.front())
+                                                               : std::string(platform::CardLibraryFileName()))
+                                .And(export_name)
+                                .Said(reasons));
         // Only the simulated card has this export: it says so itself.
-        std::string ignored;
-        if (void* marker = platform::FindSymbol(handle_, card_ops::ExportName("AdcardSimulated", card_ops::AdcardSimulatedFn{}), ignored))
-            simulated_ = reinterpret_cast<card_ops::AdcardSimulatedFn>(marker)() == 1;
+        if (auto marker = platform::FindSymbol(handle_, card_ops::ExportName("AdcardSimulated", card_ops::AdcardSimulatedFn{})))
+            simulated_ = reinterpret_cast<card_ops::AdcardSimulatedFn>(*marker)() == 1;
     }
-    std::string error;
-    void* symbol = platform::FindSymbol(handle_, export_name, error);
+    auto symbol = platform::FindSymbol(handle_, export_name);
     if (!symbol)
-        throw CardError("板卡函数库 " + platform::PathText(loaded_path_) + " 中找不到函数 " +
-                        export_name + ": " + error);
-    return symbol;
+        throw CardError(Status::Fail(Status::Code::kNoLibrary, Why::kExportMissing)
+                            .About(platform::PathText(loaded_path_))
+                            .And(export_name)
+                            .Said(symbol.status().text));
+    return *symbol;
 }
 
 template <typename Fn>

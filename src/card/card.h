@@ -10,14 +10,20 @@
 #include <vector>
 
 #include "card/card_ops.h"
+#include "common/status.h"
 
 namespace zqd {
 
-// The card library or one of its exports could not be used. The message
-// names the library and the export.
+// The card library or one of its exports could not be used: thrown by a
+// card's operation, caught by the session, which alone calls the card. The
+// status (kNoLibrary) names the library and the export.
 class CardError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit CardError(Status status) : std::runtime_error("card library unavailable"), status_(std::move(status)) {}
+    const Status& status() const { return status_; }
+
+private:
+    Status status_;
 };
 
 class Card {
@@ -40,10 +46,6 @@ public:
     virtual bool Simulated() const { return false; }
 };
 
-// Calls StopIntr, whose result nobody examines. Without a usable library
-// nothing is acquiring, so there is nothing to stop: the error text is
-// returned (empty when the call went through) for callers that show it.
-std::string StopCard(Card& card);
 
 // The card library, loaded at the first call of any operation and each
 // export bound at its own first call. A library or export that cannot be

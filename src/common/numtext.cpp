@@ -191,6 +191,24 @@ std::int16_t AddCount16(std::int16_t counter, int n) {
     return static_cast<std::int16_t>(sum);
 }
 
+Result<std::vector<int>> ParseChannelList(const std::string& text, int count) {
+    std::vector<int> out;
+    for (const std::string& part : SplitText(text, ',')) {
+        int lo = 0, hi = 0;
+        char extra = 0;
+        if (std::sscanf(part.c_str(), "%d-%d%c", &lo, &hi, &extra) == 2) {
+        } else if (std::sscanf(part.c_str(), "%d%c", &lo, &extra) == 1) {
+            hi = lo;
+        } else {
+            return Status::Fail(Status::Code::kQueryRefused, Status::Why::kBadChannelList).About(text).Said(part);
+        }
+        if (lo < 0 || hi >= count || lo > hi)
+            return Status::Fail(Status::Code::kQueryRefused, Status::Why::kChannelBeyond).About(part).Value(count - 1);
+        for (int c = lo; c <= hi; ++c) out.push_back(c);
+    }
+    return out;
+}
+
 std::vector<std::string> SplitText(std::string_view text, char separator) {
     std::vector<std::string> parts;
     for (std::size_t at = 0;;) {

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 #include <string_view>
+#include <vector>
+
+#include "common/result.h"
 
 namespace zqd {
 
@@ -31,6 +33,10 @@ std::optional<std::int32_t> RoundToInt32(double value);
 // The pieces of a text between separators: "XX.ZQD01.00.GY0" by '.' gives
 // four; an empty text one empty piece.
 std::vector<std::string> SplitText(std::string_view text, char separator);
+
+// "0,2-5,17" as offsets from 0 to count - 1, in the order given: kQueryRefused
+// with kBadChannelList (a part that is no offset or range) or kChannelBeyond.
+Result<std::vector<int>> ParseChannelList(const std::string& text, int count);
 
 // A count on a label: one blank before a value that is not negative
 // (" 20"), the minus sign in the blank's place otherwise ("-3").

@@ -53,6 +53,24 @@ std::string Iso(std::int64_t ns) {
     return text;
 }
 
+std::string IsoMicro(std::int64_t ns) {
+    const Civil c = FromNs(ns);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02u.%06lldZ", static_cast<long long>(c.year), c.month,
+                  c.day, c.hour, c.minute, c.second, static_cast<long long>(c.ns / 1000));
+    return text;
+}
+
+int DayOfYear(const Civil& c) { return static_cast<int>(DaysFromCivil(c.year, c.month, c.day) - DaysFromCivil(c.year, 1, 1) + 1); }
+
+std::string Stamp(std::int64_t ns) {
+    const Civil c = FromNs(ns);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld.%03d.%02u%02u%02u", static_cast<long long>(c.year), DayOfYear(c), c.hour,
+                  c.minute, c.second);
+    return text;
+}
+
 bool ParseIso(const std::string& text, std::int64_t& ns) {
     // YYYY-MM-DDTHH:MM:SS[.f...]
     if (text.size() < 19 || text[4] != '-' || text[7] != '-' || (text[10] != 'T' && text[10] != ' ') ||

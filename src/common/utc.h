@@ -29,5 +29,11 @@ bool ParseIso(const std::string& text, std::int64_t& ns);
 
 // "2008-05-12T17:38:43.300000000Z"
 std::string Iso(std::int64_t ns);
+// "2008-05-12T10:00:00.000000Z", to the microsecond (a CSV row's time).
+std::string IsoMicro(std::int64_t ns);
+// "2008.133.100000": year, day of the year and time of day, for file names.
+std::string Stamp(std::int64_t ns);
+// Day of the year, 1 to 366.
+int DayOfYear(const Civil& c);
 
 }  // namespace zqd::utc

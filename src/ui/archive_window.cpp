@@ -14,7 +14,7 @@
 
 namespace zqd::ui {
 
-ArchiveWindow::ArchiveWindow(archive::FrmArchive& form, view::LiveWaves* live, QWidget* parent)
+ArchiveWindow::ArchiveWindow(FrmArchive& form, view::LiveWaves* live, QWidget* parent)
     : QWidget(parent), form_(form), live_(live) {
     setWindowTitle("连续记录");
     auto* grid = new QGridLayout;

@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "archive/frm_archive.h"
+#include "app/frm_archive.h"
 #include "ui/waveform_widget.h"
 #include "view/live_waves.h"
 
@@ -21,7 +21,7 @@ class ArchiveWindow : public QWidget {
     Q_OBJECT
 public:
     // With `live`, the waveforms of the acquisition scroll below the log.
-    explicit ArchiveWindow(archive::FrmArchive& form, view::LiveWaves* live = nullptr, QWidget* parent = nullptr);
+    explicit ArchiveWindow(FrmArchive& form, view::LiveWaves* live = nullptr, QWidget* parent = nullptr);
     void Sync();
 
     QLineEdit* TxtFolder;
@@ -47,7 +47,7 @@ private:
     template <typename Handler>
     void Run(Handler handler);
 
-    archive::FrmArchive& form_;
+    FrmArchive& form_;
     view::LiveWaves* live_;
 };
 

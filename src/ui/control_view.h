@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <string>
 
-#include "common/form.h"
+#include "app/form.h"
 
 namespace zqd::ui {
 

@@ -8,15 +8,16 @@
 #include <string>
 
 #include "acquisition/session.h"
+#include "app/dll_def.h"
+#include "app/frm_main.h"
+#include "app/frm_multibuf.h"
 #include "card/card.h"
-#include "common/platform.h"
+#include "platform/paths.h"
+#include "platform/text.h"
 #include "version.h"
-#include "monitor/frm_multibuf.h"
-#include "recording/dll_def.h"
-#include "recording/frm_main.h"
 #include "ui/main_window.h"
 #ifdef ZQD_HAVE_ARCHIVE
-#include "archive/frm_archive.h"
+#include "app/frm_archive.h"
 #include "ui/archive_window.h"
 #include "ui/viewer_window.h"
 #include "view/live_waves.h"
@@ -85,7 +86,7 @@ int main(int argc, char** argv) {
     zqd::acq::Session session(card, {true, std::chrono::milliseconds(monitor ? 100 : archiving ? 200 : 1000), true});
 #ifdef ZQD_HAVE_ARCHIVE
     if (archiving) {
-        zqd::archive::FrmArchive form(session, zqd::archive::DefaultConfigFile());
+        zqd::FrmArchive form(session, zqd::archive::DefaultConfigFile());
         form.Form_Load();
         std::vector<std::pair<int, std::string>> rows(form.Config().channels.begin(), form.Config().channels.end());
         zqd::view::LiveWaves live(session, rows);

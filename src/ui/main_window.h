@@ -10,7 +10,7 @@
 #include <QWidget>
 #include <array>
 
-#include "recording/frm_main.h"
+#include "app/frm_main.h"
 #include "ui/pic_draw.h"
 
 class QGroupBox;

@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <array>
 
-#include "monitor/frm_multibuf.h"
+#include "app/frm_multibuf.h"
 
 namespace zqd::ui {
 

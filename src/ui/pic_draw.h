@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QWidget>
 
-#include "recording/pic_draw_model.h"
+#include "app/pic_draw_model.h"
 
 namespace zqd::ui {
 

@@ -9,13 +9,14 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "common/platform.h"
+#include "platform/text.h"
+#include "ui/control_view.h"
 #include "ui/plot.h"
 
 namespace zqd::ui {
 
 ViewerWindow::ViewerWindow(archive::ArchiveConfig config, QWidget* parent)
-    : QWidget(parent), config_(std::move(config)) {
+    : QWidget(parent), form_(std::move(config)) {
     setAcceptDrops(true);
     auto* layout = new QVBoxLayout(this);
     auto* bar = new QHBoxLayout;
@@ -60,7 +61,7 @@ ViewerWindow::ViewerWindow(archive::ArchiveConfig config, QWidget* parent)
     bar->addStretch(1);
     layout->addLayout(bar);
     layout->addWidget(waves_, 1);
-    status_ = new QLabel(QString::fromUtf8("打开 T1.DAT、miniSEED 文件或 SDS 文件夹（也可拖放到这里）"), this);
+    status_ = new QLabel(Q(form_.StatusText), this);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(status_);
     resize(1100, 760);
@@ -68,37 +69,28 @@ ViewerWindow::ViewerWindow(archive::ArchiveConfig config, QWidget* parent)
 }
 
 bool ViewerWindow::Open(const QString& path) {
-    archive::Opened opened;
-    const Status s = archive::OpenForView(platform::PathFromUtf8(path.toStdString()), config_, std::nullopt, std::nullopt, opened);
-    if (!s.ok()) {
-        status_->setText(QString::fromStdString(s.detail));  // the view keeps what it showed
-        return false;
-    }
-    waves_->SetModel(opened.model);
-    std::string text = opened.what;
-    for (const auto& n : opened.notes) text += "；" + n;
-    status_->setText(QString::fromStdString(text));
-    setWindowTitle(QString::fromUtf8("波形浏览 — ") + path);
+    const Status s = form_.Open(platform::PathFromUtf8(path.toStdString()));
+    status_->setText(Q(form_.StatusText));
+    if (!s.ok()) return false;  // the view keeps what it showed
+    waves_->SetModel(form_.Model());
+    setWindowTitle(Q(form_.Title));
     return true;
 }
 
 bool ViewerWindow::SavePicture(const QString& file) {
-    const Status s = SavePng(waves_->grab().toImage(), platform::PathFromUtf8(file.toStdString()));
-    if (!s.ok()) {
-        status_->setText(QString::fromStdString(s.detail));
-        return false;
-    }
-    status_->setText(QString::fromUtf8("图片已存为 ") + file);
-    return true;
+    const auto path = platform::PathFromUtf8(file.toStdString());
+    const Status s = SavePng(waves_->grab().toImage(), path);
+    form_.PictureSaved(s, path);
+    status_->setText(Q(form_.StatusText));
+    return s.ok();
 }
 
 bool ViewerWindow::ExportVisible(const QString& format, const QString& folder) {
     if (!waves_->Model()) return false;
-    int files = 0;
     const auto& v = waves_->View();
-    const Status s = archive::ExportSpan(*waves_->Model(), v.ShownRows(), v.Begin(), v.End(), format.toStdString(), config_,
-                                         platform::PathFromUtf8(folder.toStdString()), files);
-    status_->setText(s.ok() ? QString::fromUtf8("已导出 %1 个文件到 ").arg(files) + folder : QString::fromStdString(s.detail));
+    const Status s = form_.ExportVisible(v.ShownRows(), v.Begin(), v.End(), format.toStdString(),
+                                         platform::PathFromUtf8(folder.toStdString()));
+    status_->setText(Q(form_.StatusText));
     return s.ok();
 }
 

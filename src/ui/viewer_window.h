@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "archive/view_files.h"
+#include "app/frm_viewer.h"
 #include "ui/waveform_widget.h"
 
 namespace zqd::ui {
@@ -29,7 +29,7 @@ protected:
     void dropEvent(QDropEvent* e) override;
 
 private:
-    archive::ArchiveConfig config_;
+    FrmViewer form_;
     WaveformWidget* waves_;
     QLabel* status_;
 };

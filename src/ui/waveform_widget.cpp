@@ -8,7 +8,7 @@
 #include <cmath>
 #include <optional>
 
-#include "analysis/csv_export.h"
+#include "formats/csv/t2csv.h"
 
 namespace zqd::ui {
 
@@ -23,7 +23,7 @@ const QColor kBackground(252, 252, 250), kTrace(20, 60, 150), kGrid(225, 228, 23
     kCarried(230, 140, 20), kTimed(120, 180, 120), kCursor(200, 30, 30), kSelect(80, 120, 220, 60);
 
 QString AmplitudeText(std::int32_t code, bool volts) {
-    return volts ? QString::number(CodeToVolts(code), 'f', 3) + " V" : QString::number(code);
+    return volts ? QString::number(csv::CodeToVolts(code), 'f', 3) + " V" : QString::number(code);
 }
 
 struct Layout {

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "analysis/record_loader.h"
-#include "common/utc.h"
+#include "timeline/timeline.h"
 
 namespace zqd::view {
 
@@ -13,28 +12,6 @@ namespace {
 // Columns at least this many finest buckets wide are drawn from the
 // summaries alone, their bounds rounded to whole buckets.
 constexpr std::uint64_t kSnapBuckets = 4;
-
-// The samples of a loaded record, or of live blocks: channel `offset` of
-// blocks of `points` scans each.
-class RecordSource final : public SampleSource {
-public:
-    RecordSource(std::shared_ptr<const Recording> rec, int chnNum, int offset, int first_block)
-        : rec_(std::move(rec)), chn_(chnNum), offset_(offset), first_block_(first_block) {}
-    void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
-        const std::uint64_t points = static_cast<std::uint64_t>(rec_->ChnPoints);
-        const std::uint64_t block_words = points * static_cast<std::uint64_t>(chn_);
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t s = first + i;
-            const std::uint64_t k = static_cast<std::uint64_t>(first_block_) + s / points;
-            out[i] = rec_->BlockData[static_cast<std::size_t>(k * block_words + (s % points) * static_cast<std::uint64_t>(chn_) +
-                                                             static_cast<std::uint64_t>(offset_))];
-        }
-    }
-
-private:
-    std::shared_ptr<const Recording> rec_;
-    int chn_, offset_, first_block_;
-};
 
 }  // namespace
 
@@ -56,9 +33,7 @@ private:
     std::vector<acq::BlockPtr> blocks_;
 };
 
-std::int64_t Stretch::TimeOf(double index) const {
-    return start_ns + static_cast<std::int64_t>(std::llround(index * 1e9 / rate));
-}
+std::int64_t Stretch::TimeOf(double index) const { return timeline::SampleTime(start_ns, index, rate); }
 
 std::uint64_t Stretch::IndexAtOrAfter(std::int64_t t_ns) const {
     if (t_ns <= start_ns) return 0;
@@ -247,14 +222,13 @@ void WaveformModel::AppendBlock(const acq::BlockPtr& block, double stretch_secon
     const acq::Block& b = *block;
     if (b.ChnPoints <= 0 || b.SampleFrq <= 0 || b.time_status == acq::TimeStatus::kNone) return;
     const double rate = b.SampleFrq;
-    const std::int64_t half = static_cast<std::int64_t>(0.5e9 / rate);
     std::vector<std::int32_t> values(static_cast<std::size_t>(b.ChnPoints));
     for (int c = 0; c < ChannelCount(); ++c) {
         const int offset = channels_[static_cast<std::size_t>(c)].offset;
         if (offset < 0 || offset >= b.ChnNum) continue;
         auto& list = channels_[static_cast<std::size_t>(c)].stretches;
         Stretch* s = list.empty() ? nullptr : &list.back();
-        const bool joins = s && s->rate == rate && std::llabs(s->EndNs() - b.time_ns) <= half &&
+        const bool joins = s && s->rate == rate && timeline::Continues(s->EndNs(), b.time_ns, rate) &&
                            static_cast<double>(s->count) / rate < stretch_seconds;
         if (live_.size() < channels_.size()) live_.resize(channels_.size());
         auto& source = live_[static_cast<std::size_t>(c)];
@@ -274,44 +248,6 @@ void WaveformModel::DropBefore(std::int64_t t_ns) {
     for (auto& ch : channels_)
         while (!ch.stretches.empty() && ch.stretches.front().EndNs() < t_ns) ch.stretches.pop_front();
     std::erase_if(carried_, [&](const TimeSpan& s) { return s.end_ns < t_ns; });
-}
-
-std::optional<WaveformModel> LoadRecordModel(const std::filesystem::path& path, int chnNum,
-                                             const std::vector<std::pair<int, std::string>>& channels,
-                                             std::string& why) {
-    auto rec = ReadRecordFile(path, static_cast<std::int16_t>(chnNum), why);
-    if (!rec) return std::nullopt;
-    if (rec->BlockNum <= 0 || rec->ChnPoints <= 0) {
-        why = "记录中没有数据块";
-        return std::nullopt;
-    }
-    const RecordTimes times = BlockTimesOf(*rec, chnNum);
-    if (times.timed == 0) {
-        why = "没有一块有 GPS 时间";
-        return std::nullopt;
-    }
-    auto shared = std::make_shared<const Recording>(std::move(*rec));
-    const double rate = shared->ChnPoints;  // one block is one second of scans
-    const std::int64_t half = static_cast<std::int64_t>(0.5e9 / rate);
-    WaveformModel m;
-    for (const auto& [offset, name] : channels)
-        if (offset >= 0 && offset < chnNum) m.AddChannel(name, offset);
-    const std::int64_t n = static_cast<std::int64_t>(chnNum) * shared->ChnPoints;
-    std::vector<std::int32_t> values(static_cast<std::size_t>(shared->ChnPoints));
-    for (int k = 0; k < shared->BlockNum; ++k) {
-        const std::int64_t t = times.ns[static_cast<std::size_t>(k)];
-        const bool joins = k > 0 && std::llabs(t - times.ns[static_cast<std::size_t>(k - 1)] - utc::kNsPerSecond) <= half;
-        for (int c = 0; c < m.ChannelCount(); ++c) {
-            const int offset = m.At(c).offset;
-            Stretch* s = joins ? &m.Back(c) : &m.AddStretch(c, t, rate, std::make_shared<RecordSource>(shared, chnNum, offset, k));
-            const std::int32_t* from = shared->BlockData.data() + k * n + offset;
-            for (std::size_t j = 0; j < values.size(); ++j, from += chnNum) values[j] = *from;
-            s->summary.Append(values.data(), values.size());
-            s->count += values.size();
-        }
-        if (!times.Own(k)) m.MarkCarried(t, t + utc::kNsPerSecond);
-    }
-    return m;
 }
 
 }  // namespace zqd::view

@@ -105,12 +105,4 @@ private:
     std::vector<std::shared_ptr<BlockSource>> live_;  // the source of each channel's last live stretch
 };
 
-// A record file (T1.DAT) as a model: each block dated by its decoded time,
-// or by its neighbour's plus whole seconds (marked as carried). `channels`:
-// card offset and name of each row. Empty with `why` for a bad file or one
-// without any time.
-std::optional<WaveformModel> LoadRecordModel(const std::filesystem::path& path, int chnNum,
-                                             const std::vector<std::pair<int, std::string>>& channels,
-                                             std::string& why);
-
 }  // namespace zqd::view

@@ -1,0 +1,92 @@
+#include "app/archive_texts.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/messages.h"
+#include "common/utc.h"
+#include "platform/text.h"
+
+namespace zqd::app {
+
+namespace {
+
+std::string Megabytes(std::int64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+}  // namespace
+
+std::string NoteText(const archive::ArchiveNote& n) {
+    using Kind = archive::ArchiveNote::Kind;
+    const std::string path = platform::PathText(n.path);
+    switch (n.kind) {
+    case Kind::kRepaired:
+        return "修复 " + path + "：截去尾部不完整的 " + std::to_string(n.value) + " 字节，保留 " + std::to_string(n.count) +
+               " 个完整记录";
+    case Kind::kRepairFailed: return "无法修复 " + path + "：" + Text(n.status);
+    case Kind::kReadFailed: return "读数失败：ADResult=" + std::to_string(n.value) + "，缺一块数据";
+    case Kind::kGap:
+    case Kind::kBackwards:
+        return std::string(n.kind == Kind::kGap ? "时间间断：晚了 " : "时间倒退：早了 ") +
+               std::to_string(std::llabs(n.value) / 1000) + " 微秒（第 " + std::to_string(n.sequence + 1) + " 次读数）";
+    case Kind::kDropped: return "存档来不及处理，丢失 " + std::to_string(n.value) + " 块数据（记为间断）";
+    case Kind::kCardError: return Text(n.status);
+    case Kind::kGpsBack: return "GPS 时间恢复";
+    case Kind::kGpsLost: return "GPS 时间中断：沿用上一块的时间";
+    case Kind::kNewDayFile: return "新的日文件：" + path;
+    case Kind::kWriteFailing:
+        return "写入失败：" + Text(n.status) + "；数据暂存内存（最多 " + std::to_string(n.value) + " MiB），稍后重试";
+    case Kind::kWriteRecovered: return "写入恢复";
+    case Kind::kMemoryFull: return "内存暂存已满，丢弃 " + std::to_string(n.value) + " 个记录（记为间断）";
+    }
+    return {};
+}
+
+std::string NoteText(const convert::ConvertNote& n) {
+    using Kind = convert::ConvertNote::Kind;
+    const std::string name = platform::PathText(n.file);
+    switch (n.kind) {
+    case Kind::kRefused: return "拒绝 " + name + "：" + Text(n.status);
+    case Kind::kAssumed: return name + "：没有 GPS 时间，按指定的开始时间 " + utc::Iso(n.time_ns) + " 逐块推算";
+    case Kind::kInferred:
+        return name + "：第 " + std::to_string(n.block) + " 块没有 GPS 时间，按第 " + std::to_string(n.from) + " 块推算为 " +
+               utc::Iso(n.time_ns);
+    case Kind::kDone:
+        return name + "：" + std::to_string(n.block) + " 块，" + std::to_string(n.channels) + " 个通道，" +
+               std::to_string(n.segments) + " 段，写出 " + std::to_string(n.outputs) + " 个文件";
+    }
+    return {};
+}
+
+std::string StatusLine(const archive::ArchiveStatus& s) {
+    std::string line = "块 " + std::to_string(s.blocks) + " | 间断 " + std::to_string(s.gaps) + " | GPS " +
+                       (s.gps ? "正常" : s.last_gps_ns ? "中断" : "未收到") +
+                       (s.last_time_ns ? " " + utc::Iso(s.last_time_ns) : std::string()) + " | 时间质量 " +
+                       std::to_string(s.quality) + " | 文件 " + std::to_string(s.files) + " | " +
+                       Megabytes(static_cast<std::int64_t>(s.bytes)) + " | 剩余 " +
+                       (s.free_bytes >= 0 ? Megabytes(s.free_bytes) : std::string("未知"));
+    if (!s.writing) line += " | 写入失败：" + Text(s.last_error);
+    return line;
+}
+
+std::string OpenedText(const view::Opened& o) {
+    const std::string name = platform::PathText(o.path);
+    const std::string channels = std::to_string(o.model ? o.model->ChannelCount() : 0) + " 个通道";
+    switch (o.kind) {
+    case view::Opened::Kind::kSds: return name + "：SDS，" + std::to_string(o.day_files) + " 个日文件，" + channels;
+    case view::Opened::Kind::kMseed: return name + "：miniSEED，" + std::to_string(o.records) + " 个记录，" + channels;
+    case view::Opened::Kind::kRecord: break;
+    }
+    return name + "：记录文件，" + channels;
+}
+
+std::vector<std::string> OpenedNotes(const view::Opened& o) {
+    std::vector<std::string> lines;
+    for (const auto& n : o.notes) lines.push_back(Text(n));
+    return lines;
+}
+
+}  // namespace zqd::app

@@ -1,0 +1,25 @@
+// The user's text for what the archive, conversion and the viewer's opening
+// report (built with the archive).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "archive/archive_sink.h"
+#include "convert/convert.h"
+#include "view/sources/open.h"
+
+namespace zqd::app {
+
+std::string NoteText(const archive::ArchiveNote& note);
+std::string NoteText(const convert::ConvertNote& note);
+
+// The status line the archive window and the command line show.
+std::string StatusLine(const archive::ArchiveStatus& s);
+
+// "T1.DAT：记录文件，17 个通道", for the viewer's status line and the plot.
+std::string OpenedText(const view::Opened& opened);
+// One line a note of the opening.
+std::vector<std::string> OpenedNotes(const view::Opened& opened);
+
+}  // namespace zqd::app

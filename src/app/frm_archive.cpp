@@ -1,0 +1,121 @@
+#include "app/frm_archive.h"
+
+#include "app/archive_texts.h"
+#include "app/messages.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace zqd {
+
+using namespace archive;
+
+FrmArchive::FrmArchive(acq::Session& session, std::filesystem::path configFile)
+    : session_(session), config_file_(std::move(configFile)), config_(DefaultConfig()), run_(session) {}
+
+FrmArchive::~FrmArchive() = default;
+
+void FrmArchive::Log(const std::string& line) { Set(TxtLog, TxtLog.Text + line + "\r\n"); }
+
+void FrmArchive::Form_Load() {
+    if (platform::KindOf(config_file_) == platform::FileKind::kRegular) {
+        ArchiveConfig loaded = DefaultConfig();
+        if (const Status s = LoadConfig(config_file_, loaded); s.ok())
+            config_ = loaded;
+        else
+            Log("设置文件有误，使用默认设置：" + app::Text(s));
+    }
+    if (!config_.folder.empty()) Set(TxtFolder, platform::PathText(config_.folder));
+    Set(TxtNetwork, config_.station.network);
+    Set(TxtStation, config_.station.station);
+    Set(TxtLocation, config_.station.location);
+    if (const Status s = session_.Initial(); !s.ok()) Log(app::Text(s));
+}
+
+void FrmArchive::FolderChosen(const std::string& folder) { Set(TxtFolder, folder); }
+
+Status FrmArchive::SaveSettings() {
+    config_.folder = platform::PathFromUtf8(TxtFolder.Text);
+    return SaveConfig(config_file_, config_);
+}
+
+void FrmArchive::CmdStart_Click() {
+    if (TxtFolder.Text.empty()) {
+        LastStart = Status::Fail(Status::Code::kFileRefused, Status::Why::kNoArchiveFolder);
+        Log(app::Text(LastStart));
+        return;
+    }
+    ArchiveConfig c = config_;
+    c.station.network = TxtNetwork.Text;
+    c.station.station = TxtStation.Text;
+    c.station.location = TxtLocation.Text;
+    if (const Status s = Validate(c, "设置"); !s.ok()) {
+        LastStart = s;
+        Log(app::Text(s));
+        return;
+    }
+    const auto root = platform::PathFromUtf8(TxtFolder.Text);
+    if (Status s = ArchiveRun::PrepareFolder(root); !s.ok()) {
+        LastStart = std::move(s);
+        Log(app::Text(LastStart));
+        return;
+    }
+    config_ = c;
+    if (const Status s = SaveSettings(); !s.ok()) Log("设置未能保存：" + app::Text(s));
+    LastStart = run_.Start(config_, root, [this](const ArchiveNote& note) {
+        std::lock_guard lock(events_mutex_);
+        events_.push_back(app::NoteText(note));
+    });
+    if (!LastStart.ok()) {
+        Log(app::StartRefusedText(LastStart));
+        return;
+    }
+    Log("开始存档到 " + TxtFolder.Text + "：" + std::to_string(config_.channels.size()) + " 个通道，" +
+        config_.station.network + "." + config_.station.station + "." + config_.station.location);
+    if (const std::string notice = app::CardNotice(session_.Identity()); !notice.empty()) Log(notice);
+    CmdStart.Enabled = false;
+    CmdStop.Enabled = true;
+    TimerStatus.Enabled = true;
+    TakeEvents();
+}
+
+void FrmArchive::TakeEvents() {
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(events_mutex_);
+        lines.swap(events_);
+    }
+    for (const auto& l : lines) Log(l);
+}
+
+void FrmArchive::TimerStatus_Timer() {
+    session_.Pump();
+    TakeEvents();
+    if (run_.Running()) Set(lblStatus, app::StatusLine(run_.Snapshot()));
+    if (TimerStatus.Enabled && !session_.Running()) {
+        Log("采集已停止。");
+        CmdStop_Click();
+    }
+}
+
+void FrmArchive::CmdStop_Click() {
+    const bool ran = run_.Running();
+    if (ran)
+        run_.Stop();  // what is queued is archived, then everything is written and synced
+    else
+        session_.Stop();
+    TimerStatus.Enabled = false;
+    TakeEvents();
+    if (ran) {
+        Set(lblStatus, app::StatusLine(run_.Snapshot()));
+        Log("已停止：" + lblStatus.Text);
+    }
+    CmdStart.Enabled = true;
+    CmdStop.Enabled = false;
+}
+
+void FrmArchive::Form_Unload() {
+    if (!CmdStart.Enabled) CmdStop_Click();
+    Unloaded = true;
+}
+
+}  // namespace zqd

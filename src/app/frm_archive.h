@@ -1,0 +1,66 @@
+// 连续记录, the continuous-archive window, without any toolkit: the archive
+// folder and station codes, start and stop, the status line and a log of
+// events. Its settings are kept in its configuration file.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "acquisition/session.h"
+#include "app/form.h"
+#include "archive/archive_run.h"
+#include "archive/archive_sink.h"
+
+namespace zqd {
+
+class FrmArchive : public Form {
+public:
+    // `configFile`: where the settings are read from and kept.
+    FrmArchive(acq::Session& session, std::filesystem::path configFile);
+    ~FrmArchive();
+    FrmArchive(const FrmArchive&) = delete;
+    FrmArchive& operator=(const FrmArchive&) = delete;
+
+    Control lblFolder{"lblFolder", "存档文件夹："};
+    Control TxtFolder{"TxtFolder", ""};
+    Control CmdBrowse{"CmdBrowse", "选择..."};
+    Control lblNetwork{"lblNetwork", "台网："};
+    Control TxtNetwork{"TxtNetwork", "XX"};
+    Control lblStation{"lblStation", "台站："};
+    Control TxtStation{"TxtStation", "ZQD01"};
+    Control lblLocation{"lblLocation", "位置："};
+    Control TxtLocation{"TxtLocation", "00"};
+    Control CmdStart{"CmdStart", "开始"};
+    Control CmdStop{"CmdStop", "停止", false};
+    Control lblStatus{"lblStatus", "未开始"};
+    Control TxtLog{"TxtLog", ""};
+    Timer TimerStatus{1000, false};
+
+    Status LastStart;
+
+    void Form_Load();
+    void CmdStart_Click();
+    void CmdStop_Click();
+    void TimerStatus_Timer();
+    void Form_Unload();
+    // A folder picked with the folder chooser.
+    void FolderChosen(const std::string& folder);
+
+    const archive::ArchiveConfig& Config() const { return config_; }
+
+private:
+    void Log(const std::string& line);
+    void TakeEvents();
+    Status SaveSettings();
+
+    acq::Session& session_;
+    std::filesystem::path config_file_;
+    archive::ArchiveConfig config_;
+    archive::ArchiveRun run_;
+    std::mutex events_mutex_;
+    std::vector<std::string> events_;  // from the sink's thread, shown at the next tick
+};
+
+}  // namespace zqd

@@ -1,0 +1,247 @@
+#include "app/messages.h"
+
+#include <cstdint>
+
+namespace zqd::app {
+
+using Why = Status::Why;
+
+namespace {
+
+// Puts the status's values into a message: {d} detail, {o} other, {t} text,
+// {v} {w} {x} the values, {c} the cause's message, {k} the file kind `value`.
+std::string Fill(const char* pattern, const Status& s) {
+    std::string out;
+    for (const char* p = pattern; *p; ++p) {
+        if (p[0] == '{' && p[1] && p[2] == '}') {
+            switch (p[1]) {
+            case 'd': out += s.detail; break;
+            case 'o': out += s.other; break;
+            case 't': out += s.text; break;
+            case 'v': out += std::to_string(s.value); break;
+            case 'w': out += std::to_string(s.value2); break;
+            case 'x': out += std::to_string(s.value3); break;
+            case 'c': out += s.cause ? Text(*s.cause) : std::string(); break;
+            case 'k': out += KindText(static_cast<platform::FileKind>(s.value)); break;
+            default: out.append(p, 3); break;
+            }
+            p += 2;
+            continue;
+        }
+        out.push_back(*p);
+    }
+    return out;
+}
+
+// Settings: where they came from (a file, and its line), then what is wrong.
+std::string Setting(const char* pattern, const Status& s) {
+    std::string where = s.detail;
+    if (s.line > 0) where += " 第 " + std::to_string(s.line) + " 行";
+    return where + "：" + Fill(pattern, s);
+}
+
+std::string Query(const char* pattern, const Status& s) { return "查询未执行：" + Fill(pattern, s) + "。"; }
+
+// The pattern of each reason that is a plain fill.
+const char* Pattern(Why why) {
+    switch (why) {
+    case Why::kSystem: return "{t}";
+    case Why::kMissing: return "文件不存在";
+    case Why::kIsFolder: return "是文件夹，不是文件";
+    case Why::kUnreachable: return "无法访问（{t}）";
+    case Why::kNotAFile: return "不是普通文件";
+    case Why::kNotRegular: return "不是普通文件，是{k}";
+    case Why::kWroteNothing: return "写入 0 字节";
+    case Why::kNotOpen: return "文件未打开";
+    case Why::kCannotMap: return "无法映射这个文件";
+    case Why::kNameTaken: return "{t}";
+    case Why::kCutBackFailed: return "{c}（也无法截回原长）";
+    case Why::kLockNotRegular: return "锁文件不是普通文件";
+    case Why::kLockHeld: return "另一写入者在 {v} 秒内没有释放";
+    case Why::kLockFileUnusable: return "无法打开锁文件 {d}：{t}";
+    case Why::kHeldByText: return "{d}";
+    case Why::kOtherProcess: return "另一进程";
+    case Why::kOtherProgram: return "另一个 ZQD4830_GPS 程序";
+    case Why::kTargetIsFolder: return "{d} 是文件夹，不能写成文件";
+    case Why::kTargetUnreachable: return "无法访问 {d}：{t}";
+    case Why::kTargetNotRegular: return "{d} 不是普通文件，是{k}，未写入";
+    case Why::kCannotResolveLink: return "无法解析链接 {d}：{t}";
+    case Why::kNoWritePermission: return "没有写入 {d} 的权限：{c}";
+    case Why::kTargetBusy: return "{d} 正被另一程序写入（{c}）";
+    case Why::kCannotLock: return "无法锁定 {d}（锁文件 {o}：{c}）";
+    case Why::kCannotCreateTemp: return "无法创建临时文件 {d}：{c}";
+    case Why::kWriteError: return "写入失败：{t}";
+    case Why::kReadOriginalFailed: return "无法读取原文件：{t}";
+    case Why::kReadOriginalError: return "读取原文件失败：{t}";
+    case Why::kSyncFailed: return "写入磁盘失败：{c}";
+    case Why::kCloseFailed: return "关闭文件失败：{t}";
+    case Why::kPermissionsFailed: return "无法设置文件权限：{c}";
+    case Why::kReplaceFailed: return "无法替换原文件：{c}";
+    case Why::kFolderBusy: return "文件夹 {d} 正被另一程序写入（{c}）";
+    case Why::kFolderLockFailed: return "无法锁定文件夹 {d}：{c}";
+    case Why::kFolderSyncFailed: return "无法把文件夹 {d} 写入磁盘：{t}";
+    case Why::kCannotCreateIn: return "无法在 {d} 创建文件：{c}";
+    case Why::kTooManyNames: return "{d} 中同名文件太多";
+    case Why::kLibraryMissing: return "无法加载板卡函数库 {d}（调用 {o} 时）:{t}";
+    case Why::kRecordRefused: return "无法打开记录文件 {d}：{c}，原有数据未改变。";
+    case Why::kNegativeSizes: return "通道数 {v} 或每通道点数 {w} 为负";
+    case Why::kBlockTooLarge: return "通道数 × 每通道点数 = {v}，超出 32 位范围";
+    case Why::kNegativeBlocks: return "块数 {v} 为负";
+    case Why::kRecordTooLarge: return "每块点数 × 块数 = {v}，超出 32 位范围";
+    case Why::kFileSizeUnknown: return "无法读取文件大小（{t}）";
+    case Why::kHeaderShort: return "文件只有 {v} 字节，不足以容纳文件头";
+    case Why::kHeaderReadFailed: return "读取文件头失败";
+    case Why::kHeaderBlocksNegative: return "文件头中的块数 {v} 为负";
+    case Why::kHeaderPointsNegative: return "文件头中的每通道点数 {v} 为负";
+    case Why::kRecordShort: return "文件头说明有 {v} 个样本记录，需要 {w} 字节，文件只有 {x} 字节";
+    case Why::kOutOfMemory: return "内存不足，无法容纳 {v} 个样本";
+    case Why::kTooManySamples: return "本程序无法容纳 {v} 个样本";
+    case Why::kSamplesReadFailed: return "读取样本记录失败";
+    case Why::kEmptyRecord: return "记录中没有数据块";
+    case Why::kNoTime: return "没有一块有 GPS 时间";
+    case Why::kNoTimeAssume: return "没有一块有 GPS 时间（可用 --assume-start 指定第一块的时间）";
+    case Why::kBadChannelList: return "通道列表“{d}”中的“{t}”不是通道偏移或范围（如 0,2-5）";
+    case Why::kChannelBeyond: return "通道“{d}”超出 0 到 {v}";
+    case Why::kUnknownFormat: return "未知的格式“{d}”";
+    case Why::kNoSuchChannel: return "没有名为“{d}”的通道";
+    case Why::kDayFileOpenFailed: return "无法打开 {d}：{c}";
+    case Why::kDayFileWriteFailed: return "写入 {d} 失败：{c}";
+    case Why::kDayFileSyncFailed: return "写入磁盘 {d} 失败：{c}";
+    case Why::kOutputFailed: return "无法写入 {d}：{c}";
+    case Why::kConvertRefused: return "{c}";
+    case Why::kViewRefused: return "无法打开 {d}：{c}";
+    case Why::kNoDayFilesInSpan: return "这段时间里没有 SDS 日文件";
+    case Why::kNoDayFiles: return "不是 SDS 数据文件夹（没有日文件）";
+    case Why::kPassedUnreadable: return "{d}：{c}";
+    case Why::kPassedUndecodable: return "{d}：有无法解读的数据，已跳过";
+    case Why::kPassedOverlap: return "{d}：{o} 与前面的数据重叠，已跳过这一段";
+    case Why::kCarriedBlocks: return "有的块没有自己的 GPS 时间，按相邻块推算（时间条上标为橙色）";
+    case Why::kPictureEncodeFailed: return "无法生成图片 {d}";
+    case Why::kPictureWriteFailed: return "无法写入图片 {d}：{c}";
+    case Why::kNoArchiveFolder: return "请先选择存档文件夹。";
+    case Why::kConfigWriteFailed: return "{d}：{c}";
+    case Why::kNoMemoryForBuffers: return "内存不足，无法创建 {v} 个样本的缓冲区";
+    case Why::kRecording: return "正在采集，不能打开记录文件；请先按“停止”结束采集。";
+    case Why::kExportFailed: return "导出失败：{d}：{c}";
+    case Why::kSameAsRecord: return "导出失败：{d} 就是记录文件 {o}，未写入。";
+    case Why::kOutputGroupRange: return "通道组“{d}”超出 -32768 到 32767，未输出";
+    case Why::kOutputGroupNegative: return "通道组不能为负（{v}），未输出";
+    case Why::kOutputValueWide: return "输出值“{d}”超过 32 位，未输出";
+    default: return nullptr;
+    }
+}
+
+const char* SettingPattern(Why why) {
+    switch (why) {
+    case Why::kConfigMissing: return "文件不存在";
+    case Why::kConfigNotRegular: return "不是普通文件";
+    case Why::kConfigSyntax: return "{t}";
+    case Why::kConfigUnknownTable: return "未知的设置“{t}”";
+    case Why::kConfigNotTable: return "“{t}”应为一个表 [{t}]";
+    case Why::kConfigUnknownKey: return "[{o}] 中未知的设置“{t}”";
+    case Why::kConfigNotText: return "{t} 应为文字";
+    case Why::kConfigNotInteger: return "{t} 应为整数";
+    case Why::kConfigOutOfRange: return "{t} = {v} 超出 {w} 到 {x}";
+    case Why::kConfigEncoding: return "encoding 应为 \"steim2\"、\"steim1\" 或 \"int32\"";
+    case Why::kConfigBadOffset: return "通道偏移“{t}”应为 0 起的整数";
+    case Why::kConfigBadChannel: return "通道 {t} 应为通道代码（如 \"GY0\"）或 false";
+    case Why::kConfigCodeReused: return "通道代码“{t}”已在第 {v} 行用过";
+    case Why::kConfigCodeDefault: return "通道代码“{t}”与另一通道的默认代码相同；请也给那个通道指定代码或 false";
+    case Why::kBadNetwork: return "台网代码“{t}”应为 1 到 2 个大写字母或数字";
+    case Why::kBadStation: return "台站代码“{t}”应为 1 到 5 个大写字母或数字";
+    case Why::kBadLocation: return "位置代码“{t}”应为空或 2 个大写字母或数字";
+    case Why::kBadChannelCode: return "通道代码“{t}”应为 3 个大写字母或数字";
+    case Why::kChannelCodeTwice: return "通道代码“{t}”用了不止一次";
+    case Why::kBadChnNum: return "通道数 {v} 应在 1 到 64 之间";
+    case Why::kBadCardSettings: return "每通道点数、采样率和缓冲区数都应大于 0";
+    case Why::kBadRecordLength: return "记录长度 {v} 应为 512 或 4096";
+    case Why::kBadFlush: return "刷新间隔应在 1 到 3600 秒之间";
+    case Why::kNoChannels: return "没有要存档的通道";
+    case Why::kOffsetBeyondCard: return "通道偏移 {v} 超出板卡的 {w} 个通道";
+    default: return nullptr;
+    }
+}
+
+const char* QueryPattern(Why why) {
+    switch (why) {
+    case Why::kQueryStartRange: return "开始时间 {d} 超出范围";
+    case Why::kQueryEndRange: return "结束时间 {d} 超出范围";
+    case Why::kQueryTimesStale: return "块时间表与当前块数 {v} 不符，请重新打开记录文件";
+    case Why::kQueryChnNum: return "通道数 {v} 无效";
+    case Why::kQueryChnPoints: return "每通道点数 {v} 无效";
+    case Why::kQueryPointsWide: return "数据点数 {v} 超出 32 位范围";
+    case Why::kQueryChannelRange: return "通道号 {d} 超出 -32768 到 32767";
+    case Why::kQueryShiftWide: return "开始块的纳秒数 {v} 需要的移位超出 16 位范围";
+    case Why::kQueryReadWide: return "读取位置超出 32 位范围";
+    case Why::kQueryBeyondRecord: return "通道 {d} 的数据位置 {v} 到 {w} 超出记录（0 到 {x}）";
+    case Why::kQueryOutOfMemory: return "内存不足";
+    case Why::kQueryTooLarge: return "数据点数超出本程序能容纳的范围";
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+std::string KindText(platform::FileKind kind) {
+    switch (kind) {
+    case platform::FileKind::kMissing: return "不存在";
+    case platform::FileKind::kRegular: return "普通文件";
+    case platform::FileKind::kDirectory: return "文件夹";
+    case platform::FileKind::kCharDevice: return "字符设备";
+    case platform::FileKind::kBlockDevice: return "块设备";
+    case platform::FileKind::kFifo: return "FIFO（命名管道）";
+    case platform::FileKind::kSocket: return "套接字";
+    case platform::FileKind::kOther: return "特殊文件";
+    case platform::FileKind::kUnknown: break;
+    }
+    return "无法判断的文件";
+}
+
+std::string Text(const Status& s) {
+    switch (s.why) {
+    case Why::kNone:
+        if (s.code == Status::Code::kCardRefused) return "Error=" + std::to_string(s.value);
+        return s.ok() ? std::string() : "失败";
+    case Why::kReadOnly: return s.text.empty() ? "只读文件" : s.text + "（只读）";
+    case Why::kHeldBy:
+        return "进程 " + std::to_string(s.value) + (s.detail.empty() ? std::string() : "（" + s.detail + "）");
+    case Why::kExportMissing:
+        return "板卡函数库 " + s.detail + " 中找不到函数 " + s.other + (s.text.empty() ? std::string() : ": " + s.text);
+    case Why::kNotAddressable:
+        return "记录有 " + std::to_string(s.value) + " 个样本，需要 " + std::to_string(s.value * 4) +
+               " 字节内存，超出本程序（" + std::to_string(s.value2) + " 位）能容纳的 " + std::to_string(s.value3) + " 字节";
+    case Why::kConfigOffsetBeyond:
+        return Setting("通道偏移 {t} 超出板卡的 {v} 个通道（0 到 ", s) + std::to_string(s.value - 1) + "）";
+    case Why::kArchiveFolderUnusable:
+        return "无法使用存档文件夹 " + s.detail + (s.text.empty() ? std::string() : "：" + s.text);
+    case Why::kNoMseedFiles:
+    case Why::kNoMseedRecords: {
+        std::string t = s.why == Why::kNoMseedFiles ? "没有 miniSEED 文件" : "文件中没有 miniSEED 数据记录";
+        if (s.cause) t += "（" + Text(*s.cause) + "）";
+        return t;
+    }
+    default: break;
+    }
+    if (const char* p = Pattern(s.why)) return Fill(p, s);
+    if (const char* p = SettingPattern(s.why)) return Setting(p, s);
+    if (const char* p = QueryPattern(s.why)) return Query(p, s);
+    return "失败（" + std::to_string(static_cast<int>(s.why)) + "）";
+}
+
+std::string CardNotice(const acq::CardIdentity& card) {
+    if (card.path.empty()) return {};
+    return "板卡函数库：" + card.path + (card.simulated ? "（模拟板卡：数据是模拟的，不是真实采集）" : "");
+}
+
+std::string BusyText(const Status& s) {
+    return "无法开始采集：这台机器上的板卡正由 " + Text(s) + " 采集，同一时间只能有一个采集。";
+}
+
+std::string StartRefusedText(const Status& s) {
+    if (s.code == Status::Code::kCardRefused) return "Error=" + std::to_string(s.value);
+    if (s.code == Status::Code::kBusy) return BusyText(s);
+    if (s.code == Status::Code::kNoBuffers) return "无法开始采集：" + Text(s);
+    return Text(s);
+}
+
+}  // namespace zqd::app

@@ -1,0 +1,115 @@
+// acquire --archive DIR [--config FILE] [--duration S] [--network N] [--station S]
+// [--location L] [--poll-ms MS]: continuous recording into a miniSEED SDS
+// archive, as the archive window records, until Ctrl+C or the duration.
+#include <atomic>
+#include <csignal>
+#include <iostream>
+#include <mutex>
+
+#include "acquisition/session.h"
+#include "app/archive_texts.h"
+#include "app/messages.h"
+#include "archive/archive_run.h"
+#include "card/card.h"
+#include "cli/command.h"
+#include "cli/station.h"
+#include "common/utc.h"
+#include "platform/text.h"
+#include "version.h"
+
+namespace zqd::cli {
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+extern "C" void OnStopSignal(int) { g_stop = true; }
+
+class Acquire final : public Command {
+public:
+    CLI::App* Add(CLI::App& app) override {
+        auto* c = app.add_subcommand("acquire", "Record continuously into a miniSEED SDS archive");
+        c->add_option("--archive", archive_, "Archive folder (SDS layout)")->required();
+        station_.AddConfig(*c, "Configuration file (TOML)");
+        c->add_option("--duration", duration_, "Seconds of acquired data to archive, then stop (default: until Ctrl+C)")
+            ->check(CLI::Range(0.0, 1e9));
+        station_.AddCodes(*c);
+        c->add_option("--poll-ms", poll_ms_, "Period of the card's polling in ms")->check(CLI::Range(1, 10000));
+        return c;
+    }
+
+    int Run() override {
+        auto config = archive::DefaultConfig();
+        if (const int refused = station_.Load(config, kRefused); refused != kDone) return refused;
+        const auto root = platform::PathFromUtf8(archive_);
+        if (const Status s = archive::ArchiveRun::PrepareFolder(root); !s.ok()) {
+            std::cerr << app::Text(s) << "\n";
+            return kRefused;
+        }
+        std::mutex out;
+        auto say = [&out](const std::string& line) {
+            std::lock_guard lock(out);
+            std::cout << line << "\n" << std::flush;
+        };
+        DllCard card;
+        acq::Session session(card, {true, std::chrono::milliseconds(poll_ms_), true});
+        std::atomic<int> events{0};
+        archive::ArchiveRun run(session);
+        session.Initial();
+        const std::int64_t limit_ns = duration_ > 0 ? static_cast<std::int64_t>(duration_ * 1e9) : -1;
+        const Status started = run.Start(config, root, [&](const archive::ArchiveNote& note) {
+            say(app::NoteText(note));
+            ++events;
+        }, limit_ns);
+        if (!started.ok()) {
+            std::cerr << app::StartRefusedText(started) << "\n";
+            return kRefused;
+        }
+        say("ZQD4830_GPS " + std::string(kVersion) + "：开始存档到 " + archive_ + "：" +
+            std::to_string(config.channels.size()) + " 个通道，" + config.station.network + "." + config.station.station +
+            "." + config.station.location + "；" + app::CardNotice(session.Identity()));
+        std::signal(SIGINT, OnStopSignal);
+        std::signal(SIGTERM, OnStopSignal);
+        const bool card_failed = !Watch(run, session, events, limit_ns, say);
+        run.Stop();
+        const auto st = run.Snapshot();
+        say(app::StatusLine(st));
+        const auto stats = session.Stats();
+        say("结束：读数失败 " + std::to_string(stats.read_failures) + " 次，时间间断 " +
+            std::to_string(stats.gaps + stats.backwards) + " 处，丢失 " + std::to_string(st.dropped_blocks) + " 块");
+        if (card_failed) return kRefused;
+        return st.writing ? kDone : kRefused;
+    }
+
+private:
+    // Says the status line once a minute of data and after every event, until
+    // a signal, the duration, or the end of the acquisition (false).
+    template <typename Say>
+    static bool Watch(const archive::ArchiveRun& run, const acq::Session& session, const std::atomic<int>& events,
+                      std::int64_t limit_ns, Say& say) {
+        std::int64_t next_minute = 60 * utc::kNsPerSecond;
+        int seen_events = 0;
+        while (!g_stop) {
+            SleepMs(20);
+            const auto st = run.Snapshot();
+            if (st.archived_ns >= next_minute || events != seen_events) {
+                seen_events = events;
+                while (next_minute <= st.archived_ns) next_minute += 60 * utc::kNsPerSecond;
+                say(app::StatusLine(st));
+            }
+            if (limit_ns >= 0 && st.archived_ns >= limit_ns) return true;
+            if (!session.Running()) return false;
+        }
+        return true;
+    }
+
+    std::string archive_;
+    double duration_ = 0;
+    int poll_ms_ = 200;
+    StationOptions station_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeAcquire() { return std::make_unique<Acquire>(); }
+
+}  // namespace zqd::cli

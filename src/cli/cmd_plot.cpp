@@ -1,0 +1,92 @@
+// plot [--from T] [--to T] [--channels LIST] [--size WxH] [--config FILE]
+// [--volts] --out PNG INPUT: the waveform viewer's drawing of a record, a
+// miniSEED file or an SDS folder, into a PNG, without a display.
+#include <cstdio>
+#include <iostream>
+#include <tuple>
+
+#include "cli/command.h"
+#include "common/utc.h"
+#ifdef ZQD_WITH_PLOT
+#include "app/messages.h"
+#include "archive/archive_config.h"
+#include "platform/text.h"
+#include "ui/plot.h"
+#endif
+
+namespace zqd::cli {
+
+namespace {
+
+class Plot final : public Command {
+public:
+    CLI::App* Add(CLI::App& app) override {
+        auto* c = app.add_subcommand("plot", "Draw the waveforms of a record, a miniSEED file or an SDS folder into a PNG");
+        c->add_option("--from", from_, "Start of the span, UTC: YYYY-MM-DDTHH:MM:SS[.fffffffff] (default: the data's)");
+        c->add_option("--to", to_, "End of the span, UTC (default: the data's)");
+        c->add_option("--channels", channels_, "Channels by code (GY0,GY3) or rows (0,2-5); default: all");
+        c->add_option("--size", size_, "Picture size WxH in pixels (default 1600x900)");
+        c->add_option("--config", config_, "Configuration file (TOML) with the channel names of records");
+        c->add_flag("--volts", volts_, "Amplitudes in volts, as the export scales them");
+        c->add_option("--out", out_, "The PNG to write")->required();
+        c->add_option("INPUT", input_, "T1.DAT, miniSEED file or SDS folder")->required();
+        return c;
+    }
+
+#ifdef ZQD_WITH_PLOT
+    int Run() override {
+        ui::PlotRequest r;
+        r.input = platform::PathFromUtf8(input_);
+        r.out = platform::PathFromUtf8(out_);
+        r.channels = channels_;
+        r.volts = volts_;
+        char x = 0, extra = 0;
+        if (std::sscanf(size_.c_str(), "%d%c%d%c", &r.width, &x, &r.height, &extra) != 3 || (x != 'x' && x != 'X') ||
+            r.width < 200 || r.height < 120 || r.width > 16384 || r.height > 16384) {
+            std::cerr << "--size 要写成 宽x高，如 1600x900（200x120 到 16384x16384）\n";
+            return kUsage;
+        }
+        for (const auto& [text, into, name] : {std::tuple{&from_, &r.from, "--from"}, std::tuple{&to_, &r.to, "--to"}}) {
+            std::int64_t ns = 0;
+            if (text->empty()) continue;
+            if (!utc::ParseIso(*text, ns)) {
+                std::cerr << name << " 要写成 YYYY-MM-DDTHH:MM:SS[.fffffffff]\n";
+                return kUsage;
+            }
+            *into = ns;
+        }
+        if (r.from && r.to && *r.to <= *r.from) {
+            std::cerr << "--to 要晚于 --from\n";
+            return kUsage;
+        }
+        if (!config_.empty()) {
+            if (const auto s = archive::LoadConfig(platform::PathFromUtf8(config_), r.config); !s.ok()) {
+                std::cerr << "配置有误：" << app::Text(s) << "\n";
+                return kRefused;
+            }
+        }
+        std::string said;
+        if (const Status s = ui::Plot(r, said); !s.ok()) {
+            std::cerr << app::Text(s) << "\n";
+            return kRefused;
+        }
+        std::cout << said << "\n";
+        return kDone;
+    }
+#else
+    int Run() override {
+        std::cerr << "这个版本的命令行不能画图（没有图形库）\n";
+        return kUsage;
+    }
+#endif
+
+private:
+    std::string from_, to_, channels_, size_ = "1600x900", out_, input_, config_;
+    bool volts_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakePlot() { return std::make_unique<Plot>(); }
+
+}  // namespace zqd::cli

@@ -1,0 +1,132 @@
+#include "formats/mseed/mseed_packer.h"
+
+#include <libmseed.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "common/utc.h"
+#include "timeline/timeline.h"
+
+namespace zqd::mseed {
+
+namespace {
+
+struct Sink {
+    const ChannelPacker* packer;
+    ChannelPacker::Emit* emit;
+    std::uint64_t* records;
+    std::int64_t next_index;  // sample index in the series of the record's first sample
+    std::int64_t (*time_of)(const ChannelPacker*, std::int64_t);
+};
+
+void Handler(char* record, int length, void* data) {
+    auto* sink = static_cast<Sink*>(data);
+    // The record's sample count, from its fixed header (bytes 30-31, big-endian).
+    const auto* h = reinterpret_cast<const unsigned char*>(record);
+    const std::int64_t samples = (h[30] << 8) | h[31];
+    const std::int64_t start_ns = sink->time_of(sink->packer, sink->next_index);
+    sink->next_index += samples;
+    ++*sink->records;
+    (*sink->emit)(record, length, start_ns);
+}
+
+void CopyCode(char* out, const std::string& code) {
+    std::memset(out, 0, 11);
+    std::strncpy(out, code.c_str(), 10);
+}
+
+}  // namespace
+
+ChannelPacker::ChannelPacker(StreamCodes codes, double sample_rate, PackOptions options, Emit emit)
+    : codes_(std::move(codes)), rate_(sample_rate), options_(options), emit_(std::move(emit)) {
+    MSRecord* msr = msr_init(nullptr);
+    CopyCode(msr->network, codes_.network);
+    CopyCode(msr->station, codes_.station);
+    CopyCode(msr->location, codes_.location);
+    CopyCode(msr->channel, codes_.channel);
+    msr->dataquality = 'D';
+    msr->samprate = rate_;
+    msr->reclen = options_.record_length;
+    msr->encoding = static_cast<std::int8_t>(options_.encoding);
+    msr->byteorder = 1;
+    msr->sampletype = 'i';
+    msr->fsdh = static_cast<struct fsdh_s*>(std::calloc(1, sizeof(struct fsdh_s)));
+    blkt_1001_s b1001{};
+    msr_addblockette(msr, reinterpret_cast<char*>(&b1001), sizeof b1001, 1001, 0);
+    msr_ = msr;
+}
+
+ChannelPacker::~ChannelPacker() {
+    Pack(true);
+    MSRecord* msr = static_cast<MSRecord*>(msr_);
+    msr->datasamples = nullptr;
+    msr_free(&msr);
+}
+
+std::int64_t ChannelPacker::SampleTime(std::int64_t index) const {
+    return timeline::SampleTime(series_origin_ns_, static_cast<double>(index), rate_);
+}
+
+bool ChannelPacker::Continues(std::int64_t t_ns) const {
+    return in_series_ && timeline::Continues(SampleTime(series_packed_ + static_cast<std::int64_t>(Held())), t_ns, rate_);
+}
+
+void ChannelPacker::Add(std::int64_t t_ns, const std::int32_t* samples, std::size_t n, Timing timing) {
+    const double period = 1e9 / rate_;
+    while (n > 0) {
+        if (in_series_ && (!Continues(t_ns) || !(timing == timing_))) {
+            Pack(true);
+            if (!Continues(t_ns)) in_series_ = false;
+        }
+        if (!in_series_) {
+            in_series_ = true;
+            series_origin_ns_ = t_ns;
+            series_packed_ = 0;
+        }
+        timing_ = timing;
+        // Samples before the next midnight UTC go into this day's records.
+        const std::int64_t index = series_packed_ + static_cast<std::int64_t>(Held());
+        const std::int64_t first = SampleTime(index);
+        const std::int64_t midnight = (utc::FloorDiv(first, utc::kNsPerDay) + 1) * utc::kNsPerDay;
+        auto today = static_cast<std::size_t>(std::ceil(static_cast<double>(midnight - first) / period - 1e-6));
+        if (today == 0) today = 1;
+        const std::size_t take = std::min(n, today);
+        if (held_begin_ > 0 && held_begin_ >= held_.size() / 2) {  // move the rest down now and then, not at every record
+            held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(held_begin_));
+            held_begin_ = 0;
+        }
+        held_.insert(held_.end(), samples, samples + take);
+        samples += take;
+        n -= take;
+        t_ns = SampleTime(index + static_cast<std::int64_t>(take));
+        if (take == today) Pack(true);  // the day is complete: no record crosses midnight
+    }
+    Pack(false);
+}
+
+void ChannelPacker::Pack(bool all) {
+    if (Held() == 0) return;
+    MSRecord* msr = static_cast<MSRecord*>(msr_);
+    msr->starttime = static_cast<hptime_t>(std::llround(static_cast<double>(SampleTime(series_packed_)) / 1000.0));
+    msr->datasamples = held_.data() + held_begin_;
+    msr->numsamples = static_cast<std::int64_t>(Held());
+    msr->samplecnt = msr->numsamples;
+    msr->Blkt1001->timing_qual = static_cast<std::uint8_t>(timing_.quality);
+    msr->fsdh->io_flags = timing_.locked ? 0x20 : 0x00;
+    std::int64_t packed = 0;
+    Sink sink{this, &emit_, &records_, series_packed_,
+              [](const ChannelPacker* p, std::int64_t index) { return p->SampleTime(index); }};
+    msr_pack(msr, Handler, &sink, &packed, all ? 1 : 0, 0);
+    msr->datasamples = nullptr;
+    msr->numsamples = 0;
+    if (packed <= 0) return;
+    held_begin_ += static_cast<std::size_t>(packed);
+    if (held_begin_ == held_.size()) {
+        held_.clear();
+        held_begin_ = 0;
+    }
+    series_packed_ += packed;
+}
+
+}  // namespace zqd::mseed

@@ -1,0 +1,73 @@
+// One channel's samples packed into miniSEED 2 records with libmseed:
+// Steim-2 (or another integer encoding), big-endian, with blockette 1001 for
+// the timing quality and the clock-locked flag of the fixed header. Samples
+// that continue the series within half a sample period go into the same
+// records (the continuity rule of timeline/); anything else starts a new
+// series. No record spans midnight UTC.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "formats/stream_codes.h"
+
+namespace zqd::mseed {
+
+struct PackOptions {
+    int record_length = 512;  // 512 or 4096
+    int encoding = 11;        // DE_STEIM2; 10 Steim-1, 3 32-bit integers
+};
+
+// How well the samples' time is known: 0 to 100, and whether the clock was
+// locked to GPS.
+struct Timing {
+    int quality = 0;
+    bool locked = false;
+    bool operator==(const Timing&) const = default;
+};
+
+class ChannelPacker {
+public:
+    // Receives each record as it is made: its bytes and its first sample's time.
+    using Emit = std::function<void(const char* record, int length, std::int64_t start_ns)>;
+
+    ChannelPacker(StreamCodes codes, double sample_rate, PackOptions options, Emit emit);
+    ~ChannelPacker();
+    ChannelPacker(const ChannelPacker&) = delete;
+    ChannelPacker& operator=(const ChannelPacker&) = delete;
+
+    // Appends `n` samples, the first at `t_ns` (ns since 1970 UTC). What is
+    // held and not continued by them, or has other timing, is packed first.
+    void Add(std::int64_t t_ns, const std::int32_t* samples, std::size_t n, Timing timing);
+    // Packs every full record held; with `all` also the last, short one.
+    void Pack(bool all);
+
+    std::size_t Held() const { return held_.size() - held_begin_; }
+    // Where the held series would continue, and whether there is one.
+    bool Continues(std::int64_t t_ns) const;
+    const StreamCodes& Codes() const { return codes_; }
+    double SampleRate() const { return rate_; }
+    std::uint64_t Records() const { return records_; }
+
+    // Time of sample `index` of the current series.
+    std::int64_t SampleTime(std::int64_t index) const;
+
+private:
+
+    StreamCodes codes_;
+    double rate_;
+    PackOptions options_;
+    Emit emit_;
+    std::vector<std::int32_t> held_;  // from held_begin_ on: not yet packed
+    std::size_t held_begin_ = 0;
+    bool in_series_ = false;
+    std::int64_t series_origin_ns_ = 0;
+    std::int64_t series_packed_ = 0;  // samples of the series already packed out
+    Timing timing_;
+    std::uint64_t records_ = 0;
+    void* msr_ = nullptr;  // the libmseed record template
+};
+
+}  // namespace zqd::mseed

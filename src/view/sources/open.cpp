@@ -1,0 +1,78 @@
+#include "view/sources/open.h"
+
+#include <cstdio>
+
+#include "formats/mseed/mseed_scan.h"
+#include "formats/sds/sds_layout.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/safe_file.h"
+#include "platform/text.h"
+#include "view/sources/mseed_source.h"
+#include "view/sources/record_source.h"
+
+namespace zqd::view {
+
+using Code = Status::Code;
+using Why = Status::Why;
+
+namespace {
+
+bool LooksLikeMseed(const std::filesystem::path& path) {
+    std::FILE* f = platform::OpenFile(path, "rb");
+    if (!f) return false;
+    char head[512] = {};
+    const std::size_t got = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    return mseed::LooksLikeMseed(head, got);
+}
+
+}  // namespace
+
+std::filesystem::path DefaultSummaryCache() { return platform::UserCacheDir() / "summaries"; }
+
+Status OpenForView(const std::filesystem::path& path, int chnNum, const std::vector<std::pair<int, std::string>>& rows,
+                   std::optional<std::int64_t> from, std::optional<std::int64_t> to, Opened& opened,
+                   const std::filesystem::path& cache) {
+    auto refuse = [&](Status why) {
+        return Status::Fail(Code::kFileRefused, Why::kViewRefused).About(platform::PathText(path)).Because(std::move(why));
+    };
+    opened.path = path;
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        const auto files = sds::DayFiles(path, from, to);
+        if (files.empty()) return refuse(Status::Fail(Code::kFileRefused, from || to ? Why::kNoDayFilesInSpan : Why::kNoDayFiles));
+        MseedLoad report;
+        auto m = LoadMseedModel(files, cache, report);
+        if (!m) return refuse(m.status());
+        opened.kind = Opened::Kind::kSds;
+        opened.model = std::make_shared<WaveformModel>(std::move(*m));
+        opened.day_files = files.size();
+        opened.records = report.records;
+        opened.notes = report.skipped;
+        opened.files_indexed = report.files_indexed;
+        opened.files_cached = report.files_cached;
+        return Status::Ok();
+    }
+    if (Status s = ReadableFile(path); !s.ok()) return refuse(std::move(s));
+    if (LooksLikeMseed(path)) {
+        MseedLoad report;
+        auto m = LoadMseedModel({path}, cache, report);
+        if (!m) return refuse(m.status());
+        opened.kind = Opened::Kind::kMseed;
+        opened.model = std::make_shared<WaveformModel>(std::move(*m));
+        opened.records = report.records;
+        opened.notes = report.skipped;
+        opened.files_indexed = report.files_indexed;
+        opened.files_cached = report.files_cached;
+        return Status::Ok();
+    }
+    auto m = LoadRecordModel(path, chnNum, rows);
+    if (!m) return refuse(m.status());
+    opened.kind = Opened::Kind::kRecord;
+    opened.model = std::make_shared<WaveformModel>(std::move(*m));
+    if (!opened.model->Carried().empty()) opened.notes.push_back(Status::Fail(Code::kOk, Why::kCarriedBlocks));
+    return Status::Ok();
+}
+
+}  // namespace zqd::view
