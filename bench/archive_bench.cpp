@@ -148,13 +148,12 @@ void BM_ArchiveAgainstLibmseed(benchmark::State& state) {
             std::filesystem::remove_all(dir);
             std::filesystem::create_directories(dir);
             std::vector<zqd::platform::AppendFile> files(config.channels.size());
-            std::string error;
-            for (std::size_t c = 0; c < files.size(); ++c) files[c].Open(dir / std::to_string(c), error);
+            for (std::size_t c = 0; c < files.size(); ++c) (void)files[c].Open(dir / std::to_string(c));
             const std::size_t piece = static_cast<std::size_t>(bytes) / (static_cast<std::size_t>(seconds) * files.size());
             std::vector<char> buffer(piece, 1);
             for (int k = 0; k < seconds; ++k)
-                for (auto& f : files) f.Append(buffer.data(), buffer.size(), error);
-            for (auto& f : files) f.Sync(error);
+                for (auto& f : files) (void)f.Append(buffer.data(), buffer.size());
+            for (auto& f : files) (void)f.Sync();
         }
         const double w1 = CpuMs();
         archive_ms += a1 - a0;
@@ -216,15 +215,15 @@ void BM_ConvertDefaultRecord(benchmark::State& state) {
         for (std::size_t i = 1; i <= 36000; ++i)
             data.push_back(static_cast<std::uint16_t>(blocks[static_cast<std::size_t>(k)]->words[i]));
     data.push_back(0);
-    if (!zqd::SaveRecordFile(dir / "T1.DAT", 20, 2000, data.data(), data.size()).ok()) std::abort();
+    if (!zqd::t1dat::SaveRecordFile(dir / "T1.DAT", 20, 2000, data.data(), data.size()).ok()) std::abort();
     const auto config = zqd::archive::DefaultConfig();
     double convert = 0, raw = 0, pack = 0, durable = 0;
     for (auto _ : state) {
         const auto c0 = Clock::now();
-        zqd::archive::ConvertOptions o;
+        zqd::convert::ConvertOptions o;
         o.out = dir / "out";
-        zqd::archive::ConvertSummary sum;
-        if (!zqd::archive::ConvertRecord(dir / "T1.DAT", o, sum, [](const std::string&) {}).ok()) std::abort();
+        zqd::convert::ConvertSummary sum;
+        if (!zqd::convert::ConvertRecord(dir / "T1.DAT", o, sum, [](const zqd::convert::ConvertNote&) {}).ok()) std::abort();
         const auto c1 = Clock::now();
         {
             std::vector<char> buf(1 << 20);

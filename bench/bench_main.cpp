@@ -78,7 +78,7 @@ std::filesystem::path BenchDir() {
 }
 
 constexpr std::size_t kRecords = 720001;  // samples of the default record
-constexpr std::size_t kFileBytes = (kRecords + 2) * zqd::kRecordBytes;
+constexpr std::size_t kFileBytes = (kRecords + 2) * zqd::t1dat::kRecordBytes;
 
 std::vector<std::int32_t> DefaultRecord() {
     std::vector<std::int32_t> v(kRecords, 0);
@@ -115,7 +115,7 @@ void BM_SaveRecord(benchmark::State& state) {
         RawWrite(dir / "raw.bin", kFileBytes, 1 << 20);
         auto t1 = Clock::now();
         PeakMeter meter;
-        if (!zqd::SaveRecordFile(dir / "T1.DAT", 20, 2000, data.data(), data.size()).ok()) std::abort();
+        if (!zqd::t1dat::SaveRecordFile(dir / "T1.DAT", 20, 2000, data.data(), data.size()).ok()) std::abort();
         auto t2 = Clock::now();
         mem = std::max(mem, meter.MiB());
         raw += Ms(t1 - t0);
@@ -133,7 +133,7 @@ BENCHMARK(BM_SaveRecord)->Iterations(5)->Unit(benchmark::kMillisecond);
 // The baseline the save avoids: one write call per 128-byte record.
 void BM_OneWritePerRecord(benchmark::State& state) {
     const auto dir = BenchDir();
-    for (auto _ : state) RawWrite(dir / "per-record.bin", kFileBytes, zqd::kRecordBytes);
+    for (auto _ : state) RawWrite(dir / "per-record.bin", kFileBytes, zqd::t1dat::kRecordBytes);
     state.SetBytesProcessed(static_cast<std::int64_t>(kFileBytes) * state.iterations());
 }
 BENCHMARK(BM_OneWritePerRecord)->Iterations(2)->Unit(benchmark::kMillisecond);
@@ -160,7 +160,7 @@ struct IdleCard final : zqd::Card {
 void BM_LoadAndDecode(benchmark::State& state) {
     const auto dir = BenchDir();
     const auto data = DefaultRecord();
-    if (!zqd::SaveRecordFile(dir / "T1.DAT", 20, 2000, data.data(), data.size()).ok()) std::abort();
+    if (!zqd::t1dat::SaveRecordFile(dir / "T1.DAT", 20, 2000, data.data(), data.size()).ok()) std::abort();
     zqd::DllDef dll;
     IdleCard card;
     zqd::acq::Session session(card, {false, std::chrono::milliseconds(1000)});
@@ -276,7 +276,9 @@ void BM_WindowStallDuringSave(benchmark::State& state) {
         const double took = Ms(Clock::now() - t0);
         if (!sink->TakeReport()->status.ok()) std::abort();
         const auto t1 = Clock::now();
-        if (!zqd::SaveRecordBlocks(dir / "T1.DAT", 20, 2000, blocks, kRecords).ok()) std::abort();
+        std::vector<std::span<const std::int16_t>> words;
+        for (const auto& b : blocks) words.emplace_back(b->Scans(), static_cast<std::size_t>(b->Samples()));
+        if (!zqd::t1dat::SaveRecordWords(dir / "T1.DAT", 20, 2000, words, kRecords).ok()) std::abort();
         inline_save = std::max(inline_save, Ms(Clock::now() - t1));
         stall = std::max(stall, worst);
         save = std::max(save, took);

@@ -23,6 +23,7 @@
 #include "formats/sds/sds_writer.h"
 #include "formats/sds/sds_layout.h"
 #include "view/sources/open.h"
+#include "archive/archive_config.h"
 #include "app/frm_viewer.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -31,6 +32,13 @@
 #include "ui/waveform_widget.h"
 
 namespace {
+
+// The day's archive as the viewer opens it, with the default channels.
+zqd::Status OpenDay(const std::filesystem::path& root, zqd::view::Opened& o, const std::filesystem::path& cache) {
+    const auto config = zqd::archive::DefaultConfig();
+    const std::vector<std::pair<int, std::string>> rows(config.channels.begin(), config.channels.end());
+    return zqd::view::OpenForView(root, config.acquisition.ChnNum, rows, std::nullopt, std::nullopt, o, cache);
+}
 
 using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -65,15 +73,15 @@ bool MakeArchive(const std::filesystem::path& root, int hours) {
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root);
     if (FreeBytes(root) < static_cast<std::uint64_t>(hours) * 200'000'000ULL) return false;
-    zqd::archive::SdsWriter sds(root);
-    std::vector<std::unique_ptr<zqd::archive::ChannelPacker>> packers;
-    std::vector<zqd::archive::StreamCodes> codes;
+    zqd::sds::SdsWriter sds(root);
+    std::vector<std::unique_ptr<zqd::mseed::ChannelPacker>> packers;
+    std::vector<zqd::StreamCodes> codes;
     bool ok = true;
     for (int c = 0; c < kChannels; ++c) {
         codes.push_back({"XX", "ZQD01", "00", std::string("GY") + "0123456789ABCDEFG"[c]});
         const auto& code = codes.back();
-        packers.push_back(std::make_unique<zqd::archive::ChannelPacker>(
-            code, 2000, zqd::archive::PackOptions{}, [&sds, &ok, code](const char* r, int n, std::int64_t t) {
+        packers.push_back(std::make_unique<zqd::mseed::ChannelPacker>(
+            code, 2000, zqd::mseed::PackOptions{}, [&sds, &ok, code](const char* r, int n, std::int64_t t) {
                 ok = ok && sds.Append(code, t, r, n).ok();
             }));
     }
@@ -82,7 +90,7 @@ bool MakeArchive(const std::filesystem::path& root, int hours) {
         for (int c = 0; c < kChannels; ++c) {
             Fill(c, static_cast<std::uint64_t>(m) * minute.size(), minute);
             packers[static_cast<std::size_t>(c)]->Add(kDay0 + m * 60 * zqd::utc::kNsPerSecond, minute.data(), minute.size(),
-                                                      zqd::archive::Timing{100, true});
+                                                      zqd::mseed::Timing{100, true});
         }
     packers.clear();  // the last records
     ok = ok && sds.Sync().ok();
@@ -122,9 +130,9 @@ Day& TheDay() {
         Day d;
         const auto root = BenchRoot();
         if (!MakeArchive(root / "day", 24)) return d;
-        zqd::archive::Opened o;
+        zqd::view::Opened o;
         const auto t0 = Clock::now();
-        if (!zqd::archive::OpenForView(root / "day", zqd::archive::DefaultConfig(), std::nullopt, std::nullopt, o, root / "cache")
+        if (!OpenDay(root / "day", o, root / "cache")
                  .ok())
             return d;
         if (o.files_indexed > 0) d.first_open_s = Ms(Clock::now() - t0) / 1000;
@@ -181,8 +189,8 @@ void BM_OpenDayCached(benchmark::State& state) {
     double rss_growth = 0;
     for (auto _ : state) {
         const double rss0 = RssMb();
-        zqd::archive::Opened o;
-        if (!zqd::archive::OpenForView(root / "day", zqd::archive::DefaultConfig(), std::nullopt, std::nullopt, o, root / "cache")
+        zqd::view::Opened o;
+        if (!OpenDay(root / "day", o, root / "cache")
                  .ok() ||
             o.files_cached != kChannels) {
             state.SkipWithError("the cache was not used");
@@ -223,7 +231,7 @@ void BM_BuildOneHour(benchmark::State& state) {
         state.SkipWithError("no room for the hour's archive");
         return;
     }
-    const auto files = zqd::archive::SdsDayFiles(root / "hour", std::nullopt, std::nullopt);
+    const auto files = zqd::sds::DayFiles(root / "hour", std::nullopt, std::nullopt);
     double build = 0, alone = 0, build_cpu = 0, alone_cpu = 0;
     auto cpu_ms = [] {
         timespec t{};
@@ -233,9 +241,8 @@ void BM_BuildOneHour(benchmark::State& state) {
     for (auto _ : state) {
         const double u0 = cpu_ms();
         const auto t0 = Clock::now();
-        zqd::archive::MseedLoad report;
-        std::string why;
-        auto m = zqd::archive::LoadMseedModel(files, {}, report, why);  // no cache: built every time
+        zqd::view::MseedLoad report;
+        auto m = zqd::view::LoadMseedModel(files, {}, report);  // no cache: built every time
         benchmark::DoNotOptimize(m);
         const auto t1 = Clock::now();
         const double u1 = cpu_ms();

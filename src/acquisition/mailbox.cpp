@@ -37,10 +37,7 @@ void Mailbox::Put(Item item) {
         return;
     }
     if (unreported_ > 0) {
-        Event e;
-        e.kind = Event::Kind::kDropped;
-        e.value = static_cast<std::int64_t>(unreported_);
-        items_.emplace_back(std::move(e));
+        items_.emplace_back(DroppedEvent(unreported_));
         unreported_ = 0;
     }
     if (event && event->kind == Event::Kind::kPolled) {
@@ -70,10 +67,7 @@ std::vector<Item> Mailbox::Take() {
         if (std::holds_alternative<BlockPtr>(i)) --blocks_;
     if (unreported_ > 0 && !in_poll_) {
         // Lost since the last item that was kept: said now, in their place.
-        Event e;
-        e.kind = Event::Kind::kDropped;
-        e.value = static_cast<std::int64_t>(unreported_);
-        out.emplace_back(std::move(e));
+        out.emplace_back(DroppedEvent(unreported_));
         unreported_ = 0;
     }
     return out;

@@ -107,8 +107,7 @@ void RecordSink::OnBlock(const acq::BlockPtr& block) {
 
     SaveReport report;
     report.path = path_;
-    const auto n = t1dat::BlockSamples(block->ChnNum, block->ChnPoints);
-    const auto last = n ? t1dat::RecordLastIndex(*n, blockNum_) : Result<std::int32_t>(n.status());
+    const auto last = t1dat::RecordLastIndex(block->ChnNum, block->ChnPoints, blockNum_);
     if (!last) {
         report.status = last.status();
         report.status.code = Status::Code::kWriteFailed;

@@ -36,10 +36,7 @@ bool SinkRunner::Push(Item item) {
             return false;
         }
         if (unreported_drops_ > 0) {
-            Event e;
-            e.kind = Event::Kind::kDropped;
-            e.value = static_cast<std::int64_t>(unreported_drops_);
-            queue_.emplace_back(std::move(e));
+            queue_.emplace_back(DroppedEvent(unreported_drops_));
             unreported_drops_ = 0;
         }
         if (is_block) ++blocks_queued_;

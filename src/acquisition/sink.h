@@ -41,6 +41,14 @@ struct Event {
 
 using Item = std::variant<BlockPtr, Event>;
 
+// The kDropped event that says `n` items were let go.
+inline Event DroppedEvent(std::uint64_t n) {
+    Event e;
+    e.kind = Event::Kind::kDropped;
+    e.value = static_cast<std::int64_t>(n);
+    return e;
+}
+
 class Sink {
 public:
     virtual ~Sink() = default;

@@ -7,17 +7,23 @@
 
 namespace zqd {
 
+namespace {
+// Blocks the window holds for its next tick: some 17 minutes of one-second
+// blocks, far more than a record; beyond that a stalled window drops them.
+constexpr std::size_t kMailboxBlocks = 1024;
+}  // namespace
+
 FrmMain::FrmMain(DllDef& dll, acq::Session& session, std::filesystem::path appDir)
     : RecordFilePath(appDir / t1dat::kFileName),
       ExportFilePath(appDir / csv::kExportFileName),
       dll_(dll),
       session_(session),
-      mailbox_(std::make_shared<acq::Mailbox>()),
+      mailbox_(std::make_shared<acq::Mailbox>(kMailboxBlocks)),
       record_(std::make_shared<RecordSink>()) {
     // The record's queue holds several records' worth of blocks, so that a
     // slow disk never costs a block.
     record_runner_ = session_.AddSink(record_, 256);
-    mailbox_runner_ = session_.AddSink(mailbox_, 1024);
+    mailbox_runner_ = session_.AddSink(mailbox_, kMailboxBlocks);
 }
 
 FrmMain::~FrmMain() {
@@ -95,9 +101,7 @@ void FrmMain::CmdStart_Click() {
     // Runs on the card thread between Initial and StartIntr, while this
     // thread waits: the empty record replaces the one opened for analysis.
     const Status started = session_.Start(config, [&] {
-        const auto n = t1dat::BlockSamples(config.ChnNum, config.ChnPoints);
-        if (!n) return n.status();
-        const auto last = t1dat::RecordLastIndex(*n, blockNum);
+        const auto last = t1dat::RecordLastIndex(config.ChnNum, config.ChnPoints, blockNum);
         if (!last) return last.status();
         try {
             t1dat::Recording empty;

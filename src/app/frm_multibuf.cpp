@@ -8,6 +8,11 @@
 
 namespace zqd {
 
+namespace {
+// Buffers the window holds for its next tick: 400 s of the monitor's ten a second.
+constexpr std::size_t kMailboxBlocks = 4096;
+}  // namespace
+
 std::string BitsText(std::int16_t x) {
     std::string s;
     for (int b = 7; b >= 0; --b) s += (x >> b) & 1 ? "   1" : "   0";
@@ -24,8 +29,8 @@ FrmMultiBuf::FrmMultiBuf(DllDef& dll, acq::Session& session)
     : ChnSamples(static_cast<std::size_t>(kMaxChannels) * kMaxPoints, 0.0f),
       dll_(dll),
       session_(session),
-      mailbox_(std::make_shared<acq::Mailbox>()) {
-    mailbox_runner_ = session_.AddSink(mailbox_, 4096);
+      mailbox_(std::make_shared<acq::Mailbox>(kMailboxBlocks)) {
+    mailbox_runner_ = session_.AddSink(mailbox_, kMailboxBlocks);
 }
 
 FrmMultiBuf::~FrmMultiBuf() { session_.RemoveSink(mailbox_runner_); }
@@ -58,10 +63,7 @@ void FrmMultiBuf::cmdStart_Click() {
     const bool wasListening = TimerAD.Enabled;
     mailbox_->Listen(true);
     const Status started = session_.Start(config, [&] {
-        const auto n = t1dat::BlockSamples(config.ChnNum, config.ChnPoints);
-        if (!n) return n.status();
-        const auto last = t1dat::RecordLastIndex(*n, blockNum);
-        if (!last) return last.status();
+        if (const auto last = t1dat::RecordLastIndex(config.ChnNum, config.ChnPoints, blockNum); !last) return last.status();
         Ring.assign(static_cast<std::size_t>(blockNum), nullptr);  // the ring anew, empty
         return Status::Ok();
     });

@@ -9,7 +9,7 @@ LiveWaves::LiveWaves(acq::Session& session, const std::vector<std::pair<int, std
     : session_(session) {
     for (const auto& [offset, name] : channels) model_->AddChannel(name, offset);
     mailbox_->Listen(true);
-    runner_ = session_.AddSink(mailbox_, 4096);
+    runner_ = session_.AddSink(mailbox_, kMailboxBlocks);
 }
 
 LiveWaves::~LiveWaves() { session_.RemoveSink(runner_); }

@@ -29,7 +29,9 @@ public:
 
 private:
     acq::Session& session_;
-    std::shared_ptr<acq::Mailbox> mailbox_ = std::make_shared<acq::Mailbox>();
+    // Blocks held for the next tick (a tick comes several times a second).
+    static constexpr std::size_t kMailboxBlocks = 256;
+    std::shared_ptr<acq::Mailbox> mailbox_ = std::make_shared<acq::Mailbox>(kMailboxBlocks);
     std::shared_ptr<acq::SinkRunner> runner_;
     std::shared_ptr<WaveformModel> model_ = std::make_shared<WaveformModel>();
     std::uint64_t blocks_ = 0;

@@ -37,6 +37,10 @@ Result<std::int32_t> BlockSamples(std::int32_t chnNum, std::int32_t chnPoints);
 // negative (kNegativeBlocks) or L leaves the 32-bit range (kRecordTooLarge).
 Result<std::int32_t> RecordLastIndex(std::int32_t n, std::int32_t blockNum);
 
+// Both at once: the last index of a record of `blockNum` blocks of
+// `chnNum` x `chnPoints` samples.
+Result<std::int32_t> RecordLastIndex(std::int32_t chnNum, std::int32_t chnPoints, std::int32_t blockNum);
+
 // Whether a record of `samples` 32-bit values can be held by a program whose
 // pointers have `pointerBits` bits (kNotAddressable otherwise).
 Status SamplesAddressable(std::uint64_t samples, unsigned pointerBits);

@@ -52,9 +52,7 @@ Status ReadHeader(std::FILE* file, std::uint64_t size, Recording& rec) {
     rec.ChnPoints = static_cast<std::int32_t>(GetLE(&head[kRecordBytes], 4));
     if (rec.BlockNum < 0) return Failed(Why::kHeaderBlocksNegative).Value(rec.BlockNum);
     if (rec.ChnPoints < 0) return Failed(Why::kHeaderPointsNegative).Value(rec.ChnPoints);
-    const auto n = BlockSamples(rec.ChnNum, rec.ChnPoints);
-    if (!n) return n.status();
-    const auto last = RecordLastIndex(*n, rec.BlockNum);
+    const auto last = RecordLastIndex(rec.ChnNum, rec.ChnPoints, rec.BlockNum);
     if (!last) return last.status();
     const std::uint64_t records = static_cast<std::uint64_t>(*last) + 1;
     const std::uint64_t needed = RecordOffset(records + 2) + 4;  // up to the last value

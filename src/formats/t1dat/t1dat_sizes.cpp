@@ -21,6 +21,12 @@ Result<std::int32_t> RecordLastIndex(std::int32_t n, std::int32_t blockNum) {
     return static_cast<std::int32_t>(last);
 }
 
+Result<std::int32_t> RecordLastIndex(std::int32_t chnNum, std::int32_t chnPoints, std::int32_t blockNum) {
+    const auto n = BlockSamples(chnNum, chnPoints);
+    if (!n) return n.status();
+    return RecordLastIndex(*n, blockNum);
+}
+
 Status SamplesAddressable(std::uint64_t samples, unsigned pointerBits) {
     // Half the address space at most for the samples of a record: a 32-bit
     // program has 2 to 4 GiB in all, shared with everything else.
