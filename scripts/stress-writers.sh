@@ -29,12 +29,12 @@ fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
 
 for i in $(seq 1 "$pairs"); do
   delay=$(printf '0.%03d' $(((i * 37) % 80)))
-  # Two simulated cards, each in its own runtime folder: they do not share
-  # the machine's acquisition lock, only the record's folder.
-  env XDG_RUNTIME_DIR="$work/run-a" $fast ADCARD_SIM_START=$start_a "$cli" record --tick-ms 20 --dir "$work/d" >"$work/a.out" 2>&1 &
+  # Two simulated cards, each with an acquisition lock of its own: they do
+  # not share the machine's, only the record's folder.
+  env ZQD4830_ACQUISITION_LOCK="$work/run-a.lock" $fast ADCARD_SIM_START=$start_a "$cli" record --tick-ms 20 --dir "$work/d" >"$work/a.out" 2>&1 &
   pid_a=$!
   sleep "$delay"
-  env XDG_RUNTIME_DIR="$work/run-b" $fast ADCARD_SIM_START=$start_b "$cli" record --tick-ms 20 --dir "$work/d" >"$work/b.out" 2>&1 &
+  env ZQD4830_ACQUISITION_LOCK="$work/run-b.lock" $fast ADCARD_SIM_START=$start_b "$cli" record --tick-ms 20 --dir "$work/d" >"$work/b.out" 2>&1 &
   pid_b=$!
   status_a=0; wait $pid_a || status_a=$?
   status_b=0; wait $pid_b || status_b=$?

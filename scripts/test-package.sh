@@ -29,7 +29,7 @@ dpkg-deb -x "$deb" "$root"
 check "installed zqd4830-cli --version" sh -c "'$root/usr/bin/zqd4830-cli' --version | grep -q '^zqd4830-cli 1\.'"
 check "installed zqd4830-gps --version" sh -c "'$root/usr/bin/zqd4830-gps' --version | grep -q '^zqd4830-gps 1\.'"
 mkdir -p "$root/work"
-check "installed record" env XDG_RUNTIME_DIR="$root/work" ADCARD_SIM_SPEED=25 ADCARD_SIM_START=2008-05-12T17:38:40.3 \
+check "installed record" env ZQD4830_ACQUISITION_LOCK="$root/work/acq.lock" ADCARD_SIM_SPEED=25 ADCARD_SIM_START=2008-05-12T17:38:40.3 \
   "$root/usr/bin/zqd4830-cli" record --tick-ms 20 --dir "$root/work" >/dev/null
 check "record is whole" test "$(stat -c %s "$root/work/T1.DAT")" = 92160384
 # The window opens and stays up until it is ended (timeout's 124).

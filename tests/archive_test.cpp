@@ -404,7 +404,7 @@ TEST(ArchiveWindow, StartsStopsShowsStatusAndKeepsItsSettings) {
 TEST(ArchiveEndToEnd, AcquireWritesAnArchiveThatMseed2sacReads) {
     if (std::system("command -v mseed2sac >/dev/null 2>&1") != 0) GTEST_SKIP() << "mseed2sac is not installed";
     TempDir dir;
-    const std::string cmd = "cd " + dir.path().string() + " && XDG_RUNTIME_DIR=" + dir.path().string() +
+    const std::string cmd = "cd " + dir.path().string() + " && ZQD4830_ACQUISITION_LOCK=" + (dir / "acq.lock").string() +
                             " ADCARD_SIM_SPEED=20 ADCARD_SIM_START=2008-05-12T17:38:40.300000000 " ZQD_BIN_DIR
                             "/zqd4830-cli acquire --archive " + (dir / "a").string() +
                             " --duration 20 --poll-ms 50 >out.txt 2>err.txt";
@@ -435,7 +435,7 @@ namespace {
 
 TEST(ArchiveEndToEnd, KilledAndRestartedTheArchiveReadsWhole) {
     TempDir dir;
-    const std::string run = "cd " + dir.path().string() + " && XDG_RUNTIME_DIR=" + dir.path().string() +
+    const std::string run = "cd " + dir.path().string() + " && ZQD4830_ACQUISITION_LOCK=" + (dir / "acq.lock").string() +
                             " ADCARD_SIM_SPEED=20 " ZQD_BIN_DIR "/zqd4830-cli acquire --archive " +
                             (dir / "a").string() + " --poll-ms 20 ";
     // Killed without a chance to flush, partway through.

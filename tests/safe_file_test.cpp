@@ -79,10 +79,14 @@ TEST(SafeFile, PlantedLinksAreNeverFollowedAndALinkedTargetIsWrittenThrough) {
     EXPECT_EQ(ReadFile(dir / "T2.csv"), "new");
     EXPECT_TRUE(std::filesystem::is_symlink(dir / ".T2.csv.1-1-1.tmp"));  // not ours to remove
 
+    // A link planted at the folder's lock in the machine's lock folder.
     TempDir locked;
-    std::filesystem::create_symlink(elsewhere / "victim", locked / ".zqd4830-gps.lock");
+    const std::filesystem::path lock = platform::FolderLockName(locked.path());
+    ASSERT_EQ(lock.parent_path(), platform::LockFolder());
+    std::filesystem::create_symlink(elsewhere / "victim", lock);
     std::string error;
     EXPECT_FALSE(WriteWhole(locked / "T2.csv", "x", &error));
+    std::filesystem::remove(lock);
     EXPECT_NE(error.find("锁"), std::string::npos) << error;
     EXPECT_EQ(ReadFile(elsewhere / "victim"), "precious");
 
@@ -188,6 +192,10 @@ TEST(SafeFile, AFolderBatchWritesFromTwoThreadsHoldsOutOtherWritersAndCleansUpOn
     for (int i = 0; i < 40; ++i) EXPECT_EQ(ReadFile(dir / ("f" + std::to_string(i))), std::string(1000 + i, static_cast<char>('a' + i % 26)));
     EXPECT_EQ(ReadFile(dir / "later"), "after the batch");
     EXPECT_EQ(Leftovers(dir.path()), 2u);  // the two that were not ours
+    // Nothing of the writers' lock is left, in the folder or in the machine's lock folder.
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().find("lock"), std::string::npos) << e.path();
+    EXPECT_FALSE(std::filesystem::exists(platform::FolderLockName(dir.path())));
 }
 
 TEST(SafeFile, RecordsTooLargeForTheBuildAreRefusedBeforeAnything) {

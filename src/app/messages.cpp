@@ -56,7 +56,7 @@ const char* Pattern(Why why) {
     case Why::kCannotMap: return "无法映射这个文件";
     case Why::kNameTaken: return "{t}";
     case Why::kCutBackFailed: return "{c}（也无法截回原长）";
-    case Why::kLockNotRegular: return "锁文件不是普通文件";
+    case Why::kLockNotRegular: return "锁文件 {d} 不是普通文件";
     case Why::kLockHeld: return "另一写入者在 {v} 秒内没有释放";
     case Why::kLockFileUnusable: return "无法打开锁文件 {d}：{t}";
     case Why::kHeldByText: return "{d}";

@@ -28,11 +28,10 @@ std::filesystem::path UniqueTemp(const std::filesystem::path& target) {
                                   std::to_string(++counter) + "-" + std::to_string(ticks % 1000000007) + ".tmp");
 }
 
-// One lock file per folder, kept: writers of the same folder take turns.
-// (Removing a lock file after use would let a third writer lock a new file
-// while a second still waits on the old one.)
-constexpr const char* kLockName = ".zqd4830-gps.lock";
-std::filesystem::path LockPath(const std::filesystem::path& target) { return target.parent_path() / kLockName; }
+// Writers of the same folder take turns on the folder's lock.
+std::filesystem::path FolderOf(const std::filesystem::path& target) {
+    return target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+}
 
 Status Failed(Why why, const std::filesystem::path& what) {
     return Status::Fail(Code::kWriteFailed, why).About(platform::PathText(what));
@@ -96,7 +95,7 @@ void SafeFileWriter::RemoveStaleTemporaries() {
 }
 
 Status FolderBatch::Begin() {
-    if (Status locked = lock_.Acquire(folder_ / kLockName, kWriterWaitMs); !locked.ok()) {
+    if (Status locked = lock_.Acquire(folder_, kWriterWaitMs); !locked.ok()) {
         const bool busy = locked.code == Code::kBusy;
         return Status::Fail(busy ? Code::kBusy : Code::kWriteFailed, busy ? Why::kFolderBusy : Why::kFolderLockFailed)
             .About(platform::PathText(folder_))
@@ -154,13 +153,13 @@ Status SafeFileWriter::Open() {
             return Fail(Failed(Why::kNoWritePermission, target_).Because(std::move(may)));
     }
     if (!in_batch) {
-        if (Status locked = lock_.Acquire(LockPath(resolved_), kWriterWaitMs); !locked.ok()) {
+        if (Status locked = lock_.Acquire(FolderOf(resolved_), kWriterWaitMs); !locked.ok()) {
             if (locked.code == Code::kBusy) {
                 Status busy = Failed(Why::kTargetBusy, target_).Because(std::move(locked));
                 busy.code = Code::kBusy;
                 return Fail(std::move(busy));
             }
-            return Fail(Failed(Why::kCannotLock, target_).And(platform::PathText(LockPath(resolved_))).Because(std::move(locked)));
+            return Fail(Failed(Why::kCannotLock, target_).And(platform::FolderLockName(FolderOf(resolved_))).Because(std::move(locked)));
         }
         RemoveStaleTemporaries();
     }

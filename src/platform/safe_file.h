@@ -1,8 +1,8 @@
 // Writing a file so that it is always one writer's complete output: the
 // bytes go to a temporary file of a unique name in the target's folder,
 // created exclusively (no name can be planted, no two writers share one),
-// which is flushed to disk and then renamed over the target, all under an
-// advisory lock on the folder's lock file ".zqd4830-gps.lock". An
+// which is flushed to disk and then renamed over the target, all under the
+// folder's writers' lock (platform/locks.h, kept outside the folder). An
 // interruption leaves the old file whole; a second writer waits for the first
 // and then replaces its file whole.
 //
@@ -65,7 +65,7 @@ private:
     std::filesystem::path resolved_;
     std::filesystem::path temp_;
     std::FILE* file_ = nullptr;
-    platform::FileLock lock_;
+    platform::FolderLock lock_;
     bool existed_ = false;
     std::uint64_t written_ = 0;
 };
@@ -82,7 +82,7 @@ public:
 
 private:
     std::filesystem::path folder_;
-    platform::FileLock lock_;
+    platform::FolderLock lock_;
 };
 
 // `bytes` as the whole new content of `path`, crash-safe (in a FolderBatch
