@@ -2,10 +2,12 @@
 // read back with libmseed (and, end to end, with mseed2sac).
 #include <gtest/gtest.h>
 #include <libmseed.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <limits>
 #include <set>
 
 #include "acquisition/session.h"
@@ -118,6 +120,40 @@ TEST(ArchiveConfig, BadFilesAreRefusedWithTheFileTheLineAndTheProblem) {
     EXPECT_EQ(c.channels.count(0), 0u);
     EXPECT_EQ(c.channels.at(2), "HHZ");
     EXPECT_EQ(c.channels.size(), 16u);
+}
+
+// Every refusal names the file and the line, in the program's words, and
+// quotes no more than a short excerpt of what it was given.
+TEST(ArchiveConfig, RefusalsNameTheLineInOurWordsWithAShortExcerpt) {
+    TempDir dir;
+    const std::string huge(10 << 20, 'A');
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"[station]\nlocation = \"A\"\n", "第 2 行：位置代码"},
+        {"[archive]\nflush_interval = 5\nrecord_length = 1000\n", "第 3 行：记录长度 1000"},
+        {"[station]\nnetwork = \"" + huge + "\"\n", "第 2 行：台网代码"},
+        {"[station]\n" + huge + " = 1\n", "第 2 行"},
+        {"[station\nnetwork = 1\n", "第 1 行：不是有效的 TOML"},
+        {"[station]\nnetwork = \"XX\nstation = \"A\"\n", "第 2 行：不是有效的 TOML"},
+        {"[archive]\nrecord_length = 99999999999999999999999\n", "第 2 行：不是有效的 TOML"},
+    };
+    for (const auto& [text, why] : cases) {
+        test::WriteFile(dir / "c.toml", text);
+        ArchiveConfig c = DefaultConfig();
+        const Status s = LoadConfig(dir / "c.toml", c);
+        ASSERT_FALSE(s.ok()) << text.substr(0, 60);
+        const std::string said = app::Text(s);
+        EXPECT_EQ(said.rfind((dir / "c.toml").string(), 0), 0u) << said.substr(0, 300);
+        EXPECT_NE(said.find(why), std::string::npos) << said.substr(0, 300);
+        EXPECT_LT(said.size(), 300u) << said.substr(0, 300);
+        for (const char* english : {"expected", "Error", "error", "while parsing"})
+            EXPECT_EQ(said.find(english), std::string::npos) << said;
+    }
+    // The command line's codes are checked as the file's are.
+    ArchiveConfig c = DefaultConfig();
+    c.station.location = "A";
+    EXPECT_EQ(Validate(c, "命令行").why, Status::Why::kBadLocation);
+    c.station.location = "";
+    EXPECT_TRUE(Validate(c, "命令行").ok());
 }
 
 // The packer asks the continuity rule: a block 0.4 sample late continues the
@@ -436,12 +472,16 @@ namespace {
 TEST(ArchiveEndToEnd, KilledAndRestartedTheArchiveReadsWhole) {
     TempDir dir;
     const std::string run = "cd " + dir.path().string() + " && ZQD4830_ACQUISITION_LOCK=" + (dir / "acq.lock").string() +
-                            " ADCARD_SIM_SPEED=20 " ZQD_BIN_DIR "/zqd4830-cli acquire --archive " +
+                            " ADCARD_SIM_SPEED=20 ADCARD_SIM_START=2008-05-12T10:00:00 " ZQD_BIN_DIR
+                            "/zqd4830-cli acquire --archive " +
                             (dir / "a").string() + " --poll-ms 20 ";
     // Killed without a chance to flush, partway through.
     ASSERT_EQ(std::system((run + ">first.txt 2>&1 & pid=$!; sleep 1.5; kill -9 $pid; wait $pid; true").c_str()), 0);
     const int st = std::system((run + "--duration 5 >second.txt 2>&1").c_str());
     ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << test::ReadFile(dir / "second.txt");
+    // The day files of the first run go on; none is said to be new.
+    EXPECT_NE(test::ReadFile(dir / "first.txt").find("新的日文件"), std::string::npos);
+    EXPECT_EQ(test::ReadFile(dir / "second.txt").find("新的日文件"), std::string::npos) << test::ReadFile(dir / "second.txt");
     int files = 0;
     for (const auto& e : std::filesystem::recursive_directory_iterator(dir / "a")) {
         if (!e.is_regular_file()) continue;
@@ -664,6 +704,8 @@ TEST(Convert, ChannelListsAndABadFileAmongGoodOnes) {
 #include "formats/sds/sds_writer.h"
 #include "app/frm_viewer.h"
 #include "view/sources/summary_cache.h"
+#include "formats/mseed/mseed_scan.h"
+#include "timeline/timeline.h"
 
 namespace zqd::archive {
 namespace {
@@ -829,6 +871,74 @@ TEST(ViewFiles, TheVisibleSpanExportsAsMiniSeedSacAndCsv) {
                              "\n2008-05-12T10:00:00.500500Z," + std::to_string(codes[1001 * 18 + 3]) + "\n";
     EXPECT_EQ(csv.substr(0, head.size()), head);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 2001);
+}
+
+
+// Far dates, linked year folders and things that only look like day files:
+// nothing overflows, everything readable is read, the rest is said.
+TEST(ViewFiles, FarDatesLinkedYearsAndNonFilesAreSaidNotHidden) {
+    TempDir dir;
+    const StreamCodes codes{"XX", "ZQD01", "00", "GY0"};
+    std::vector<std::int32_t> samples(4000, 5);
+    // A record that begins in 2262 and would end beyond what 64-bit ns hold.
+    {
+        std::ofstream out(dir / "far.mseed", std::ios::binary);
+        ChannelPacker p(codes, 2000, {}, [&](const char* r, int n, std::int64_t) { out.write(r, n); });
+        p.Add(std::numeric_limits<std::int64_t>::max() - 500'000'000, samples.data(), 2000, Timing{100, true});
+    }
+    mseed::ScanCounts counts;
+    ASSERT_TRUE(mseed::ScanFile(dir / "far.mseed", [](const mseed::RecordInfo& r) {
+        EXPECT_LT(r.start_ns, timeline::SampleTime(r.start_ns, static_cast<double>(r.samples), r.rate));
+        EXPECT_LT(timeline::SampleTime(r.start_ns, static_cast<double>(r.samples), r.rate), std::numeric_limits<std::int64_t>::max());
+    }, counts).ok());
+    EXPECT_GE(counts.records, 1u);  // those that end in time
+    EXPECT_GE(counts.bad, 1u);      // those that would not
+    Opened far;
+    ASSERT_TRUE(OpenForView(dir / "far.mseed", DefaultConfig(), std::nullopt, std::nullopt, far, dir / "cache").ok());
+    const auto extent = far.model->Extent();
+    ASSERT_TRUE(extent);
+    (void)far.model->Envelope(0, extent->begin_ns, extent->end_ns, 500);
+
+    // The year folder is a link to where the data are; beside the real day
+    // file, a FIFO with a day file's name.
+    const auto real = dir / "elsewhere" / "2008" / "XX" / "ZQD01" / "GY0.D";
+    std::filesystem::create_directories(real);
+    sds::SdsWriter sds(dir / "elsewhere");
+    ChannelPacker p(codes, 2000, {}, [&](const char* r, int n, std::int64_t t) { ASSERT_TRUE(sds.Append(codes, t, r, n).ok()); });
+    p.Add(Ns("2008-05-12T12:00:00"), samples.data(), samples.size(), Timing{100, true});
+    p.Pack(true);
+    ASSERT_TRUE(sds.Sync().ok());
+    ASSERT_EQ(mkfifo((real / "XX.ZQD01.00.GY0.D.2008.134").c_str(), 0644), 0);
+    std::filesystem::create_directories(dir / "sds");
+    std::filesystem::create_directory_symlink(dir / "elsewhere" / "2008", dir / "sds" / "2008");
+    Opened o;
+    const Status s = OpenForView(dir / "sds", DefaultConfig(), std::nullopt, std::nullopt, o, dir / "cache");
+    ASSERT_TRUE(s.ok()) << app::Text(s);
+    EXPECT_EQ(o.model->Samples(), samples.size());
+    std::string notes;
+    for (const auto& n : app::OpenedNotes(o)) notes += n + "\n";
+    EXPECT_NE(notes.find("XX.ZQD01.00.GY0.D.2008.134"), std::string::npos) << notes;
+    EXPECT_NE(notes.find("FIFO"), std::string::npos) << notes;
+}
+
+// A miniSEED file given to convert is told apart from a record, not read as one.
+TEST(Convert, AMiniSeedFileIsRefusedAsDataAlreadyNotAsABadRecord) {
+    TempDir dir;
+    {
+        std::ofstream out(dir / "x.mseed", std::ios::binary);
+        std::vector<std::int32_t> samples(2000, 1);
+        ChannelPacker p({"XX", "ZQD01", "00", "GY0"}, 2000, {}, [&](const char* r, int n, std::int64_t) { out.write(r, n); });
+        p.Add(Ns("2008-05-12T12:00:00"), samples.data(), samples.size(), Timing{100, true});
+    }
+    ConvertOptions o;
+    o.format = "sac";
+    o.out = dir / "out";
+    ConvertSummary sum;
+    std::string said;
+    const Status st = ConvertRecord(dir / "x.mseed", o, sum, [&](const ConvertNote& n) { said += app::NoteText(n); });
+    EXPECT_FALSE(st.ok());
+    EXPECT_NE(said.find("miniSEED"), std::string::npos) << said;
+    EXPECT_EQ(said.find("为负"), std::string::npos) << said;
 }
 
 }  // namespace

@@ -247,6 +247,7 @@ TEST(Cli, ASecondAcquisitionIsRefusedByTheLockMachineWide) {
     EXPECT_EQ(ReadFile(dir / "status"), "2\n") << ReadFile(dir / "err");
     EXPECT_NE(ReadFile(dir / "err").find("zqd4830-cli"), std::string::npos) << ReadFile(dir / "err");
     EXPECT_NE(ReadFile(dir / "err").find("同一时间只能有一个采集"), std::string::npos) << ReadFile(dir / "err");
+    EXPECT_EQ(ReadFile(dir / "out").find("同一时间只能有一个采集"), std::string::npos) << "said twice";
     EXPECT_FALSE(std::filesystem::exists(dir / "T1.DAT"));
     if (!as_other_user) GTEST_SKIP() << "checked for one user only: switching users needs root and setpriv";
 }
@@ -333,6 +334,12 @@ TEST(Cli, PlotWritesThePictureWithoutADisplayAndRefusesWhatItCannotDraw) {
     EXPECT_EQ(Cli("", "plot --out " + out + " " + (dir / "none.DAT").string(), dir / "err").status, 2);
     EXPECT_EQ(Cli("", "plot --size 10x10 --out " + out + " " + in, dir / "err").status, 1);
     EXPECT_EQ(Cli("", "plot --from 2008-05-12T10:00:01 --to 2008-05-12T10:00:00 --out " + out + " " + in, dir / "err").status, 1);
+    // A well-formed date beyond 64-bit time is said to be so, not malformed.
+    EXPECT_EQ(Cli("", "plot --to 2300-01-01T00:00:00 --out " + out + " " + in, dir / "err").status, 1);
+    EXPECT_NE(ReadFile(dir / "err").find("超出本程序能表示的时间"), std::string::npos) << ReadFile(dir / "err");
+    // A backwards channel range is named as such.
+    EXPECT_EQ(Cli("", "convert --format sac --channels 5-2 --out " + (dir / "c").string() + " " + in, dir / "err").status, 1);
+    EXPECT_NE(ReadFile(dir / "err").find("起点大于终点"), std::string::npos) << ReadFile(dir / "err");
 }
 
 }  // namespace

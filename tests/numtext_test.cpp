@@ -1,4 +1,5 @@
 #include "common/numtext.h"
+#include "common/utc.h"
 
 #include <gtest/gtest.h>
 
@@ -131,6 +132,39 @@ TEST(Counter16, RollsOverWithoutLeavingItsWidth) {
     EXPECT_EQ(AddCount16(32760, 10), 2);
     EXPECT_EQ(AddCount16(-32768, -1), -1);
     EXPECT_EQ(AddCount16(-32768, -5), -5);
+}
+
+}  // namespace
+}  // namespace zqd
+
+namespace zqd {
+namespace {
+
+// Times the 64-bit nanoseconds cannot hold are told apart from a wrong form.
+TEST(Text, IsoTimesBeyondSixtyFourBitsAreOutOfRangeNotMalformed) {
+    std::int64_t ns = 0;
+    bool beyond = true;
+    EXPECT_TRUE(utc::ParseIso("2262-04-11T23:47:16", ns, &beyond));
+    EXPECT_FALSE(beyond);
+    for (const char* t : {"2300-01-01T00:00:00", "9999-12-31T23:59:59.999999999", "1600-01-01T00:00:00"}) {
+        EXPECT_FALSE(utc::ParseIso(t, ns, &beyond)) << t;
+        EXPECT_TRUE(beyond) << t;
+    }
+    EXPECT_FALSE(utc::ParseIso("2300-13-01T00:00:00", ns, &beyond));
+    EXPECT_FALSE(beyond);
+}
+
+TEST(Text, ChannelListsRefuseBackwardsRangesAndHugeNumbersByName) {
+    EXPECT_EQ(*ParseChannelList("0,2-4", 18), (std::vector<int>{0, 2, 3, 4}));
+    const auto backwards = ParseChannelList("5-2", 18);
+    ASSERT_FALSE(backwards);
+    EXPECT_EQ(backwards.status().why, Status::Why::kChannelRangeBackwards);
+    for (const char* bad : {"99999999999999", "-1", "1-", "a", "2 - 4"}) {
+        const auto r = ParseChannelList(bad, 18);
+        ASSERT_FALSE(r) << bad;
+        EXPECT_EQ(r.status().why, Status::Why::kBadChannelList) << bad;
+    }
+    EXPECT_EQ(ParseChannelList("18", 18).status().why, Status::Why::kChannelBeyond);
 }
 
 }  // namespace

@@ -36,6 +36,11 @@ TEST(Timeline, ScanAndSampleTimesRoundToTheNearestNanosecond) {
     EXPECT_EQ(ScansToNs(7, 0), 0);
     EXPECT_EQ(SampleTime(100, 2, 3), 100 + 666666667);
     EXPECT_EQ(SampleTime(0, 3e9, 2000), 1500000 * kNsPerSecond);
+    // Beyond what 64 bits hold the time saturates, never overflows.
+    constexpr auto hi = std::numeric_limits<std::int64_t>::max(), lo = std::numeric_limits<std::int64_t>::min();
+    EXPECT_EQ(SampleTime(hi - 1000, 2000, 2000), hi);
+    EXPECT_EQ(SampleTime(lo + 1000, -2000, 2000), lo);
+    EXPECT_EQ(SampleTime(0, 1e300, 1), hi);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 
 namespace zqd::view {
@@ -266,6 +267,39 @@ TEST(WaveformView, TimeToPixelAndTicksAtTheExtremes) {
     EXPECT_EQ(v.Span(), WaveformView::kMinSpanNs);
     for (int i = 0; i < 40; ++i) v.Zoom(10, about);
     EXPECT_EQ(v.Span(), WaveformView::kMaxSpanNs);
+}
+
+// Data two years apart: the default span is all of it, ticks carry the
+// year, the strip's covered spans keep the gap, and panning and zooming at
+// the ends of 64-bit time stay within it.
+TEST(WaveformView, DataYearsApartFitWholeAndTheEndsOfTimeAreSafe) {
+    const std::int64_t a = kT0 - utc::kNsPerDay, b = a + 730 * utc::kNsPerDay;  // 2008-05-12, 2010-05-12
+    Built built = Build({a, b}, {4000, 4000}, 9);
+    WaveformView v;
+    v.Fit(built.model);
+    EXPECT_LE(v.Begin(), a);
+    EXPECT_GE(v.End(), b + 2 * utc::kNsPerSecond);
+    const auto ticks = TimeTicks(v.Begin(), v.End(), 1600);
+    ASSERT_GE(ticks.size(), 2u);
+    EXPECT_EQ(ticks.front().label.size(), 10u) << ticks.front().label;  // "2008-10-15": the year too
+    const auto covered = built.model.Covered(v.Begin(), v.End());
+    ASSERT_EQ(covered.size(), 2u);
+    EXPECT_EQ(covered[0].begin_ns, a);
+    EXPECT_EQ(covered[0].end_ns, a + 2 * utc::kNsPerSecond);
+    EXPECT_EQ(covered[1].begin_ns, b);
+    // The ends of time: no overflow (the sanitizers would say), the span whole.
+    constexpr auto hi = std::numeric_limits<std::int64_t>::max(), lo = std::numeric_limits<std::int64_t>::min();
+    v.SetSpan(lo, hi);
+    EXPECT_EQ(v.Span(), WaveformView::kMaxSpanNs);
+    for (int i = 0; i < 100; ++i) v.Pan(1.0);
+    EXPECT_EQ(v.Span(), WaveformView::kMaxSpanNs);
+    EXPECT_GT(v.End(), v.Begin());
+    (void)TimeTicks(v.Begin(), v.End(), 1600);
+    for (int i = 0; i < 100; ++i) v.Pan(-1.0);
+    v.Zoom(0.5, lo);
+    v.SetSpan(hi - 1000, hi);
+    v.Zoom(10, hi);
+    EXPECT_GT(v.End(), v.Begin());
 }
 
 acq::BlockPtr LiveBlock(std::int64_t t, int k) {

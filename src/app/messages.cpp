@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "common/utc.h"
+
 namespace zqd::app {
 
 using Why = Status::Why;
@@ -102,6 +104,7 @@ const char* Pattern(Why why) {
     case Why::kNoTimeAssume: return "没有一块有 GPS 时间（可用 --assume-start 指定第一块的时间）";
     case Why::kBadChannelList: return "通道列表“{d}”中的“{t}”不是通道偏移或范围（如 0,2-5）";
     case Why::kChannelBeyond: return "通道“{d}”超出 0 到 {v}";
+    case Why::kChannelRangeBackwards: return "通道范围“{d}”的起点大于终点（应写成如 2-5）";
     case Why::kUnknownFormat: return "未知的格式“{d}”";
     case Why::kNoSuchChannel: return "没有名为“{d}”的通道";
     case Why::kDayFileOpenFailed: return "无法打开 {d}：{c}";
@@ -109,9 +112,8 @@ const char* Pattern(Why why) {
     case Why::kDayFileSyncFailed: return "写入磁盘 {d} 失败：{c}";
     case Why::kOutputFailed: return "无法写入 {d}：{c}";
     case Why::kConvertRefused: return "{c}";
+    case Why::kMseedNotRecord: return "这是 miniSEED 文件，不是记录文件（T1.DAT），无需转换；可用 plot 或波形浏览查看";
     case Why::kViewRefused: return "无法打开 {d}：{c}";
-    case Why::kNoDayFilesInSpan: return "这段时间里没有 SDS 日文件";
-    case Why::kNoDayFiles: return "不是 SDS 数据文件夹（没有日文件）";
     case Why::kPassedUnreadable: return "{d}：{c}";
     case Why::kPassedUndecodable: return "{d}：有无法解读的数据，已跳过";
     case Why::kPassedOverlap: return "{d}：{o} 与前面的数据重叠，已跳过这一段";
@@ -135,7 +137,7 @@ const char* SettingPattern(Why why) {
     switch (why) {
     case Why::kConfigMissing: return "文件不存在";
     case Why::kConfigNotRegular: return "不是普通文件";
-    case Why::kConfigSyntax: return "{t}";
+    case Why::kConfigSyntax: return "不是有效的 TOML（第 {v} 列附近）：{t}";
     case Why::kConfigUnknownTable: return "未知的设置“{t}”";
     case Why::kConfigNotTable: return "“{t}”应为一个表 [{t}]";
     case Why::kConfigUnknownKey: return "[{o}] 中未知的设置“{t}”";
@@ -214,6 +216,10 @@ std::string Text(const Status& s) {
         return Setting("通道偏移 {t} 超出板卡的 {v} 个通道（0 到 ", s) + std::to_string(s.value - 1) + "）";
     case Why::kArchiveFolderUnusable:
         return "无法使用存档文件夹 " + s.detail + (s.text.empty() ? std::string() : "：" + s.text);
+    case Why::kNoDayFiles:
+    case Why::kNoDayFilesInSpan:
+        return std::string(s.why == Why::kNoDayFiles ? "不是 SDS 数据文件夹（没有日文件）" : "这段时间里没有 SDS 日文件") +
+               (s.cause ? "；" + Text(*s.cause) : std::string());
     case Why::kNoMseedFiles:
     case Why::kNoMseedRecords: {
         std::string t = s.why == Why::kNoMseedFiles ? "没有 miniSEED 文件" : "文件中没有 miniSEED 数据记录";
@@ -231,6 +237,11 @@ std::string Text(const Status& s) {
 std::string CardNotice(const acq::CardIdentity& card) {
     if (card.path.empty()) return {};
     return "板卡函数库：" + card.path + (card.simulated ? "（模拟板卡：数据是模拟的，不是真实采集）" : "");
+}
+
+std::string TimeOptionText(const std::string& option, const std::string& given, bool out_of_range) {
+    if (!out_of_range) return option + " 要写成 YYYY-MM-DDTHH:MM:SS[.fffffffff]";
+    return option + " " + given.substr(0, 40) + " 超出本程序能表示的时间（" + utc::kFirstTime + " 到 " + utc::kLastTime + "）";
 }
 
 std::string BusyText(const Status& s) {

@@ -29,4 +29,8 @@ std::string BusyText(const Status& s);
 // code for a card that refused, the lock's holder, or the reason.
 std::string StartRefusedText(const Status& s);
 
+// A time option that ParseIso refused: its form, or a time beyond what
+// 64-bit nanoseconds hold.
+std::string TimeOptionText(const std::string& option, const std::string& given, bool out_of_range);
+
 }  // namespace zqd::app

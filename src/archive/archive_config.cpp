@@ -1,5 +1,7 @@
 #include "archive/archive_config.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -33,6 +35,15 @@ std::string Quoted(const std::string& s) {
         out += c;
     }
     return out + "\"";
+}
+
+// At most a short excerpt of what was given, cut at a character's boundary.
+std::string Excerpt(const std::string& given) {
+    constexpr std::size_t kMost = 40;
+    if (given.size() <= kMost) return given;
+    std::size_t cut = kMost;
+    while (cut > 0 && (static_cast<unsigned char>(given[cut]) & 0xC0) == 0x80) --cut;
+    return given.substr(0, cut) + "…（共 " + std::to_string(given.size()) + " 字节）";
 }
 
 Status Bad(const std::string& where, Why why, const toml::node* node = nullptr) {
@@ -79,11 +90,11 @@ ArchiveConfig DefaultConfig() {
 Status Validate(const ArchiveConfig& c, const std::string& where) {
     const auto& s = c.station;
     if (s.network.empty() || s.network.size() > 2 || !CodeChars(s.network))
-        return Bad(where, Why::kBadNetwork).Said(s.network);
+        return Bad(where, Why::kBadNetwork).Said(Excerpt(s.network));
     if (s.station.empty() || s.station.size() > 5 || !CodeChars(s.station))
-        return Bad(where, Why::kBadStation).Said(s.station);
-    if (s.location.size() > 2 || !CodeChars(s.location))
-        return Bad(where, Why::kBadLocation).Said(s.location);
+        return Bad(where, Why::kBadStation).Said(Excerpt(s.station));
+    if ((s.location.size() != 0 && s.location.size() != 2) || !CodeChars(s.location))
+        return Bad(where, Why::kBadLocation).Said(Excerpt(s.location));
     const auto& a = c.acquisition;
     if (a.ChnNum < 1 || a.ChnNum > 64) return Bad(where, Why::kBadChnNum).Value(a.ChnNum);
     if (a.ChnPoints < 1 || a.SampleFrq < 1 || a.BufNum < 1)
@@ -97,7 +108,7 @@ Status Validate(const ArchiveConfig& c, const std::string& where) {
         if (offset < 0 || offset >= a.ChnNum)
             return Bad(where, Why::kOffsetBeyondCard).Values(offset, a.ChnNum);
         if (code.size() != 3 || !CodeChars(code))
-            return Bad(where, Why::kBadChannelCode).Said(code);
+            return Bad(where, Why::kBadChannelCode).Said(Excerpt(code));
         if (!seen.insert(code).second) return Bad(where, Why::kChannelCodeTwice).Said(code);
     }
     return Status::Ok();
@@ -116,12 +127,12 @@ Status CheckKeys(const toml::table& root, const std::string& file) {
     for (const auto& [key, node] : root) {
         const std::string k(key.str());
         const auto known = kKeys.find(k);
-        if (known == kKeys.end()) return Bad(file, Why::kConfigUnknownTable, &node).Said(k);
-        if (!node.is_table()) return Bad(file, Why::kConfigNotTable, &node).Said(k);
+        if (known == kKeys.end()) return Bad(file, Why::kConfigUnknownTable, &node).Said(Excerpt(k));
+        if (!node.is_table()) return Bad(file, Why::kConfigNotTable, &node).Said(Excerpt(k));
         if (k == "channels") continue;
         for (const auto& [sub, value] : *node.as_table())
             if (!known->second.count(std::string(sub.str())))
-                return Bad(file, Why::kConfigUnknownKey, &value).And(k).Said(std::string(sub.str()));
+                return Bad(file, Why::kConfigUnknownKey, &value).And(k).Said(Excerpt(std::string(sub.str())));
     }
     return Status::Ok();
 }
@@ -145,13 +156,18 @@ Status ReadSettings(const toml::table& root, const std::string& file, ArchiveCon
         out = static_cast<std::remove_reference_t<decltype(out)>>(v);
         return Status::Ok();
     };
+    if (const toml::node* n = root.at_path("archive.record_length").node(); n && n->is_integer()) {
+        const long long v = n->as_integer()->get();
+        if (v != 512 && v != 4096)
+            return Bad(file, Why::kBadRecordLength, n).Value(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
+    }
     for (Status s : {text_of("station", "network", c.station.network), text_of("station", "station", c.station.station),
                      text_of("station", "location", c.station.location),
                      int_of("acquisition", "channels", 1, 64, c.acquisition.ChnNum),
                      int_of("acquisition", "points_per_channel", 1, 1000000, c.acquisition.ChnPoints),
                      int_of("acquisition", "scan_rate", 1, 1000000, c.acquisition.SampleFrq),
                      int_of("acquisition", "buffers", 1, 1000, c.acquisition.BufNum),
-                     int_of("archive", "record_length", 256, 8192, c.pack.record_length),
+                     int_of("archive", "record_length", 512, 4096, c.pack.record_length),
                      int_of("archive", "flush_interval", 1, 3600, c.flush_seconds)})
         if (!s.ok()) return s;
     std::string folder;
@@ -189,20 +205,21 @@ Status ReadChannels(const toml::table& map, const std::string& file, ArchiveConf
         const std::string k(key.str());
         char* end = nullptr;
         const long offset = std::strtol(k.c_str(), &end, 10);
-        if (k.empty() || *end != '\0' || offset < 0 || offset > 1000) return Bad(file, Why::kConfigBadOffset, &value).Said(k);
+        if (k.empty() || *end != '\0' || offset < 0 || offset > 1000)
+            return Bad(file, Why::kConfigBadOffset, &value).Said(Excerpt(k));
         if (offset >= c.acquisition.ChnNum)
             return Bad(file, Why::kConfigOffsetBeyond, &value).Said(k).Value(c.acquisition.ChnNum);
         if (value.is_boolean() && !value.as_boolean()->get()) {
             channels.erase(static_cast<int>(offset));
         } else if (value.is_string()) {
             const std::string code = value.as_string()->get();
-            if (code.size() != 3 || !CodeChars(code)) return Bad(file, Why::kBadChannelCode, &value).Said(code);
+            if (code.size() != 3 || !CodeChars(code)) return Bad(file, Why::kBadChannelCode, &value).Said(Excerpt(code));
             if (const auto other = lines.find(code); other != lines.end())
                 return Bad(file, Why::kConfigCodeReused, &value).Said(code).Value(other->second);
             lines[code] = static_cast<int>(value.source().begin.line);
             channels[static_cast<int>(offset)] = code;
         } else {
-            return Bad(file, Why::kConfigBadChannel, &value).Said(k);
+            return Bad(file, Why::kConfigBadChannel, &value).Said(Excerpt(k));
         }
     }
     // A code given here may still be another channel's default.
@@ -225,8 +242,20 @@ Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& c) {
     std::string text((std::istreambuf_iterator<char>(in)), {});
     auto parsed = toml::parse(text, file);
     if (!parsed) {
-        const auto& e = parsed.error();
-        return Bad(file, Why::kConfigSyntax).At(static_cast<std::int64_t>(e.source().begin.line)).Said(std::string(e.description()));
+        // Said in our words: the line and column, and an excerpt of the line.
+        const auto& at = parsed.error().source().begin;
+        std::size_t from = 0;
+        for (std::size_t line = 1; line < at.line && from != std::string::npos; ++line) {
+            from = text.find('\n', from);
+            if (from != std::string::npos) ++from;
+        }
+        std::string line_text;
+        if (from != std::string::npos) line_text = text.substr(from, text.find('\n', from) - from);
+        if (!line_text.empty() && line_text.back() == '\r') line_text.pop_back();
+        return Bad(file, Why::kConfigSyntax)
+            .At(static_cast<std::int64_t>(at.line))
+            .Value(static_cast<std::int64_t>(at.column))
+            .Said(Excerpt(line_text));
     }
     const toml::table& root = parsed.table();
     if (Status s = CheckKeys(root, file); !s.ok()) return s;

@@ -146,17 +146,17 @@ void ArchiveSink::WritePending() {
     std::uint64_t written = 0;
     while (!pending_.empty()) {
         Pending& p = pending_.front();
-        std::filesystem::path opened;
+        std::filesystem::path created;
         const auto& packer = *packers_[p.channel].second;
         const Status s = writer_.Append(packer.Codes(), p.start_ns, p.bytes.data(), static_cast<int>(p.bytes.size()),
-                                        &opened);
+                                        &created);
         if (!s.ok()) {
             failure = s;
             break;
         }
-        if (!opened.empty()) {
+        if (!created.empty()) {
             ArchiveNote note{ArchiveNote::Kind::kNewDayFile};
-            note.path = opened;
+            note.path = created;
             Say(std::move(note));
         }
         pending_bytes_ -= p.bytes.size();

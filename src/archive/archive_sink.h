@@ -51,7 +51,7 @@ struct ArchiveNote {
         kCardError,       // the card failed: `status`
         kGpsBack,         // blocks carry their own GPS time again
         kGpsLost,         // blocks carry the time forward
-        kNewDayFile,      // `path` was opened
+        kNewDayFile,      // `path` was begun (it did not exist)
         kWriteFailing,    // the disk refuses (`status`); records wait in memory up to `value` MiB
         kWriteRecovered,  // the disk takes records again
         kMemoryFull,      // `value` records were let go, each a gap

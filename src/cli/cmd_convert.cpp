@@ -51,8 +51,9 @@ public:
         }
         if (!assume_start_.empty()) {
             std::int64_t ns = 0;
-            if (!utc::ParseIso(assume_start_, ns)) {
-                std::cerr << "--assume-start 要写成 YYYY-MM-DDTHH:MM:SS[.fffffffff]\n";
+            bool beyond = false;
+            if (!utc::ParseIso(assume_start_, ns, &beyond)) {
+                std::cerr << app::TimeOptionText("--assume-start", assume_start_, beyond) << "\n";
                 return kUsage;
             }
             o.assume_start_ns = ns;

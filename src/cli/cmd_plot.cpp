@@ -49,8 +49,9 @@ public:
         for (const auto& [text, into, name] : {std::tuple{&from_, &r.from, "--from"}, std::tuple{&to_, &r.to, "--to"}}) {
             std::int64_t ns = 0;
             if (text->empty()) continue;
-            if (!utc::ParseIso(*text, ns)) {
-                std::cerr << name << " 要写成 YYYY-MM-DDTHH:MM:SS[.fffffffff]\n";
+            bool beyond = false;
+            if (!utc::ParseIso(*text, ns, &beyond)) {
+                std::cerr << app::TimeOptionText(name, *text, beyond) << "\n";
                 return kUsage;
             }
             *into = ns;

@@ -2,6 +2,7 @@
 // through the main window's own handlers, printing its log and labels.
 #include <chrono>
 #include <iostream>
+#include <sstream>
 
 #include "acquisition/session.h"
 #include "app/dll_def.h"
@@ -55,13 +56,24 @@ public:
         form.Form_Load();
         if (dir_.empty() && platform::DataFolder() != platform::ExecutableDir())
             std::cerr << "注意：程序所在文件夹不可写，T1.DAT 写在 " << platform::PathText(platform::DataFolder()) << "\n";
+        // What the window shows of its start is held until it is known to
+        // have started: a refusal is said once, on stderr.
+        std::ostringstream shown;
+        std::streambuf* out = std::cout.rdbuf(shown.rdbuf());
         form.CmdStart_Click();
+        std::cout.rdbuf(out);
         if (!form.LastStart.ok()) {
-            // The card refused ("Error=" on lblBlock), the lock is held, or the library is missing (in the log).
-            if (form.LastStart.code == Status::Code::kCardRefused || form.LastStart.code == Status::Code::kBusy)
+            // The card refused ("Error=" on lblBlock, shown as the window
+            // shows it), the lock is held, or the library is missing (in the log).
+            if (form.LastStart.code == Status::Code::kCardRefused)
+                std::cout << shown.str();
+            else if (form.LastStart.code == Status::Code::kBusy)
                 std::cerr << Printable(app::StartRefusedText(form.LastStart));
+            else
+                std::cerr << shown.str();
             return kRefused;
         }
+        std::cout << shown.str();
         if (!WaitForRecord(form)) return kRefused;
         const auto stats = session.Stats();
         if (stats.read_failures + stats.gaps + stats.backwards + stats.messages.Bad() + form.Drops > 0)

@@ -193,16 +193,21 @@ std::int16_t AddCount16(std::int16_t counter, int n) {
 
 Result<std::vector<int>> ParseChannelList(const std::string& text, int count) {
     std::vector<int> out;
+    // A number of the list: digits only, no sign, no blanks.
+    auto number = [](std::string_view t, int& v) {
+        const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+        return !t.empty() && t[0] != '-' && t[0] != '+' && ec == std::errc() && end == t.data() + t.size();
+    };
     for (const std::string& part : SplitText(text, ',')) {
         int lo = 0, hi = 0;
-        char extra = 0;
-        if (std::sscanf(part.c_str(), "%d-%d%c", &lo, &hi, &extra) == 2) {
-        } else if (std::sscanf(part.c_str(), "%d%c", &lo, &extra) == 1) {
-            hi = lo;
-        } else {
-            return Status::Fail(Status::Code::kQueryRefused, Status::Why::kBadChannelList).About(text).Said(part);
-        }
-        if (lo < 0 || hi >= count || lo > hi)
+        const std::size_t dash = part.find('-');
+        const bool ok = dash == std::string::npos
+                            ? number(part, lo) && (hi = lo, true)
+                            : number(std::string_view(part).substr(0, dash), lo) &&
+                                  number(std::string_view(part).substr(dash + 1), hi);
+        if (!ok) return Status::Fail(Status::Code::kQueryRefused, Status::Why::kBadChannelList).About(text.substr(0, 80)).Said(part.substr(0, 40));
+        if (lo > hi) return Status::Fail(Status::Code::kQueryRefused, Status::Why::kChannelRangeBackwards).About(part);
+        if (hi >= count)
             return Status::Fail(Status::Code::kQueryRefused, Status::Why::kChannelBeyond).About(part).Value(count - 1);
         for (int c = lo; c <= hi; ++c) out.push_back(c);
     }

@@ -102,12 +102,14 @@ struct Status {
         // What the user typed.
         kBadChannelList,      // `detail` the list, `text` the part
         kChannelBeyond,       // `detail` the part, `value` the highest
+        kChannelRangeBackwards,  // `detail` the part
         kUnknownFormat,       // `detail`
         kNoSuchChannel,       // `detail`
 
         // Archives, conversion, viewing; `detail` the file or folder.
         kDayFileOpenFailed, kDayFileWriteFailed, kDayFileSyncFailed,
         kOutputFailed, kConvertRefused, kViewRefused,
+        kMseedNotRecord,      // convert was given a miniSEED file
         kNoDayFilesInSpan, kNoDayFiles, kNoMseedFiles, kNoMseedRecords,
         kPassedUnreadable, kPassedUndecodable,
         kPassedOverlap,       // `other`: the stream

@@ -71,7 +71,8 @@ std::string Stamp(std::int64_t ns) {
     return text;
 }
 
-bool ParseIso(const std::string& text, std::int64_t& ns) {
+bool ParseIso(const std::string& text, std::int64_t& ns, bool* out_of_range) {
+    if (out_of_range) *out_of_range = false;
     // YYYY-MM-DDTHH:MM:SS[.f...]
     if (text.size() < 19 || text[4] != '-' || text[7] != '-' || (text[10] != 'T' && text[10] != ' ') ||
         text[13] != ':' || text[16] != ':')
@@ -89,8 +90,10 @@ bool ParseIso(const std::string& text, std::int64_t& ns) {
         !num(17, 2, s))
         return false;
     if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return false;
-    const Civil back = FromNs(DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * kNsPerDay);
-    if (back.month != static_cast<unsigned>(mo) || back.day != static_cast<unsigned>(d)) return false;
+    const auto month = static_cast<unsigned>(mo);
+    const std::int64_t month_days = (mo == 12 ? DaysFromCivil(y + 1, 1, 1) : DaysFromCivil(y, month + 1, 1)) -
+                                    DaysFromCivil(y, month, 1);
+    if (d > month_days) return false;
     std::int64_t fraction = 0;
     if (text.size() > 19) {
         if (text[19] != '.' || text.size() == 20 || text.size() > 29) return false;
@@ -100,10 +103,13 @@ bool ParseIso(const std::string& text, std::int64_t& ns) {
             fraction += (text[i] - '0') * scale;
         }
     }
-    ns = (DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
-          mi * 60 + s) *
-             kNsPerSecond +
-         fraction;
+    const std::int64_t seconds = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
+                                 mi * 60 + s;
+    std::int64_t whole = 0;
+    if (__builtin_mul_overflow(seconds, kNsPerSecond, &whole) || __builtin_add_overflow(whole, fraction, &ns)) {
+        if (out_of_range) *out_of_range = true;
+        return false;
+    }
     return true;
 }
 

@@ -25,7 +25,14 @@ std::int64_t ToNs(const Civil& c);
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b);
 
 // Parses "YYYY-MM-DDTHH:MM:SS[.fffffffff]" (a blank may stand for the T).
-bool ParseIso(const std::string& text, std::int64_t& ns);
+// False for another form, and for a well-formed time that 64-bit
+// nanoseconds cannot hold (before 1677-09-21 or after 2262-04-11), which
+// sets `out_of_range` when given.
+bool ParseIso(const std::string& text, std::int64_t& ns, bool* out_of_range = nullptr);
+
+// The first and last times 64-bit nanoseconds hold, as ParseIso's message says them.
+inline constexpr const char* kFirstTime = "1677-09-21T00:12:44";
+inline constexpr const char* kLastTime = "2262-04-11T23:47:16";
 
 // "2008-05-12T17:38:43.300000000Z"
 std::string Iso(std::int64_t ns);

@@ -15,7 +15,16 @@ std::int64_t ScansToNs(std::int64_t scans, std::int32_t frq) {
 }
 
 std::int64_t SampleTime(std::int64_t origin_ns, double index, double rate) {
-    return origin_ns + static_cast<std::int64_t>(std::llround(index * 1e9 / rate));
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+    const double offset = index * 1e9 / rate;
+    // Saturated where a time would leave what 64-bit nanoseconds hold.
+    if (std::isnan(offset)) return origin_ns;
+    if (offset >= 9.2e18) return kMax;
+    if (offset <= -9.2e18) return kMin;
+    std::int64_t t = 0;
+    if (__builtin_add_overflow(origin_ns, static_cast<std::int64_t>(std::llround(offset)), &t)) return offset > 0 ? kMax : kMin;
+    return t;
 }
 
 std::int64_t HalfPeriodNs(double rate) {

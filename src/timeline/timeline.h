@@ -16,7 +16,8 @@ std::int64_t ScansToNs(std::int64_t scans, std::int32_t frq);
 
 // Time of sample `index` of a series whose sample 0 is at `origin_ns`, at
 // `rate` samples a second: origin + index x 1e9 / rate, rounded to the
-// nearest nanosecond.
+// nearest nanosecond; the largest or smallest time there is where that would
+// leave what 64-bit nanoseconds hold.
 std::int64_t SampleTime(std::int64_t origin_ns, double index, double rate);
 
 // Half a sample period in whole nanoseconds, rounded down: the tolerance of

@@ -149,9 +149,9 @@ void PaintWaveforms(QPainter& p, const QRect& rect, const view::WaveformModel& m
     }
     // The timing strip: where there is data, and where its time was only carried.
     p.fillRect(l.strip, QColor(235, 235, 235));
-    if (const auto e = m.Extent()) {
-        const double a = std::max(0.0, v.XOf(e->begin_ns, l.plot.width())), b = std::min<double>(l.plot.width(), v.XOf(e->end_ns, l.plot.width()));
-        if (b > a) p.fillRect(QRectF(l.strip.left() + a, l.strip.top() + 2, b - a, l.strip.height() - 4), kTimed);
+    for (const auto& e : m.Covered(v.Begin(), v.End())) {  // gaps stay grey
+        const double a = std::max(0.0, v.XOf(e.begin_ns, l.plot.width())), b = std::min<double>(l.plot.width(), v.XOf(e.end_ns, l.plot.width()));
+        if (b > a) p.fillRect(QRectF(l.strip.left() + a, l.strip.top() + 2, std::max(b - a, 1.0), l.strip.height() - 4), kTimed);
     }
     for (const auto& s : m.Carried()) {
         const double a = std::max(0.0, v.XOf(s.begin_ns, l.plot.width()));

@@ -90,6 +90,25 @@ std::optional<TimeSpan> WaveformModel::Extent() const {
     return e;
 }
 
+std::vector<TimeSpan> WaveformModel::Covered(std::int64_t t0, std::int64_t t1) const {
+    std::vector<TimeSpan> spans;
+    for (const auto& ch : channels_)
+        for (const auto& s : ch.stretches) {
+            if (s.count == 0) continue;
+            const std::int64_t a = std::max(s.start_ns, t0), b = std::min(s.EndNs(), t1);
+            if (a < b) spans.push_back({a, b});
+        }
+    std::sort(spans.begin(), spans.end(), [](const TimeSpan& x, const TimeSpan& y) { return x.begin_ns < y.begin_ns; });
+    std::vector<TimeSpan> merged;
+    for (const TimeSpan& s : spans) {
+        if (!merged.empty() && merged.back().end_ns >= s.begin_ns)
+            merged.back().end_ns = std::max(merged.back().end_ns, s.end_ns);
+        else
+            merged.push_back(s);
+    }
+    return merged;
+}
+
 std::uint64_t WaveformModel::Samples() const {
     std::uint64_t n = 0;
     for (const auto& ch : channels_)

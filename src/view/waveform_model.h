@@ -74,6 +74,10 @@ public:
 
     // The whole time covered, over all channels; nullopt when empty.
     std::optional<TimeSpan> Extent() const;
+    // The spans within [t0, t1) where any channel has samples, in time
+    // order, each as long as samples follow each other: a gap in every
+    // channel is a gap between two spans.
+    std::vector<TimeSpan> Covered(std::int64_t t0, std::int64_t t1) const;
     const std::vector<TimeSpan>& Carried() const { return carried_; }
     std::uint64_t Samples() const;  // all channels
     std::size_t SummaryBytes() const;

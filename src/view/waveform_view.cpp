@@ -13,6 +13,20 @@ namespace {
 constexpr std::int64_t kUs = 1'000, kMs = 1'000'000, kS = 1'000'000'000, kMin = 60 * kS, kHour = 60 * kMin,
                        kDay = 24 * kHour;
 
+// The start of a span of `span` ns placed at `t0`, kept so that the whole
+// span lies within what 64-bit nanoseconds hold.
+constexpr std::int64_t kEdge = 9'200'000'000'000'000'000;
+std::int64_t PlaceStart(std::int64_t t0, std::int64_t span) { return std::clamp(t0, -kEdge, kEdge - span); }
+
+// a + b, or the nearest end of the range where that would not fit.
+std::int64_t Add(std::int64_t a, std::int64_t b) {
+    std::int64_t r = 0;
+    if (__builtin_add_overflow(a, b, &r)) return b > 0 ? kEdge : -kEdge;
+    return r;
+}
+
+std::int64_t Offset(double ns) { return static_cast<std::int64_t>(std::llround(std::clamp(ns, -9.2e18, 9.2e18))); }
+
 }  // namespace
 
 std::int64_t TickStepNs(std::int64_t t0, std::int64_t t1, int width, int min_px) {
@@ -21,7 +35,8 @@ std::int64_t TickStepNs(std::int64_t t0, std::int64_t t1, int width, int min_px)
         kMs,        2 * kMs,     5 * kMs,     10 * kMs,   20 * kMs,   50 * kMs,   100 * kMs, 200 * kMs, 500 * kMs,
         kS,         2 * kS,      5 * kS,      10 * kS,    15 * kS,    30 * kS,    kMin,      2 * kMin,  5 * kMin,
         10 * kMin,  15 * kMin,   30 * kMin,   kHour,      2 * kHour,  3 * kHour,  6 * kHour, 12 * kHour, kDay,
-        2 * kDay,   5 * kDay,    10 * kDay,   30 * kDay,  100 * kDay};
+        2 * kDay,   5 * kDay,    10 * kDay,   30 * kDay,  100 * kDay, 200 * kDay, 500 * kDay, 1000 * kDay,
+        2000 * kDay, 5000 * kDay, 10000 * kDay};
     if (width <= 0 || t1 <= t0) return kDay;
     const double ns_per_px = static_cast<double>(t1 - t0) / width;
     for (std::int64_t s : steps)
@@ -33,11 +48,12 @@ std::vector<TimeTick> TimeTicks(std::int64_t t0, std::int64_t t1, int width, int
     std::vector<TimeTick> ticks;
     if (width <= 0 || t1 <= t0) return ticks;
     const std::int64_t step = TickStepNs(t0, t1, width, min_px);
-    for (std::int64_t t = (utc::FloorDiv(t0, step) + (utc::FloorDiv(t0, step) * step < t0 ? 1 : 0)) * step; t <= t1;
-         t += step) {
+    for (std::int64_t t = (utc::FloorDiv(t0, step) + (utc::FloorDiv(t0, step) * step < t0 ? 1 : 0)) * step; t <= t1;) {
         const utc::Civil c = utc::FromNs(t);
         char text[48];
-        if (step >= kDay)
+        if (step >= 100 * kDay)  // years: the whole date
+            std::snprintf(text, sizeof text, "%04lld-%02u-%02u", static_cast<long long>(c.year), c.month, c.day);
+        else if (step >= kDay)
             std::snprintf(text, sizeof text, "%02u-%02u", c.month, c.day);
         else if (t % kDay == 0)  // midnight: the new date
             std::snprintf(text, sizeof text, "%02u-%02u", c.month, c.day);
@@ -51,6 +67,7 @@ std::vector<TimeTick> TimeTicks(std::int64_t t0, std::int64_t t1, int width, int
         else
             std::snprintf(text, sizeof text, "%02u.%06lld", c.second, static_cast<long long>(c.ns / kUs));
         ticks.push_back({t, text});
+        if (__builtin_add_overflow(t, step, &t)) break;
     }
     return ticks;
 }
@@ -72,9 +89,11 @@ std::string CursorTimeText(std::int64_t t_ns) {
 
 void WaveformView::SetSpan(std::int64_t t0, std::int64_t t1) {
     if (t1 < t0) std::swap(t0, t1);
-    std::int64_t span = std::clamp(t1 - t0, kMinSpanNs, kMaxSpanNs);
-    const std::int64_t mid = t0 + (t1 - t0) / 2;
-    t0_ = mid - span / 2;
+    std::int64_t whole = 0;
+    const bool wide = __builtin_sub_overflow(t1, t0, &whole);
+    const std::int64_t span = wide ? kMaxSpanNs : std::clamp(whole, kMinSpanNs, kMaxSpanNs);
+    const std::int64_t mid = t0 / 2 + t1 / 2 + (t0 % 2 + t1 % 2) / 2;
+    t0_ = PlaceStart(!wide && whole == span ? t0 : Add(mid, -span / 2), span);
     t1_ = t0_ + span;
 }
 
@@ -89,16 +108,16 @@ void WaveformView::Fit(const WaveformModel& model) {
 void WaveformView::Zoom(double factor, std::int64_t about) {
     const double span = std::clamp(static_cast<double>(Span()) * factor, static_cast<double>(kMinSpanNs),
                                    static_cast<double>(kMaxSpanNs));
-    const double left = static_cast<double>(about - t0_) / static_cast<double>(Span());
-    const auto t0 = about - static_cast<std::int64_t>(std::llround(left * span));
-    t0_ = t0;
-    t1_ = t0 + static_cast<std::int64_t>(std::llround(span));
+    const double left = (static_cast<double>(about) - static_cast<double>(t0_)) / static_cast<double>(Span());
+    const auto whole = static_cast<std::int64_t>(std::llround(span));
+    t0_ = PlaceStart(Add(about, -Offset(left * span)), whole);
+    t1_ = t0_ + whole;
 }
 
 void WaveformView::Pan(double fraction) {
-    const auto d = static_cast<std::int64_t>(std::llround(static_cast<double>(Span()) * fraction));
-    t0_ += d;
-    t1_ += d;
+    const std::int64_t span = Span();
+    t0_ = PlaceStart(Add(t0_, Offset(static_cast<double>(span) * fraction)), span);
+    t1_ = t0_ + span;
 }
 
 void WaveformView::PanPixels(double dx, int width) {

@@ -31,7 +31,7 @@ std::string CursorTimeText(std::int64_t t_ns);
 class WaveformView {
 public:
     static constexpr std::int64_t kMinSpanNs = 10'000;                      // 10 µs
-    static constexpr std::int64_t kMaxSpanNs = 400LL * 86'400'000'000'000;  // 400 days
+    static constexpr std::int64_t kMaxSpanNs = 36525LL * 86'400'000'000'000;  // a hundred years
 
     std::int64_t Begin() const { return t0_; }
     std::int64_t End() const { return t1_; }

@@ -1,8 +1,10 @@
 #include "formats/mseed/mseed_packer.h"
+#include "formats/mseed/mseed_scan.h"
 
 #include <libmseed.h>
 
 #include <cmath>
+#include <limits>
 #include <cstring>
 
 #include "common/utc.h"
@@ -40,6 +42,7 @@ void CopyCode(char* out, const std::string& code) {
 
 ChannelPacker::ChannelPacker(StreamCodes codes, double sample_rate, PackOptions options, Emit emit)
     : codes_(std::move(codes)), rate_(sample_rate), options_(options), emit_(std::move(emit)) {
+    QuietLibmseed();
     MSRecord* msr = msr_init(nullptr);
     CopyCode(msr->network, codes_.network);
     CopyCode(msr->station, codes_.station);
@@ -88,7 +91,10 @@ void ChannelPacker::Add(std::int64_t t_ns, const std::int32_t* samples, std::siz
         // Samples before the next midnight UTC go into this day's records.
         const std::int64_t index = series_packed_ + static_cast<std::int64_t>(Held());
         const std::int64_t first = SampleTime(index);
-        const std::int64_t midnight = (utc::FloorDiv(first, utc::kNsPerDay) + 1) * utc::kNsPerDay;
+        const std::int64_t day = utc::FloorDiv(first, utc::kNsPerDay);
+        const std::int64_t midnight = day >= std::numeric_limits<std::int64_t>::max() / utc::kNsPerDay
+                                          ? std::numeric_limits<std::int64_t>::max()  // no midnight within 64-bit time
+                                          : (day + 1) * utc::kNsPerDay;
         auto today = static_cast<std::size_t>(std::ceil(static_cast<double>(midnight - first) / period - 1e-6));
         if (today == 0) today = 1;
         const std::size_t take = std::min(n, today);

@@ -7,13 +7,17 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <mutex>
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "timeline/timeline.h"
 
 namespace zqd::mseed {
 
 namespace {
+
+void Silent(char*) {}
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -48,16 +52,25 @@ bool StartNs(const MSRecord* msr, std::int64_t& ns) {
 
 }  // namespace
 
+void QuietLibmseed() {
+    static std::once_flag once;
+    std::call_once(once, [] { ms_loginit(&Silent, nullptr, &Silent, nullptr); });
+}
+
 Status ScanFile(const std::filesystem::path& path, const std::function<void(const RecordInfo&)>& on_record,
-                ScanCounts& counts) {
+                ScanCounts& counts, std::uint64_t from) {
+    QuietLibmseed();
     std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
     if (!file) return Status::Fail(Status::Code::kFileRefused, Status::Why::kSystem).Said(platform::LastErrorText());
+    if (from > 0 && !platform::SeekTo(file.get(), from))
+        return Status::Fail(Status::Code::kFileRefused, Status::Why::kSystem).Said(platform::LastErrorText());
     MSRecord* msr = nullptr;
     // Records are parsed from pieces of a few MiB, in a buffer each thread keeps.
     thread_local std::vector<char> buffer;
     if (buffer.size() < (4u << 20)) buffer.resize(4u << 20);
     std::vector<std::int32_t> values;
-    std::uint64_t base = 0;  // file offset of buffer[0]
+    std::uint64_t base = from;  // file offset of buffer[0]
+    counts.end = from;
     std::size_t have = 0, at = 0;
     bool eof = false, more = false;
     while (true) {
@@ -80,17 +93,25 @@ Status ScanFile(const std::filesystem::path& path, const std::function<void(cons
                 more = true;
                 continue;
             }
-            if (rc > 0 || left < 48) break;  // a short tail
+            if (rc > 0 || left < 48) {  // a short tail
+                counts.tail = have - at;
+                break;
+            }
             ++counts.bad;  // not a record here: step on by the smallest record length
             at += std::min<std::size_t>(256, have - at);
+            counts.end = base + at;
             continue;
         }
         RecordInfo r;
         r.offset = base + at;
         r.reclen = msr->reclen;
         at += static_cast<std::size_t>(msr->reclen);
+        counts.end = base + at;
         if (msr->numsamples <= 0 || msr->samprate <= 0) continue;  // not a data record
-        if (!StartNs(msr, r.start_ns)) {
+        // A record must begin and end within what 64-bit nanoseconds hold.
+        if (!StartNs(msr, r.start_ns) ||
+            timeline::SampleTime(r.start_ns, static_cast<double>(msr->numsamples), msr->samprate) ==
+                std::numeric_limits<std::int64_t>::max()) {
             ++counts.bad;
             continue;
         }
@@ -117,6 +138,7 @@ RecordDecoder::~RecordDecoder() {
 }
 
 bool RecordDecoder::Decode(const char* record, std::int32_t reclen, std::uint32_t samples) {
+    QuietLibmseed();
     auto* msr = static_cast<MSRecord*>(msr_);
     const bool ok = msr_parse(const_cast<char*>(record), reclen, &msr, reclen, 1, 0) == MS_NOERROR &&
                     msr->numsamples >= static_cast<std::int64_t>(samples);

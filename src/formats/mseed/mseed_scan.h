@@ -27,13 +27,15 @@ struct RecordInfo {
 struct ScanCounts {
     std::uint64_t records = 0;  // data records
     std::uint64_t bad = 0;      // places that hold no record (skipped by the smallest record length)
+    std::uint64_t tail = 0;     // bytes at the end too short for a record (a record being written, or cut)
+    std::uint64_t end = 0;      // where the last whole record ended: a scan of a grown file goes on from here
 };
 
-// Reads `path` through once, calling `on_record` for every data record in
-// file order. A record whose time cannot be held in 64-bit nanoseconds is
-// bad. kFileRefused (kSystem) when the file cannot be opened.
+// Reads `path` through once (from byte `from` on), calling `on_record` for every data record in
+// file order. A record whose start or end cannot be held in 64-bit
+// nanoseconds is bad. kFileRefused (kSystem) when the file cannot be opened.
 Status ScanFile(const std::filesystem::path& path, const std::function<void(const RecordInfo&)>& on_record,
-                ScanCounts& counts);
+                ScanCounts& counts, std::uint64_t from = 0);
 
 // Decodes single records again, keeping the last one's samples.
 class RecordDecoder {
@@ -50,6 +52,10 @@ public:
 private:
     void* msr_ = nullptr;
 };
+
+// libmseed's own messages (English, on stderr) silenced, once for the
+// program: what it finds wrong is counted and said by its callers.
+void QuietLibmseed();
 
 // Whether the bytes begin with a miniSEED record.
 bool LooksLikeMseed(const char* bytes, std::size_t size);

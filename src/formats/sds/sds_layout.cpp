@@ -35,15 +35,24 @@ std::optional<DayFileName> ParseDayFileName(const std::string& name) {
 }
 
 std::vector<std::filesystem::path> DayFiles(const std::filesystem::path& root, std::optional<std::int64_t> from,
-                                            std::optional<std::int64_t> to) {
+                                            std::optional<std::int64_t> to, std::vector<std::filesystem::path>* passed) {
     std::vector<std::pair<std::string, std::filesystem::path>> found;  // YEAR.DOY + name, path
     std::error_code ec;
-    for (std::filesystem::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        if (!it->is_regular_file(ec)) continue;
+    // ROOT/YEAR/NET/STA/CHAN.D/file: nothing deeper is looked into, which also
+    // bounds a loop of links.
+    constexpr int kDeepest = 4;
+    const auto options = std::filesystem::directory_options::follow_directory_symlink |
+                         std::filesystem::directory_options::skip_permission_denied;
+    for (std::filesystem::recursive_directory_iterator it(root, options, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it.depth() >= kDeepest && it->is_directory(ec)) it.disable_recursion_pending();
         const std::string name = platform::PathText(it->path().filename());
         const auto d = ParseDayFileName(name);
         if (!d) continue;
         if ((from && d->day_ns + utc::kNsPerDay <= *from) || (to && d->day_ns >= *to)) continue;
+        if (!it->is_regular_file(ec)) {
+            if (passed && !it->is_directory(ec)) passed->push_back(it->path());
+            continue;
+        }
         char key[32];
         std::snprintf(key, sizeof key, "%06d.%03d.", d->year, d->doy);
         found.push_back({key + name, it->path()});

@@ -27,8 +27,12 @@ struct DayFileName {
 std::optional<DayFileName> ParseDayFileName(const std::string& name);
 
 // The day files under `root`, in time order (then by name), only the days
-// that touch [from, to) when given.
+// that touch [from, to) when given. Folders reached through links are
+// followed as deep as the layout goes. What has a day file's name but is no
+// regular file (a FIFO, a device, a broken link) is passed over, and put in
+// `passed` when given.
 std::vector<std::filesystem::path> DayFiles(const std::filesystem::path& root, std::optional<std::int64_t> from = {},
-                                            std::optional<std::int64_t> to = {});
+                                            std::optional<std::int64_t> to = {},
+                                            std::vector<std::filesystem::path>* passed = nullptr);
 
 }  // namespace zqd::sds

@@ -5,11 +5,13 @@
 #include <fstream>
 #include <map>
 
+#include "formats/mseed/mseed_scan.h"
 #include "platform/files.h"
 
 namespace zqd::sds {
 
 std::vector<TailRepair> RepairTails(const std::filesystem::path& root, int record_length) {
+    mseed::QuietLibmseed();
     std::vector<TailRepair> repairs;
     std::map<std::filesystem::path, std::filesystem::path> newest;  // channel folder -> newest day file
     std::error_code ec;

@@ -10,7 +10,7 @@ using Code = Status::Code;
 using Why = Status::Why;
 
 Status SdsWriter::Append(const StreamCodes& c, std::int64_t start_ns, const char* records, int length,
-                         std::filesystem::path* opened) {
+                         std::filesystem::path* created) {
     Open& f = files_[c.Name()];
     const std::int64_t day = utc::FloorDiv(start_ns, utc::kNsPerDay);
     if (!f.file.IsOpen() || f.day != day) {
@@ -23,7 +23,7 @@ Status SdsWriter::Append(const StreamCodes& c, std::int64_t start_ns, const char
             return Status::Fail(Code::kWriteFailed, Why::kDayFileOpenFailed).About(platform::PathText(path)).Because(std::move(s));
         f.path = path;
         ++opened_;
-        if (opened) *opened = path;
+        if (created && f.file.Size() == 0) *created = path;
     }
     if (Status s = f.file.Append(records, static_cast<std::size_t>(length)); !s.ok())
         return Status::Fail(Code::kWriteFailed, Why::kDayFileWriteFailed).About(platform::PathText(f.path)).Because(std::move(s));

@@ -19,10 +19,10 @@ public:
     explicit SdsWriter(std::filesystem::path root) : root_(std::move(root)) {}
 
     // Appends records to the day file of their start time (kWriteFailed with
-    // kDayFileOpenFailed or kDayFileWriteFailed). `opened` gets the path when
-    // a day file is opened (a new day, or the first record).
+    // kDayFileOpenFailed or kDayFileWriteFailed). `created` gets the path
+    // when a day file is begun (one that did not exist, or was empty).
     Status Append(const StreamCodes& codes, std::int64_t start_ns, const char* records, int length,
-                  std::filesystem::path* opened = nullptr);
+                  std::filesystem::path* created = nullptr);
     // Flushes every open file to disk.
     Status Sync();
     void CloseAll() { files_.clear(); }

@@ -40,8 +40,16 @@ Status OpenForView(const std::filesystem::path& path, int chnNum, const std::vec
     opened.path = path;
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
-        const auto files = sds::DayFiles(path, from, to);
-        if (files.empty()) return refuse(Status::Fail(Code::kFileRefused, from || to ? Why::kNoDayFilesInSpan : Why::kNoDayFiles));
+        std::vector<std::filesystem::path> passed;
+        const auto files = sds::DayFiles(path, from, to, &passed);
+        std::vector<Status> not_files;  // named as day files, and no regular files
+        for (const auto& p : passed)
+            not_files.push_back(Status::Fail(Code::kFileRefused, Why::kPassedUnreadable).About(platform::PathText(p)).Because(ReadableFile(p)));
+        if (files.empty()) {
+            Status none = Status::Fail(Code::kFileRefused, from || to ? Why::kNoDayFilesInSpan : Why::kNoDayFiles);
+            if (!not_files.empty()) none.cause = std::make_shared<const Status>(not_files.front());
+            return refuse(std::move(none));
+        }
         MseedLoad report;
         auto m = LoadMseedModel(files, cache, report);
         if (!m) return refuse(m.status());
@@ -49,7 +57,8 @@ Status OpenForView(const std::filesystem::path& path, int chnNum, const std::vec
         opened.model = std::make_shared<WaveformModel>(std::move(*m));
         opened.day_files = files.size();
         opened.records = report.records;
-        opened.notes = report.skipped;
+        opened.notes = std::move(not_files);
+        opened.notes.insert(opened.notes.end(), report.skipped.begin(), report.skipped.end());
         opened.files_indexed = report.files_indexed;
         opened.files_cached = report.files_cached;
         return Status::Ok();
