@@ -395,6 +395,42 @@ TEST(ArchiveSink, AFullDiskIsReportedExistingFilesStayWholeAndWritingResumes) {
     }
 }
 
+// Stopped while the disk still refuses: every sample acquired is either on
+// disk or counted as unwritten, and the stop says so.
+TEST(ArchiveSink, WhatAFullDiskStillRefusesAtTheStopIsCountedToTheSample) {
+    TempDir mount;
+    if (geteuid() != 0 ||
+        std::system(("mount -t tmpfs -o size=300k tmpfs " + mount.path().string() + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    struct Unmount {
+        std::filesystem::path p;
+        ~Unmount() { (void)std::system(("umount " + p.string()).c_str()); }
+    } unmount{mount.path()};
+    ArchiveStatus st;
+    std::vector<std::string> lines;
+    {
+        ArchiveRun run("2008-05-12T17:38:40.300000000", {}, mount.path());
+        run.Run(30);  // about three times what fits, then stopped
+        run.session.RemoveSink(run.runner);
+        run.runner.reset();
+        run.sink->Finish();
+        st = run.sink->Snapshot();
+        lines = run.lines;
+    }
+    std::uint64_t on_disk = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(mount.path()))
+        if (e.is_regular_file())
+            for (const auto& r : Read(e.path()).records) on_disk += static_cast<std::uint64_t>(r.samples);
+    EXPECT_GT(st.unwritten_records, 0u);
+    EXPECT_EQ(on_disk + st.unwritten_samples, 30u * 2000 * 17);
+    EXPECT_FALSE(st.Lossless());
+    bool said = false;
+    for (const auto& l : lines) said = said || l.find("未能写入") != std::string::npos;
+    EXPECT_TRUE(said);
+    EXPECT_NE(app::StatusLine(st).find("未写入磁盘 " + std::to_string(st.unwritten_records) + " 个记录"), std::string::npos)
+        << app::StatusLine(st);
+}
+
 TEST(ArchiveWindow, StartsStopsShowsStatusAndKeepsItsSettings) {
     TempDir dir;
     test::ScriptedCard card;
@@ -422,7 +458,7 @@ TEST(ArchiveWindow, StartsStopsShowsStatusAndKeepsItsSettings) {
         EXPECT_FALSE(form.CmdStart.Enabled);
         card.queryResults = {3};
         form.TimerStatus_Timer();
-        EXPECT_EQ(form.lblStatus.Text.rfind("块 3 | 间断 0 | GPS 正常 2008-05-12T17:38:42.300000000Z", 0), 0u)
+        EXPECT_EQ(form.lblStatus.Text.rfind("块 3 | 损失 无 | GPS 正常 2008-05-12T17:38:42.300000000Z", 0), 0u)
             << form.lblStatus.Text;
         form.CmdStop_Click();
         EXPECT_TRUE(form.CmdStart.Enabled);

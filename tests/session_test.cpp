@@ -243,10 +243,37 @@ TEST_F(SessionFixture, AFailedReadMakesNoBlockAndTheGapIsSeen) {
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].sequence, 1u);
     EXPECT_EQ(failed[0].value, 0);
+    // The second the failed read lost is that read's: no time gap besides.
+    EXPECT_TRUE(sink->Of(Event::Kind::kGap).empty());
+    EXPECT_EQ(session.Stats().read_failures, 1u);
+    EXPECT_EQ(session.Stats().gaps, 0u);
+}
+
+// Whole blocks missing after a poll that found the card's ring full are
+// buffers it overwrote, counted once as such; the same step without a full
+// ring, or one that is not whole blocks, is a jump of the GPS time; a failed
+// read within an overflow is counted as a failed read, the rest as overflow.
+TEST_F(SessionFixture, OverflowedBuffersAreToldFromFailedReadsAndTimeJumps) {
+    SimFeed feed("2008-05-12T17:38:40.300000000");
+    // ADResult call k delivers buffer order[k].
+    StartSim(feed, MainSettings(), {0, 1, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 20, 21});
+    Poll(2);
+    Poll(10);  // all ten buffers full: 2 to 4 were overwritten
+    card.adResults = {1, 0, 1};
+    Poll(3);   // buffer 16 fails to read
+    Poll(2);   // 18 and 19 missing, the ring not full: the GPS time jumped
+    const auto overflow = sink->Of(Event::Kind::kOverflow);
+    ASSERT_EQ(overflow.size(), 1u);
+    EXPECT_EQ(overflow[0].value, 3);
+    EXPECT_EQ(overflow[0].sequence, 2u);
     const auto gaps = sink->Of(Event::Kind::kGap);
     ASSERT_EQ(gaps.size(), 1u);
-    EXPECT_EQ(gaps[0].value, utc::kNsPerSecond);
-    EXPECT_EQ(session.Stats().read_failures, 1u);
+    EXPECT_EQ(gaps[0].sequence, 15u);
+    EXPECT_EQ(gaps[0].value, 2 * utc::kNsPerSecond);
+    const auto stats = session.Stats();
+    EXPECT_EQ(stats.overflowed, 3u);
+    EXPECT_EQ(stats.read_failures, 1u);
+    EXPECT_EQ(stats.gaps, 1u);
 }
 
 TEST_F(SessionFixture, TimeJumpsForwardAndBackAreEvents) {

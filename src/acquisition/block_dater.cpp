@@ -10,9 +10,10 @@ void BlockDater::Reset(const AcqConfig& config) {
     reported_bad_ = 0;
     have_time_ = false;
     have_end_ = false;
+    lost_reads_ = 0;
 }
 
-std::vector<Event> BlockDater::Date(Block& block) {
+std::vector<Event> BlockDater::Date(Block& block, bool ring_full) {
     const std::uint64_t seq = block.sequence;
     const std::int64_t first_scan = static_cast<std::int64_t>(seq) * config_.ChnPoints;
     const auto fix = decoder_.Feed(block.Scans(), config_.ChnNum, config_.ChnPoints, first_scan);
@@ -28,11 +29,25 @@ std::vector<Event> BlockDater::Date(Block& block) {
     std::vector<Event> events;
     if (fix && have_end_) {
         if (const std::int64_t step = timeline::Break(last_end_ns_, block.time_ns, config_.SampleFrq); step != 0) {
+            // How many whole blocks the step is, if it is whole blocks.
+            const std::int64_t d = block.DurationNs();
+            const std::int64_t k = step > 0 && d > 0 ? (step + d / 2) / d : 0;
+            const bool whole =
+                k >= 1 && timeline::Continues(last_end_ns_ + timeline::ScansToNs(k * config_.ChnPoints, config_.SampleFrq),
+                                              block.time_ns, config_.SampleFrq);
             Event e;
-            e.kind = step > 0 ? Event::Kind::kGap : Event::Kind::kTimeBackwards;
             e.sequence = seq;
-            e.value = step;
-            events.push_back(std::move(e));
+            if (whole && k == lost_reads_) {
+                // The failed reads, said when they failed: nothing more.
+            } else if (whole && k > lost_reads_ && ring_full) {
+                e.kind = Event::Kind::kOverflow;
+                e.value = k - lost_reads_;
+                events.push_back(std::move(e));
+            } else {
+                e.kind = step > 0 ? Event::Kind::kGap : Event::Kind::kTimeBackwards;
+                e.value = step;
+                events.push_back(std::move(e));
+            }
         }
     }
     const gps::HaCounters& counters = decoder_.Counters();
@@ -45,6 +60,7 @@ std::vector<Event> BlockDater::Date(Block& block) {
         events.push_back(std::move(e));
     }
     if (block.time_status != TimeStatus::kNone) {
+        lost_reads_ = 0;  // a carried time counts the failed reads' scans already
         have_time_ = true;
         last_time_ns_ = block.time_ns;
         last_timed_sequence_ = seq;

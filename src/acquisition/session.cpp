@@ -257,14 +257,16 @@ void Session::Poll() {
     polled.kind = Event::Kind::kPolled;
     polled.value = n;
     Emit(std::move(polled));
+    // Every buffer of the card filled: some may have been overwritten.
+    const bool ring_full = n >= config_.BufNum;
     for (int pass = 0; pass < n; ++pass)
-        if (!ReadOne()) return;  // the card failed: its kCardError ends the poll
+        if (!ReadOne(ring_full)) return;  // the card failed: its kCardError ends the poll
     Event end;
     end.kind = Event::Kind::kPollEnd;
     Emit(std::move(end));
 }
 
-bool Session::ReadOne() {
+bool Session::ReadOne(bool ring_full) {
     auto block = std::make_shared<Block>();
     block->words.assign(static_cast<std::size_t>(config_.BlockWords()) + 2, 0);
     try {
@@ -293,7 +295,7 @@ bool Session::ReadOne() {
         Emit(std::move(e));
         return true;
     }
-    std::vector<Event> events = dater_.Date(*block);
+    std::vector<Event> events = dater_.Date(*block, ring_full);
     {
         std::lock_guard lock(mutex_);
         ++stats_.reads;
@@ -302,6 +304,7 @@ bool Session::ReadOne() {
         for (const auto& e : events) {
             if (e.kind == Event::Kind::kGap) ++stats_.gaps;
             if (e.kind == Event::Kind::kTimeBackwards) ++stats_.backwards;
+            if (e.kind == Event::Kind::kOverflow) stats_.overflowed += static_cast<std::uint64_t>(e.value);
         }
         if (block->time_status == TimeStatus::kCarried) ++stats_.carried;
         if (block->time_status == TimeStatus::kNone) ++stats_.untimed;

@@ -48,8 +48,9 @@ struct CardIdentity {
 struct SessionStats {
     std::uint64_t reads = 0;          // ADResult calls
     std::uint64_t blocks = 0;         // good reads, handed on as blocks
-    std::uint64_t read_failures = 0;  // ADResult did not return 1
-    std::uint64_t gaps = 0;
+    std::uint64_t read_failures = 0;  // ADResult did not return 1: a block lost each
+    std::uint64_t overflowed = 0;     // blocks the card's full buffers overwrote
+    std::uint64_t gaps = 0;           // GPS time jumps forward, not explained by the two above
     std::uint64_t backwards = 0;
     std::uint64_t carried = 0;  // blocks whose time was carried
     std::uint64_t untimed = 0;  // blocks without any time
@@ -110,7 +111,7 @@ private:
     void Loop();
     // Reads the next buffer of a poll: false when the card failed (and the
     // acquisition has ended).
-    bool ReadOne();
+    bool ReadOne(bool ring_full);
     void Fail(const CardError& err);
     void Post(std::function<void()> task);
     bool OnCardThread() const;

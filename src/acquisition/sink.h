@@ -28,6 +28,7 @@ struct Event {
         kReadFailed,     // read `sequence` returned `value` from ADResult; no block was made
         kGap,            // block `sequence` starts `value` ns later than its predecessor ended
         kTimeBackwards,  // block `sequence` starts `value` ns (negative) before its predecessor ended
+        kOverflow,       // the card's full buffers were overwritten before block `sequence`: `value` blocks lost
         kBadMessage,     // `value` GPS messages failed their checks up to block `sequence`
         kCardError,      // a card call failed for want of the library; `status` says which
         kDropped,        // this sink's queue was full: `value` items were not delivered

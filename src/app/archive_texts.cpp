@@ -32,7 +32,7 @@ std::string NoteText(const archive::ArchiveNote& n) {
     case Kind::kBackwards:
         return std::string(n.kind == Kind::kGap ? "时间间断：晚了 " : "时间倒退：早了 ") +
                std::to_string(std::llabs(n.value) / 1000) + " 微秒（第 " + std::to_string(n.sequence + 1) + " 次读数）";
-    case Kind::kDropped: return "存档来不及处理，丢失 " + std::to_string(n.value) + " 块数据（记为间断）";
+    case Kind::kDropped: return "存档来不及处理，丢弃 " + std::to_string(n.value) + " 块数据";
     case Kind::kCardError: return Text(n.status);
     case Kind::kGpsBack: return "GPS 时间恢复";
     case Kind::kGpsLost: return "GPS 时间中断：沿用上一块的时间";
@@ -40,7 +40,13 @@ std::string NoteText(const archive::ArchiveNote& n) {
     case Kind::kWriteFailing:
         return "写入失败：" + Text(n.status) + "；数据暂存内存（最多 " + std::to_string(n.value) + " MiB），稍后重试";
     case Kind::kWriteRecovered: return "写入恢复";
-    case Kind::kMemoryFull: return "内存暂存已满，丢弃 " + std::to_string(n.value) + " 个记录（记为间断）";
+    case Kind::kMemoryFull:
+        return "内存暂存已满，丢弃 " + std::to_string(n.value) + " 个记录（" + std::to_string(n.count) + " 个样本），未写入磁盘";
+    case Kind::kUnwrittenAtStop:
+        return "停止时磁盘仍然拒绝写入：" + std::to_string(n.value) + " 个记录（" + std::to_string(n.count) +
+               " 个样本）未能写入";
+    case Kind::kOverflow:
+        return "板卡缓冲区溢出：第 " + std::to_string(n.sequence + 1) + " 次读数之前丢失 " + std::to_string(n.value) + " 块";
     }
     return {};
 }
@@ -61,8 +67,12 @@ std::string NoteText(const convert::ConvertNote& n) {
     return {};
 }
 
+Losses LossesOf(const archive::ArchiveStatus& s) {
+    return Losses{s.read_failures, s.overflowed_blocks, s.time_gaps, s.dropped_blocks, s.unwritten_records, s.unwritten_samples};
+}
+
 std::string StatusLine(const archive::ArchiveStatus& s) {
-    std::string line = "块 " + std::to_string(s.blocks) + " | 间断 " + std::to_string(s.gaps) + " | GPS " +
+    std::string line = "块 " + std::to_string(s.blocks) + " | 损失 " + LossText(LossesOf(s), false) + " | GPS " +
                        (s.gps ? "正常" : s.last_gps_ns ? "中断" : "未收到") +
                        (s.last_time_ns ? " " + utc::Iso(s.last_time_ns) : std::string()) + " | 时间质量 " +
                        std::to_string(s.quality) + " | 文件 " + std::to_string(s.files) + " | " +

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/messages.h"
 #include "archive/archive_sink.h"
 #include "convert/convert.h"
 #include "view/sources/open.h"
@@ -16,6 +17,8 @@ std::string NoteText(const convert::ConvertNote& note);
 
 // The status line the archive window and the command line show.
 std::string StatusLine(const archive::ArchiveStatus& s);
+// What the archive lost, as LossText counts it.
+Losses LossesOf(const archive::ArchiveStatus& s);
 
 // "T1.DAT：记录文件，17 个通道", for the viewer's status line and the plot.
 std::string OpenedText(const view::Opened& opened);

@@ -160,6 +160,10 @@ void FrmMain::TakeEvent(const acq::Event& event, bool& reported) {
         AppendLine("时间倒退：第 " + std::to_string(event.sequence + 1) + " 次读数比上一块早 " +
                    std::to_string(-event.value) + " 纳秒");
         break;
+    case Kind::kOverflow:
+        AppendLine("板卡缓冲区溢出：第 " + std::to_string(event.sequence + 1) + " 次读数之前丢失 " +
+                   std::to_string(event.value) + " 块");
+        break;
     case Kind::kDropped:
         Drops += static_cast<std::uint64_t>(event.value);
         AppendLine("窗口来不及处理，丢失 " + std::to_string(event.value) + " 项数据");

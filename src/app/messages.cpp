@@ -239,6 +239,22 @@ std::string CardNotice(const acq::CardIdentity& card) {
     return "板卡函数库：" + card.path + (card.simulated ? "（模拟板卡：数据是模拟的，不是真实采集）" : "");
 }
 
+std::string LossText(const Losses& l, bool all) {
+    std::string out;
+    auto part = [&](std::uint64_t n, const std::string& text) {
+        if (n == 0 && !all) return;
+        if (!out.empty()) out += "，";
+        out += text;
+    };
+    part(l.read_failures, "读数失败 " + std::to_string(l.read_failures) + " 块");
+    part(l.overflowed_blocks, "板卡缓冲区溢出 " + std::to_string(l.overflowed_blocks) + " 块");
+    part(l.time_gaps, "时间间断 " + std::to_string(l.time_gaps) + " 处");
+    part(l.dropped_blocks, "来不及处理丢弃 " + std::to_string(l.dropped_blocks) + " 块");
+    part(l.unwritten_records, "未写入磁盘 " + std::to_string(l.unwritten_records) + " 个记录（" +
+                                  std::to_string(l.unwritten_samples) + " 个样本）");
+    return out.empty() ? "无" : out;
+}
+
 std::string TimeOptionText(const std::string& option, const std::string& given, bool out_of_range) {
     if (!out_of_range) return option + " 要写成 YYYY-MM-DDTHH:MM:SS[.fffffffff]";
     return option + " " + given.substr(0, 40) + " 超出本程序能表示的时间（" + utc::kFirstTime + " 到 " + utc::kLastTime + "）";

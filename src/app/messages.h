@@ -29,6 +29,18 @@ std::string BusyText(const Status& s);
 // code for a card that refused, the lock's holder, or the reason.
 std::string StartRefusedText(const Status& s);
 
+// What an acquisition lost, each kind once.
+struct Losses {
+    std::uint64_t read_failures = 0;      // blocks the card did not deliver
+    std::uint64_t overflowed_blocks = 0;  // blocks its full buffers overwrote
+    std::uint64_t time_gaps = 0;          // GPS time jumps nothing else explains
+    std::uint64_t dropped_blocks = 0;     // blocks a consumer's full queue let go
+    std::uint64_t unwritten_records = 0, unwritten_samples = 0;  // packed and written nowhere
+};
+// "读数失败 2 块，缓冲区溢出 3 块，..." : every kind (`all`, for a summary),
+// or only those that happened ("无" when none did).
+std::string LossText(const Losses& l, bool all);
+
 // A time option that ParseIso refused: its form, or a time beyond what
 // 64-bit nanoseconds hold.
 std::string TimeOptionText(const std::string& option, const std::string& given, bool out_of_range);

@@ -42,6 +42,7 @@ void ArchiveRun::Stop() {
     session_.Stop();
     session_.RemoveSink(runner_);
     runner_.reset();  // what is queued is archived, then everything is written and synced
+    sink_->Finish();  // and what the disk still refuses is counted as lost
     last_ = sink_->Snapshot();
     sink_.reset();
 }

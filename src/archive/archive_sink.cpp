@@ -1,6 +1,7 @@
 #include "archive/archive_sink.h"
 
 #include "common/utc.h"
+#include "formats/mseed/mseed_scan.h"
 #include "formats/sds/sds_repair.h"
 #include "platform/files.h"
 
@@ -25,7 +26,7 @@ ArchiveSink::ArchiveSink(ArchiveConfig config, std::filesystem::path root, Repor
     }
 }
 
-ArchiveSink::~ArchiveSink() { Flush(); }
+ArchiveSink::~ArchiveSink() { Finish(); }
 
 void ArchiveSink::Say(ArchiveNote note) {
     if (report_) report_(note);
@@ -46,8 +47,9 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
             const std::int64_t day = utc::FloorDiv(start_ns, utc::kNsPerDay);
             if (pending_.empty() || pending_.back().channel != index ||
                 utc::FloorDiv(pending_.back().start_ns, utc::kNsPerDay) != day)
-                pending_.push_back({index, start_ns, {}});
+                pending_.push_back({index, start_ns, {}, 0});
             pending_.back().bytes.insert(pending_.back().bytes.end(), record, record + length);
+            pending_.back().samples += mseed::HeaderSamples(record);
             pending_bytes_ += static_cast<std::size_t>(length);
         };
         packers_.emplace_back(offset, std::make_unique<mseed::ChannelPacker>(codes, static_cast<double>(card.SampleFrq),
@@ -57,6 +59,12 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
 
 void ArchiveSink::OnEvent(const acq::Event& event) {
     using Kind = acq::Event::Kind;
+    if (event.kind != Kind::kStarted) {
+        std::lock_guard lock(mutex_);
+        if (limit_ns_ >= 0 && status_.archived_ns >= limit_ns_ && event.kind != Kind::kStopped &&
+            event.kind != Kind::kCardError)
+            return;  // after the asked-for duration: nothing archived, nothing lost
+    }
     switch (event.kind) {
     case Kind::kStarted:
         Setup(event.config);
@@ -67,14 +75,19 @@ void ArchiveSink::OnEvent(const acq::Event& event) {
     case Kind::kReadFailed: {
         std::lock_guard lock(mutex_);
         ++status_.read_failures;
-        ++status_.gaps;
     }
         Say({ArchiveNote::Kind::kReadFailed, event.value});
+        break;
+    case Kind::kOverflow: {
+        std::lock_guard lock(mutex_);
+        status_.overflowed_blocks += static_cast<std::uint64_t>(event.value);
+    }
+        Say({ArchiveNote::Kind::kOverflow, event.value, event.sequence});
         break;
     case Kind::kGap:
     case Kind::kTimeBackwards: {
         std::lock_guard lock(mutex_);
-        ++status_.gaps;
+        ++status_.time_gaps;
     }
         Say({event.kind == Kind::kGap ? ArchiveNote::Kind::kGap : ArchiveNote::Kind::kBackwards, event.value,
              event.sequence});
@@ -82,7 +95,6 @@ void ArchiveSink::OnEvent(const acq::Event& event) {
     case Kind::kDropped: {
         std::lock_guard lock(mutex_);
         status_.dropped_blocks += static_cast<std::uint64_t>(event.value);
-        ++status_.gaps;
     }
         Say({ArchiveNote::Kind::kDropped, event.value});
         break;
@@ -164,12 +176,13 @@ void ArchiveSink::WritePending() {
         pending_.pop_front();
     }
     // While the disk refuses, records wait in memory up to the limit; beyond
-    // it the oldest go, each a counted gap.
-    std::uint64_t dropped = 0;
+    // it the oldest go, every record and sample counted.
+    std::uint64_t dropped = 0, dropped_samples = 0;
     while (pending_bytes_ > config_.memory_limit_bytes && !pending_.empty()) {
         pending_bytes_ -= pending_.front().bytes.size();
+        dropped += pending_.front().bytes.size() / static_cast<std::size_t>(config_.pack.record_length);
+        dropped_samples += pending_.front().samples;
         pending_.pop_front();
-        ++dropped;
     }
     bool was_writing = true;
     {
@@ -178,8 +191,8 @@ void ArchiveSink::WritePending() {
         status_.records += written;
         status_.bytes = writer_.BytesWritten();
         status_.files = writer_.FilesOpened();
-        status_.dropped_records += dropped;
-        status_.gaps += dropped;
+        status_.unwritten_records += dropped;
+        status_.unwritten_samples += dropped_samples;
         status_.writing = failure.ok();
         if (!failure.ok()) status_.last_error = failure;
     }
@@ -189,7 +202,31 @@ void ArchiveSink::WritePending() {
         Say(std::move(note));
     }
     if (failure.ok() && !was_writing) Say({ArchiveNote::Kind::kWriteRecovered});
-    if (dropped > 0) Say({ArchiveNote::Kind::kMemoryFull, static_cast<std::int64_t>(dropped)});
+    if (dropped > 0) {
+        ArchiveNote note{ArchiveNote::Kind::kMemoryFull, static_cast<std::int64_t>(dropped)};
+        note.count = dropped_samples;
+        Say(std::move(note));
+    }
+}
+
+void ArchiveSink::Finish() {
+    Flush();
+    if (pending_.empty()) return;
+    std::uint64_t records = 0, samples = 0;
+    for (const Pending& p : pending_) {
+        records += p.bytes.size() / static_cast<std::size_t>(config_.pack.record_length);
+        samples += p.samples;
+    }
+    pending_.clear();
+    pending_bytes_ = 0;
+    {
+        std::lock_guard lock(mutex_);
+        status_.unwritten_records += records;
+        status_.unwritten_samples += samples;
+    }
+    ArchiveNote note{ArchiveNote::Kind::kUnwrittenAtStop, static_cast<std::int64_t>(records)};
+    note.count = samples;
+    Say(std::move(note));
 }
 
 void ArchiveSink::Flush() {

@@ -24,10 +24,13 @@ namespace zqd::archive {
 
 struct ArchiveStatus {
     std::uint64_t blocks = 0;         // archived
-    std::uint64_t gaps = 0;           // time gaps and jumps, lost reads and dropped blocks
-    std::uint64_t read_failures = 0;
-    std::uint64_t dropped_blocks = 0;    // never reached the archive (a full queue)
-    std::uint64_t dropped_records = 0;   // written nowhere (a disk failing for too long)
+    // What was lost, each kind counted once, where it was lost:
+    std::uint64_t read_failures = 0;      // blocks the card did not deliver (ADResult not 1)
+    std::uint64_t overflowed_blocks = 0;  // blocks the card's full buffers overwrote
+    std::uint64_t time_gaps = 0;          // GPS time jumps (forward or back) that nothing above explains
+    std::uint64_t dropped_blocks = 0;     // blocks that never reached the archive (its queue was full)
+    std::uint64_t unwritten_records = 0;  // packed and written nowhere: the disk refused too long,
+    std::uint64_t unwritten_samples = 0;  //   or still refused at the stop
     bool gps = false;                 // the last block had its own GPS time
     std::int64_t last_gps_ns = 0;     // the last block time from a GPS message
     std::int64_t last_time_ns = 0;    // the last block's time
@@ -37,6 +40,10 @@ struct ArchiveStatus {
     std::int64_t archived_ns = 0;     // duration of the data archived
     bool writing = true;              // false while the disk refuses
     Status last_error;
+    // Whether anything at all was lost.
+    bool Lossless() const {
+        return read_failures + overflowed_blocks + time_gaps + dropped_blocks + unwritten_records == 0;
+    }
 };
 
 // What the archive has to say, as it happens.
@@ -54,7 +61,9 @@ struct ArchiveNote {
         kNewDayFile,      // `path` was begun (it did not exist)
         kWriteFailing,    // the disk refuses (`status`); records wait in memory up to `value` MiB
         kWriteRecovered,  // the disk takes records again
-        kMemoryFull,      // `value` records were let go, each a gap
+        kMemoryFull,      // `value` records (`count` samples) were let go, each a gap
+        kUnwrittenAtStop, // at the stop the disk still refused: `value` records (`count` samples) written nowhere
+        kOverflow,        // the card's full buffers were overwritten: `value` blocks lost before read `sequence`
     };
     ArchiveNote(Kind k, std::int64_t v = 0, std::uint64_t seq = 0) : kind(k), value(v), sequence(seq) {}  // NOLINT
     Kind kind;
@@ -72,13 +81,16 @@ public:
     using Report = std::function<void(const ArchiveNote& note)>;
 
     ArchiveSink(ArchiveConfig config, std::filesystem::path root, Report report = {});
-    ~ArchiveSink() override;  // packs and writes everything held
+    ~ArchiveSink() override;  // Finish()
 
     void OnBlock(const acq::BlockPtr& block) override;
     void OnEvent(const acq::Event& event) override;
 
     // Packs what is held into records, short ones too, writes and syncs.
     void Flush();
+    // Flushes for the last time: what the disk still refuses is written
+    // nowhere, counted and said (kUnwrittenAtStop). Not while blocks arrive.
+    void Finish();
     // Archives no more than this much data (ns); blocks after it are let go.
     void Limit(std::int64_t ns) {
         std::lock_guard lock(mutex_);
@@ -92,6 +104,7 @@ private:
         std::size_t channel;
         std::int64_t start_ns;
         std::vector<char> bytes;
+        std::uint64_t samples = 0;
     };
     void Say(ArchiveNote note);
     void WritePending();

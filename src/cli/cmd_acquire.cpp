@@ -73,9 +73,7 @@ public:
         run.Stop();
         const auto st = run.Snapshot();
         say(app::StatusLine(st));
-        const auto stats = session.Stats();
-        say("结束：读数失败 " + std::to_string(stats.read_failures) + " 次，时间间断 " +
-            std::to_string(stats.gaps + stats.backwards) + " 处，丢失 " + std::to_string(st.dropped_blocks) + " 块");
+        say("结束：存档 " + std::to_string(st.blocks) + " 块；损失：" + app::LossText(app::LossesOf(st), true));
         if (card_failed) return kRefused;
         return st.writing ? kDone : kRefused;
     }

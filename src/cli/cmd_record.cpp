@@ -76,9 +76,9 @@ public:
         std::cout << shown.str();
         if (!WaitForRecord(form)) return kRefused;
         const auto stats = session.Stats();
-        if (stats.read_failures + stats.gaps + stats.backwards + stats.messages.Bad() + form.Drops > 0)
-            std::cout << "读数失败 " << stats.read_failures << " 次，时间间断 " << stats.gaps + stats.backwards
-                      << " 处，GPS 报文校验失败 " << stats.messages.Bad() << " 条，丢失 " << form.Drops << " 项\n"
+        const app::Losses lost{stats.read_failures, stats.overflowed, stats.gaps + stats.backwards, form.Drops, 0, 0};
+        if (app::LossText(lost, false) != "无" || stats.messages.Bad() > 0)
+            std::cout << "损失：" << app::LossText(lost, true) << "；GPS 报文校验失败 " << stats.messages.Bad() << " 条\n"
                       << std::flush;
         return form.Saves > 0 && form.LastSave.ok() ? kDone : kRefused;
     }

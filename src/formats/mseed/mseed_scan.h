@@ -57,6 +57,12 @@ private:
 // program: what it finds wrong is counted and said by its callers.
 void QuietLibmseed();
 
+// The number of samples a miniSEED 2 record's fixed header gives (bytes
+// 30-31, big-endian, as the packer writes them).
+inline std::uint32_t HeaderSamples(const char* record) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(record[30])) << 8 | static_cast<unsigned char>(record[31]);
+}
+
 // Whether the bytes begin with a miniSEED record.
 bool LooksLikeMseed(const char* bytes, std::size_t size);
 
