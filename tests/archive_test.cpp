@@ -751,7 +751,7 @@ using view::Opened;
 // What the viewer opens, with the default configuration's channels.
 Status OpenForView(const std::filesystem::path& path, const ArchiveConfig& config, std::optional<std::int64_t> from,
                    std::optional<std::int64_t> to, Opened& opened,
-                   const std::filesystem::path& cache = view::DefaultSummaryCache()) {
+                   const view::CacheOptions& cache = view::DefaultSummaryCache()) {
     const std::vector<std::pair<int, std::string>> rows(config.channels.begin(), config.channels.end());
     return view::OpenForView(path, config.acquisition.ChnNum, rows, from, to, opened, cache);
 }
@@ -841,46 +841,148 @@ TEST(ViewFiles, AnSdsFolderWithAMissingDayHasAGapThereAndSamplesReadBackLazily) 
     EXPECT_FALSE(OpenForView(dir / "junk.dat", DefaultConfig(), std::nullopt, std::nullopt, none, cache).ok());
 }
 
-// A day file that grew since its summaries were kept is read through again,
-// even when its time is as it was: the cache holds the size it was made of.
-TEST(ViewFiles, AFileThatGrewIsIndexedAgainEvenAtItsOldTime) {
+// The files of the summary cache, by name.
+std::vector<std::string> CacheFiles(const std::filesystem::path& cache) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(cache))
+        if (e.path().extension() == ".zidx") names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A live day file, opened again and again as it grows: one entry, read on
+// from where it stopped, drawn as a fresh index draws it; an entry whose
+// bytes lie, or that is another file's, or that is no regular file, is never
+// believed.
+TEST(ViewFiles, ACacheEntryPerFileGrowsWithItsFileAndIsNeverTrustedBlindly) {
     TempDir dir;
     const StreamCodes codes{"XX", "ZQD01", "00", "GY0"};
     const auto file = dir / "day.mseed";
-    std::vector<std::int32_t> samples(4000, 3);
-    auto append = [&](const char* at) {
+    std::int64_t t = Ns("2008-05-12T12:00:00");
+    std::vector<std::int32_t> samples;
+    auto append = [&](int seconds) {  // as the archive appends: whole records, the series going on
         std::ofstream out(file, std::ios::binary | std::ios::app);
         ChannelPacker p(codes, 2000, {}, [&](const char* r, int n, std::int64_t) { out.write(r, n); });
-        p.Add(Ns(at), samples.data(), samples.size(), Timing{100, true});
+        std::vector<std::int32_t> v(static_cast<std::size_t>(seconds) * 2000);
+        for (std::size_t j = 0; j < v.size(); ++j) v[j] = static_cast<std::int32_t>((samples.size() + j) * 37 % 9001);
+        p.Add(t, v.data(), v.size(), Timing{100, true});
+        samples.insert(samples.end(), v.begin(), v.end());
+        t += seconds * utc::kNsPerSecond;
     };
-    append("2008-05-12T12:00:00");
     const auto cache = dir / "cache";
-    Opened first;
-    ASSERT_TRUE(OpenForView(file, DefaultConfig(), std::nullopt, std::nullopt, first, cache).ok());
-    EXPECT_EQ(first.files_indexed, 1);
-    const auto mtime = std::filesystem::last_write_time(file);
-    append("2008-05-12T12:00:02");
-    std::filesystem::last_write_time(file, mtime);
-    Opened grown;
-    ASSERT_TRUE(OpenForView(file, DefaultConfig(), std::nullopt, std::nullopt, grown, cache).ok());
-    EXPECT_EQ(grown.files_indexed, 1);
-    EXPECT_EQ(grown.model->Samples(), 8000u);
-    // And an entry is never taken for a file of another size, whatever its name.
-    int ours = 0;
-    for (const auto& e : std::filesystem::directory_iterator(cache)) {
-        if (e.path().extension() != ".zidx") continue;
-        auto map = std::make_shared<platform::MappedFile>();
-        ASSERT_TRUE(map->Open(e.path(), false).ok());
-        view::FileStamp stamp{std::filesystem::file_size(file), static_cast<std::int64_t>(mtime.time_since_epoch().count()),
-                              std::filesystem::absolute(file).string()};
-        view::FileIndex index;
-        ours += view::ParseIndex(map, stamp, index);
-        stamp.size += 512;
-        view::FileIndex other;
-        EXPECT_FALSE(view::ParseIndex(map, stamp, other));
-        EXPECT_NE(view::CachePath(cache, stamp), e.path());
+    auto open = [&](const view::CacheOptions& c) {
+        Opened o;
+        EXPECT_TRUE(OpenForView(file, DefaultConfig(), std::nullopt, std::nullopt, o, c).ok());
+        return o;
+    };
+    auto same_as_fresh = [&](const Opened& o) {
+        Opened fresh = open(view::CacheOptions{});
+        const auto e = fresh.model->Extent();
+        for (int width : {7, 300, 1000})
+            ASSERT_EQ(o.model->Envelope(0, e->begin_ns, e->end_ns, width), fresh.model->Envelope(0, e->begin_ns, e->end_ns, width));
+        ASSERT_EQ(o.model->Samples(), samples.size());
+    };
+    append(300);
+    EXPECT_EQ(open(cache).files_indexed, 1);
+    const auto first = CacheFiles(cache);
+    ASSERT_EQ(first.size(), 1u);
+    for (int round = 0; round < 12; ++round) {
+        append(7);
+        const Opened o = open(cache);
+        EXPECT_EQ(o.files_extended, 1) << round;
+        same_as_fresh(o);
+        // One entry: a base and fewer than nine deltas, all of one key.
+        const auto names = CacheFiles(cache);
+        EXPECT_LE(names.size(), 9u) << round;
+        for (const auto& n : names) EXPECT_EQ(n.substr(0, 16), first[0].substr(0, 16));
     }
-    EXPECT_EQ(ours, 1);
+    EXPECT_EQ(open(cache).files_cached, 1);
+
+    // A byte changed in the entry's summaries (its finest level, which
+    // follows the record places): drawn as the file says, not as the entry
+    // does, and the entry made anew on the next open.
+    {
+        const auto base = cache / (first[0].substr(0, 16) + ".0.zidx");
+        std::string bytes = test::ReadFile(base);
+        ASSERT_GT(bytes.size(), 150000u);
+        bytes[60000] ^= 0x10;
+        test::WriteFile(base, bytes);
+        const Opened again = open(cache);
+        EXPECT_EQ(again.files_cached, 1);  // its directory is whole: taken, and checked as used
+        same_as_fresh(again);
+    }
+    EXPECT_EQ(open(cache).files_indexed, 1);
+
+    // Another file's entry under this file's name is refused, and so is a FIFO.
+    const auto other = dir / "other.mseed";
+    std::filesystem::copy_file(file, other);
+    Opened o;
+    ASSERT_TRUE(OpenForView(other, DefaultConfig(), std::nullopt, std::nullopt, o, cache).ok());
+    for (const auto& n : CacheFiles(cache)) {
+        const std::string key = view::SummaryCache::Key(std::filesystem::absolute(file).string());
+        if (n.substr(0, 16) == key) std::filesystem::remove(cache / n);
+    }
+    const std::string key = view::SummaryCache::Key(std::filesystem::absolute(file).string());
+    const std::string other_key = view::SummaryCache::Key(std::filesystem::absolute(other).string());
+    std::filesystem::copy_file(cache / (other_key + ".0.zidx"), cache / (key + ".0.zidx"));
+    EXPECT_EQ(open(cache).files_indexed, 1);
+    std::filesystem::remove(cache / (key + ".0.zidx"));
+    ASSERT_EQ(mkfifo((cache / (key + ".0.zidx")).c_str(), 0644), 0);
+    EXPECT_EQ(open(cache).files_indexed, 1);  // and no hang
+
+    // The cache within its size: the entry used least recently goes first.
+    std::filesystem::remove_all(cache);
+    std::vector<std::filesystem::path> files;
+    for (int i = 0; i < 4; ++i) {
+        files.push_back(dir / ("f" + std::to_string(i) + ".mseed"));
+        std::filesystem::copy_file(file, files.back());
+    }
+    ASSERT_TRUE(OpenForView(files[0], DefaultConfig(), std::nullopt, std::nullopt, o, cache).ok());
+    std::uint64_t one = 0;
+    for (const auto& n : CacheFiles(cache)) one += std::filesystem::file_size(cache / n);
+    const view::CacheOptions small{cache, one * 5 / 2};  // room for two entries
+    for (int i = 1; i < 4; ++i) ASSERT_TRUE(OpenForView(files[static_cast<std::size_t>(i)], DefaultConfig(), std::nullopt, std::nullopt, o, small).ok());
+    std::uint64_t total = 0;
+    std::set<std::string> keys;
+    for (const auto& n : CacheFiles(cache)) {
+        total += std::filesystem::file_size(cache / n);
+        keys.insert(n.substr(0, 16));
+    }
+    EXPECT_LE(total, small.limit_bytes);
+    EXPECT_EQ(keys.count(view::SummaryCache::Key(std::filesystem::absolute(files[3]).string())), 1u);
+    EXPECT_EQ(keys.count(view::SummaryCache::Key(std::filesystem::absolute(files[0]).string())), 0u);
+}
+
+// One record whose year was changed: only that record is passed over, and said.
+TEST(ViewFiles, ARecordWithABadTimeIsPassedOverNotTheRestOfItsFile) {
+    TempDir dir;
+    const StreamCodes codes{"XX", "ZQD01", "00", "GY0"};
+    std::vector<std::int32_t> v(60000);
+    for (std::size_t j = 0; j < v.size(); ++j) v[j] = static_cast<std::int32_t>(j % 4000);
+    std::string bytes;
+    ChannelPacker p(codes, 2000, {}, [&](const char* r, int n, std::int64_t) { bytes.append(r, static_cast<std::size_t>(n)); });
+    p.Add(Ns("2008-05-12T12:00:00"), v.data(), v.size(), Timing{100, true});
+    p.Pack(true);
+    const std::size_t records = bytes.size() / 512;
+    ASSERT_GT(records, 20u);
+    bytes[(records / 2) * 512 + 20 + 1] ^= 0x01;  // one byte of the middle record's year (BTIME at 20, big-endian)
+    test::WriteFile(dir / "x.mseed", bytes);
+    Opened o;
+    ASSERT_TRUE(OpenForView(dir / "x.mseed", DefaultConfig(), std::nullopt, std::nullopt, o, dir / "cache").ok());
+    const auto& ch = o.model->At(0);
+    ASSERT_EQ(ch.stretches.size(), 2u);  // before and after the passed-over record
+    EXPECT_EQ(ch.stretches[0].start_ns, Ns("2008-05-12T12:00:00"));
+    EXPECT_EQ(ch.stretches[1].EndNs(), Ns("2008-05-12T12:00:30"));
+    EXPECT_GT(o.model->Samples(), v.size() - 1000);
+    std::string notes;
+    for (const auto& n : app::OpenedNotes(o)) notes += n;
+    EXPECT_NE(notes.find("1 个记录的时间与前后记录都不相接"), std::string::npos) << notes;
+    EXPECT_EQ(notes.find("重叠"), std::string::npos) << notes;
+    // From the cache the same.
+    Opened cached;
+    ASSERT_TRUE(OpenForView(dir / "x.mseed", DefaultConfig(), std::nullopt, std::nullopt, cached, dir / "cache").ok());
+    EXPECT_EQ(cached.files_cached, 1);
+    EXPECT_EQ(cached.model->At(0).stretches.size(), 2u);
 }
 
 TEST(ViewFiles, TheVisibleSpanExportsAsMiniSeedSacAndCsv) {

@@ -78,45 +78,101 @@ TEST(SummaryPyramid, EmptyAndOutOfRangeSpans) {
 namespace zqd::view {
 namespace {
 
-TEST(SummaryPyramid, ACachedPyramidAnswersAsTheBuiltOneAndABadCacheIsRefused) {
+// A checksum for the test's own kept levels (the cache has its own).
+std::uint64_t TestSum(const void* data, std::size_t bytes) {
+    std::uint64_t h = 1469598103934665603ULL;
+    for (std::size_t i = 0; i < bytes; ++i) h = (h ^ static_cast<const unsigned char*>(data)[i]) * 1099511628211ULL;
+    return h;
+}
+
+// A pyramid's levels laid out elsewhere, as a cache keeps them: level 0 in
+// two runs, the others in one, each with a checksum per block.
+struct Kept {
+    std::vector<std::vector<MinMax>> data;
+    std::vector<std::vector<std::uint64_t>> sums;
+    std::vector<SummaryPyramid::Run> runs;
+    explicit Kept(const SummaryPyramid& p) {
+        const SampleReader none = [](std::uint64_t, std::size_t, std::int32_t*) { FAIL(); };
+        for (int k = 0; k < p.Levels(); ++k) {
+            std::vector<MinMax> all;
+            for (const auto& [ptr, n] : p.Spans(k, 0, none)) all.insert(all.end(), ptr, ptr + n);
+            const std::size_t cut = k == 0 ? all.size() / 3 : all.size();
+            for (const auto& [a, b] : {std::pair{std::size_t{0}, cut}, std::pair{cut, all.size()}}) {
+                if (a == b) continue;
+                data.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(a), all.begin() + static_cast<std::ptrdiff_t>(b));
+                sums.emplace_back();
+                for (std::size_t at = 0; at < b - a; at += SummaryPyramid::kCheckBuckets)
+                    sums.back().push_back(TestSum(data.back().data() + at, std::min(SummaryPyramid::kCheckBuckets, b - a - at) * sizeof(MinMax)));
+                runs.push_back({k, a, b - a, nullptr, nullptr});
+            }
+        }
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            runs[i].data = data[i].data();
+            runs[i].sums = sums[i].data();
+        }
+    }
+};
+
+TEST(SummaryPyramid, KeptLevelsAnswerAsBuiltGrowWithoutCopyAndAreNeverBelievedWhenDamaged) {
     std::mt19937_64 random(7);
-    std::vector<std::int32_t> v(123457);
+    std::vector<std::int32_t> v(40 * 8192 * 64 + 12345);  // several checked blocks at the finest level
     for (auto& x : v) x = static_cast<std::int32_t>(random() % 100000) - 50000;
     SummaryPyramid built(6);
     built.Append(v.data(), v.size());
-    const std::string bytes = built.Serialize();
-    auto held = std::make_shared<std::vector<MinMax>>(bytes.size() / sizeof(MinMax) + 1);  // aligned storage
-    auto* raw = reinterpret_cast<unsigned char*>(held->data());
-    std::copy(bytes.begin(), bytes.end(), raw);
+    std::uint64_t reads = 0;
+    const SampleReader read = [&](std::uint64_t first, std::size_t n, std::int32_t* out) {
+        ASSERT_LE(first + n, v.size());
+        std::copy_n(v.begin() + static_cast<std::ptrdiff_t>(first), n, out);
+        reads += n;
+    };
+    Kept kept(built);
+    const SummaryPyramid::State state = built.Saved();
+    int told = 0;
     SummaryPyramid cached;
-    ASSERT_TRUE(cached.Attach(raw, bytes.size(), held));
+    ASSERT_TRUE(cached.Attach(state, kept.runs, nullptr, &TestSum, [&] { ++told; }));
     EXPECT_EQ(cached.Size(), v.size());
     EXPECT_EQ(cached.Finest(), 6);
     EXPECT_EQ(cached.Bytes(), 0u);  // nothing of its own
-    const SampleReader read = [&](std::uint64_t first, std::size_t n, std::int32_t* out) {
-        std::copy_n(v.begin() + static_cast<std::ptrdiff_t>(first), n, out);
-    };
     for (int t = 0; t < 300; ++t) {
         const std::uint64_t a = random() % v.size(), b = a + random() % (v.size() - a + 1);
         ASSERT_EQ(cached.Range(a, b, read), built.Range(a, b, read));
     }
-    // Appending to a cached pyramid goes on from where it was.
-    cached.Append(v.data(), 1000);
-    built.Append(v.data(), 1000);
-    EXPECT_EQ(cached.Range(0, cached.Size(), read), built.Range(0, built.Size(), read));
-    // A copy has levels of its own.
-    const SummaryPyramid copy = built;
-    built = SummaryPyramid();
-    EXPECT_EQ(copy.Range(100, 100000, read), cached.Range(100, 100000, read));
-    // Cut short, wrong sizes, wrong magic: refused.
+    // Appending goes on from where it was, without taking the kept levels in.
+    std::vector<std::int32_t> more(100000);
+    for (auto& x : more) x = static_cast<std::int32_t>(random() % 300000) - 150000;
+    const std::size_t before = v.size();
+    v.insert(v.end(), more.begin(), more.end());
+    cached.Append(more.data(), more.size());
+    built.Append(more.data(), more.size());
+    EXPECT_LT(cached.Bytes(), built.Bytes() / 10);
+    for (std::uint64_t a : {std::uint64_t{0}, before - 1000, std::uint64_t{12345}})
+        EXPECT_EQ(cached.Range(a, v.size(), read), built.Range(a, v.size(), read));
+    for (int k = 0; k < built.Levels(); ++k) EXPECT_EQ(cached.LevelSize(k), built.LevelSize(k)) << k;
+    EXPECT_EQ(told, 0);
+
+    // One byte changed in a kept block: never drawn as it is, made again
+    // from the samples, and the owner told once.
+    SummaryPyramid damaged;
+    ASSERT_TRUE(damaged.Attach(state, kept.runs, nullptr, &TestSum, [&] { ++told; }));
+    kept.data[0][3 * SummaryPyramid::kCheckBuckets + 17].max ^= 0x4000;
+    reads = 0;
+    for (int t = 0; t < 100; ++t) {
+        const std::uint64_t a = random() % before, b = a + random() % (before - a + 1);
+        ASSERT_EQ(damaged.Range(a, b, read), Brute(v, a, b)) << a << " " << b;
+    }
+    EXPECT_EQ(damaged.Buckets(0, 0, damaged.LevelSize(0), read), Brute(v, 0, damaged.LevelSize(0) << 6));
+    EXPECT_EQ(told, 1);
+    EXPECT_GT(reads, 0u);
+    // Runs that do not fit the state, or whose last block fails, are refused.
     SummaryPyramid bad;
-    EXPECT_FALSE(bad.Attach(raw, bytes.size() - 1, held));
-    EXPECT_FALSE(bad.Attach(raw, 20, held));
-    raw[0] = 'X';
-    EXPECT_FALSE(bad.Attach(raw, bytes.size(), held));
-    raw[0] = 'Z';
-    raw[48] ^= 1;  // the finest level's length
-    EXPECT_FALSE(bad.Attach(raw, bytes.size(), held));
+    auto short_runs = kept.runs;
+    short_runs.pop_back();
+    EXPECT_FALSE(bad.Attach(state, short_runs, nullptr, &TestSum, {}));
+    auto gap = kept.runs;
+    gap[1].first += 1;
+    EXPECT_FALSE(bad.Attach(state, gap, nullptr, &TestSum, {}));
+    kept.data[1].back().min ^= 1;
+    EXPECT_FALSE(bad.Attach(state, kept.runs, nullptr, &TestSum, {}));
 }
 
 }  // namespace

@@ -116,6 +116,9 @@ const char* Pattern(Why why) {
     case Why::kViewRefused: return "无法打开 {d}：{c}";
     case Why::kPassedUnreadable: return "{d}：{c}";
     case Why::kPassedUndecodable: return "{d}：有无法解读的数据，已跳过";
+    case Why::kPassedBadTime: return "{d}：{v} 个记录的时间与前后记录都不相接（记录头可能损坏），已跳过这些记录";
+    case Why::kPassedTail: return "{d}：末尾 {v} 字节不是完整的记录（正在写入，或被截断），未读";
+    case Why::kPassedNoRecords: return "{d}：没有 miniSEED 数据记录";
     case Why::kPassedOverlap: return "{d}：{o} 与前面的数据重叠，已跳过这一段";
     case Why::kCarriedBlocks: return "有的块没有自己的 GPS 时间，按相邻块推算（时间条上标为橙色）";
     case Why::kPictureEncodeFailed: return "无法生成图片 {d}";

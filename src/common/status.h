@@ -112,6 +112,9 @@ struct Status {
         kMseedNotRecord,      // convert was given a miniSEED file
         kNoDayFilesInSpan, kNoDayFiles, kNoMseedFiles, kNoMseedRecords,
         kPassedUnreadable, kPassedUndecodable,
+        kPassedBadTime,       // `value` lone records whose time fit neither neighbour
+        kPassedTail,          // `value` bytes at the end that are no whole record
+        kPassedNoRecords,
         kPassedOverlap,       // `other`: the stream
         kCarriedBlocks,       // a note: some blocks carry no GPS time of their own
         kPictureEncodeFailed, kPictureWriteFailed,

@@ -28,37 +28,21 @@ MinMax MinMaxOf(const std::int32_t* p, std::size_t n) {
 
 }  // namespace
 
-SummaryPyramid::SummaryPyramid(const SummaryPyramid& o)
-    : finest_(o.finest_), size_(o.size_), pending_(o.pending_), pending_n_(o.pending_n_), levels_(o.levels_),
-      views_(o.views_), keep_(o.keep_) {
-    if (!keep_) Refresh();  // the copy's own levels
-}
-
-SummaryPyramid& SummaryPyramid::operator=(const SummaryPyramid& o) {
-    if (this != &o) *this = SummaryPyramid(o);
-    return *this;
-}
-
-void SummaryPyramid::Refresh() {
-    views_.resize(levels_.size());
-    for (std::size_t k = 0; k < levels_.size(); ++k) views_[k] = {levels_[k].data(), levels_[k].size()};
+std::uint64_t SummaryPyramid::LevelSize(int k) const {
+    return k >= 0 && k < Levels() ? levels_[static_cast<std::size_t>(k)].Size() : 0;
 }
 
 void SummaryPyramid::Append(const std::int32_t* samples, std::size_t n) {
-    if (keep_) {  // attached: take the levels in, then go on appending
-        levels_.clear();
-        for (const LevelSpan& l : views_) levels_.emplace_back(l.data, l.data + l.size);
-        keep_.reset();
-    }
     const std::uint64_t bucket = std::uint64_t{1} << finest_;
     auto store = [&](const MinMax& m) {  // a complete finest bucket, and every level it completes above
         if (levels_.empty()) levels_.emplace_back();
-        levels_[0].push_back(m);
-        for (std::size_t k = 0; levels_[k].size() % 2 == 0; ++k) {
-            MinMax up = levels_[k][levels_[k].size() - 2];
-            up.Add(levels_[k].back());
+        levels_[0].own.push_back(m);
+        for (std::size_t k = 0; levels_[k].Size() % 2 == 0; ++k) {
+            const Level& l = levels_[k];
+            MinMax up = l.own.size() >= 2 ? l.own[l.own.size() - 2] : l.last_attached;
+            up.Add(l.own.back());
             if (levels_.size() == k + 1) levels_.emplace_back();
-            levels_[k + 1].push_back(up);
+            levels_[k + 1].own.push_back(up);
         }
     };
     // The bucket being filled, then whole buckets, then the start of the next.
@@ -80,87 +64,167 @@ void SummaryPyramid::Append(const std::int32_t* samples, std::size_t n) {
         pending_n_ += n - i;
     }
     size_ += n;
-    Refresh();
 }
 
 void SummaryPyramid::Reserve(std::uint64_t samples) {
-    if (keep_) return;
     std::uint64_t n = samples >> finest_;
     for (std::size_t k = 0; n > 0; ++k, n /= 2) {
         if (levels_.size() <= k) levels_.emplace_back();
-        levels_[k].reserve(static_cast<std::size_t>(n));
+        Level& l = levels_[k];
+        if (n > l.attached) l.own.reserve(static_cast<std::size_t>(n - l.attached));
     }
-    Refresh();
 }
 
 std::size_t SummaryPyramid::Bytes() const {
     std::size_t bytes = 0;
-    if (!keep_)
-        for (const auto& l : levels_) bytes += l.capacity() * sizeof(MinMax);
+    for (const auto& l : levels_) bytes += l.own.capacity() * sizeof(MinMax);
     return bytes;
 }
 
-namespace {
-
-struct Header {
-    char magic[8];
-    std::int32_t finest, levels;
-    std::uint64_t size, pending_n;
-    MinMax pending;
-};
-constexpr char kMagic[8] = {'Z', 'Q', 'D', 'S', 'U', 'M', '1', 0};
-
-}  // namespace
-
-std::string SummaryPyramid::Serialize() const {
-    Header h{};
-    std::copy(kMagic, kMagic + 8, h.magic);
-    h.finest = finest_;
-    h.levels = static_cast<std::int32_t>(views_.size());
-    h.size = size_;
-    h.pending_n = pending_n_;
-    h.pending = pending_;
-    std::string out(reinterpret_cast<const char*>(&h), sizeof h);
-    for (const LevelSpan& l : views_) {
-        const std::uint64_t n = l.size;
-        out.append(reinterpret_cast<const char*>(&n), sizeof n);
-    }
-    for (const LevelSpan& l : views_) out.append(reinterpret_cast<const char*>(l.data), l.size * sizeof(MinMax));
-    return out;
+bool SummaryPyramid::Verify(const AttachedRun& run, std::size_t b) const {
+    const std::size_t from = b * kCheckBuckets;
+    const std::size_t n = std::min(kCheckBuckets, run.size - from);
+    return checked_->checksum(run.data + from, n * sizeof(MinMax)) == run.sums[b];
 }
 
-bool SummaryPyramid::Attach(const unsigned char* data, std::size_t size, std::shared_ptr<const void> keep) {
-    Header h;
-    if (size < sizeof h || reinterpret_cast<std::uintptr_t>(data) % alignof(MinMax) != 0) return false;
-    std::copy(data, data + sizeof h, reinterpret_cast<unsigned char*>(&h));
-    if (!std::equal(kMagic, kMagic + 8, h.magic) || h.finest < 0 || h.finest > 30 || h.levels < 0 || h.levels > 64 ||
-        h.pending_n >= (std::uint64_t{1} << h.finest))
+bool SummaryPyramid::Attach(const State& state, const std::vector<Run>& runs, std::shared_ptr<const void> keep,
+                            Checksum checksum, std::function<void()> damaged) {
+    if (state.finest < 0 || state.finest > 30 || state.pending_n >= (std::uint64_t{1} << state.finest) || !checksum)
         return false;
-    std::size_t at = sizeof h;
-    std::vector<LevelSpan> views(static_cast<std::size_t>(h.levels));
-    std::uint64_t expected = h.size >> h.finest;  // the finest level's buckets
-    for (LevelSpan& l : views) {
-        std::uint64_t n = 0;
-        if (size - at < sizeof n) return false;
-        std::copy(data + at, data + at + sizeof n, reinterpret_cast<unsigned char*>(&n));
-        at += sizeof n;
-        if (n != expected) return false;  // every level halves the one below
-        l.size = static_cast<std::size_t>(n);
-        expected = n / 2;
+    std::vector<Level> levels;
+    for (std::uint64_t n = state.size >> state.finest; n > 0; n /= 2) levels.emplace_back();
+    auto checked = std::make_shared<Checked>();
+    checked->checksum = checksum;
+    checked->damaged = std::move(damaged);
+    std::size_t blocks = 0;
+    for (const Run& r : runs) {
+        if (r.level < 0 || r.level >= static_cast<int>(levels.size()) || !r.data || !r.sums || r.size == 0) return false;
+        Level& l = levels[static_cast<std::size_t>(r.level)];
+        if (r.first != l.attached) return false;  // each level's runs follow each other
+        l.runs.push_back({r.first, r.size, r.data, r.sums, blocks});
+        l.attached += r.size;
+        blocks += (r.size + kCheckBuckets - 1) / kCheckBuckets;
     }
-    for (LevelSpan& l : views) {
-        if ((size - at) / sizeof(MinMax) < l.size) return false;
-        l.data = reinterpret_cast<const MinMax*>(data + at);
-        at += l.size * sizeof(MinMax);
+    std::uint64_t expected = state.size >> state.finest;
+    for (const Level& l : levels) {
+        if (l.attached != expected) return false;  // every level halves the one below
+        expected /= 2;
     }
-    finest_ = h.finest;
-    size_ = h.size;
-    pending_n_ = h.pending_n;
-    pending_ = h.pending;
-    levels_.clear();
-    views_ = std::move(views);
+    checked->state = std::make_unique<std::atomic<std::uint8_t>[]>(blocks);
+    for (std::size_t b = 0; b < blocks; ++b) checked->state[b] = 0;
+    // The last bucket of every level is checked now: appending pairs with it.
+    SummaryPyramid probe(state.finest);
+    probe.checked_ = checked;
+    for (Level& l : levels) {
+        const AttachedRun& last = l.runs.back();
+        const std::size_t b = (last.size - 1) / kCheckBuckets;
+        if (!probe.Verify(last, b)) return false;
+        checked->state[last.check_base + b] = 1;
+        l.last_attached = last.data[last.size - 1];
+    }
+    finest_ = state.finest;
+    size_ = state.size;
+    pending_ = state.pending;
+    pending_n_ = state.pending_n;
+    levels_ = std::move(levels);
+    checked_ = std::move(checked);
     keep_ = std::move(keep);
     return true;
+}
+
+std::size_t SummaryPyramid::RunOf(int k, std::uint64_t i) const {
+    const auto& runs = levels_[static_cast<std::size_t>(k)].runs;
+    if (runs.size() == 1) return 0;
+    const auto it = std::upper_bound(runs.begin(), runs.end(), i, [](std::uint64_t v, const AttachedRun& r) { return v < r.first; });
+    return static_cast<std::size_t>(it - runs.begin()) - 1;
+}
+
+const MinMax* SummaryPyramid::Block(int k, std::size_t r, std::size_t b, const SampleReader& read) const {
+    const AttachedRun& run = levels_[static_cast<std::size_t>(k)].runs[r];
+    std::atomic<std::uint8_t>& state = checked_->state[run.check_base + b];
+    const std::uint8_t seen = state.load(std::memory_order_acquire);
+    if (seen == 1) return run.data + b * kCheckBuckets;
+    if (seen == 0 && Verify(run, b)) {
+        state.store(1, std::memory_order_release);
+        return run.data + b * kCheckBuckets;
+    }
+    // Damaged: made again, from the level below or from the samples, and
+    // the owner told (once) so that the cache is made anew.
+    {
+        std::lock_guard lock(checked_->mutex);
+        const auto key = std::make_tuple(k, r, b);
+        if (auto found = checked_->remade.find(key); found != checked_->remade.end()) return found->second.data();
+    }
+    const std::uint64_t lo = run.first + b * kCheckBuckets;
+    const std::size_t n = std::min(kCheckBuckets, run.size - b * kCheckBuckets);
+    std::vector<MinMax> made(n);
+    if (k == 0) {
+        const std::size_t per = std::size_t{1} << finest_;
+        std::vector<std::int32_t> raw(n * per);
+        read(lo << finest_, raw.size(), raw.data());
+        for (std::size_t i = 0; i < n; ++i) made[i] = MinMaxOf(raw.data() + i * per, per);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) made[i] = Buckets(k - 1, 2 * (lo + i), 2 * (lo + i) + 2, read);
+    }
+    state.store(2, std::memory_order_release);
+    if (!checked_->told.exchange(true) && checked_->damaged) checked_->damaged();
+    std::lock_guard lock(checked_->mutex);
+    auto& slot = checked_->remade[std::make_tuple(k, r, b)];
+    if (slot.empty()) slot = std::move(made);
+    return slot.data();
+}
+
+MinMax SummaryPyramid::At(int k, std::uint64_t i, const SampleReader& read) const {
+    const Level& l = levels_[static_cast<std::size_t>(k)];
+    if (i >= l.attached) return l.own[static_cast<std::size_t>(i - l.attached)];
+    const std::size_t r = RunOf(k, i);
+    const std::uint64_t j = i - l.runs[r].first;
+    return Block(k, r, static_cast<std::size_t>(j / kCheckBuckets), read)[j % kCheckBuckets];
+}
+
+MinMax SummaryPyramid::Buckets(int k, std::uint64_t lo, std::uint64_t hi, const SampleReader& read) const {
+    MinMax m;
+    if (k < 0 || k >= Levels()) return m;
+    const Level& l = levels_[static_cast<std::size_t>(k)];
+    hi = std::min(hi, l.Size());
+    while (lo < hi) {
+        if (lo >= l.attached) {
+            for (std::uint64_t i = lo; i < hi; ++i) m.Add(l.own[static_cast<std::size_t>(i - l.attached)]);
+            break;
+        }
+        const std::size_t r = RunOf(k, lo);
+        const AttachedRun& run = l.runs[r];
+        const std::uint64_t j = lo - run.first;
+        const std::size_t b = static_cast<std::size_t>(j / kCheckBuckets);
+        const std::uint64_t block_end = std::min<std::uint64_t>(run.first + (b + 1) * kCheckBuckets, run.first + run.size);
+        const std::uint64_t to = std::min(hi, block_end);
+        const MinMax* data = Block(k, r, b, read);
+        for (std::uint64_t i = lo; i < to; ++i) m.Add(data[static_cast<std::size_t>(i - run.first - b * kCheckBuckets)]);
+        lo = to;
+    }
+    return m;
+}
+
+std::vector<std::pair<const MinMax*, std::size_t>> SummaryPyramid::Spans(int k, std::uint64_t from,
+                                                                         const SampleReader& read) const {
+    std::vector<std::pair<const MinMax*, std::size_t>> out;
+    if (k < 0 || k >= Levels()) return out;
+    const Level& l = levels_[static_cast<std::size_t>(k)];
+    for (std::size_t r = 0; r < l.runs.size(); ++r) {
+        const AttachedRun& run = l.runs[r];
+        for (std::size_t b = 0; b * kCheckBuckets < run.size; ++b) {
+            const std::uint64_t a = run.first + b * kCheckBuckets;
+            const std::size_t n = std::min(kCheckBuckets, run.size - b * kCheckBuckets);
+            if (a + n <= from) continue;
+            const std::size_t skip = from > a ? static_cast<std::size_t>(from - a) : 0;
+            out.push_back({Block(k, r, b, read) + skip, n - skip});
+        }
+    }
+    if (from < l.Size() && !l.own.empty()) {
+        const std::size_t skip = from > l.attached ? static_cast<std::size_t>(from - l.attached) : 0;
+        out.push_back({l.own.data() + skip, l.own.size() - skip});
+    }
+    return out;
 }
 
 MinMax SummaryPyramid::Range(std::uint64_t first, std::uint64_t last, const SampleReader& read) const {
@@ -169,7 +233,7 @@ MinMax SummaryPyramid::Range(std::uint64_t first, std::uint64_t last, const Samp
     if (first >= last) return r;
     const std::uint64_t bucket = std::uint64_t{1} << finest_;
     // Samples beyond the last complete finest bucket, and the ragged ends, are read.
-    const std::uint64_t summarised = views_.empty() ? 0 : views_[0].size * bucket;
+    const std::uint64_t summarised = LevelSize(0) * bucket;
     std::uint64_t a = (first + bucket - 1) / bucket * bucket;
     std::uint64_t b = std::min(last, summarised) / bucket * bucket;
     std::vector<std::int32_t> raw;
@@ -187,9 +251,9 @@ MinMax SummaryPyramid::Range(std::uint64_t first, std::uint64_t last, const Samp
     take(b, last);
     // The whole buckets, climbing the levels as a segment tree does.
     std::uint64_t i = a / bucket, j = b / bucket;
-    for (std::size_t k = 0; i < j && k < views_.size(); ++k) {
-        if (i & 1) r.Add(views_[k].data[static_cast<std::size_t>(i++)]);
-        if (j & 1) r.Add(views_[k].data[static_cast<std::size_t>(--j)]);
+    for (int k = 0; i < j && k < Levels(); ++k) {
+        if (i & 1) r.Add(At(k, i++, read));
+        if (j & 1) r.Add(At(k, --j, read));
         i >>= 1;
         j >>= 1;
     }

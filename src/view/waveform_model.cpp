@@ -154,9 +154,8 @@ std::vector<MinMax> WaveformModel::Envelope(int c, std::int64_t t0, std::int64_t
                    static_cast<double>(std::uint64_t{1} << (s.summary.Finest() + level + 1)) * 8 <= per_column)
                 ++level;
             const int shift = s.summary.Finest() + level;
-            std::size_t buckets = 0;
-            const MinMax* lv = s.summary.Level(level, buckets);
-            const std::uint64_t covered = static_cast<std::uint64_t>(buckets) << shift;
+            const std::uint64_t buckets = s.summary.LevelSize(level);
+            const std::uint64_t covered = buckets << shift;
             const std::uint64_t half = (std::uint64_t{1} << shift) / 2;
             const SampleReader read = [&](std::uint64_t from, std::size_t n, std::int32_t* to) { s.source->Read(from, n, to); };
             for (int col = ca; col <= cb; ++col) {
@@ -175,7 +174,7 @@ std::vector<MinMax> WaveformModel::Envelope(int c, std::int64_t t0, std::int64_t
                     hi = std::max(lo, std::min<std::uint64_t>(to >> shift, buckets));
                     m.Add(s.summary.Range(std::max(from, hi << shift), std::min(to, covered), read));
                 }
-                for (std::uint64_t k = lo; k < hi; ++k) m.Add(lv[k]);
+                if (lo < hi) m.Add(s.summary.Buckets(level, lo, hi, read));
                 if (to > covered) m.Add(s.summary.Range(std::max(from, covered), to, read));
                 if (m.Empty()) m = s.summary.Range(from, to, read);
                 out[static_cast<std::size_t>(col)].Add(m);

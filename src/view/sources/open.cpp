@@ -33,7 +33,7 @@ std::filesystem::path DefaultSummaryCache() { return platform::UserCacheDir() / 
 
 Status OpenForView(const std::filesystem::path& path, int chnNum, const std::vector<std::pair<int, std::string>>& rows,
                    std::optional<std::int64_t> from, std::optional<std::int64_t> to, Opened& opened,
-                   const std::filesystem::path& cache) {
+                   const CacheOptions& cache) {
     auto refuse = [&](Status why) {
         return Status::Fail(Code::kFileRefused, Why::kViewRefused).About(platform::PathText(path)).Because(std::move(why));
     };
@@ -61,6 +61,7 @@ Status OpenForView(const std::filesystem::path& path, int chnNum, const std::vec
         opened.notes.insert(opened.notes.end(), report.skipped.begin(), report.skipped.end());
         opened.files_indexed = report.files_indexed;
         opened.files_cached = report.files_cached;
+        opened.files_extended = report.files_extended;
         return Status::Ok();
     }
     if (Status s = ReadableFile(path); !s.ok()) return refuse(std::move(s));
@@ -74,6 +75,7 @@ Status OpenForView(const std::filesystem::path& path, int chnNum, const std::vec
         opened.notes = report.skipped;
         opened.files_indexed = report.files_indexed;
         opened.files_cached = report.files_cached;
+        opened.files_extended = report.files_extended;
         return Status::Ok();
     }
     auto m = LoadRecordModel(path, chnNum, rows);

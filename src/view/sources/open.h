@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/status.h"
+#include "view/sources/summary_cache.h"
 #include "view/waveform_model.h"
 
 namespace zqd::view {
@@ -23,6 +24,7 @@ struct Opened {
     std::size_t day_files = 0;   // of an SDS folder
     std::vector<Status> notes;   // files passed over (mseed_source.h); kCarriedBlocks for a record
     int files_indexed = 0, files_cached = 0;  // miniSEED files read through, or from the cache
+    int files_extended = 0;                   // from the cache, read on where they grew
 };
 
 // Where the summaries of miniSEED files are kept: the user's cache folder.
@@ -35,6 +37,6 @@ std::filesystem::path DefaultSummaryCache();
 // `cache` (empty: not kept). kFileRefused (kViewRefused, the reason as cause).
 Status OpenForView(const std::filesystem::path& path, int chnNum, const std::vector<std::pair<int, std::string>>& rows,
                    std::optional<std::int64_t> from, std::optional<std::int64_t> to, Opened& opened,
-                   const std::filesystem::path& cache = DefaultSummaryCache());
+                   const CacheOptions& cache = DefaultSummaryCache());
 
 }  // namespace zqd::view
