@@ -126,7 +126,7 @@ TEST(ArchiveConfig, BadFilesAreRefusedWithTheFileTheLineAndTheProblem) {
 // quotes no more than a short excerpt of what it was given.
 TEST(ArchiveConfig, RefusalsNameTheLineInOurWordsWithAShortExcerpt) {
     TempDir dir;
-    const std::string huge(10 << 20, 'A');
+    const std::string huge(2 << 20, 'A');
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"[station]\nlocation = \"A\"\n", "第 2 行：位置代码"},
         {"[archive]\nflush_interval = 5\nrecord_length = 1000\n", "第 3 行：记录长度 1000"},
@@ -397,6 +397,64 @@ TEST(ArchiveSink, AFullDiskIsReportedExistingFilesStayWholeAndWritingResumes) {
 
 // Stopped while the disk still refuses: every sample acquired is either on
 // disk or counted as unwritten, and the stop says so.
+// Old days go whole, oldest first: only this archive's own streams' day
+// files, never today's, never anything else; the folders they leave empty go
+// too; a refused write frees one day.
+TEST(Retention, OldDaysOfOurOwnStreamsGoWholeAndNothingElse) {
+    TempDir dir;
+    const auto day = [&](const std::string& stream, int doy) {
+        const auto parts = SplitText(stream, '.');
+        const auto folder = dir / "2008" / parts[0] / parts[1] / (parts[3] + ".D");
+        std::filesystem::create_directories(folder);
+        const auto f = folder / (stream + ".D.2008." + std::to_string(doy));
+        test::WriteFile(f, std::string(1024, 'x'));
+        return f;
+    };
+    std::vector<std::filesystem::path> ours, theirs;
+    for (int doy = 130; doy <= 133; ++doy) {
+        ours.push_back(day("XX.ZQD01.00.GY0", doy));
+        ours.push_back(day("XX.ZQD01.00.GY1", doy));
+        theirs.push_back(day("XX.OTHER.00.GY0", doy));  // another station's, in the same archive
+    }
+    test::WriteFile(dir / "2008" / "XX" / "ZQD01" / "GY0.D" / "notes.txt", "mine");
+    const std::set<std::string> streams{"XX.ZQD01.00.GY0", "XX.ZQD01.00.GY1"};
+    std::vector<RemovedDay> removed;
+    auto note = [&](const RemovedDay& r) { removed.push_back(r); };
+    const std::int64_t today = Ns("2008-05-12T15:00:00");  // day 133
+    Retention keep2(dir.path(), streams, RetentionConfig{2, 0});
+    keep2.Enforce(today, false, 0, note);
+    ASSERT_EQ(removed.size(), 2u);  // days 130 and 131, each whole
+    EXPECT_EQ(removed[0].day_ns, Ns("2008-05-09T00:00:00"));
+    EXPECT_EQ(removed[0].files.size(), 2u);
+    EXPECT_EQ(removed[0].bytes, 2048u);
+    EXPECT_FALSE(removed[0].for_space);
+    for (std::size_t i = 0; i < ours.size(); ++i) EXPECT_EQ(std::filesystem::exists(ours[i]), i >= 4) << ours[i];
+    for (const auto& f : theirs) EXPECT_TRUE(std::filesystem::exists(f)) << f;
+    EXPECT_TRUE(std::filesystem::exists(dir / "2008" / "XX" / "ZQD01" / "GY0.D" / "notes.txt"));
+    // A refused write frees the oldest day left, never today.
+    removed.clear();
+    Retention room(dir.path(), streams, RetentionConfig{0, 0});
+    room.Enforce(today, true, 0, note);
+    ASSERT_EQ(removed.size(), 1u);
+    EXPECT_EQ(removed[0].day_ns, Ns("2008-05-11T00:00:00"));
+    EXPECT_TRUE(removed[0].for_space);
+    removed.clear();
+    room.Enforce(today, true, 0, note);
+    EXPECT_TRUE(removed.empty());  // only today is left
+    EXPECT_TRUE(std::filesystem::exists(ours[6]));
+    EXPECT_TRUE(std::filesystem::exists(ours[7]));
+    // The configuration takes the table, and refuses what does not fit, at its line.
+    test::WriteFile(dir / "c.toml", "[retention]\nkeep_days = 30\nmin_free_mb = 100\n");
+    ArchiveConfig c = DefaultConfig();
+    ASSERT_TRUE(LoadConfig(dir / "c.toml", c).ok());
+    EXPECT_EQ(c.retention.keep_days, 30);
+    EXPECT_EQ(c.retention.min_free_bytes, 100u << 20);
+    EXPECT_EQ(DefaultConfig().retention.min_free_bytes, 2048u << 20);
+    test::WriteFile(dir / "c.toml", "[retention]\nkeep_days = -1\n");
+    const Status bad = LoadConfig(dir / "c.toml", c);
+    EXPECT_NE(app::Text(bad).find("第 2 行"), std::string::npos) << app::Text(bad);
+}
+
 TEST(ArchiveSink, WhatAFullDiskStillRefusesAtTheStopIsCountedToTheSample) {
     TempDir mount;
     if (geteuid() != 0 ||

@@ -45,6 +45,14 @@ std::string NoteText(const archive::ArchiveNote& n) {
     case Kind::kUnwrittenAtStop:
         return "停止时磁盘仍然拒绝写入：" + std::to_string(n.value) + " 个记录（" + std::to_string(n.count) +
                " 个样本）未能写入";
+    case Kind::kDayRemoved: {
+        const std::string day = utc::Iso(n.value).substr(0, 10);
+        std::string t = "删除最旧的一天 " + day + "：" + std::to_string(n.count) + " 个日文件，" +
+                        Megabytes(static_cast<std::int64_t>(n.bytes)) + "（" +
+                        (n.for_space ? "磁盘剩余空间不足" : "超过保留天数") + "）";
+        if (!n.status.ok()) t += "；" + Text(n.status);
+        return t;
+    }
     case Kind::kOverflow:
         return "板卡缓冲区溢出：第 " + std::to_string(n.sequence + 1) + " 次读数之前丢失 " + std::to_string(n.value) + " 块";
     }
@@ -78,6 +86,8 @@ std::string StatusLine(const archive::ArchiveStatus& s) {
                        std::to_string(s.quality) + " | 文件 " + std::to_string(s.files) + " | " +
                        Megabytes(static_cast<std::int64_t>(s.bytes)) + " | 剩余 " +
                        (s.free_bytes >= 0 ? Megabytes(s.free_bytes) : std::string("未知"));
+    if (s.removed_days > 0)
+        line += " | 已删旧日 " + std::to_string(s.removed_days) + "（" + Megabytes(static_cast<std::int64_t>(s.removed_bytes)) + "）";
     if (!s.writing) line += " | 写入失败：" + Text(s.last_error);
     return line;
 }

@@ -1,5 +1,7 @@
 #include "app/frm_archive.h"
 
+#include "view/sources/open.h"
+
 #include "app/archive_texts.h"
 #include "app/messages.h"
 #include "platform/files.h"
@@ -62,6 +64,7 @@ void FrmArchive::CmdStart_Click() {
     config_ = c;
     if (const Status s = SaveSettings(); !s.ok()) Log("设置未能保存：" + app::Text(s));
     LastStart = run_.Start(config_, root, [this](const ArchiveNote& note) {
+        if (note.kind == ArchiveNote::Kind::kDayRemoved) view::ForgetSummaries(note.paths);
         std::lock_guard lock(events_mutex_);
         events_.push_back(app::NoteText(note));
     });

@@ -110,6 +110,7 @@ const char* Pattern(Why why) {
     case Why::kDayFileOpenFailed: return "无法打开 {d}：{c}";
     case Why::kDayFileWriteFailed: return "写入 {d} 失败：{c}";
     case Why::kDayFileSyncFailed: return "写入磁盘 {d} 失败：{c}";
+    case Why::kDayFileRemoveFailed: return "无法删除 {d}：{t}";
     case Why::kOutputFailed: return "无法写入 {d}：{c}";
     case Why::kConvertRefused: return "{c}";
     case Why::kMseedNotRecord: return "这是 miniSEED 文件，不是记录文件（T1.DAT），无需转换；可用 plot 或波形浏览查看";

@@ -122,6 +122,7 @@ Status CheckKeys(const toml::table& root, const std::string& file) {
         {"station", {"network", "station", "location"}},
         {"acquisition", {"channels", "points_per_channel", "scan_rate", "buffers"}},
         {"archive", {"folder", "record_length", "encoding", "flush_interval", "memory_limit_mb"}},
+        {"retention", {"keep_days", "min_free_mb"}},
         {"channels", {}},
     };
     for (const auto& [key, node] : root) {
@@ -176,6 +177,10 @@ Status ReadSettings(const toml::table& root, const std::string& file, ArchiveCon
     long long memory_mb = static_cast<long long>(c.memory_limit_bytes >> 20);
     if (Status s = int_of("archive", "memory_limit_mb", 1, 4096, memory_mb); !s.ok()) return s;
     c.memory_limit_bytes = static_cast<std::size_t>(memory_mb) << 20;
+    long long free_mb = static_cast<long long>(c.retention.min_free_bytes >> 20);
+    if (Status s = int_of("retention", "keep_days", 0, 36500, c.retention.keep_days); !s.ok()) return s;
+    if (Status s = int_of("retention", "min_free_mb", 0, 1LL << 30, free_mb); !s.ok()) return s;
+    c.retention.min_free_bytes = static_cast<std::uint64_t>(free_mb) << 20;
     if (const toml::node* n = root.at_path("archive.encoding").node()) {
         static const std::map<std::string, int> kEncodings = {{"steim2", 11}, {"steim1", 10}, {"int32", 3}};
         const auto e = n->is_string() ? kEncodings.find(n->as_string()->get()) : kEncodings.end();
@@ -279,7 +284,9 @@ Status SaveConfig(const std::filesystem::path& path, const ArchiveConfig& c) {
     text += "record_length = " + std::to_string(c.pack.record_length) + "\nencoding = " +
             Quoted(c.pack.encoding == 10 ? "steim1" : c.pack.encoding == 3 ? "int32" : "steim2") +
             "\nflush_interval = " + std::to_string(c.flush_seconds) +
-            "\nmemory_limit_mb = " + std::to_string(c.memory_limit_bytes >> 20) + "\n\n[channels]\n";
+            "\nmemory_limit_mb = " + std::to_string(c.memory_limit_bytes >> 20) +
+            "\n\n[retention]\nkeep_days = " + std::to_string(c.retention.keep_days) +
+            "\nmin_free_mb = " + std::to_string(c.retention.min_free_bytes >> 20) + "\n\n[channels]\n";
     for (int offset = 0; offset < c.acquisition.ChnNum; ++offset) {
         const auto it = c.channels.find(offset);
         text += std::to_string(offset) + " = " + (it == c.channels.end() ? std::string("false") : Quoted(it->second)) + "\n";

@@ -5,6 +5,7 @@
 //   [station]      network = "XX"  station = "ZQD01"  location = "00"
 //   [acquisition]  channels = 18  points_per_channel = 2000  scan_rate = 2000  buffers = 10
 //   [archive]      record_length = 512  encoding = "steim2"  flush_interval = 10  memory_limit_mb = 64
+//   [retention]    keep_days = 0 (all)  min_free_mb = 2048
 //   [channels]     0 = "GYP"  1 = false  2 = "GY0"  ...   (card offset = SEED channel code, or false)
 #pragma once
 
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "acquisition/block.h"
+#include "archive/retention.h"
 #include "common/status.h"
 #include "formats/mseed/mseed_packer.h"
 #include "formats/stream_codes.h"
@@ -25,6 +27,7 @@ struct ArchiveConfig {
     mseed::PackOptions pack;
     int flush_seconds = 10;
     std::size_t memory_limit_bytes = 64u << 20;
+    RetentionConfig retention;
     std::map<int, std::string> channels;  // card offset -> SEED channel code
     std::filesystem::path folder;           // the archive, as the window last used it
 };

@@ -1,6 +1,8 @@
 #include "archive/archive_sink.h"
 
 #include "common/utc.h"
+
+#include <set>
 #include "formats/mseed/mseed_scan.h"
 #include "formats/sds/sds_repair.h"
 #include "platform/files.h"
@@ -36,10 +38,12 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
     Flush();
     packers_.clear();
     card_ = card;
+    std::set<std::string> streams;
     for (const auto& [offset, code] : config_.channels) {
         if (offset >= card.ChnNum) continue;
         StreamCodes codes = config_.station;
         codes.channel = code;
+        streams.insert(codes.Name());
         const std::size_t index = packers_.size();
         auto emit = [this, index](const char* record, int length, std::int64_t start_ns) {
             // Records of the same channel and day that follow each other are
@@ -55,6 +59,39 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
         packers_.emplace_back(offset, std::make_unique<mseed::ChannelPacker>(codes, static_cast<double>(card.SampleFrq),
                                                                       config_.pack, emit));
     }
+    retention_ = std::make_unique<Retention>(root_, std::move(streams), config_.retention);
+}
+
+bool ArchiveSink::Retain(bool need_room) {
+    if (!retention_) return false;
+    std::int64_t today = 0;
+    {
+        std::lock_guard lock(mutex_);
+        today = status_.last_time_ns;
+    }
+    if (today == 0) return false;
+    const std::int64_t day = utc::FloorDiv(today, utc::kNsPerDay);
+    // Ages change with the day; space is looked at every time.
+    if (!need_room && day == retained_day_ && !retention_->BelowFloor(pending_bytes_)) return false;
+    retained_day_ = day;
+    bool any = false;
+    retention_->Enforce(today, need_room, pending_bytes_, [&](const RemovedDay& r) {
+        any = any || !r.files.empty();
+        {
+            std::lock_guard lock(mutex_);
+            ++status_.removed_days;
+            status_.removed_bytes += r.bytes;
+        }
+        ArchiveNote note{ArchiveNote::Kind::kDayRemoved, r.day_ns};
+        note.count = r.files.size();
+        note.bytes = r.bytes;
+        note.paths = r.files;
+        note.for_space = r.for_space;
+        note.status = r.status;
+        Say(std::move(note));
+    });
+    if (any) writer_.CloseAll();  // no file of a removed day stays open
+    return any;
 }
 
 void ArchiveSink::OnEvent(const acq::Event& event) {
@@ -156,6 +193,8 @@ void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
 void ArchiveSink::WritePending() {
     Status failure;
     std::uint64_t written = 0;
+    bool made_room = false;
+    if (!pending_.empty()) Retain(false);  // room first, so that the disk keeps its floor after the write
     while (!pending_.empty()) {
         Pending& p = pending_.front();
         std::filesystem::path created;
@@ -163,6 +202,13 @@ void ArchiveSink::WritePending() {
         const Status s = writer_.Append(packer.Codes(), p.start_ns, p.bytes.data(), static_cast<int>(p.bytes.size()),
                                         &created);
         if (!s.ok()) {
+            // A disk that refuses: old days make room, if there are any, once.
+            const std::int64_t free = platform::FreeBytes(root_);
+            const bool full = free >= 0 && static_cast<std::uint64_t>(free) < p.bytes.size() + (1u << 20);
+            if (!made_room && full && Retain(true)) {
+                made_room = true;
+                continue;
+            }
             failure = s;
             break;
         }

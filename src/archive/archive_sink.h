@@ -9,6 +9,7 @@
 #pragma once
 
 #include <chrono>
+#include <climits>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -31,6 +32,7 @@ struct ArchiveStatus {
     std::uint64_t dropped_blocks = 0;     // blocks that never reached the archive (its queue was full)
     std::uint64_t unwritten_records = 0;  // packed and written nowhere: the disk refused too long,
     std::uint64_t unwritten_samples = 0;  //   or still refused at the stop
+    std::uint64_t removed_days = 0, removed_bytes = 0;  // old days removed to keep within the disk
     bool gps = false;                 // the last block had its own GPS time
     std::int64_t last_gps_ns = 0;     // the last block time from a GPS message
     std::int64_t last_time_ns = 0;    // the last block's time
@@ -64,6 +66,8 @@ struct ArchiveNote {
         kMemoryFull,      // `value` records (`count` samples) were let go, each a gap
         kUnwrittenAtStop, // at the stop the disk still refused: `value` records (`count` samples) written nowhere
         kOverflow,        // the card's full buffers were overwritten: `value` blocks lost before read `sequence`
+        kDayRemoved,      // the day beginning at `value` ns: `count` day files (`bytes`) removed, `paths`;
+                          // for space (`for_space`) or its age; `status` a file that could not be removed
     };
     ArchiveNote(Kind k, std::int64_t v = 0, std::uint64_t seq = 0) : kind(k), value(v), sequence(seq) {}  // NOLINT
     Kind kind;
@@ -72,6 +76,9 @@ struct ArchiveNote {
     std::uint64_t count = 0;
     std::filesystem::path path;
     Status status;
+    std::vector<std::filesystem::path> paths;
+    std::uint64_t bytes = 0;
+    bool for_space = false;
 };
 
 int TimingQuality(acq::TimeStatus status, std::int64_t since_gps_ns);
@@ -108,6 +115,9 @@ private:
     };
     void Say(ArchiveNote note);
     void WritePending();
+    // Removes the old days retention asks for, with room for what waits to
+    // be written (`need_room`: a write was refused); whether any went.
+    bool Retain(bool need_room);
     void Setup(const acq::AcqConfig& card);
 
     ArchiveConfig config_;
@@ -123,6 +133,8 @@ private:
     bool have_gps_ = false;
     bool last_own_ = false;
     acq::AcqConfig card_;
+    std::unique_ptr<Retention> retention_;
+    std::int64_t retained_day_ = INT64_MIN;  // the data's day when old days were last looked at
     mutable std::mutex mutex_;  // guards status_
     ArchiveStatus status_;
 };

@@ -15,6 +15,7 @@
 #include "cli/station.h"
 #include "common/utc.h"
 #include "platform/text.h"
+#include "view/sources/open.h"
 #include "version.h"
 
 namespace zqd::cli {
@@ -58,6 +59,7 @@ public:
         const std::int64_t limit_ns = duration_ > 0 ? static_cast<std::int64_t>(duration_ * 1e9) : -1;
         const Status started = run.Start(config, root, [&](const archive::ArchiveNote& note) {
             say(app::NoteText(note));
+            if (note.kind == archive::ArchiveNote::Kind::kDayRemoved) view::ForgetSummaries(note.paths);
             ++events;
         }, limit_ns);
         if (!started.ok()) {

@@ -107,7 +107,7 @@ struct Status {
         kNoSuchChannel,       // `detail`
 
         // Archives, conversion, viewing; `detail` the file or folder.
-        kDayFileOpenFailed, kDayFileWriteFailed, kDayFileSyncFailed,
+        kDayFileOpenFailed, kDayFileWriteFailed, kDayFileSyncFailed, kDayFileRemoveFailed,
         kOutputFailed, kConvertRefused, kViewRefused,
         kMseedNotRecord,      // convert was given a miniSEED file
         kNoDayFilesInSpan, kNoDayFiles, kNoMseedFiles, kNoMseedRecords,

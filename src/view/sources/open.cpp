@@ -31,6 +31,14 @@ bool LooksLikeMseed(const std::filesystem::path& path) {
 
 std::filesystem::path DefaultSummaryCache() { return platform::UserCacheDir() / "summaries"; }
 
+void ForgetSummaries(const std::vector<std::filesystem::path>& files, const CacheOptions& cache) {
+    SummaryCache c(cache);
+    for (const auto& f : files) {
+        std::error_code ec;
+        c.Forget(platform::PathText(std::filesystem::absolute(f, ec)));
+    }
+}
+
 Status OpenForView(const std::filesystem::path& path, int chnNum, const std::vector<std::pair<int, std::string>>& rows,
                    std::optional<std::int64_t> from, std::optional<std::int64_t> to, Opened& opened,
                    const CacheOptions& cache) {

@@ -30,6 +30,9 @@ struct Opened {
 // Where the summaries of miniSEED files are kept: the user's cache folder.
 std::filesystem::path DefaultSummaryCache();
 
+// The cached summaries of data files that are gone (days an archive removed).
+void ForgetSummaries(const std::vector<std::filesystem::path>& files, const CacheOptions& cache = DefaultSummaryCache());
+
 // A folder is read as an SDS archive, a file as miniSEED when it starts
 // with a miniSEED record, else as a record file of `chnNum` channels whose
 // rows are `rows` (card offset, name). Only the days of an archive that

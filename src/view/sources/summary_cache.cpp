@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <random>
@@ -340,6 +341,11 @@ std::string SummaryCache::Key(const std::string& path) {
 
 std::uint64_t SummaryCache::Limit() const {
     if (options_.limit_bytes > 0) return options_.limit_bytes;
+    if (const char* mb = std::getenv("ZQD4830_CACHE_LIMIT_MB"); mb && *mb) {
+        char* end = nullptr;
+        const unsigned long long v = std::strtoull(mb, &end, 10);
+        if (end != mb && *end == '\0' && v > 0 && v < (1ULL << 40)) return v << 20;
+    }
     constexpr std::uint64_t kMost = 2ULL << 30;
     std::error_code ec;
     const auto space = std::filesystem::space(options_.folder, ec);

@@ -13,8 +13,8 @@
 // that an open maps a cached day without reading it through.
 //
 // The folder is kept within a size (2 GiB or 5 % of its disk, whichever is
-// smaller): the entries used least recently go first, and entries of files
-// that are gone are removed.
+// smaller; ZQD4830_CACHE_LIMIT_MB sets another): the entries used least
+// recently go first, and entries of files that are gone are removed.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +30,7 @@ struct CacheOptions {
     CacheOptions(std::filesystem::path f = {}, std::uint64_t limit = 0)  // NOLINT: a folder is options enough
         : folder(std::move(f)), limit_bytes(limit) {}
     std::filesystem::path folder;   // empty: nothing kept
-    std::uint64_t limit_bytes = 0;  // 0: 2 GiB or 5 % of the folder's disk, whichever is smaller
+    std::uint64_t limit_bytes = 0;  // 0: ZQD4830_CACHE_LIMIT_MB, else 2 GiB or 5 % of the folder's disk
 };
 
 // The identity of an indexed file now.
