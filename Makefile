@@ -3,10 +3,11 @@
 # make bench  the benchmarks (optimised build)
 # make test-qt5      the windows built and tested on Qt 5.15
 # make test-windows  the Windows programs cross-built and checked under wine (32- or 64-bit, as this machine allows)
+# make soak          days of a live archive on a small disk, in minutes (needs root for its small disks)
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build build-asan build-tsan package package-windows run run-monitor test test-qt5 test-windows bench clean
+.PHONY: all deps build build-asan build-tsan package package-windows run run-monitor test test-qt5 test-windows soak bench clean
 
 all: build
 
@@ -59,6 +60,9 @@ package-windows: deps
 	cmake --preset win32 -DZQD_MSEED_SOURCE="$$(scripts/libmseed-source.sh)" >/dev/null
 	cmake --build --preset win32 -j $(JOBS)
 	cd build/win32 && cpack -G ZIP
+
+soak: build
+	scripts/soak-archive.sh
 
 bench: build
 	cd build/default && bin/zqd_bench

@@ -277,6 +277,73 @@ void BM_BuildOneHour(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildOneHour)->Iterations(3)->Unit(benchmark::kMillisecond);
 
+// A live day file opened again after one more minute was appended, against
+// indexing that minute alone: the summary cache reads on from where the
+// file's scan stopped and keeps only what was added.
+void BM_ReopenAfterAMinute(benchmark::State& state) {
+    const auto root = BenchRoot() / "reopen";
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
+    std::filesystem::create_directories(root);
+    // Six hours of one channel, then the records of the minute after them.
+    const int hours = 6;
+    std::string base, minute;
+    {
+        const zqd::StreamCodes code{"XX", "ZQD01", "00", "GY0"};
+        zqd::mseed::ChannelPacker p(code, 2000, {}, [&](const char* r, int n, std::int64_t t) {
+            (t < kDay0 + hours * 3600 * zqd::utc::kNsPerSecond ? base : minute).append(r, static_cast<std::size_t>(n));
+        });
+        std::vector<std::int32_t> m(120000);
+        for (int i = 0; i <= hours * 60; ++i) {
+            Fill(0, static_cast<std::uint64_t>(i) * m.size(), m);
+            p.Add(kDay0 + i * 60 * zqd::utc::kNsPerSecond, m.data(), m.size(), zqd::mseed::Timing{100, true});
+        }
+    }
+    const auto day = root / "XX.ZQD01.00.GY0.D.2008.133", alone = root / "minute.mseed";
+    const auto cache = root / "cache", kept = root / "cache-kept";
+    std::ofstream(day, std::ios::binary) << base;
+    std::ofstream(alone, std::ios::binary) << minute;
+    {  // the entry of the file as it was
+        zqd::view::MseedLoad r;
+        if (!zqd::view::LoadMseedModel({day}, cache, r)) std::abort();
+        std::filesystem::copy(cache, kept, std::filesystem::copy_options::recursive);
+    }
+    double reopen = 0, index = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::remove_all(cache);
+        std::filesystem::copy(kept, cache, std::filesystem::copy_options::recursive);
+        std::filesystem::resize_file(day, base.size());
+        std::ofstream(day, std::ios::binary | std::ios::app) << minute;
+        state.ResumeTiming();
+        const auto t0 = Clock::now();
+        zqd::view::MseedLoad r;
+        auto m = zqd::view::LoadMseedModel({day}, cache, r);
+        const auto t1 = Clock::now();
+        // The minute alone, opened for the first time as any file is: indexed, and its entry kept.
+        std::filesystem::remove_all(root / "cache-alone", ec);
+        state.PauseTiming();
+        state.ResumeTiming();
+        const auto t1b = Clock::now();
+        zqd::view::MseedLoad a;
+        auto only = zqd::view::LoadMseedModel({alone}, root / "cache-alone", a);
+        const auto t2 = Clock::now();
+        if (!m || !only || r.files_extended != 1) {
+            state.SkipWithError("the grown file was not read on from its cache entry");
+            return;
+        }
+        benchmark::DoNotOptimize(m);
+        benchmark::DoNotOptimize(only);
+        reopen += Ms(t1 - t0);
+        index += Ms(t2 - t1b);
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["reopen_ms"] = reopen / n;
+    state.counters["minute_alone_ms"] = index / n;
+    state.counters["reopen/minute_alone"] = reopen / index;
+}
+BENCHMARK(BM_ReopenAfterAMinute)->Iterations(20)->Unit(benchmark::kMillisecond);
+
 // A live block of the main window's settings (18 x 2000) appended to the
 // model of 17 channels and its summaries.
 void BM_AppendLiveBlockToTheModel(benchmark::State& state) {

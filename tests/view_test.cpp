@@ -115,7 +115,7 @@ struct Kept {
 
 TEST(SummaryPyramid, KeptLevelsAnswerAsBuiltGrowWithoutCopyAndAreNeverBelievedWhenDamaged) {
     std::mt19937_64 random(7);
-    std::vector<std::int32_t> v(40 * 8192 * 64 + 12345);  // several checked blocks at the finest level
+    std::vector<std::int32_t> v(12 * SummaryPyramid::kCheckBuckets * 64 + 12345);  // several checked blocks at the finest level
     for (auto& x : v) x = static_cast<std::int32_t>(random() % 100000) - 50000;
     SummaryPyramid built(6);
     built.Append(v.data(), v.size());
@@ -127,9 +127,10 @@ TEST(SummaryPyramid, KeptLevelsAnswerAsBuiltGrowWithoutCopyAndAreNeverBelievedWh
     };
     Kept kept(built);
     const SummaryPyramid::State state = built.Saved();
+    const std::vector<MinMax> last = built.LastBuckets(read);
     int told = 0;
     SummaryPyramid cached;
-    ASSERT_TRUE(cached.Attach(state, kept.runs, nullptr, &TestSum, [&] { ++told; }));
+    ASSERT_TRUE(cached.Attach(state, kept.runs, last, nullptr, &TestSum, [&] { ++told; }));
     EXPECT_EQ(cached.Size(), v.size());
     EXPECT_EQ(cached.Finest(), 6);
     EXPECT_EQ(cached.Bytes(), 0u);  // nothing of its own
@@ -153,7 +154,7 @@ TEST(SummaryPyramid, KeptLevelsAnswerAsBuiltGrowWithoutCopyAndAreNeverBelievedWh
     // One byte changed in a kept block: never drawn as it is, made again
     // from the samples, and the owner told once.
     SummaryPyramid damaged;
-    ASSERT_TRUE(damaged.Attach(state, kept.runs, nullptr, &TestSum, [&] { ++told; }));
+    ASSERT_TRUE(damaged.Attach(state, kept.runs, last, nullptr, &TestSum, [&] { ++told; }));
     kept.data[0][3 * SummaryPyramid::kCheckBuckets + 17].max ^= 0x4000;
     reads = 0;
     for (int t = 0; t < 100; ++t) {
@@ -163,16 +164,15 @@ TEST(SummaryPyramid, KeptLevelsAnswerAsBuiltGrowWithoutCopyAndAreNeverBelievedWh
     EXPECT_EQ(damaged.Buckets(0, 0, damaged.LevelSize(0), read), Brute(v, 0, damaged.LevelSize(0) << 6));
     EXPECT_EQ(told, 1);
     EXPECT_GT(reads, 0u);
-    // Runs that do not fit the state, or whose last block fails, are refused.
+    // Runs, or last buckets, that do not fit the state are refused.
     SummaryPyramid bad;
     auto short_runs = kept.runs;
     short_runs.pop_back();
-    EXPECT_FALSE(bad.Attach(state, short_runs, nullptr, &TestSum, {}));
+    EXPECT_FALSE(bad.Attach(state, short_runs, last, nullptr, &TestSum, {}));
     auto gap = kept.runs;
     gap[1].first += 1;
-    EXPECT_FALSE(bad.Attach(state, gap, nullptr, &TestSum, {}));
-    kept.data[1].back().min ^= 1;
-    EXPECT_FALSE(bad.Attach(state, kept.runs, nullptr, &TestSum, {}));
+    EXPECT_FALSE(bad.Attach(state, gap, last, nullptr, &TestSum, {}));
+    EXPECT_FALSE(bad.Attach(state, kept.runs, std::vector<MinMax>(last.begin(), last.end() - 1), nullptr, &TestSum, {}));
 }
 
 }  // namespace

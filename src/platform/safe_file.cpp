@@ -51,9 +51,10 @@ Status ReadableFile(const std::filesystem::path& path) {
     }
 }
 
-Status WriteWhole(const std::filesystem::path& path, const std::string& bytes, bool in_batch) {
+Status WriteWhole(const std::filesystem::path& path, const std::string& bytes, bool in_batch, bool durable) {
     SafeFileWriter w(path);
     w.in_batch = in_batch;
+    w.durable = durable;
     Status s = w.Open();
     if (s.ok()) s = w.Write(bytes.data(), bytes.size());
     if (s.ok()) s = w.Commit();
@@ -125,8 +126,8 @@ Status FolderBatch::Begin() {
     return Status::Ok();
 }
 
-Status FolderBatch::Finish() {
-    Status synced = platform::SyncFolder(folder_);
+Status FolderBatch::Finish(bool sync) {
+    Status synced = sync ? platform::SyncFolder(folder_) : Status::Ok();
     lock_.Release();
     if (synced.ok()) return synced;
     return Failed(Why::kFolderSyncFailed, folder_).Said(synced.text);
@@ -217,7 +218,7 @@ Status SafeFileWriter::CopyTargetTail(std::uint64_t offset) {
 
 Status SafeFileWriter::Commit() {
     if (!file_) return Failed(Why::kNotOpen, target_);
-    if (Status synced = platform::SyncData(file_); !synced.ok())
+    if (Status synced = durable ? platform::SyncData(file_) : Status::Ok(); !synced.ok())
         return Fail(Failed(Why::kSyncFailed, target_).Because(std::move(synced)));
     const int closed = std::fclose(file_);
     file_ = nullptr;
@@ -232,7 +233,7 @@ Status SafeFileWriter::Commit() {
         if (Status s = platform::CopyPermissions(resolved_, temp_); !s.ok())
             return drop(Failed(Why::kPermissionsFailed, target_).Because(std::move(s)));
     }
-    if (Status s = platform::ReplaceFileSafely(temp_, resolved_, !in_batch); !s.ok())
+    if (Status s = platform::ReplaceFileSafely(temp_, resolved_, !in_batch && durable); !s.ok())
         return drop(Failed(Why::kReplaceFailed, target_).Because(std::move(s)));
     lock_.Release();
     return Status::Ok();

@@ -52,6 +52,10 @@ public:
     // temporaries and syncs the folder once after the last commit.
     bool in_batch = false;
 
+    // False for what can be made again (a cache): whole and renamed into
+    // place all the same, only not waited for on the disk.
+    bool durable = true;
+
     // Test hook: the write that would pass this many bytes fails as a full
     // disk would. Negative: never.
     std::int64_t fail_after_bytes = -1;
@@ -78,7 +82,7 @@ class FolderBatch {
 public:
     explicit FolderBatch(std::filesystem::path folder) : folder_(std::move(folder)) {}
     Status Begin();   // kBusy when the folder is busy, else whether its lock can be made
-    Status Finish();  // syncs the folder and releases the lock
+    Status Finish(bool sync = true);  // syncs the folder (unless not `sync`) and releases the lock
 
 private:
     std::filesystem::path folder_;
@@ -86,8 +90,8 @@ private:
 };
 
 // `bytes` as the whole new content of `path`, crash-safe (in a FolderBatch
-// when `in_batch`).
-Status WriteWhole(const std::filesystem::path& path, const std::string& bytes, bool in_batch = false);
+// when `in_batch`; not waited for on the disk unless `durable`).
+Status WriteWhole(const std::filesystem::path& path, const std::string& bytes, bool in_batch = false, bool durable = true);
 
 // Checks that `path` may be read as a data file: it exists and is a regular
 // file (kFileRefused with kMissing, kIsFolder, kNotRegular, kUnreachable).

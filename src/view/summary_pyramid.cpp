@@ -29,7 +29,7 @@ MinMax MinMaxOf(const std::int32_t* p, std::size_t n) {
 }  // namespace
 
 std::uint64_t SummaryPyramid::LevelSize(int k) const {
-    return k >= 0 && k < Levels() ? levels_[static_cast<std::size_t>(k)].Size() : 0;
+    return k >= 0 && k < static_cast<int>(levels_.size()) ? levels_[static_cast<std::size_t>(k)].Size() : 0;
 }
 
 void SummaryPyramid::Append(const std::int32_t* samples, std::size_t n) {
@@ -87,12 +87,13 @@ bool SummaryPyramid::Verify(const AttachedRun& run, std::size_t b) const {
     return checked_->checksum(run.data + from, n * sizeof(MinMax)) == run.sums[b];
 }
 
-bool SummaryPyramid::Attach(const State& state, const std::vector<Run>& runs, std::shared_ptr<const void> keep,
-                            Checksum checksum, std::function<void()> damaged) {
+bool SummaryPyramid::Attach(const State& state, const std::vector<Run>& runs, const std::vector<MinMax>& last,
+                            std::shared_ptr<const void> keep, Checksum checksum, std::function<void()> damaged) {
     if (state.finest < 0 || state.finest > 30 || state.pending_n >= (std::uint64_t{1} << state.finest) || !checksum)
         return false;
     std::vector<Level> levels;
     for (std::uint64_t n = state.size >> state.finest; n > 0; n /= 2) levels.emplace_back();
+    if (last.size() != levels.size()) return false;
     auto checked = std::make_shared<Checked>();
     checked->checksum = checksum;
     checked->damaged = std::move(damaged);
@@ -106,22 +107,13 @@ bool SummaryPyramid::Attach(const State& state, const std::vector<Run>& runs, st
         blocks += (r.size + kCheckBuckets - 1) / kCheckBuckets;
     }
     std::uint64_t expected = state.size >> state.finest;
-    for (const Level& l : levels) {
-        if (l.attached != expected) return false;  // every level halves the one below
+    for (std::size_t k = 0; k < levels.size(); ++k) {
+        if (levels[k].attached != expected) return false;  // every level halves the one below
         expected /= 2;
+        levels[k].last_attached = last[k];
     }
     checked->state = std::make_unique<std::atomic<std::uint8_t>[]>(blocks);
     for (std::size_t b = 0; b < blocks; ++b) checked->state[b] = 0;
-    // The last bucket of every level is checked now: appending pairs with it.
-    SummaryPyramid probe(state.finest);
-    probe.checked_ = checked;
-    for (Level& l : levels) {
-        const AttachedRun& last = l.runs.back();
-        const std::size_t b = (last.size - 1) / kCheckBuckets;
-        if (!probe.Verify(last, b)) return false;
-        checked->state[last.check_base + b] = 1;
-        l.last_attached = last.data[last.size - 1];
-    }
     finest_ = state.finest;
     size_ = state.size;
     pending_ = state.pending;
@@ -130,6 +122,20 @@ bool SummaryPyramid::Attach(const State& state, const std::vector<Run>& runs, st
     checked_ = std::move(checked);
     keep_ = std::move(keep);
     return true;
+}
+
+std::vector<MinMax> SummaryPyramid::LastBuckets(const SampleReader& read) const {
+    std::vector<MinMax> last;
+    for (int k = 0; k < Levels(); ++k) {
+        const Level& l = levels_[static_cast<std::size_t>(k)];
+        if (!l.own.empty())
+            last.push_back(l.own.back());
+        else if (checked_)
+            last.push_back(l.last_attached);  // as the keeper checked it
+        else
+            last.push_back(At(k, l.Size() - 1, read));
+    }
+    return last;
 }
 
 std::size_t SummaryPyramid::RunOf(int k, std::uint64_t i) const {
@@ -184,7 +190,7 @@ MinMax SummaryPyramid::At(int k, std::uint64_t i, const SampleReader& read) cons
 
 MinMax SummaryPyramid::Buckets(int k, std::uint64_t lo, std::uint64_t hi, const SampleReader& read) const {
     MinMax m;
-    if (k < 0 || k >= Levels()) return m;
+    if (k < 0 || k >= static_cast<int>(levels_.size())) return m;
     const Level& l = levels_[static_cast<std::size_t>(k)];
     hi = std::min(hi, l.Size());
     while (lo < hi) {
@@ -251,7 +257,7 @@ MinMax SummaryPyramid::Range(std::uint64_t first, std::uint64_t last, const Samp
     take(b, last);
     // The whole buckets, climbing the levels as a segment tree does.
     std::uint64_t i = a / bucket, j = b / bucket;
-    for (int k = 0; i < j && k < Levels(); ++k) {
+    for (int k = 0; i < j && k < static_cast<int>(levels_.size()); ++k) {
         if (i & 1) r.Add(At(k, i++, read));
         if (j & 1) r.Add(At(k, --j, read));
         i >>= 1;

@@ -47,8 +47,8 @@ using SampleReader = std::function<void(std::uint64_t first, std::size_t n, std:
 
 class SummaryPyramid {
 public:
-    // Buckets under one checksum of attached levels: 64 KiB.
-    static constexpr std::size_t kCheckBuckets = 8192;
+    // Buckets under one checksum of attached levels: 16 KiB.
+    static constexpr std::size_t kCheckBuckets = 2048;
     using Checksum = std::uint64_t (*)(const void* data, std::size_t bytes);
 
     // Buckets [first, first + size) of level `level`, kept elsewhere, with a
@@ -78,7 +78,11 @@ public:
     std::uint64_t Size() const { return size_; }
     int Finest() const { return finest_; }
     // Level k: buckets of 2^(finest + k) samples, LevelSize(k) of them (complete ones only).
-    int Levels() const { return static_cast<int>(levels_.size()); }
+    int Levels() const {  // those with a bucket (room may be kept for more)
+        std::size_t k = 0;
+        while (k < levels_.size() && levels_[k].Size() > 0) ++k;
+        return static_cast<int>(k);
+    }
     std::uint64_t LevelSize(int k) const;
     // Bytes held in memory (levels attached from a mapping are not held).
     std::size_t Bytes() const;
@@ -89,11 +93,14 @@ public:
     std::vector<std::pair<const MinMax*, std::size_t>> Spans(int k, std::uint64_t from, const SampleReader& read) const;
 
     // Stands on levels kept elsewhere: `runs` cover every level's buckets in
-    // order. `keep` keeps them alive, `checksum` checks a block, `damaged`
-    // is told once of the first that fails. False for runs that do not fit
-    // the state, or whose last blocks fail (they are checked at once).
-    bool Attach(const State& state, const std::vector<Run>& runs, std::shared_ptr<const void> keep, Checksum checksum,
-                std::function<void()> damaged);
+    // order; `last` holds each level's last bucket, which appending pairs
+    // with (as the keeper checked it, so that attaching touches no block).
+    // `keep` keeps them alive, `checksum` checks a block, `damaged` is told
+    // once of the first that fails. False for runs that do not fit the state.
+    bool Attach(const State& state, const std::vector<Run>& runs, const std::vector<MinMax>& last,
+                std::shared_ptr<const void> keep, Checksum checksum, std::function<void()> damaged);
+    // Each level's last bucket, for a keeper to keep with the levels.
+    std::vector<MinMax> LastBuckets(const SampleReader& read) const;
 
     // Smallest and largest of samples [first, last); empty for an empty span.
     // Reads at most 2 x (2^finest - 1) samples through `read` (more only to

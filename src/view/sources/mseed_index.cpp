@@ -8,8 +8,11 @@ namespace zqd::view {
 
 std::int64_t IndexedStretch::EndNs() const { return timeline::SampleTime(start_ns, static_cast<double>(count), rate); }
 
-void PieceList::Attach(std::vector<Run> runs, Checksum checksum, std::function<void()> damaged) {
+void PieceList::Attach(std::vector<Run> runs, const Piece& first, const Piece& last, Checksum checksum,
+                       std::function<void()> damaged) {
     runs_ = std::move(runs);
+    first_attached_ = first;
+    last_attached_ = last;
     starts_.clear();
     attached_ = 0;
     auto checks = std::make_shared<Checks>();
@@ -55,6 +58,24 @@ bool PieceList::Get(std::size_t i, Piece& out) const {
     const std::size_t j = i - starts_[r];
     if (!Check(r, j / kCheckPieces)) return false;
     out = runs_[r].data[j];
+    return true;
+}
+
+bool PieceList::Front(Piece& out) const {
+    if (attached_ > 0) {
+        out = first_attached_;
+        return true;
+    }
+    return Get(0, out);
+}
+
+bool PieceList::Back(Piece& out) const {
+    if (!own_.empty()) {
+        out = own_.back();
+        return true;
+    }
+    if (attached_ == 0) return false;
+    out = last_attached_;
     return true;
 }
 

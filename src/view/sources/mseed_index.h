@@ -47,7 +47,7 @@ struct CacheRun {
 // is used, kCheckPieces at a time), then its own.
 class PieceList {
 public:
-    static constexpr std::size_t kCheckPieces = 2048;  // 48 KiB under one checksum
+    static constexpr std::size_t kCheckPieces = 512;  // 12 KiB under one checksum
     using Checksum = std::uint64_t (*)(const void* data, std::size_t bytes);
     struct Run {
         const Piece* data = nullptr;
@@ -55,7 +55,8 @@ public:
         const std::uint64_t* sums = nullptr;
     };
 
-    void Attach(std::vector<Run> runs, Checksum checksum, std::function<void()> damaged);
+    // `first` and `last`: the attached pieces' ends, as their keeper checked them.
+    void Attach(std::vector<Run> runs, const Piece& first, const Piece& last, Checksum checksum, std::function<void()> damaged);
     void Push(const Piece& p) { own_.push_back(p); }
     void Reserve(std::size_t n) { own_.reserve(n); }
     std::size_t Size() const { return attached_ + own_.size(); }
@@ -66,6 +67,10 @@ public:
     bool Get(std::size_t i, Piece& out) const;
     // The last piece whose first sample is at or before `sample` (0 if none).
     std::size_t Find(std::uint64_t sample) const;
+    // The first and the last piece (of the keeper's, or checked): false when
+    // there is none, or it fails its checksum.
+    bool Front(Piece& out) const;
+    bool Back(Piece& out) const;
     // Pieces [from, Size()) as pieces of memory, checked: false when any fails.
     bool Spans(std::size_t from, std::vector<std::pair<const Piece*, std::size_t>>& out) const;
 
@@ -81,6 +86,7 @@ private:
     std::vector<Run> runs_;
     std::vector<std::size_t> starts_;  // each run's first piece
     std::size_t attached_ = 0;
+    Piece first_attached_, last_attached_;
     std::vector<Piece> own_;
     std::shared_ptr<Checks> checks_;
 };

@@ -261,7 +261,7 @@ void IndexRest(const std::vector<std::filesystem::path>& files, std::vector<Entr
     for (std::size_t i : to_index)
         if (entries[i].status.ok() && entries[i].idx.records > 0)
             cache.Save(entries[i].st, entries[i].idx, entries[i].fit == SummaryCache::Fit::kGrown);
-    (void)batch.Finish();
+    (void)batch.Finish(false);
     std::set<std::string> in_use;
     for (const Entry& e : entries)
         if (!e.st.path.empty()) in_use.insert(SummaryCache::Key(e.st.path));

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <climits>
 #include <random>
 
 #include "platform/files.h"
@@ -150,6 +151,8 @@ struct Directory {
         double rate = 0;
         std::uint64_t count = 0;
         SummaryPyramid::State state;
+        std::vector<MinMax> last;  // each level's last bucket
+        Piece first_piece, last_piece;
         std::vector<CacheRun> runs;
     };
     std::vector<Stretch> stretches;
@@ -180,10 +183,26 @@ bool ReadDirectory(const unsigned char* d, std::uint64_t size, Directory& dir) {
         std::uint64_t runs = 0;
         if (!in.T(s.code, 64) || !in.I(s.start_ns) || !in.D(s.rate) || !(s.rate > 0) || !in.U(s.count) ||
             !in.I(finest) || !in.U(s.state.size) || !in.I(pmin) || !in.I(pmax) || !in.U(s.state.pending_n) ||
-            finest < 0 || finest > 30 || s.state.size != s.count || !in.N(runs, 48))
+            finest < 0 || finest > 30 || s.state.size != s.count)
             return false;
         s.state.finest = static_cast<int>(finest);
         s.state.pending = MinMax{static_cast<std::int32_t>(pmin), static_cast<std::int32_t>(pmax)};
+        std::uint64_t levels = 0;
+        if (!in.N(levels, 16) || levels > 64) return false;
+        for (std::uint64_t k = 0; k < levels; ++k) {
+            std::int64_t lo = 0, hi = 0;
+            if (!in.I(lo) || !in.I(hi)) return false;
+            s.last.push_back(MinMax{static_cast<std::int32_t>(lo), static_cast<std::int32_t>(hi)});
+        }
+        for (Piece* p : {&s.first_piece, &s.last_piece}) {
+            std::uint64_t first = 0, reclen = 0, count = 0;
+            if (!in.U(p->offset) || !in.U(first) || !in.U(reclen) || !in.U(count) || reclen > (1u << 20) || count > UINT32_MAX)
+                return false;
+            p->first = first;
+            p->reclen = static_cast<std::int32_t>(reclen);
+            p->count = static_cast<std::uint32_t>(count);
+        }
+        if (!in.N(runs, 48)) return false;
         s.runs.resize(static_cast<std::size_t>(runs));
         for (CacheRun& r : s.runs) {
             std::uint64_t file = 0;
@@ -196,9 +215,15 @@ bool ReadDirectory(const unsigned char* d, std::uint64_t size, Directory& dir) {
     return true;
 }
 
+// What a stretch's directory entry keeps beside its runs, checked as it is taken.
+struct Ends {
+    std::vector<MinMax> last;
+    Piece first, last_piece;
+};
+
 void WriteDirectory(Out& o, const FileStamp& file, const FileIndex& idx, const Stamps& stamps,
                     const std::vector<std::pair<std::uint32_t, std::uint64_t>>& files,
-                    const std::vector<std::vector<CacheRun>>& runs) {
+                    const std::vector<std::vector<CacheRun>>& runs, const std::vector<Ends>& ends) {
     o.U(kVersion);
     o.T(file.path);
     o.U(file.size);
@@ -236,6 +261,17 @@ void WriteDirectory(Out& o, const FileStamp& file, const FileIndex& idx, const S
         o.I(st.pending.min);
         o.I(st.pending.max);
         o.U(st.pending_n);
+        o.U(ends[i].last.size());
+        for (const MinMax& m : ends[i].last) {
+            o.I(m.min);
+            o.I(m.max);
+        }
+        for (const Piece& p : {ends[i].first, ends[i].last_piece}) {
+            o.U(p.offset);
+            o.U(p.first);
+            o.U(static_cast<std::uint64_t>(p.reclen));
+            o.U(p.count);
+        }
         o.U(runs[i].size());
         for (const CacheRun& r : runs[i]) {
             o.U(r.file);
@@ -248,21 +284,38 @@ void WriteDirectory(Out& o, const FileStamp& file, const FileIndex& idx, const S
     }
 }
 
-// A mapped entry file and what its header says.
+// A mapped entry file, what its header says, and its directory (read, not
+// mapped: opening an entry touches no page of its data).
 struct Mapped {
     std::shared_ptr<platform::MappedFile> map;
     std::uint64_t generation = 0;
+    std::string directory;  // whole: its checksum was right
 };
 
 bool MapEntryFile(const std::filesystem::path& path, std::uint32_t number, Mapped& m) {
     if (platform::KindOf(path) != platform::FileKind::kRegular) return false;  // only regular files: never a FIFO
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(path, ec);
+    if (ec || size < kHeaderBytes + kFooterBytes) return false;
+    std::FILE* f = platform::OpenFile(path, "rb");
+    if (!f) return false;
+    Header h{};
+    Footer foot{};
+    bool ok = std::fread(&h, 1, sizeof h, f) == sizeof h && std::equal(kHeadMagic, kHeadMagic + 8, h.magic) &&
+              h.number == number;
+    ok = ok && platform::SeekTo(f, size - kFooterBytes) && std::fread(&foot, 1, sizeof foot, f) == sizeof foot &&
+         std::equal(kFootMagic, kFootMagic + 8, foot.magic) && foot.offset % 8 == 0 && foot.offset >= kHeaderBytes &&
+         foot.offset <= size - kFooterBytes && foot.size <= size - kFooterBytes - foot.offset && foot.size < (64u << 20);
+    if (ok) {
+        m.directory.resize(static_cast<std::size_t>(foot.size));
+        ok = platform::SeekTo(f, foot.offset) && std::fread(m.directory.data(), 1, m.directory.size(), f) == m.directory.size() &&
+             CacheChecksum(m.directory.data(), m.directory.size()) == foot.sum;
+    }
+    std::fclose(f);
+    if (!ok) return false;
     auto map = std::make_shared<platform::MappedFile>();
-    if (!map->Open(path, false).ok() || map->Size() < kHeaderBytes + kFooterBytes ||
-        reinterpret_cast<std::uintptr_t>(map->Data()) % 8 != 0)
+    if (!map->Open(path, false).ok() || map->Size() != size || reinterpret_cast<std::uintptr_t>(map->Data()) % 8 != 0)
         return false;
-    Header h;
-    std::memcpy(&h, map->Data(), sizeof h);
-    if (!std::equal(kHeadMagic, kHeadMagic + 8, h.magic) || h.number != number) return false;
     m.map = std::move(map);
     m.generation = h.generation;
     return true;
@@ -369,14 +422,9 @@ SummaryCache::Fit SummaryCache::Load(const FileStamp& file, FileIndex& idx) {
         if (top > kMostDeltas) continue;
         Mapped& m = mapped[top];
         if (!m.map && !MapEntryFile(EntryFile(options_.folder, key, top), top, m)) continue;
-        Footer f;
-        std::memcpy(&f, m.map->Data() + m.map->Size() - kFooterBytes, sizeof f);
-        const std::uint64_t room = m.map->Size() - kFooterBytes;
-        if (!std::equal(kFootMagic, kFootMagic + 8, f.magic) || f.offset % 8 != 0 || f.offset > room ||
-            f.size > room - f.offset || CacheChecksum(m.map->Data() + f.offset, static_cast<std::size_t>(f.size)) != f.sum)
-            continue;
         Directory dir;
-        if (!ReadDirectory(m.map->Data() + f.offset, f.size, dir) || dir.path != file.path || dir.files.empty() ||
+        if (!ReadDirectory(reinterpret_cast<const unsigned char*>(m.directory.data()), m.directory.size(), dir) ||
+            dir.path != file.path || dir.files.empty() ||
             dir.files.back().first != top || dir.files.back().second != m.generation)
             continue;
         std::vector<const Mapped*> files;
@@ -389,13 +437,14 @@ SummaryCache::Fit SummaryCache::Load(const FileStamp& file, FileIndex& idx) {
         if (files.size() != dir.files.size()) continue;
 
         // How the entry stands to the file now.
+        // Its head and the bytes before where the scan stopped must still be
+        // what the entry was made of: then it is the same file, or the same
+        // file grown.
         Fit fit = Fit::kNone;
-        if (file.size == dir.size && file.mtime == dir.mtime) {
-            fit = Fit::kSame;
-        } else if (file.size > dir.scanned && dir.scanned > 0) {
-            Stamps now;
-            if (StampsOf(file.path, dir.scanned, now) && now.head == dir.head && now.tail == dir.tail_sum) fit = Fit::kGrown;
-        }
+        Stamps now;
+        if (dir.scanned > 0 && file.size >= dir.scanned && StampsOf(file.path, dir.scanned, now) && now.head == dir.head &&
+            now.tail == dir.tail_sum)
+            fit = file.size == dir.size && file.mtime == dir.mtime ? Fit::kSame : file.size > dir.scanned ? Fit::kGrown : Fit::kNone;
         if (fit == Fit::kNone) return Fit::kNone;
 
         // Attached in place; a block that fails its checksum later has the entry forgotten.
@@ -429,12 +478,11 @@ SummaryCache::Fit SummaryCache::Load(const FileStamp& file, FileIndex& idx) {
                     buckets[static_cast<std::size_t>(r.level)] += r.count;
                 }
             }
-            if (!s.summary.Attach(ds.state, levels, out.keep.front(), &CacheChecksum, damaged)) return Fit::kNone;
-            s.pieces.Attach(std::move(pieces), &CacheChecksum, damaged);
-            // The pieces cover the stretch: its first and last are checked now.
-            Piece first, last;
-            if (s.pieces.Size() == 0 || !s.pieces.Get(0, first) || !s.pieces.Get(s.pieces.Size() - 1, last) ||
-                first.first != 0 || last.first + last.count != s.count)
+            if (!s.summary.Attach(ds.state, levels, ds.last, out.keep.front(), &CacheChecksum, damaged)) return Fit::kNone;
+            s.pieces.Attach(std::move(pieces), ds.first_piece, ds.last_piece, &CacheChecksum, damaged);
+            // The pieces cover the stretch, as the directory says its ends
+            // are (each piece is checked itself when it is used).
+            if (s.pieces.Size() == 0 || ds.first_piece.first != 0 || ds.last_piece.first + ds.last_piece.count != s.count)
                 return Fit::kNone;
             s.cached_runs = ds.runs;
             s.cached_buckets = std::move(buckets);
@@ -479,11 +527,17 @@ void SummaryCache::Save(const FileStamp& file, const FileIndex& idx, bool grown)
     };
     Blob blob(number, generation, file.path);
     std::vector<std::vector<CacheRun>> runs(idx.stretches.size());
+    std::vector<Ends> ends(idx.stretches.size());
     for (std::size_t i = 0; i < idx.stretches.size() && !failed; ++i) {
         const IndexedStretch& s = idx.stretches[i];
         if (s.dropped) continue;
         const bool had = delta && !s.cached_runs.empty();
         if (had) runs[i] = s.cached_runs;
+        ends[i].last = s.summary.LastBuckets(refuse);
+        if (!s.pieces.Front(ends[i].first) || !s.pieces.Back(ends[i].last_piece)) {
+            failed = true;
+            break;
+        }
         std::vector<std::pair<const Piece*, std::size_t>> pieces;
         if (!s.pieces.Spans(had ? s.cached_pieces : 0, pieces)) {
             failed = true;
@@ -510,11 +564,13 @@ void SummaryCache::Save(const FileStamp& file, const FileIndex& idx, bool grown)
         return;
     }
     Out dir;
-    WriteDirectory(dir, file, idx, stamps, files, runs);
+    WriteDirectory(dir, file, idx, stamps, files, runs, ends);
     const auto target = EntryFile(options_.folder, key, number);
-    if (!WriteWhole(target, blob.Finish(dir.Bytes()), true).ok()) return;  // a cache that cannot be written only costs time
+    // Not waited for on the disk: an entry a power cut tore fails its checks and is made again.
+    if (!WriteWhole(target, blob.Finish(dir.Bytes()), true, false).ok()) return;  // one that cannot be written only costs time
+    std::error_code ec;  // its use, to the clock's full resolution: the least recently used go first
+    std::filesystem::last_write_time(target, std::filesystem::file_time_type::clock::now(), ec);
     if (!delta) {  // a new entry replaces the old one whole
-        std::error_code ec;
         for (std::uint32_t n : NumbersOf(options_.folder, key))
             if (n != 0) std::filesystem::remove(EntryFile(options_.folder, key, n), ec);
     }
