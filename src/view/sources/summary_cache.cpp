@@ -580,7 +580,7 @@ void SummaryCache::Trim(const std::set<std::string>& in_use) {
     if (options_.folder.empty()) return;
     struct Group {
         std::uint64_t bytes = 0;
-        std::filesystem::file_time_type used{};
+        std::filesystem::file_time_type used = std::filesystem::file_time_type::min();
         std::vector<std::filesystem::path> files;
         std::string path;  // the data file's, as the base's header says
     };
