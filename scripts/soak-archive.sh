@@ -20,7 +20,7 @@ speed=${SOAK_SPEED:-2000}
 days=${SOAK_DAYS:-3}
 disk_mb=${SOAK_DISK_MB:-96}
 floor_mb=${SOAK_FLOOR_MB:-24}
-cache_limit_mb=${SOAK_CACHE_MB:-24}
+cache_limit_mb=${SOAK_CACHE_MB:-48}
 start=2008-05-12T16:00:00
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -58,13 +58,14 @@ seconds=$((days * 86400))
 fail=0
 failed() { echo "soak: FAILED: $*" >&2; fail=1; }
 free_bytes() { df -B1 --output=avail "$work/disk" | tail -1 | tr -d ' '; }
-cache_bytes() { du -sb "$work/cache" | cut -f1; }
+cache_bytes() { find "$work/cache" -name '*.zidx' -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }'; }
 floor=$((floor_mb * 1048576))
 limit=$((cache_limit_mb * 1048576))
 
 echo "soak: $days days of data at ${speed}x on a ${disk_mb} MB disk with a ${floor_mb} MB floor; cache limit ${cache_limit_mb} MB"
 began=$(date +%s)
-ZQD4830_ACQUISITION_LOCK="$work/acq.lock" ADCARD_SIM_SPEED=$speed ADCARD_SIM_START=$start \
+# The acquisition forgets the summaries of the days it removes, in the same cache as the viewer's.
+XDG_CACHE_HOME="$work/cache" ZQD4830_ACQUISITION_LOCK="$work/acq.lock" ADCARD_SIM_SPEED=$speed ADCARD_SIM_START=$start \
   "$bin/zqd4830-cli" acquire --archive "$work/disk/arc" --config "$work/soak.toml" --duration "$seconds" \
   --poll-ms 20 >"$work/acquire.out" 2>"$work/acquire.err" &
 acquire_pid=$!
@@ -105,7 +106,7 @@ summary=$(grep "^结束：" "$work/acquire.out" || true)
 archived=$(sed -n 's/^结束：存档 \([0-9]*\) 块.*/\1/p' <<<"$summary")
 [ "${archived:-0}" -eq "$seconds" ] || failed "archived ${archived:-none} blocks of $seconds: $summary"
 lost=$(grep -o '[0-9]* 块' <<<"${summary#*损失：}" | awk '{ n += $1 } END { print n + 0 }')
-last=$(grep -o 'GPS 正常 [0-9T:.-]*' "$work/acquire.out" | tail -1 | cut -d' ' -f2)
+last=$(grep -o 'GPS 正常 [0-9T:.-]*' "$work/acquire.out" | tail -1 | cut -d' ' -f3)
 span=$(( $(date -u -d "${last%.*}" +%s) - $(date -u -d "$start" +%s) + 1 ))
 [ "$span" -eq $((archived + lost)) ] || failed "$span s of data went by, $archived archived and $lost counted as lost"
 grep -q "未写入磁盘 0 个记录" <<<"$summary" || failed "records were written nowhere: $summary"
