@@ -30,9 +30,10 @@ run-monitor: build
 
 test: build-asan build-tsan
 	cd build/asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
-	# The threaded code (session, sinks, record saving and loading, file locks, command line, conversion) under ThreadSanitizer.
+	# The threaded code (session, sinks, record saving and loading, file locks, command line, conversion, the viewer's
+	# indexing and its cache) under ThreadSanitizer.
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) \
-	  -R '^(SessionFixture|SessionThread|Mailbox|MonitorThreaded|RecordSink|RecordFile|SafeFile|EndToEnd|MainFixture|MonitorFixture|AnalysisFixture|ArchiveSink|ArchiveEndToEnd|Convert)\.'
+	  -R '^(SessionFixture|SessionThread|Mailbox|MonitorThreaded|RecordSink|RecordFile|SafeFile|EndToEnd|MainFixture|MonitorFixture|AnalysisFixture|ArchiveSink|ArchiveEndToEnd|Convert|ViewFiles|Retention)\.'
 
 build-tsan: deps
 	cmake --preset tsan >/dev/null

@@ -337,6 +337,17 @@ TEST(Cli, PlotWritesThePictureWithoutADisplayAndRefusesWhatItCannotDraw) {
     // A well-formed date beyond 64-bit time is said to be so, not malformed.
     EXPECT_EQ(Cli("", "plot --to 2300-01-01T00:00:00 --out " + out + " " + in, dir / "err").status, 1);
     EXPECT_NE(ReadFile(dir / "err").find("超出本程序能表示的时间"), std::string::npos) << ReadFile(dir / "err");
+    // A miniSEED file with damage in it: said in our words only, nothing of libmseed's own.
+    ASSERT_EQ(Cli("", "convert --format mseed --channels 2 --out " + (dir / "m").string() + " " + in, dir / "err").status, 0);
+    std::filesystem::path mseed;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "m")) mseed = e.path();
+    std::string bytes = ReadFile(mseed);
+    for (std::size_t at = 600; at < 1400 && at < bytes.size(); ++at) bytes[at] = static_cast<char>(at * 7);
+    test::WriteFile(mseed, bytes + std::string(300, 'x'));
+    r = Cli("", "plot --out " + out + " " + mseed.string(), dir / "err");
+    EXPECT_EQ(r.status, 0) << ReadFile(dir / "err");
+    for (const char* english : {"msr_", "Cannot", "rror", "arning", "record"})
+        EXPECT_EQ((r.out + ReadFile(dir / "err")).find(english), std::string::npos) << r.out << ReadFile(dir / "err");
     // A backwards channel range is named as such.
     EXPECT_EQ(Cli("", "convert --format sac --channels 5-2 --out " + (dir / "c").string() + " " + in, dir / "err").status, 1);
     EXPECT_NE(ReadFile(dir / "err").find("起点大于终点"), std::string::npos) << ReadFile(dir / "err");
