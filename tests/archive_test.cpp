@@ -222,6 +222,20 @@ TEST(MseedPacker, SamplesComeBackAndNoRecordSpansMidnight) {
     EXPECT_EQ(rb.series_start[0], Ns("2008-05-12T23:59:55.300000000"));
 }
 
+// A small disk of its own (tmpfs, which needs root), unmounted at the end.
+struct SmallDisk {
+    TempDir dir;
+    bool mounted = false;
+    explicit SmallDisk(const std::string& size)
+        : mounted(geteuid() == 0 &&
+                  std::system(("mount -t tmpfs -o size=" + size + " tmpfs " + dir.path().string() + " 2>/dev/null").c_str()) == 0) {}
+    ~SmallDisk() {
+        if (mounted) (void)std::system(("umount " + dir.path().string()).c_str());
+    }
+    const std::filesystem::path& path() const { return dir.path(); }
+    std::filesystem::path operator/(const std::string& name) const { return dir / name; }
+};
+
 // The simulated card's buffers through a session without a thread into the archive sink.
 struct ArchiveRun {
     TempDir dir;
@@ -360,14 +374,8 @@ TEST(ArchiveSink, ATornTailIsCutAtStartAndSaid) {
 }
 
 TEST(ArchiveSink, AFullDiskIsReportedExistingFilesStayWholeAndWritingResumes) {
-    TempDir mount;
-    if (geteuid() != 0 ||
-        std::system(("mount -t tmpfs -o size=400k tmpfs " + mount.path().string() + " 2>/dev/null").c_str()) != 0)
-        GTEST_SKIP() << "needs root to mount a small tmpfs";
-    struct Unmount {
-        std::filesystem::path p;
-        ~Unmount() { (void)std::system(("umount " + p.string()).c_str()); }
-    } unmount{mount.path()};
+    SmallDisk mount("400k");
+    if (!mount.mounted) GTEST_SKIP() << "needs root to mount a small tmpfs";
     test::WriteFile(mount / "filler", std::string(200 << 10, 'f'));
     {
         ArchiveRun run("2008-05-12T17:38:40.300000000", {}, mount.path());
@@ -456,14 +464,8 @@ TEST(Retention, OldDaysOfOurOwnStreamsGoWholeAndNothingElse) {
 }
 
 TEST(ArchiveSink, WhatAFullDiskStillRefusesAtTheStopIsCountedToTheSample) {
-    TempDir mount;
-    if (geteuid() != 0 ||
-        std::system(("mount -t tmpfs -o size=300k tmpfs " + mount.path().string() + " 2>/dev/null").c_str()) != 0)
-        GTEST_SKIP() << "needs root to mount a small tmpfs";
-    struct Unmount {
-        std::filesystem::path p;
-        ~Unmount() { (void)std::system(("umount " + p.string()).c_str()); }
-    } unmount{mount.path()};
+    SmallDisk mount("300k");
+    if (!mount.mounted) GTEST_SKIP() << "needs root to mount a small tmpfs";
     ArchiveStatus st;
     std::vector<std::string> lines;
     {

@@ -7,8 +7,6 @@
 #include "formats/mseed/mseed_scan.h"
 #include "formats/t1dat/record_times.h"
 #include "formats/t1dat/t1dat_reader.h"
-#include "platform/files.h"
-#include "platform/safe_file.h"
 #include "platform/text.h"
 #include "timeline/timeline.h"
 
@@ -20,17 +18,6 @@ using Why = Status::Why;
 namespace {
 
 enum class Timed { kOwn, kInferred, kAssumed };
-
-// A miniSEED file is data already: not a record to be read with a record's rules.
-bool StartsWithMseed(const std::filesystem::path& file) {
-    if (!ReadableFile(file).ok()) return false;
-    std::FILE* f = platform::OpenFile(file, "rb");
-    if (!f) return false;
-    char head[512] = {};
-    const std::size_t got = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
-    return mseed::LooksLikeMseed(head, got);
-}
 
 // Every block's time and how it was had; the notes for blocks whose time was not their own.
 struct Dating {
@@ -111,7 +98,8 @@ Status ConvertRecord(const std::filesystem::path& file, const ConvertOptions& o,
         say(note);
         return s;
     };
-    if (StartsWithMseed(file)) return refuse(Status::Fail(Code::kFileRefused, Why::kMseedNotRecord));
+    // A miniSEED file is data already: not a record to be read with a record's rules.
+    if (mseed::FileLooksLikeMseed(file)) return refuse(Status::Fail(Code::kFileRefused, Why::kMseedNotRecord));
     auto rec = t1dat::ReadRecordFile(file, static_cast<std::int16_t>(o.chn_num));
     if (!rec) return refuse(rec.status());
     if (rec->BlockNum == 0 || rec->ChnPoints == 0) return refuse(Status::Fail(Code::kFileRefused, Why::kEmptyRecord));

@@ -13,6 +13,19 @@ namespace {
 // summaries alone, their bounds rounded to whole buckets.
 constexpr std::uint64_t kSnapBuckets = 4;
 
+// Spans in time order, those that touch or overlap made one.
+std::vector<TimeSpan> Merged(std::vector<TimeSpan> spans) {
+    std::sort(spans.begin(), spans.end(), [](const TimeSpan& x, const TimeSpan& y) { return x.begin_ns < y.begin_ns; });
+    std::vector<TimeSpan> merged;
+    for (const TimeSpan& s : spans) {
+        if (!merged.empty() && merged.back().end_ns >= s.begin_ns)
+            merged.back().end_ns = std::max(merged.back().end_ns, s.end_ns);
+        else
+            merged.push_back(s);
+    }
+    return merged;
+}
+
 }  // namespace
 
 class BlockSource final : public SampleSource {
@@ -67,15 +80,7 @@ void WaveformModel::MarkCarried(std::int64_t begin_ns, std::int64_t end_ns) {
     }
     // Out of order (another channel's file): put in place and merge.
     carried_.push_back({begin_ns, end_ns});
-    std::sort(carried_.begin(), carried_.end(), [](const TimeSpan& a, const TimeSpan& b) { return a.begin_ns < b.begin_ns; });
-    std::vector<TimeSpan> merged;
-    for (const TimeSpan& s : carried_) {
-        if (!merged.empty() && merged.back().end_ns >= s.begin_ns)
-            merged.back().end_ns = std::max(merged.back().end_ns, s.end_ns);
-        else
-            merged.push_back(s);
-    }
-    carried_ = std::move(merged);
+    carried_ = Merged(std::move(carried_));
 }
 
 std::optional<TimeSpan> WaveformModel::Extent() const {
@@ -98,15 +103,7 @@ std::vector<TimeSpan> WaveformModel::Covered(std::int64_t t0, std::int64_t t1) c
             const std::int64_t a = std::max(s.start_ns, t0), b = std::min(s.EndNs(), t1);
             if (a < b) spans.push_back({a, b});
         }
-    std::sort(spans.begin(), spans.end(), [](const TimeSpan& x, const TimeSpan& y) { return x.begin_ns < y.begin_ns; });
-    std::vector<TimeSpan> merged;
-    for (const TimeSpan& s : spans) {
-        if (!merged.empty() && merged.back().end_ns >= s.begin_ns)
-            merged.back().end_ns = std::max(merged.back().end_ns, s.end_ns);
-        else
-            merged.push_back(s);
-    }
-    return merged;
+    return Merged(std::move(spans));
 }
 
 std::uint64_t WaveformModel::Samples() const {

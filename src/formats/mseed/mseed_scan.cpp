@@ -150,6 +150,15 @@ void RecordDecoder::Copy(std::int64_t from, std::int64_t n, std::int32_t* out) c
     CopySamples(static_cast<const MSRecord*>(msr_), out, from, n);
 }
 
+bool FileLooksLikeMseed(const std::filesystem::path& path) {
+    if (platform::KindOf(path) != platform::FileKind::kRegular) return false;  // never opens a FIFO
+    std::unique_ptr<std::FILE, FileCloser> f(platform::OpenFile(path, "rb"));
+    if (!f) return false;
+    char head[512] = {};
+    const std::size_t got = std::fread(head, 1, sizeof head, f.get());
+    return LooksLikeMseed(head, got);
+}
+
 bool LooksLikeMseed(const char* bytes, std::size_t size) {
     return size >= 48 && ms_detect(bytes, static_cast<int>(std::min<std::size_t>(size, 1 << 20))) >= 0;
 }

@@ -65,5 +65,7 @@ inline std::uint32_t HeaderSamples(const char* record) {
 
 // Whether the bytes begin with a miniSEED record.
 bool LooksLikeMseed(const char* bytes, std::size_t size);
+// Whether a regular file begins with a miniSEED record.
+bool FileLooksLikeMseed(const std::filesystem::path& path);
 
 }  // namespace zqd::mseed

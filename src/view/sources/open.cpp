@@ -16,19 +16,6 @@ namespace zqd::view {
 using Code = Status::Code;
 using Why = Status::Why;
 
-namespace {
-
-bool LooksLikeMseed(const std::filesystem::path& path) {
-    std::FILE* f = platform::OpenFile(path, "rb");
-    if (!f) return false;
-    char head[512] = {};
-    const std::size_t got = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
-    return mseed::LooksLikeMseed(head, got);
-}
-
-}  // namespace
-
 std::filesystem::path DefaultSummaryCache() { return platform::UserCacheDir() / "summaries"; }
 
 void ForgetSummaries(const std::vector<std::filesystem::path>& files, const CacheOptions& cache) {
@@ -73,7 +60,7 @@ Status OpenForView(const std::filesystem::path& path, int chnNum, const std::vec
         return Status::Ok();
     }
     if (Status s = ReadableFile(path); !s.ok()) return refuse(std::move(s));
-    if (LooksLikeMseed(path)) {
+    if (mseed::FileLooksLikeMseed(path)) {
         MseedLoad report;
         auto m = LoadMseedModel({path}, cache, report);
         if (!m) return refuse(m.status());
