@@ -273,3 +273,80 @@ TEST(SimFaults, FromTheEnvironmentAndDeterministic) {
 
 }  // namespace
 }  // namespace zqd::sim
+
+namespace zqd::sim {
+namespace {
+
+// A real card: its clock 25 ppm fast with a 5 ppm wander, its receiver 120 ms
+// late. The pulse's edges fall between scans, found to a fraction of one
+// from the scan they fall in; their spacing is the card's true rate; each
+// message names the pulse before it and begins 120 ms after it.
+TEST(SimCard, ARealCardDriftsItsPulseEdgesFallBetweenScansAndMessagesComeLate) {
+    SimSettings real;
+    real.clock_ppm = 25;
+    real.wander_ppm = 5;
+    real.gps_delay_ms = 120;
+    Fixture f("2008-05-12T17:38:40.000000000", real);
+    f.StartMain();
+    std::vector<int> pulse;  // channel 0, all blocks on end
+    std::vector<std::int16_t> block(36000);
+    std::vector<std::size_t> message_at;
+    for (int b = 0; b < 30; ++b) {
+        f.card.FillSamples(b, block.data());
+        for (std::size_t s = 0; s < 2000; ++s) pulse.push_back(block[s * 18]);
+        // This block's message, naming its whole second.
+        ASSERT_EQ(GpsBytes(block, 18).size(), 154u) << b;
+        std::size_t at = 0;
+        while (block[at * 18 + 1] != '@') ++at;
+        message_at.push_back(b * 2000 + at);
+        std::vector<std::int32_t> values(block.begin(), block.end());
+        values.push_back(0);
+        const auto t = gps::DecodeBlockTime(values.data(), 18, 2000);
+        ASSERT_TRUE(t);
+        EXPECT_EQ(BlockTimeLine(*t), "2008-5-12 17:" + std::to_string(38 + (40 + b) / 60) + ":" + std::to_string((40 + b) % 60) + ":0")
+            << b;
+    }
+    std::vector<double> edges{0};  // in scans since the first; the first pulse begins with it
+    ASSERT_EQ(pulse[0], kPulseCode);
+    for (std::size_t s = 2; s < pulse.size(); ++s) {
+        const int low = pulse[s - 2], before = pulse[s - 1], v = pulse[s];
+        if (before >= 3000 || v < 3000) continue;  // s: the first scan more than half high
+        if (v < kPulseCode)  // the edge falls in s, which took the share of its period after it
+            edges.push_back(static_cast<double>(s) + 1 - static_cast<double>(v - before) / (kPulseCode - before));
+        else  // in the scan before, which took a share of at most a half
+            edges.push_back(static_cast<double>(s) - static_cast<double>(before - low) / (kPulseCode - low));
+    }
+    // Each message begins 120 ms (and a byte) after its pulse.
+    for (std::size_t b = 0; b < message_at.size() && b < edges.size(); ++b)
+        EXPECT_NEAR(static_cast<double>(message_at[b]), edges[b] + (0.120 + 10.0 / 9600) * 2000, 1.01) << b;
+    ASSERT_EQ(edges.size(), 30u);
+    EXPECT_NEAR(edges[0], 0, 1e-9);
+    for (std::size_t i = 1; i < edges.size(); ++i) {
+        const double rate = edges[i] - edges[i - 1];  // scans in one true second
+        EXPECT_GT(rate, 2000 * (1 + 19e-6) - 0.002) << i;
+        EXPECT_LT(rate, 2000 * (1 + 31e-6) + 0.002) << i;
+    }
+    // Over the 29 s the clock gained about 25 ppm.
+    EXPECT_NEAR((edges.back() - edges.front()) / 29 / 2000 - 1, 25e-6 + 5e-6, 2.5e-6);
+}
+
+// The environment sets the real card; values out of range are said and not taken.
+TEST(SimSettings, ARealCardFromTheEnvironment) {
+    setenv("ADCARD_SIM_CLOCK_PPM", "-12.5", 1);
+    setenv("ADCARD_SIM_CLOCK_WANDER_PPM", "3", 1);
+    setenv("ADCARD_SIM_GPS_DELAY_MS", "5000", 1);
+    std::string warnings;
+    const SimSettings s = SettingsFromEnvironment(warnings);
+    unsetenv("ADCARD_SIM_CLOCK_PPM");
+    unsetenv("ADCARD_SIM_CLOCK_WANDER_PPM");
+    unsetenv("ADCARD_SIM_GPS_DELAY_MS");
+    EXPECT_EQ(s.clock_ppm, -12.5);
+    EXPECT_EQ(s.wander_ppm, 3);
+    EXPECT_EQ(s.gps_delay_ms, 0);
+    EXPECT_NE(warnings.find("ADCARD_SIM_GPS_DELAY_MS"), std::string::npos) << warnings;
+    EXPECT_TRUE(s.Real());
+    EXPECT_FALSE(SimSettings{}.Real());
+}
+
+}  // namespace
+}  // namespace zqd::sim

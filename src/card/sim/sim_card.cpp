@@ -94,6 +94,22 @@ SimSettings SettingsFromEnvironment(std::string& warnings) {
         else
             warnings += std::string("adcard: ") + name + "=\"" + v + "\" is not a count of 1 or more; ignored\n";
     };
+    auto real = [&](const char* name, double lo, double hi, double& out) {
+        const char* v = std::getenv(name);
+        if (!v || !*v) return;
+        char* end = nullptr;
+        const double x = std::strtod(v, &end);
+        if (end != v && *end == '\0' && std::isfinite(x) && x >= lo && x <= hi)
+            out = x;
+        else
+            warnings += std::string("adcard: ") + name + "=\"" + v + "\" is not a number from " + std::to_string(static_cast<int>(lo)) +
+                        " to " + std::to_string(static_cast<int>(hi)) + "; using 0\n";
+    };
+    real("ADCARD_SIM_CLOCK_PPM", -1000, 1000, s.clock_ppm);
+    real("ADCARD_SIM_CLOCK_WANDER_PPM", 0, 1000, s.wander_ppm);
+    double delay = 0;
+    real("ADCARD_SIM_GPS_DELAY_MS", 0, 999, delay);
+    s.gps_delay_ms = static_cast<std::int64_t>(delay);
     every("ADCARD_SIM_ADRESULT_FAIL", s.adresult_fail);
     every("ADCARD_SIM_GPS_CORRUPT", s.gps_corrupt);
     if (const char* v = std::getenv("ADCARD_SIM_GPS_OUTAGE"); v && *v) {
@@ -284,43 +300,88 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
         }
     }
 
-    // 1PPS on channel 0: a pulse from the scan nearest to every whole GPS second.
-    const std::int64_t pulse_len = std::max<std::int64_t>(1, f * kPulseMs / 1000);
-    const std::int64_t first_second = FloorDiv(start_ns_, kNsPerSecond);
-    auto pulse_scan = [&](std::int64_t second) {  // round((second*1e9 - start) * f / 1e9)
-        const std::int64_t delta = second * kNsPerSecond - start_ns_;
-        return FloorDiv(delta * f + kNsPerSecond / 2, kNsPerSecond);
-    };
-    const std::int64_t w_lo = first_second + FloorDiv(first - pulse_len, f) - 1;
-    const std::int64_t w_hi = first_second + FloorDiv(end, f) + 2;
+    // 1PPS on channel 0, as an integrating converter sees it: high for 2 ms
+    // from every whole GPS second, each scan the average of the input over
+    // its own sample period, so that the scan the edges fall in takes the
+    // share of its period the pulse covers.
+    const double first_t = ScanTime(first), end_t = ScanTime(end);
+    const std::int64_t w_lo = FloorDiv(start_ns_ + static_cast<std::int64_t>(first_t), kNsPerSecond) - 1;
+    const std::int64_t w_hi = FloorDiv(start_ns_ + static_cast<std::int64_t>(end_t), kNsPerSecond) + 1;
+    constexpr double kPulseNs = kPulseMs * 1e6;
     for (std::int64_t w = w_lo; w <= w_hi; ++w) {
         if (w * kNsPerSecond < start_ns_) continue;
-        const std::int64_t p = pulse_scan(w);
-        for (std::int64_t s = std::max(p, first); s < std::min(p + pulse_len, end); ++s)
-            samples[(s - first) * cn] = kPulseCode;
+        const double edge = static_cast<double>(w * kNsPerSecond - start_ns_);
+        for (std::int64_t k = std::max(ScanAt(edge), first); k < end; ++k) {
+            const double a = ScanTime(k), b = ScanTime(k + 1);
+            if (a >= edge + kPulseNs) break;
+            const double covered = std::min(b, edge + kPulseNs) - std::max(a, edge);
+            if (covered <= 0) continue;
+            const double share = std::min(1.0, covered / (b - a));
+            std::int16_t& v = samples[(k - first) * cn];
+            v = static_cast<std::int16_t>(std::lround(v + (kPulseCode - v) * share));
+        }
     }
 
-    // GPS receiver at 9600 baud, 8N1, in offset 1: one @@Ha message a second,
-    // starting with the first scan of each second of acquisition. A byte lands
-    // in the sample during which its stop bit ends.
+    // GPS receiver at 9600 baud, 8N1, in offset 1: one @@Ha message a
+    // second. A byte lands in the sample during which its stop bit ends.
     if (cn < 2) return;
-    const std::int64_t k_lo = std::max<std::int64_t>(0, first / f - 1);
-    const std::int64_t k_hi = end / f + 1;
-    for (std::int64_t k = k_lo; k <= k_hi; ++k) {
+    if (!settings_.Real()) {
+        // The ideal receiver: each message starts with the first scan of each
+        // second of acquisition and carries that scan's time.
+        const std::int64_t k_lo = std::max<std::int64_t>(0, first / f - 1);
+        const std::int64_t k_hi = end / f + 1;
+        for (std::int64_t k = k_lo; k <= k_hi; ++k) {
+            if (settings_.gps_outage_for > 0 && k >= settings_.gps_outage_from &&
+                k < settings_.gps_outage_from + settings_.gps_outage_for)
+                continue;  // the receiver sends nothing: the slot keeps 4096
+            auto msg = HaMessage(start_ns_ + k * kNsPerSecond);
+            if (settings_.gps_corrupt > 0 && (k + 1) % settings_.gps_corrupt == 0)
+                msg[20] ^= 0x5A;  // a byte of the position: only the checksum tells
+            std::int64_t prev = -1;
+            for (int i = 0; i < kHaLength; ++i) {
+                std::int64_t s = ((k * kBaud + (i + 1) * 10) * f) / kBaud;
+                if (s <= prev) s = prev + 1;
+                prev = s;
+                if (s >= first && s < end) samples[(s - first) * cn + 1] = msg[static_cast<std::size_t>(i)];
+            }
+        }
+        return;
+    }
+    // A real receiver: each whole second's message, naming that second's
+    // pulse, begins D ms after it; message k is the k-th since the start.
+    const std::int64_t first_second = FloorDiv(start_ns_ + kNsPerSecond - 1, kNsPerSecond);
+    for (std::int64_t w = std::max(w_lo - 1, first_second); w <= w_hi; ++w) {
+        const std::int64_t k = w - first_second;
         if (settings_.gps_outage_for > 0 && k >= settings_.gps_outage_from &&
             k < settings_.gps_outage_from + settings_.gps_outage_for)
-            continue;  // the receiver sends nothing: the slot keeps 4096
-        auto msg = HaMessage(start_ns_ + k * kNsPerSecond);
-        if (settings_.gps_corrupt > 0 && (k + 1) % settings_.gps_corrupt == 0)
-            msg[20] ^= 0x5A;  // a byte of the position: only the checksum tells
+            continue;
+        auto msg = HaMessage(w * kNsPerSecond);
+        if (settings_.gps_corrupt > 0 && (k + 1) % settings_.gps_corrupt == 0) msg[20] ^= 0x5A;
+        const double sent = static_cast<double>(w * kNsPerSecond - start_ns_) + static_cast<double>(settings_.gps_delay_ms) * 1e6;
         std::int64_t prev = -1;
         for (int i = 0; i < kHaLength; ++i) {
-            std::int64_t s = ((k * kBaud + (i + 1) * 10) * f) / kBaud;
+            std::int64_t s = ScanAt(sent + (i + 1) * 10 * 1e9 / kBaud);
             if (s <= prev) s = prev + 1;
             prev = s;
             if (s >= first && s < end) samples[(s - first) * cn + 1] = msg[static_cast<std::size_t>(i)];
         }
     }
+}
+
+double SimCard::ScanTime(std::int64_t k) const {
+    const double nominal = static_cast<double>(k) * 1e9 / static_cast<double>(sample_frq_);
+    if (settings_.clock_ppm == 0 && settings_.wander_ppm == 0) return nominal;
+    // Fast by P ppm, and a wander of +-W ppm in the rate over kWanderSeconds.
+    const double period = kWanderSeconds * 1e9;
+    return nominal / (1 + settings_.clock_ppm * 1e-6) -
+           settings_.wander_ppm * 1e-6 * period / (2 * kPi) * std::sin(2 * kPi * nominal / period);
+}
+
+std::int64_t SimCard::ScanAt(double t) const {
+    auto k = static_cast<std::int64_t>(std::floor(t * sample_frq_ * (1 + settings_.clock_ppm * 1e-6) / 1e9));
+    while (k > 0 && ScanTime(k) > t) --k;
+    while (ScanTime(k + 1) <= t) ++k;
+    return k;
 }
 
 std::int16_t SimCard::Zqd_DI(std::int16_t count, std::int16_t* words) {

@@ -20,11 +20,22 @@ struct SimSettings {
     std::int64_t gps_outage_from = 0;  // no GPS bytes from this second of acquisition ...
     std::int64_t gps_outage_for = 0;   // ... for this many seconds
     std::int64_t gps_corrupt = 0;    // non-zero: one byte of every N-th message is altered
+    // A real card and receiver: the sample clock P ppm fast (negative: slow)
+    // with a slow wander of +-W ppm; the receiver sends each second's message
+    // D ms after that second's pulse. All 0: today's ideal card.
+    double clock_ppm = 0;
+    double wander_ppm = 0;
+    std::int64_t gps_delay_ms = 0;
+    bool Real() const { return clock_ppm != 0 || wander_ppm != 0 || gps_delay_ms != 0; }
 };
 
+// The period of the sample clock's wander.
+inline constexpr double kWanderSeconds = 600;
+
 // Reads ADCARD_SIM_START, ADCARD_SIM_SPEED, ADCARD_SIM_FAIL_INITIAL,
-// ADCARD_SIM_FAIL_START, ADCARD_SIM_ADRESULT_FAIL, ADCARD_SIM_GPS_OUTAGE and
-// ADCARD_SIM_GPS_CORRUPT. A bad value is reported in `warnings` (one line
+// ADCARD_SIM_FAIL_START, ADCARD_SIM_ADRESULT_FAIL, ADCARD_SIM_GPS_OUTAGE,
+// ADCARD_SIM_GPS_CORRUPT, ADCARD_SIM_CLOCK_PPM, ADCARD_SIM_CLOCK_WANDER_PPM
+// and ADCARD_SIM_GPS_DELAY_MS. A bad value is reported in `warnings` (one line
 // each) and its default kept.
 SimSettings SettingsFromEnvironment(std::string& warnings);
 
@@ -72,6 +83,12 @@ public:
     // Samples of buffer `index` of the current acquisition, scan by scan:
     // ChnNum x ChnPoints words. A pure function of the start time and settings.
     void FillSamples(std::int64_t index, std::int16_t* samples) const;
+
+    // The true time of scan k, in ns after the first scan: k / SampleFrq on an
+    // ideal card; on a real one as its drifting clock makes it.
+    double ScanTime(std::int64_t k) const;
+    // The scan during whose sample period the true time `t` (ns after the first scan) falls.
+    std::int64_t ScanAt(double t) const;
 
 private:
     std::int64_t ScansNow() const;
