@@ -93,6 +93,12 @@ struct SessionFixture : ::testing::Test {
 };
 
 acq::AcqConfig MainSettings() { return {}; }
+// Dated from the messages alone, the pulse only measured.
+acq::TimingConfig MessageTiming() {
+    acq::TimingConfig t;
+    t.date_from = acq::TimingConfig::DateFrom::kMessage;
+    return t;
+}
 
 // The simulated card with no GPS message in buffers 3 and 4.
 sim::SimSettings OutageAt3For2() {
@@ -198,6 +204,7 @@ TEST_F(SessionFixture, MessagesFailingTheirChecksGiveNoTimeAndAreCounted) {
 
 TEST_F(SessionFixture, ThroughAGpsOutageTimesAreCarriedAndMarked) {
     SimFeed feed("2008-05-12T17:38:40.300000000", OutageAt3For2());
+    session.SetTiming(MessageTiming());
     StartSim(feed, MainSettings());
     Poll(7);
     ASSERT_EQ(sink->blocks.size(), 7u);
@@ -212,6 +219,7 @@ TEST_F(SessionFixture, LiveWavesTakeEveryBlockAsASinkAndMarkCarriedTime) {
     view::LiveWaves live(session, {{2, "GY0"}, {0, "GYP"}});
     EXPECT_FALSE(live.Tick(600));  // nothing yet
     SimFeed feed("2008-05-12T17:38:40.300000000", OutageAt3For2());
+    session.SetTiming(MessageTiming());
     StartSim(feed, MainSettings());
     Poll(7);
     ASSERT_TRUE(live.Tick(600));

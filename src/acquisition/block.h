@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "acquisition/timing.h"
 #include "timeline/timeline.h"
 
 namespace zqd::acq {
@@ -47,6 +48,7 @@ struct Block {
     std::int64_t time_ns = 0;  // GPS time of the first scan, ns since 1970 UTC
     TimeStatus time_status = TimeStatus::kNone;
     std::int64_t host_ns = 0;  // the computer's clock when the block was read (UTC, ns)
+    BlockClock clock;          // what the time rests on, and how good it is
 
     std::int64_t Samples() const { return static_cast<std::int64_t>(ChnNum) * ChnPoints; }
     const std::int16_t* Scans() const { return words.data() + 1; }

@@ -1,40 +1,92 @@
 #include "acquisition/block_dater.h"
 
+#include <cmath>
+#include <cstdlib>
+
 #include "timeline/timeline.h"
 
 namespace zqd::acq {
 
-void BlockDater::Reset(const AcqConfig& config) {
+int LockedQuality(std::int64_t phase_error_ns) {
+    const std::int64_t e = phase_error_ns < 0 ? -phase_error_ns : phase_error_ns;
+    if (e < 5000) return 100;
+    if (e < 100000) return 90;
+    if (e < 200000) return 70;
+    return 40;
+}
+
+namespace {
+constexpr int kMessageQuality = 40;  // the message alone: its latency is not known
+constexpr int kFreeRunCeiling = 90;  // a clock running free is not locked
+}  // namespace
+
+void BlockDater::Reset(const AcqConfig& config, const TimingConfig& timing) {
     config_ = config;
+    timing_ = timing;
     decoder_ = gps::HaStreamDecoder(config.SampleFrq);
+    pulse_.Reset(timing.threshold, timing.pulse_negative, config.SampleFrq);
+    clock_.Reset(timing, config.SampleFrq);
     reported_bad_ = 0;
     have_time_ = false;
     have_end_ = false;
     lost_reads_ = 0;
+    last_source_ = ClockSource::kNone;
+    good_quality_ = 0;
+    good_ns_ = 0;
+    in_series_ = false;
 }
 
-std::vector<Event> BlockDater::Date(Block& block, bool ring_full) {
+std::vector<Event> BlockDater::Date(Block& block, bool ring_full, bool poll_start) {
     const std::uint64_t seq = block.sequence;
     const std::int64_t first_scan = static_cast<std::int64_t>(seq) * config_.ChnPoints;
-    const auto fix = decoder_.Feed(block.Scans(), config_.ChnNum, config_.ChnPoints, first_scan);
-    if (fix) {
+    std::vector<Event> events;
+    fixes_.clear();
+    edges_.clear();
+    const auto fix = decoder_.Feed(block.Scans(), config_.ChnNum, config_.ChnPoints, first_scan, &fixes_);
+    if (ring_full && poll_start) {
+        // Buffers may have been overwritten before this one: the scans may
+        // no longer count from the edges before (a message will tell).
+        clock_.Suspect();
+    }
+    if (timing_.PulseWired() && timing_.pps_channel < config_.ChnNum)
+        pulse_.Feed(block.Scans() + timing_.pps_channel, config_.ChnNum, config_.ChnPoints, first_scan, edges_);
+    clock_.Update(edges_, fixes_, first_scan + config_.ChnPoints, seq, events);
+
+    ClockSource source = ClockSource::kNone;
+    if (const auto p = clock_.DatePulse(first_scan)) {
+        block.time_ns = p->ns;
+        block.time_status = p->free ? TimeStatus::kCarried : TimeStatus::kOwn;
+        source = p->free ? ClockSource::kFreeRun : ClockSource::kPulse;
+    } else if (fix) {
         block.time_ns = fix->time_ns + timeline::ScansToNs(first_scan - fix->start_scan, config_.SampleFrq);
         block.time_status = TimeStatus::kOwn;
+        source = ClockSource::kMessage;
+        clock_.MessageDated();
     } else if (have_time_) {
         const auto scans = static_cast<std::int64_t>(seq - last_timed_sequence_) * config_.ChnPoints;
-        block.time_ns = last_time_ns_ + timeline::ScansToNs(scans, config_.SampleFrq);
+        // Carried at the rate the pulse measured, if it did.
+        block.time_ns = clock_.Measured() > 0
+                            ? timeline::SampleTime(last_time_ns_, static_cast<double>(scans), clock_.Measured())
+                            : last_time_ns_ + timeline::ScansToNs(scans, config_.SampleFrq);
         block.time_status = TimeStatus::kCarried;
+        source = ClockSource::kFreeRun;
     }
+    block.clock.source = source;
 
-    std::vector<Event> events;
-    if (fix && have_end_) {
+    bool stepped = false;
+    if (block.time_status == TimeStatus::kOwn && have_end_) {
         if (const std::int64_t step = timeline::Break(last_end_ns_, block.time_ns, config_.SampleFrq); step != 0) {
+            stepped = true;
             // How many whole blocks the step is, if it is whole blocks.
             const std::int64_t d = block.DurationNs();
             const std::int64_t k = step > 0 && d > 0 ? (step + d / 2) / d : 0;
             const bool whole =
                 k >= 1 && timeline::Continues(last_end_ns_ + timeline::ScansToNs(k * config_.ChnPoints, config_.SampleFrq),
                                               block.time_ns, config_.SampleFrq);
+            // Dating that passes between the message and the pulse corrects
+            // the time by the message's latency: a tear, not a jump.
+            const bool retimed = source != last_source_ && step > -timeline::kNsPerSecond &&
+                                 step < timeline::kNsPerSecond && !whole;
             Event e;
             e.sequence = seq;
             if (whole && k == lost_reads_) {
@@ -42,6 +94,10 @@ std::vector<Event> BlockDater::Date(Block& block, bool ring_full) {
             } else if (whole && k > lost_reads_ && ring_full) {
                 e.kind = Event::Kind::kOverflow;
                 e.value = k - lost_reads_;
+                events.push_back(std::move(e));
+            } else if (retimed) {
+                e.kind = Event::Kind::kTimeTear;
+                e.value = step;
                 events.push_back(std::move(e));
             } else {
                 e.kind = step > 0 ? Event::Kind::kGap : Event::Kind::kTimeBackwards;
@@ -59,15 +115,76 @@ std::vector<Event> BlockDater::Date(Block& block, bool ring_full) {
         reported_bad_ = counters.Bad();
         events.push_back(std::move(e));
     }
+    Clock(block);
     if (block.time_status != TimeStatus::kNone) {
+        Series(block, stepped || lost_reads_ > 0, events);
         lost_reads_ = 0;  // a carried time counts the failed reads' scans already
         have_time_ = true;
         last_time_ns_ = block.time_ns;
         last_timed_sequence_ = seq;
         last_end_ns_ = block.time_ns + block.DurationNs();
         have_end_ = true;
+        last_source_ = source;
     }
     return events;
+}
+
+void BlockDater::Clock(Block& block) {
+    BlockClock& c = block.clock;
+    c.pulse = clock_.PulseOk();
+    c.rate = clock_.Measured();
+    if (const auto pe = clock_.LastPhaseError()) c.phase_error_ns = *pe;
+    switch (c.source) {
+    case ClockSource::kNone: c.quality = 0; break;
+    case ClockSource::kPulse:  // between edges, before the rate is measured too
+        c.quality = c.phase_error_ns == ClockSample::kNoValue ? 100 : LockedQuality(c.phase_error_ns);
+        break;
+    case ClockSource::kMessage:
+        c.quality = c.pulse && c.phase_error_ns != ClockSample::kNoValue ? LockedQuality(c.phase_error_ns) : kMessageQuality;
+        break;
+    case ClockSource::kFreeRun: {
+        const double hours = static_cast<double>(block.time_ns - good_ns_) / 3.6e12;
+        const auto fallen = static_cast<int>(std::floor(std::max(0.0, hours) * timing_.quality_fall_per_hour));
+        c.quality = std::max(0, std::min(kFreeRunCeiling, good_quality_) - fallen);
+        break;
+    }
+    }
+    if (c.source == ClockSource::kPulse || c.source == ClockSource::kMessage) {
+        good_quality_ = c.quality;
+        good_ns_ = block.time_ns;
+    }
+    if (block.time_status == TimeStatus::kNone) return;
+    // One sample of the clock's health for every whole second the block holds.
+    const std::int64_t end = block.time_ns + block.DurationNs();
+    std::int64_t second = block.time_ns - (block.time_ns % timeline::kNsPerSecond + timeline::kNsPerSecond) % timeline::kNsPerSecond;
+    if (second < block.time_ns) second += timeline::kNsPerSecond;
+    for (; second < end; second += timeline::kNsPerSecond) {
+        ClockSample s;
+        s.second_ns = second;
+        s.quality = c.quality;
+        if (const auto pe = clock_.PhaseErrorAt(second)) s.phase_error_ns = *pe;
+        if (c.rate > 0) s.rate_ppb = std::llround((c.rate / config_.SampleFrq - 1) * 1e9);
+        c.seconds.push_back(s);
+    }
+}
+
+void BlockDater::Series(const Block& block, bool stepped, std::vector<Event>& events) {
+    const std::int64_t first_scan = static_cast<std::int64_t>(block.sequence) * config_.ChnPoints;
+    if (in_series_ && !stepped) {
+        const std::int64_t expected = timeline::SampleTime(series_ns_, static_cast<double>(first_scan - series_scan_),
+                                                           config_.SampleFrq);
+        const std::int64_t off = block.time_ns - expected;
+        const auto tolerance = static_cast<std::int64_t>(std::llround(timing_.time_tolerance * 1e9 / config_.SampleFrq));
+        if (std::llabs(off) <= tolerance) return;
+        Event e;
+        e.kind = Event::Kind::kTimeTear;
+        e.sequence = block.sequence;
+        e.value = off;
+        events.push_back(std::move(e));
+    }
+    in_series_ = true;
+    series_ns_ = block.time_ns;
+    series_scan_ = first_scan;
 }
 
 }  // namespace zqd::acq

@@ -1,41 +1,61 @@
-// Dating the blocks of one acquisition from the @@Ha messages in their scans:
-// a block in which a valid message ended takes its time from that message
-// (the scans since its first byte added), others carry the last timed
-// block's time forward by their scans, and a time that does not continue the
-// previous block by the continuity rule is a gap (or a step back). A gap of
-// whole blocks is explained where it can be: by the reads that failed since
-// (already said), or, after a poll that found every buffer of the card
-// filled, by buffers the card overwrote (an overflow); any other is a jump
-// of the GPS time.
+// Dating the blocks of one acquisition. With the receiver's 1PPS pulse wired
+// to a channel, every edge is found to a fraction of a sample, labelled with
+// its second (ClockModel), and a block's first scan is dated between the
+// edges around it; without it (or before the first labelled edge, or when
+// told to), a block in which a valid @@Ha message ended takes its time from
+// that message (the scans since its first byte added), and others carry the
+// last time forward at the measured rate.
+//
+// A time that does not continue the previous block by the continuity rule
+// is a gap (or a step back), explained where it can be: by the reads that
+// failed since (already said), or, after a poll that found every buffer of
+// the card filled, by buffers the card overwrote (an overflow); any other is
+// a jump of the GPS time. A series whose samples, extrapolated at the
+// nominal rate, drift farther than the tolerance from the measured times is
+// torn at the block (a time tear) and begins again at the right time.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "acquisition/block.h"
+#include "acquisition/clock_model.h"
+#include "acquisition/pulse_finder.h"
 #include "acquisition/sink.h"
+#include "acquisition/timing.h"
 #include "gps/ha_stream.h"
 
 namespace zqd::acq {
 
 class BlockDater {
 public:
-    void Reset(const AcqConfig& config);
+    void Reset(const AcqConfig& config, const TimingConfig& timing = {});
     // Dates block `block` (its sequence set) and says what it found: gap,
     // overflow or step back, then failed messages. `ring_full`: the poll
-    // that brought it found all of the card's buffers filled.
-    std::vector<Event> Date(Block& block, bool ring_full = false);
+    // that brought it found all of the card's buffers filled; `poll_start`:
+    // it is the poll's first (scans may be missing before it).
+    std::vector<Event> Date(Block& block, bool ring_full = false, bool poll_start = false);
     // A read failed: its scans are lost, so a message across them cannot be
-    // completed.
+    // completed, nor a pulse's edge located.
     void Lost() {
         decoder_.Reset();
+        pulse_.Lost();
         ++lost_reads_;
     }
     const gps::HaCounters& Messages() const { return decoder_.Counters(); }
+    const TimingConfig& Timing() const { return timing_; }
 
 private:
+    void Clock(Block& block);
+    void Series(const Block& block, bool stepped, std::vector<Event>& events);
+
     AcqConfig config_;
+    TimingConfig timing_;
     gps::HaStreamDecoder decoder_;
+    PulseFinder pulse_;
+    ClockModel clock_;
+    std::vector<gps::HaFix> fixes_;
+    std::vector<double> edges_;
     std::uint64_t reported_bad_ = 0;
     bool have_time_ = false;
     std::int64_t last_time_ns_ = 0;
@@ -43,6 +63,19 @@ private:
     bool have_end_ = false;
     std::int64_t last_end_ns_ = 0;  // end of the last timed block
     std::int64_t lost_reads_ = 0;   // failed reads since the last timed block
+    ClockSource last_source_ = ClockSource::kNone;
+    // The clock's quality when last checked by the pulse or a message, and when.
+    int good_quality_ = 0;
+    std::int64_t good_ns_ = 0;
+    // The current series: its first block's time and first scan.
+    bool in_series_ = false;
+    std::int64_t series_ns_ = 0;
+    std::int64_t series_scan_ = 0;
 };
+
+// The clock quality the field digitizers report, 0 to 100: 100 locked to the
+// pulse within 5 us, 90 within 100 us, 70 within 200 us, 40 beyond or from
+// the message alone.
+int LockedQuality(std::int64_t phase_error_ns);
 
 }  // namespace zqd::acq

@@ -137,7 +137,10 @@ Status Session::Start(const AcqConfig& config, const std::function<Status()>& pr
         }
         config_ = config;
         next_sequence_ = 0;
-        dater_.Reset(config);
+        {
+            std::lock_guard lock(mutex_);
+            dater_.Reset(config, timing_);
+        }
         Event e;
         e.kind = Event::Kind::kStarted;
         e.config = config;
@@ -150,6 +153,11 @@ Status Session::Start(const AcqConfig& config, const std::function<Status()>& pr
     });
     wake_.notify_all();
     return started;
+}
+
+void Session::SetTiming(const TimingConfig& timing) {
+    std::lock_guard lock(mutex_);
+    timing_ = timing;
 }
 
 Status Session::Stop() {
@@ -260,13 +268,13 @@ void Session::Poll() {
     // Every buffer of the card filled: some may have been overwritten.
     const bool ring_full = n >= config_.BufNum;
     for (int pass = 0; pass < n; ++pass)
-        if (!ReadOne(ring_full)) return;  // the card failed: its kCardError ends the poll
+        if (!ReadOne(ring_full, pass == 0)) return;  // the card failed: its kCardError ends the poll
     Event end;
     end.kind = Event::Kind::kPollEnd;
     Emit(std::move(end));
 }
 
-bool Session::ReadOne(bool ring_full) {
+bool Session::ReadOne(bool ring_full, bool poll_start) {
     auto block = std::make_shared<Block>();
     block->words.assign(static_cast<std::size_t>(config_.BlockWords()) + 2, 0);
     try {
@@ -295,7 +303,7 @@ bool Session::ReadOne(bool ring_full) {
         Emit(std::move(e));
         return true;
     }
-    std::vector<Event> events = dater_.Date(*block, ring_full);
+    std::vector<Event> events = dater_.Date(*block, ring_full, poll_start);
     {
         std::lock_guard lock(mutex_);
         ++stats_.reads;
@@ -305,9 +313,12 @@ bool Session::ReadOne(bool ring_full) {
             if (e.kind == Event::Kind::kGap) ++stats_.gaps;
             if (e.kind == Event::Kind::kTimeBackwards) ++stats_.backwards;
             if (e.kind == Event::Kind::kOverflow) stats_.overflowed += static_cast<std::uint64_t>(e.value);
+            if (e.kind == Event::Kind::kTimeTear) ++stats_.tears;
         }
         if (block->time_status == TimeStatus::kCarried) ++stats_.carried;
         if (block->time_status == TimeStatus::kNone) ++stats_.untimed;
+        stats_.clock = block->clock;
+        stats_.clock.seconds.clear();
     }
     for (auto& e : events) Emit(std::move(e));
     Emit(BlockPtr(std::move(block)));

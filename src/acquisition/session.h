@@ -52,9 +52,11 @@ struct SessionStats {
     std::uint64_t overflowed = 0;     // blocks the card's full buffers overwrote
     std::uint64_t gaps = 0;           // GPS time jumps forward, not explained by the two above
     std::uint64_t backwards = 0;
+    std::uint64_t tears = 0;    // series begun again where the card's clock drifted off
     std::uint64_t carried = 0;  // blocks whose time was carried
     std::uint64_t untimed = 0;  // blocks without any time
     gps::HaCounters messages;
+    BlockClock clock;  // of the latest block, without its seconds
 };
 
 class Session {
@@ -78,6 +80,8 @@ public:
     // acquires and polls. kCardRefused carries GetLastADError's code; kBusy
     // the holder of the machine's acquisition lock.
     Status Start(const AcqConfig& config, const std::function<Status()>& prepare = {});
+    // How the next start's blocks are timed (the pulse's channel and the rest).
+    void SetTiming(const TimingConfig& timing);
     // StopIntr (whether or not acquiring); no poll follows. Without a usable
     // library (kNoLibrary) nothing was acquiring.
     Status Stop();
@@ -111,7 +115,7 @@ private:
     void Loop();
     // Reads the next buffer of a poll: false when the card failed (and the
     // acquisition has ended).
-    bool ReadOne(bool ring_full);
+    bool ReadOne(bool ring_full, bool poll_start);
     void Fail(const CardError& err);
     void Post(std::function<void()> task);
     bool OnCardThread() const;
@@ -131,6 +135,7 @@ private:
 
     // Card-thread state of the running acquisition.
     AcqConfig config_;
+    TimingConfig timing_;  // guarded by mutex_ until a start takes it
     std::uint64_t next_sequence_ = 0;
     BlockDater dater_;
 

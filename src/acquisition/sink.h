@@ -32,6 +32,11 @@ struct Event {
         kBadMessage,     // `value` GPS messages failed their checks up to block `sequence`
         kCardError,      // a card call failed for want of the library; `status` says which
         kDropped,        // this sink's queue was full: `value` items were not delivered
+        kPulseLost,      // no 1PPS edge since the one of second `value` (ns): the clock runs free
+        kPulseBack,      // the 1PPS edge of second `value` (ns) dates the data again
+        kPulseDisagrees, // the message names a second `value` ns off the pulses' count; the message holds
+        kTimeTear,       // block `sequence` begins a new series `value` ns off the old one's extrapolation
+        kRateOff,        // the card's measured rate is `value` / 1000 ppm off nominal
     };
     Kind kind = Kind::kPolled;
     std::uint64_t sequence = 0;

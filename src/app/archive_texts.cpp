@@ -17,7 +17,35 @@ std::string Megabytes(std::int64_t bytes) {
     return text;
 }
 
+std::string Micro(std::int64_t ns) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%+.1f 微秒", static_cast<double>(ns) / 1000.0);
+    return text;
+}
+
+std::string Ppm(double ppm) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%+.3f ppm", ppm);
+    return text;
+}
+
 }  // namespace
+
+std::string ClockText(const acq::BlockClock& c, std::int32_t nominal_rate) {
+    using Source = acq::ClockSource;
+    std::string t = "时钟：";
+    switch (c.source) {
+    case Source::kNone: t += "尚无 GPS 时间"; break;
+    case Source::kPulse: t += "秒脉冲定时"; break;
+    case Source::kMessage: t += "按 GPS 报文定时"; break;
+    case Source::kFreeRun: t += "自由运行（无秒脉冲、无报文）"; break;
+    }
+    t += c.pulse ? "，秒脉冲正常" : "，无秒脉冲";
+    if (c.phase_error_ns != acq::ClockSample::kNoValue) t += "，相位误差 " + Micro(c.phase_error_ns);
+    if (c.rate > 0 && nominal_rate > 0) t += "，采样率偏差 " + Ppm((c.rate / nominal_rate - 1) * 1e6);
+    t += "，质量 " + std::to_string(c.quality) + "%";
+    return t;
+}
 
 std::string NoteText(const archive::ArchiveNote& n) {
     using Kind = archive::ArchiveNote::Kind;
@@ -53,6 +81,15 @@ std::string NoteText(const archive::ArchiveNote& n) {
         if (!n.status.ok()) t += "；" + Text(n.status);
         return t;
     }
+    case Kind::kPulseLost: return "秒脉冲中断（最后一个在 " + utc::Iso(n.value) + "）：按测得的采样率自由运行";
+    case Kind::kPulseBack: return "秒脉冲恢复（" + utc::Iso(n.value) + "）";
+    case Kind::kPulseDisagrees:
+        return "GPS 报文的秒与秒脉冲的计数不一致，相差 " + Micro(n.value) + "（第 " + std::to_string(n.sequence + 1) +
+               " 次读数）；以报文为准";
+    case Kind::kTimeTear:
+        return "时间撕裂：按标称采样率推算的时间偏离 " + Micro(n.value) + "，从第 " + std::to_string(n.sequence + 1) +
+               " 次读数起另起一段";
+    case Kind::kRateOff: return "板卡采样率偏离标称值 " + Ppm(static_cast<double>(n.value) / 1000.0);
     case Kind::kOverflow:
         return "板卡缓冲区溢出：第 " + std::to_string(n.sequence + 1) + " 次读数之前丢失 " + std::to_string(n.value) + " 块";
     }
@@ -82,8 +119,13 @@ Losses LossesOf(const archive::ArchiveStatus& s) {
 std::string StatusLine(const archive::ArchiveStatus& s) {
     std::string line = "块 " + std::to_string(s.blocks) + " | 损失 " + LossText(LossesOf(s), false) + " | GPS " +
                        (s.gps ? "正常" : s.last_gps_ns ? "中断" : "未收到") +
-                       (s.last_time_ns ? " " + utc::Iso(s.last_time_ns) : std::string()) + " | 时间质量 " +
-                       std::to_string(s.quality) + " | 文件 " + std::to_string(s.files) + " | " +
+ (s.last_time_ns ? " " + utc::Iso(s.last_time_ns) : std::string()) + " | " +
+                       (s.clock.pulse ? "秒脉冲正常" : "无秒脉冲") +
+                       (s.clock.phase_error_ns != acq::ClockSample::kNoValue ? " 相位误差 " + Micro(s.clock.phase_error_ns)
+                                                                              : std::string()) +
+                       (s.clock.rate > 0 && s.nominal_rate > 0 ? " 采样率 " + Ppm((s.clock.rate / s.nominal_rate - 1) * 1e6)
+                                                               : std::string()) +
+                       " | 时间质量 " + std::to_string(s.quality) + " | 文件 " + std::to_string(s.files) + " | " +
                        Megabytes(static_cast<std::int64_t>(s.bytes)) + " | 剩余 " +
                        (s.free_bytes >= 0 ? Megabytes(s.free_bytes) : std::string("未知"));
     if (s.removed_days > 0)

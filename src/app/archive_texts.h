@@ -15,6 +15,9 @@ namespace zqd::app {
 std::string NoteText(const archive::ArchiveNote& note);
 std::string NoteText(const convert::ConvertNote& note);
 
+// "时钟：秒脉冲定时，秒脉冲正常，相位误差 +0.2 微秒，采样率偏差 +25.003 ppm，质量 100%".
+std::string ClockText(const acq::BlockClock& clock, std::int32_t nominal_rate);
+
 // The status line the archive window and the command line show.
 std::string StatusLine(const archive::ArchiveStatus& s);
 // What the archive lost, as LossText counts it.

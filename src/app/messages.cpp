@@ -148,6 +148,8 @@ const char* SettingPattern(Why why) {
     case Why::kConfigNotText: return "{t} 应为文字";
     case Why::kConfigNotInteger: return "{t} 应为整数";
     case Why::kConfigOutOfRange: return "{t} = {v} 超出 {w} 到 {x}";
+    case Why::kConfigChoice: return "{t} 应为 {o}";
+    case Why::kConfigNotNumber: return "{t} 应为数";
     case Why::kConfigEncoding: return "encoding 应为 \"steim2\"、\"steim1\" 或 \"int32\"";
     case Why::kConfigBadOffset: return "通道偏移“{t}”应为 0 起的整数";
     case Why::kConfigBadChannel: return "通道 {t} 应为通道代码（如 \"GY0\"）或 false";

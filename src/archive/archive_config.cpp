@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <cmath>
 #include <fstream>
+#include <iomanip>
+#include <locale>
+#include <sstream>
 #include <set>
 
 #define TOML_EXCEPTIONS 0
@@ -38,6 +42,16 @@ std::string Quoted(const std::string& s) {
 }
 
 // At most a short excerpt of what was given, cut at a character's boundary.
+// A number as TOML writes a float: always with a point.
+std::string NumberText(double v) {
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out << std::setprecision(12) << v;
+    std::string s = out.str();
+    if (s.find_first_of(".eE") == std::string::npos) s += ".0";
+    return s;
+}
+
 std::string Excerpt(const std::string& given) {
     constexpr std::size_t kMost = 40;
     if (given.size() <= kMost) return given;
@@ -123,6 +137,9 @@ Status CheckKeys(const toml::table& root, const std::string& file) {
         {"acquisition", {"channels", "points_per_channel", "scan_rate", "buffers"}},
         {"archive", {"folder", "record_length", "encoding", "flush_interval", "memory_limit_mb"}},
         {"retention", {"keep_days", "min_free_mb"}},
+        {"timing", {"pps_channel", "date_from", "polarity", "threshold", "message_refers_to", "max_message_delay_ms",
+                    "time_tolerance", "resample", "rate_alarm_ppm", "quality_fall_per_hour", "clock_channels",
+                    "location"}},
         {"channels", {}},
     };
     for (const auto& [key, node] : root) {
@@ -201,6 +218,81 @@ Status ReadSettings(const toml::table& root, const std::string& file, ArchiveCon
     return Status::Ok();
 }
 
+// [timing]: the pulse, what dates the data, and the clock's channels.
+Status ReadTiming(const toml::table& t, const std::string& file, ArchiveConfig& c) {
+    acq::TimingConfig& m = c.timing;
+    auto choice = [&](const char* key, std::initializer_list<const char*> words, const char* said,
+                      auto&& apply) -> Status {
+        const toml::node* n = t.get(key);
+        if (!n) return Status::Ok();
+        if (n->is_string()) {
+            int k = 0;
+            for (const char* w : words) {
+                if (n->as_string()->get() == w) {
+                    apply(k);
+                    return Status::Ok();
+                }
+                ++k;
+            }
+        }
+        return Bad(file, Why::kConfigChoice, n).Said(key).And(said);
+    };
+    auto number = [&](const char* key, double lo, double hi, double& out) -> Status {
+        const toml::node* n = t.get(key);
+        if (!n) return Status::Ok();
+        if (!n->is_number()) return Bad(file, Why::kConfigNotNumber, n).Said(key);
+        const double v = n->is_integer() ? static_cast<double>(n->as_integer()->get()) : n->as_floating_point()->get();
+        if (!(v >= lo && v <= hi))
+            return Bad(file, Why::kConfigOutOfRange, n).Said(key).Values(std::llround(v), std::llround(lo), std::llround(hi));
+        out = v;
+        return Status::Ok();
+    };
+    auto flag = [&](const char* key, bool& out) -> Status {
+        const toml::node* n = t.get(key);
+        if (!n) return Status::Ok();
+        if (!n->is_boolean()) return Bad(file, Why::kConfigChoice, n).Said(key).And("true 或 false");
+        out = n->as_boolean()->get();
+        return Status::Ok();
+    };
+    if (const toml::node* n = t.get("pps_channel")) {
+        if (n->is_string() && n->as_string()->get() == "none") {
+            m.pps_channel = acq::TimingConfig::kNoPulse;
+        } else if (n->is_integer() && n->as_integer()->get() >= 0 && n->as_integer()->get() < c.acquisition.ChnNum) {
+            m.pps_channel = static_cast<int>(n->as_integer()->get());
+        } else {
+            return Bad(file, Why::kConfigChoice, n).Said("pps_channel").And("板卡的通道偏移（0 到 " +
+                                                                            std::to_string(c.acquisition.ChnNum - 1) + "）或 \"none\"");
+        }
+    }
+    if (const toml::node* n = t.get("threshold")) {
+        if (n->is_number()) {
+            m.threshold = n->is_integer() ? static_cast<double>(n->as_integer()->get()) : n->as_floating_point()->get();
+        } else if (!(n->is_string() && n->as_string()->get() == "auto")) {
+            return Bad(file, Why::kConfigChoice, n).Said("threshold").And("码值或 \"auto\"");
+        }
+    }
+    double delay = m.max_message_delay_ms;
+    for (Status s :
+         {choice("date_from", {"pulse", "message"}, "\"pulse\" 或 \"message\"",
+                 [&](int k) { m.date_from = k == 0 ? acq::TimingConfig::DateFrom::kPulse : acq::TimingConfig::DateFrom::kMessage; }),
+          choice("polarity", {"positive", "negative"}, "\"positive\" 或 \"negative\"",
+                 [&](int k) { m.pulse_negative = k == 1; }),
+          choice("message_refers_to", {"previous", "next"}, "\"previous\" 或 \"next\"",
+                 [&](int k) { m.message_refers_to_next = k == 1; }),
+          number("max_message_delay_ms", 0, 999, delay), number("time_tolerance", 0.01, 1000, m.time_tolerance),
+          number("rate_alarm_ppm", 0, 1e6, m.rate_alarm_ppm), number("quality_fall_per_hour", 0, 100, m.quality_fall_per_hour),
+          flag("resample", m.resample), flag("clock_channels", c.clock_channels)})
+        if (!s.ok()) return s;
+    m.max_message_delay_ms = static_cast<int>(delay);
+    if (const toml::node* n = t.get("location")) {
+        if (!n->is_string()) return Bad(file, Why::kConfigNotText, n).Said("location");
+        const std::string loc = n->as_string()->get();
+        if ((!loc.empty() && loc.size() != 2) || !CodeChars(loc)) return Bad(file, Why::kBadLocation, n).Said(Excerpt(loc));
+        c.clock_location = loc;
+    }
+    return Status::Ok();
+}
+
 // [channels]: card offset = SEED code or false, over the defaults of the
 // card's settings; a code used twice is refused at its line.
 Status ReadChannels(const toml::table& map, const std::string& file, ArchiveConfig& c) {
@@ -265,6 +357,9 @@ Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& c) {
     const toml::table& root = parsed.table();
     if (Status s = CheckKeys(root, file); !s.ok()) return s;
     if (Status s = ReadSettings(root, file, c); !s.ok()) return s;
+    if (const toml::table* timing = root["timing"].as_table()) {
+        if (Status s = ReadTiming(*timing, file, c); !s.ok()) return s;
+    }
     if (const toml::table* map = root["channels"].as_table()) {
         if (Status s = ReadChannels(*map, file, c); !s.ok()) return s;
     } else {
@@ -286,7 +381,20 @@ Status SaveConfig(const std::filesystem::path& path, const ArchiveConfig& c) {
             "\nflush_interval = " + std::to_string(c.flush_seconds) +
             "\nmemory_limit_mb = " + std::to_string(c.memory_limit_bytes >> 20) +
             "\n\n[retention]\nkeep_days = " + std::to_string(c.retention.keep_days) +
-            "\nmin_free_mb = " + std::to_string(c.retention.min_free_bytes >> 20) + "\n\n[channels]\n";
+            "\nmin_free_mb = " + std::to_string(c.retention.min_free_bytes >> 20) + "\n\n[timing]\n";
+    const acq::TimingConfig& t = c.timing;
+    text += "pps_channel = " + (t.PulseWired() ? std::to_string(t.pps_channel) : Quoted("none")) +
+            "\ndate_from = " + Quoted(t.date_from == acq::TimingConfig::DateFrom::kPulse ? "pulse" : "message") +
+            "\npolarity = " + Quoted(t.pulse_negative ? "negative" : "positive") +
+            "\nthreshold = " + (t.threshold ? NumberText(*t.threshold) : Quoted("auto")) +
+            "\nmessage_refers_to = " + Quoted(t.message_refers_to_next ? "next" : "previous") +
+            "\nmax_message_delay_ms = " + std::to_string(t.max_message_delay_ms) +
+            "\ntime_tolerance = " + NumberText(t.time_tolerance) + "\nresample = " + (t.resample ? "true" : "false") +
+            "\nrate_alarm_ppm = " + NumberText(t.rate_alarm_ppm) +
+            "\nquality_fall_per_hour = " + NumberText(t.quality_fall_per_hour) +
+            "\nclock_channels = " + (c.clock_channels ? "true" : "false") + "\n";
+    if (c.clock_location) text += "location = " + Quoted(*c.clock_location) + "\n";
+    text += "\n[channels]\n";
     for (int offset = 0; offset < c.acquisition.ChnNum; ++offset) {
         const auto it = c.channels.find(offset);
         text += std::to_string(offset) + " = " + (it == c.channels.end() ? std::string("false") : Quoted(it->second)) + "\n";

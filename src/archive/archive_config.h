@@ -6,11 +6,17 @@
 //   [acquisition]  channels = 18  points_per_channel = 2000  scan_rate = 2000  buffers = 10
 //   [archive]      record_length = 512  encoding = "steim2"  flush_interval = 10  memory_limit_mb = 64
 //   [retention]    keep_days = 0 (all)  min_free_mb = 2048
+//   [timing]       pps_channel = 0 (or "none")  date_from = "pulse" (or "message")
+//                  polarity = "positive"  threshold = "auto" (or counts)  message_refers_to = "previous"
+//                  max_message_delay_ms = 900  time_tolerance = 0.5 (sample periods)  resample = false
+//                  rate_alarm_ppm = 100  quality_fall_per_hour = 1
+//                  clock_channels = true (LCE, LCQ, LCR at 1 sample/s)  location = the data's
 //   [channels]     0 = "GYP"  1 = false  2 = "GY0"  ...   (card offset = SEED channel code, or false)
 #pragma once
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "acquisition/block.h"
@@ -28,6 +34,11 @@ struct ArchiveConfig {
     int flush_seconds = 10;
     std::size_t memory_limit_bytes = 64u << 20;
     RetentionConfig retention;
+    acq::TimingConfig timing;
+    // The clock's health, one sample a second: phase error in us (LCE),
+    // quality in percent (LCQ), the measured rate's offset in ppm x 1000 (LCR).
+    bool clock_channels = true;
+    std::optional<std::string> clock_location;  // empty: the data's
     std::map<int, std::string> channels;  // card offset -> SEED channel code
     std::filesystem::path folder;           // the archive, as the window last used it
 };

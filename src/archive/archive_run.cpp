@@ -28,6 +28,7 @@ Status ArchiveRun::Start(const ArchiveConfig& config, const std::filesystem::pat
     sink_ = std::make_shared<ArchiveSink>(config, root, std::move(report));
     if (limit_ns >= 0) sink_->Limit(limit_ns);
     runner_ = session_.AddSink(sink_, kQueueBlocks);
+    session_.SetTiming(config.timing);
     const Status started = session_.Start(config.acquisition);
     if (!started.ok()) {
         session_.RemoveSink(runner_);

@@ -2,19 +2,14 @@
 
 #include "common/utc.h"
 
+#include <algorithm>
+#include <cmath>
 #include <set>
 #include "formats/mseed/mseed_scan.h"
 #include "formats/sds/sds_repair.h"
 #include "platform/files.h"
 
 namespace zqd::archive {
-
-int TimingQuality(acq::TimeStatus status, std::int64_t since_gps_ns) {
-    if (status == acq::TimeStatus::kOwn) return 100;
-    if (status == acq::TimeStatus::kNone) return 0;
-    const std::int64_t minutes = since_gps_ns / (60 * utc::kNsPerSecond);
-    return static_cast<int>(std::max<std::int64_t>(10, 90 - 10 * minutes));
-}
 
 ArchiveSink::ArchiveSink(ArchiveConfig config, std::filesystem::path root, Report report)
     : config_(std::move(config)), root_(std::move(root)), report_(std::move(report)), writer_(root_) {
@@ -39,10 +34,17 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
     packers_.clear();
     card_ = card;
     std::set<std::string> streams;
-    for (const auto& [offset, code] : config_.channels) {
+    mseed::PackOptions pack = config_.pack;
+    pack.tolerance_ns = std::llround(config_.timing.time_tolerance * 1e9 / card.SampleFrq);
+    std::vector<std::pair<int, std::string>> channels(config_.channels.begin(), config_.channels.end());
+    lce_ = lcq_ = lcr_ = nullptr;
+    if (config_.clock_channels)
+        for (const char* code : {"LCE", "LCQ", "LCR"}) channels.emplace_back(-1, code);
+    for (const auto& [offset, code] : channels) {
         if (offset >= card.ChnNum) continue;
         StreamCodes codes = config_.station;
         codes.channel = code;
+        if (offset < 0 && config_.clock_location) codes.location = *config_.clock_location;
         streams.insert(codes.Name());
         const std::size_t index = packers_.size();
         auto emit = [this, index](const char* record, int length, std::int64_t start_ns) {
@@ -56,9 +58,12 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
             pending_.back().samples += mseed::HeaderSamples(record);
             pending_bytes_ += static_cast<std::size_t>(length);
         };
-        packers_.emplace_back(offset, std::make_unique<mseed::ChannelPacker>(codes, static_cast<double>(card.SampleFrq),
-                                                                      config_.pack, emit));
+        packers_.emplace_back(offset, std::make_unique<mseed::ChannelPacker>(
+                                          codes, offset < 0 ? 1.0 : static_cast<double>(card.SampleFrq), pack, emit));
+        if (offset < 0) (code == std::string("LCE") ? lce_ : code == std::string("LCQ") ? lcq_ : lcr_) = packers_.back().second.get();
     }
+    clock_first_ = 0;
+    while (clock_first_ < packers_.size() && packers_[clock_first_].first >= 0) ++clock_first_;
     retention_ = std::make_unique<Retention>(root_, std::move(streams), config_.retention);
 }
 
@@ -135,6 +140,16 @@ void ArchiveSink::OnEvent(const acq::Event& event) {
     }
         Say({ArchiveNote::Kind::kDropped, event.value});
         break;
+    case Kind::kTimeTear: {
+        std::lock_guard lock(mutex_);
+        ++status_.tears;
+    }
+        Say({ArchiveNote::Kind::kTimeTear, event.value, event.sequence});
+        break;
+    case Kind::kPulseLost: Say({ArchiveNote::Kind::kPulseLost, event.value}); break;
+    case Kind::kPulseBack: Say({ArchiveNote::Kind::kPulseBack, event.value}); break;
+    case Kind::kPulseDisagrees: Say({ArchiveNote::Kind::kPulseDisagrees, event.value, event.sequence}); break;
+    case Kind::kRateOff: Say({ArchiveNote::Kind::kRateOff, event.value}); break;
     case Kind::kCardError:
         {
             ArchiveNote note{ArchiveNote::Kind::kCardError};
@@ -158,23 +173,23 @@ void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
     const bool own = b.time_status == acq::TimeStatus::kOwn;
     std::int64_t t = b.time_ns;
     if (b.time_status == acq::TimeStatus::kNone) t = b.host_ns - b.DurationNs();  // read at the block's end
-    std::int64_t last_gps = 0;
     {
         std::lock_guard lock(mutex_);
         if (own) status_.last_gps_ns = t;
-        last_gps = status_.last_gps_ns;
     }
-    const int quality = TimingQuality(b.time_status, t - last_gps);
+    const int quality = b.clock.quality;
     if (own != last_own_ && have_gps_) Say({own ? ArchiveNote::Kind::kGpsBack : ArchiveNote::Kind::kGpsLost});
     have_gps_ = have_gps_ || own;
     last_own_ = own;
     const mseed::Timing timing{quality, own};
     scratch_.resize(static_cast<std::size_t>(b.ChnPoints));
-    for (auto& [offset, packer] : packers_) {
+    for (std::size_t i = 0; i < clock_first_ && i < packers_.size(); ++i) {
+        auto& [offset, packer] = packers_[i];
         for (std::int64_t j = 0; j < b.ChnPoints; ++j)
             scratch_[static_cast<std::size_t>(j)] = static_cast<std::uint16_t>(b.At(j, offset));
-        packer->Add(t, scratch_.data(), scratch_.size(), timing);
+        packer->Add(t, scratch_.data(), scratch_.size(), timing, b.clock.rate);
     }
+    AddClock(b, timing);
     {
         std::lock_guard lock(mutex_);
         ++status_.blocks;
@@ -182,12 +197,28 @@ void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
         status_.quality = quality;
         status_.last_time_ns = t;
         status_.archived_ns += b.DurationNs();
+        status_.clock = b.clock;
+        status_.clock.seconds.clear();
+        status_.nominal_rate = b.SampleFrq;
     }
     WritePending();
     // Flushed by the data's own clock: with the same data the same records
     // come out, on any machine and at any speed of a simulated card.
     since_flush_ns_ += b.DurationNs();
     if (since_flush_ns_ >= config_.flush_seconds * utc::kNsPerSecond) Flush();
+}
+
+void ArchiveSink::AddClock(const acq::Block& b, const mseed::Timing& timing) {
+    for (const acq::ClockSample& s : b.clock.seconds) {
+        auto add = [&](mseed::ChannelPacker* p, std::int64_t v) {
+            if (!p) return;
+            const auto sample = static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+            p->Add(s.second_ns, &sample, 1, timing);
+        };
+        if (s.phase_error_ns != acq::ClockSample::kNoValue) add(lce_, std::llround(static_cast<double>(s.phase_error_ns) / 1000));
+        add(lcq_, s.quality);
+        if (s.rate_ppb != acq::ClockSample::kNoValue) add(lcr_, s.rate_ppb);
+    }
 }
 
 void ArchiveSink::WritePending() {

@@ -2,10 +2,12 @@
 // session: every configured card channel packed into miniSEED with the
 // blocks' GPS times and timing quality, flushed to disk at a set interval.
 //
-// Timing quality: 100 (clock locked) while blocks carry their own valid GPS
-// message; while times are only carried, 90 in the first minute since the
-// last message and 10 less for each further minute, down to 10; 0 before any
-// GPS time (the computer's clock then dates the samples).
+// The data's timing quality (blockette 1001) is the clock quality the
+// dating found for each block; beside the data, unless switched off, the
+// clock's health one sample a second: LCE the phase error at each pulse in
+// us, LCQ the quality in percent, LCR the measured rate's offset from
+// nominal in ppm x 1000. Before any GPS time the computer's clock dates the
+// samples, at quality 0.
 #pragma once
 
 #include <chrono>
@@ -33,6 +35,9 @@ struct ArchiveStatus {
     std::uint64_t unwritten_records = 0;  // packed and written nowhere: the disk refused too long,
     std::uint64_t unwritten_samples = 0;  //   or still refused at the stop
     std::uint64_t removed_days = 0, removed_bytes = 0;  // old days removed to keep within the disk
+    std::uint64_t tears = 0;          // series begun again where the card's clock drifted off
+    acq::BlockClock clock;            // of the last block, without its seconds
+    std::int32_t nominal_rate = 0;    // the card's scans a second
     bool gps = false;                 // the last block had its own GPS time
     std::int64_t last_gps_ns = 0;     // the last block time from a GPS message
     std::int64_t last_time_ns = 0;    // the last block's time
@@ -66,6 +71,11 @@ struct ArchiveNote {
         kMemoryFull,      // `value` records (`count` samples) were let go, each a gap
         kUnwrittenAtStop, // at the stop the disk still refused: `value` records (`count` samples) written nowhere
         kOverflow,        // the card's full buffers were overwritten: `value` blocks lost before read `sequence`
+        kPulseLost,       // no 1PPS edge after the second `value` (ns)
+        kPulseBack,       // the 1PPS edge of the second `value` (ns) dates the data again
+        kPulseDisagrees,  // the message names a second `value` ns off the pulses' count
+        kTimeTear,        // read `sequence` begins a new series, `value` ns off the old one
+        kRateOff,         // the card's rate is `value` / 1000 ppm off nominal
         kDayRemoved,      // the day beginning at `value` ns: `count` day files (`bytes`) removed, `paths`;
                           // for space (`for_space`) or its age; `status` a file that could not be removed
     };
@@ -80,8 +90,6 @@ struct ArchiveNote {
     std::uint64_t bytes = 0;
     bool for_space = false;
 };
-
-int TimingQuality(acq::TimeStatus status, std::int64_t since_gps_ns);
 
 class ArchiveSink final : public acq::Sink {
 public:
@@ -119,12 +127,19 @@ private:
     // be written (`need_room`: a write was refused); whether any went.
     bool Retain(bool need_room);
     void Setup(const acq::AcqConfig& card);
+    // The clock's channels for the seconds the block holds.
+    void AddClock(const acq::Block& b, const mseed::Timing& timing);
 
     ArchiveConfig config_;
     std::filesystem::path root_;
     Report report_;
     sds::SdsWriter writer_;
     std::vector<std::pair<int, std::unique_ptr<mseed::ChannelPacker>>> packers_;  // card offset, packer
+    // The clock's channels (LCE, LCQ, LCR), in packers_ after the data's.
+    std::size_t clock_first_ = 0;
+    mseed::ChannelPacker* lce_ = nullptr;
+    mseed::ChannelPacker* lcq_ = nullptr;
+    mseed::ChannelPacker* lcr_ = nullptr;
     std::deque<Pending> pending_;
     std::size_t pending_bytes_ = 0;
     std::vector<std::int32_t> scratch_;

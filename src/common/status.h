@@ -87,6 +87,8 @@ struct Status {
         kConfigNotText, kConfigNotInteger,
         kConfigOutOfRange,    // `value` from `value2` to `value3`
         kConfigEncoding, kConfigBadOffset,
+        kConfigChoice,        // `other`: what it may be
+        kConfigNotNumber,
         kConfigOffsetBeyond,  // `value`: the card's channels
         kConfigBadChannel,
         kConfigCodeReused,    // `value`: the line that used it

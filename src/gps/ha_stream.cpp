@@ -14,7 +14,7 @@ std::optional<std::int64_t> HaStreamDecoder::Take(const HaBytes& m) {
 }
 
 std::optional<HaFix> HaStreamDecoder::Feed(const std::int16_t* words, std::int32_t chnNum, std::int32_t scans,
-                                           std::int64_t first_scan) {
+                                           std::int64_t first_scan, std::vector<HaFix>* all) {
     std::optional<HaFix> fix;
     if (chnNum <= kGpsSlot) return fix;
     // The first byte lands in the scan in which its stop bit ends: its start
@@ -44,7 +44,10 @@ std::optional<HaFix> HaStreamDecoder::Feed(const std::int16_t* words, std::int32
         msg_[static_cast<std::size_t>(len_++)] = b;
         if (len_ == kHaLength) {
             len_ = 0;
-            if (const auto t = Take(msg_)) fix = HaFix{*t, first_byte_scan_ - byte_scans};
+            if (const auto t = Take(msg_)) {
+                fix = HaFix{*t, first_byte_scan_ - byte_scans};
+                if (all) all->push_back(*fix);
+            }
         }
     }
     return fix;

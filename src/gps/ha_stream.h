@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "gps/ha_message.h"
 
@@ -29,9 +30,9 @@ public:
 
     // Feeds the GPS slot of `scans` scans of `chnNum` words each; the first
     // of them is scan `first_scan` of the acquisition. Returns the last valid
-    // message that ended among them.
+    // message that ended among them; every one of them, in order, to `all`.
     std::optional<HaFix> Feed(const std::int16_t* words, std::int32_t chnNum, std::int32_t scans,
-                              std::int64_t first_scan);
+                              std::int64_t first_scan, std::vector<HaFix>* all = nullptr);
 
     // Forgets a message in progress (after scans were lost).
     void Reset() { len_ = 0; }

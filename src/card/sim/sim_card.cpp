@@ -308,8 +308,15 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
     const std::int64_t w_lo = FloorDiv(start_ns_ + static_cast<std::int64_t>(first_t), kNsPerSecond) - 1;
     const std::int64_t w_hi = FloorDiv(start_ns_ + static_cast<std::int64_t>(end_t), kNsPerSecond) + 1;
     constexpr double kPulseNs = kPulseMs * 1e6;
+    const std::int64_t first_second = FloorDiv(start_ns_ + kNsPerSecond - 1, kNsPerSecond);
+    auto silent = [&](std::int64_t k) {  // a receiver without a fix sends neither message nor pulse
+        return settings_.gps_outage_for > 0 && k >= settings_.gps_outage_from &&
+               k < settings_.gps_outage_from + settings_.gps_outage_for;
+    };
     for (std::int64_t w = w_lo; w <= w_hi; ++w) {
         if (w * kNsPerSecond < start_ns_) continue;
+        // The pulse of second w comes in second w - first_second of acquisition.
+        if (silent(settings_.Real() ? w - first_second : FloorDiv(w * kNsPerSecond - start_ns_, kNsPerSecond))) continue;
         const double edge = static_cast<double>(w * kNsPerSecond - start_ns_);
         for (std::int64_t k = std::max(ScanAt(edge), first); k < end; ++k) {
             const double a = ScanTime(k), b = ScanTime(k + 1);
@@ -349,12 +356,9 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
     }
     // A real receiver: each whole second's message, naming that second's
     // pulse, begins D ms after it; message k is the k-th since the start.
-    const std::int64_t first_second = FloorDiv(start_ns_ + kNsPerSecond - 1, kNsPerSecond);
     for (std::int64_t w = std::max(w_lo - 1, first_second); w <= w_hi; ++w) {
         const std::int64_t k = w - first_second;
-        if (settings_.gps_outage_for > 0 && k >= settings_.gps_outage_from &&
-            k < settings_.gps_outage_from + settings_.gps_outage_for)
-            continue;
+        if (silent(k)) continue;
         auto msg = HaMessage(w * kNsPerSecond);
         if (settings_.gps_corrupt > 0 && (k + 1) % settings_.gps_corrupt == 0) msg[20] ^= 0x5A;
         const double sent = static_cast<double>(w * kNsPerSecond - start_ns_) + static_cast<double>(settings_.gps_delay_ms) * 1e6;

@@ -17,7 +17,7 @@ struct SimSettings {
     std::int32_t fail_initial = 0;   // non-zero: Initial fails with this code
     std::int32_t fail_start = 0;     // non-zero: StartIntr fails with this code
     std::int64_t adresult_fail = 0;  // non-zero: every N-th ADResult fails and its buffer is lost
-    std::int64_t gps_outage_from = 0;  // no GPS bytes from this second of acquisition ...
+    std::int64_t gps_outage_from = 0;  // no GPS bytes nor 1PPS pulse from this second of acquisition ...
     std::int64_t gps_outage_for = 0;   // ... for this many seconds
     std::int64_t gps_corrupt = 0;    // non-zero: one byte of every N-th message is altered
     // A real card and receiver: the sample clock P ppm fast (negative: slow)

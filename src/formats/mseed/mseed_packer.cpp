@@ -22,12 +22,46 @@ struct Sink {
     std::int64_t (*time_of)(const ChannelPacker*, std::int64_t);
 };
 
+void Put16(char* at, int v) {
+    at[0] = static_cast<char>((v >> 8) & 0xFF);
+    at[1] = static_cast<char>(v & 0xFF);
+}
+
+// Writes `ns` as the record's start: the fixed header's BTIME (bytes 20-29,
+// big-endian, in 0.0001 s) and the microseconds of blockette 1001. libmseed
+// times every record of one packing from the first at the nominal rate; a
+// card whose clock is measured gives each record its own.
+void SetStart(char* record, int length, std::int64_t ns) {
+    const auto us = static_cast<hptime_t>(utc::FloorDiv(ns + 500, 1000));
+    const hptime_t tenth = utc::FloorDiv(us, 100) * 100;
+    BTime bt{};
+    ms_hptime2btime(tenth, &bt);
+    Put16(record + 20, bt.year);
+    Put16(record + 22, bt.day);
+    record[24] = static_cast<char>(bt.hour);
+    record[25] = static_cast<char>(bt.min);
+    record[26] = static_cast<char>(bt.sec);
+    record[27] = 0;
+    Put16(record + 28, bt.fract);
+    const auto* h = reinterpret_cast<const unsigned char*>(record);
+    int at = (h[46] << 8) | h[47];
+    for (int hops = 0; at >= 48 && at + 6 <= length && hops < 8; ++hops) {
+        const int type = (h[at] << 8) | h[at + 1];
+        if (type == 1001) {
+            record[at + 5] = static_cast<char>(us - tenth);
+            return;
+        }
+        at = (h[at + 2] << 8) | h[at + 3];
+    }
+}
+
 void Handler(char* record, int length, void* data) {
     auto* sink = static_cast<Sink*>(data);
     // The record's sample count, from its fixed header (bytes 30-31, big-endian).
     const auto* h = reinterpret_cast<const unsigned char*>(record);
     const std::int64_t samples = (h[30] << 8) | h[31];
     const std::int64_t start_ns = sink->time_of(sink->packer, sink->next_index);
+    SetStart(record, length, start_ns);
     sink->next_index += samples;
     ++*sink->records;
     (*sink->emit)(record, length, start_ns);
@@ -67,16 +101,33 @@ ChannelPacker::~ChannelPacker() {
     msr_free(&msr);
 }
 
-std::int64_t ChannelPacker::SampleTime(std::int64_t index) const {
+std::int64_t ChannelPacker::NominalTime(std::int64_t index) const {
     return timeline::SampleTime(series_origin_ns_, static_cast<double>(index), rate_);
 }
 
-bool ChannelPacker::Continues(std::int64_t t_ns) const {
-    return in_series_ && timeline::Continues(SampleTime(series_packed_ + static_cast<std::int64_t>(Held())), t_ns, rate_);
+std::int64_t ChannelPacker::SampleTime(std::int64_t index) const {
+    const Mark* m = nullptr;
+    for (const Mark& k : marks_) {
+        if (k.index > index) break;
+        m = &k;
+    }
+    if (!m) return NominalTime(index);
+    return timeline::SampleTime(m->t_ns, static_cast<double>(index - m->index), m->rate);
 }
 
-void ChannelPacker::Add(std::int64_t t_ns, const std::int32_t* samples, std::size_t n, Timing timing) {
+bool ChannelPacker::Continues(std::int64_t t_ns) const {
+    if (!in_series_) return false;
+    const std::int64_t expected = NominalTime(series_packed_ + static_cast<std::int64_t>(Held()));
+    if (options_.tolerance_ns <= 0) return timeline::Continues(expected, t_ns, rate_);
+    std::int64_t diff = 0;
+    if (__builtin_sub_overflow(t_ns, expected, &diff)) return false;
+    return diff <= options_.tolerance_ns && diff >= -options_.tolerance_ns;
+}
+
+void ChannelPacker::Add(std::int64_t t_ns, const std::int32_t* samples, std::size_t n, Timing timing, double true_rate) {
     const double period = 1e9 / rate_;
+    const double mark_rate = true_rate > 0 ? true_rate : rate_;
+    bool marked = false;
     while (n > 0) {
         if (in_series_ && (!Continues(t_ns) || !(timing == timing_))) {
             Pack(true);
@@ -86,6 +137,16 @@ void ChannelPacker::Add(std::int64_t t_ns, const std::int32_t* samples, std::siz
             in_series_ = true;
             series_origin_ns_ = t_ns;
             series_packed_ = 0;
+            marks_.clear();
+        }
+        if (!marked) {
+            // These samples' own time: records that begin among them start there.
+            marked = true;
+            const std::int64_t at = series_packed_ + static_cast<std::int64_t>(Held());
+            std::size_t keep = 0;  // the marks before the last one at or before what is packed go
+            while (keep + 1 < marks_.size() && marks_[keep + 1].index <= series_packed_) ++keep;
+            marks_.erase(marks_.begin(), marks_.begin() + static_cast<std::ptrdiff_t>(keep));
+            marks_.push_back({at, t_ns, mark_rate});
         }
         timing_ = timing;
         // Samples before the next midnight UTC go into this day's records.

@@ -18,6 +18,9 @@ namespace zqd::mseed {
 struct PackOptions {
     int record_length = 512;  // 512 or 4096
     int encoding = 11;        // DE_STEIM2; 10 Steim-1, 3 32-bit integers
+    // A series continues while the samples' times stay within this many ns
+    // of its extrapolation at the nominal rate; 0: half a sample period.
+    std::int64_t tolerance_ns = 0;
 };
 
 // How well the samples' time is known: 0 to 100, and whether the clock was
@@ -38,9 +41,12 @@ public:
     ChannelPacker(const ChannelPacker&) = delete;
     ChannelPacker& operator=(const ChannelPacker&) = delete;
 
-    // Appends `n` samples, the first at `t_ns` (ns since 1970 UTC). What is
-    // held and not continued by them, or has other timing, is packed first.
-    void Add(std::int64_t t_ns, const std::int32_t* samples, std::size_t n, Timing timing);
+    // Appends `n` samples, the first at `t_ns` (ns since 1970 UTC), taken
+    // at `true_rate` samples a second (0: the nominal rate). What is held and
+    // not continued by them, or has other timing, is packed first. A record's
+    // start is the measured time of its first sample; the series it belongs
+    // to is extrapolated at the nominal rate.
+    void Add(std::int64_t t_ns, const std::int32_t* samples, std::size_t n, Timing timing, double true_rate = 0);
     // Packs every full record held; with `all` also the last, short one.
     void Pack(bool all);
 
@@ -51,8 +57,11 @@ public:
     double SampleRate() const { return rate_; }
     std::uint64_t Records() const { return records_; }
 
-    // Time of sample `index` of the current series.
+    // Time of sample `index` of the current series, from the latest time
+    // given at or before it.
     std::int64_t SampleTime(std::int64_t index) const;
+    // The series' extrapolation at the nominal rate.
+    std::int64_t NominalTime(std::int64_t index) const;
 
 private:
 
@@ -65,6 +74,12 @@ private:
     bool in_series_ = false;
     std::int64_t series_origin_ns_ = 0;
     std::int64_t series_packed_ = 0;  // samples of the series already packed out
+    struct Mark {
+        std::int64_t index;  // in the series
+        std::int64_t t_ns;
+        double rate;
+    };
+    std::vector<Mark> marks_;  // the times given, the first at or before series_packed_
     Timing timing_;
     std::uint64_t records_ = 0;
     void* msr_ = nullptr;  // the libmseed record template

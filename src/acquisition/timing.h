@@ -1,0 +1,63 @@
+// How the blocks are timed, and how well: the settings of the card's time
+// base (which channel carries the receiver's 1PPS pulse, what dates the
+// samples), and what the dating found for each block (the source of its
+// time, the clock's quality, one measurement for every second).
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <vector>
+
+namespace zqd::acq {
+
+struct TimingConfig {
+    static constexpr int kNoPulse = -1;
+    enum class DateFrom { kPulse, kMessage };
+
+    int pps_channel = 0;  // the card offset that carries the 1PPS pulse, or kNoPulse
+    // kPulse: every scan dated between the pulse edges around it, the
+    // message naming the edge's second; kMessage: from the message alone,
+    // the pulse (if wired) still measured.
+    DateFrom date_from = DateFrom::kPulse;
+    bool pulse_negative = false;        // the pulse goes down from its resting level
+    std::optional<double> threshold;    // counts; empty: midway between the levels seen
+    bool message_refers_to_next = false;  // false: the pulse before the message (the M12's way)
+    int max_message_delay_ms = 900;
+    // A series continues while its samples' times, extrapolated at the nominal
+    // rate, stay within this many sample periods of the measured times.
+    double time_tolerance = 0.5;
+    bool resample = false;              // onto the exact GPS grid of the nominal rate
+    double rate_alarm_ppm = 100;        // the measured rate this far off nominal is said
+    double quality_fall_per_hour = 1;   // while the clock runs free
+
+    bool PulseWired() const { return pps_channel != kNoPulse; }
+};
+
+// What a block's time rests on.
+enum class ClockSource : std::uint8_t {
+    kNone,      // nothing yet: the computer's clock
+    kPulse,     // the pulse edges, labelled by the messages
+    kMessage,   // the message's arrival (latency and a scan's jitter included)
+    kFreeRun,   // carried forward at the measured rate, nothing to check it
+};
+
+// One second of the clock's health: at the whole second `second_ns`.
+struct ClockSample {
+    static constexpr std::int64_t kNoValue = std::numeric_limits<std::int64_t>::min();
+    std::int64_t second_ns = 0;
+    std::int64_t phase_error_ns = kNoValue;  // the data's time of the pulse minus its second
+    int quality = 0;                         // 0 to 100
+    std::int64_t rate_ppb = kNoValue;        // the measured rate's offset from nominal, 1e-9
+};
+
+struct BlockClock {
+    ClockSource source = ClockSource::kNone;
+    int quality = 0;
+    bool pulse = false;                              // edges arrive and are labelled
+    std::int64_t phase_error_ns = ClockSample::kNoValue;  // the latest measured
+    double rate = 0;                                 // measured scans a second, 0 before any
+    std::vector<ClockSample> seconds;                // for the whole seconds this block holds
+};
+
+}  // namespace zqd::acq
