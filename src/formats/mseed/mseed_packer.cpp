@@ -32,7 +32,9 @@ void Put16(char* at, int v) {
 // times every record of one packing from the first at the nominal rate; a
 // card whose clock is measured gives each record its own.
 void SetStart(char* record, int length, std::int64_t ns) {
-    const auto us = static_cast<hptime_t>(utc::FloorDiv(ns + 500, 1000));
+    std::int64_t whole = utc::FloorDiv(ns, 1000);
+    if (ns - whole * 1000 >= 500) ++whole;  // to the nearest microsecond, safe at the ends of time
+    const auto us = static_cast<hptime_t>(whole);
     const hptime_t tenth = utc::FloorDiv(us, 100) * 100;
     BTime bt{};
     ms_hptime2btime(tenth, &bt);
