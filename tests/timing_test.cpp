@@ -28,6 +28,7 @@ struct Rec {
     std::int64_t start_ns;
     std::vector<std::int32_t> samples;
     int quality;
+    char dataquality;
 };
 
 std::vector<Rec> ReadAll(const std::filesystem::path& file) {
@@ -37,7 +38,7 @@ std::vector<Rec> ReadAll(const std::filesystem::path& file) {
     while (ms_readmsr_r(&fp, &msr, file.c_str(), 0, nullptr, nullptr, 1, 1, 0) == MS_NOERROR) {
         const auto* s = static_cast<const std::int32_t*>(msr->datasamples);
         out.push_back({static_cast<std::int64_t>(msr->starttime) * 1000, {s, s + msr->numsamples},
-                       msr->Blkt1001 ? msr->Blkt1001->timing_qual : -1});
+                       msr->Blkt1001 ? msr->Blkt1001->timing_qual : -1, msr->dataquality});
     }
     ms_readmsr_r(&fp, &msr, nullptr, 0, nullptr, nullptr, 0, 0, 0);
     return out;
@@ -80,12 +81,13 @@ struct Station {
     std::shared_ptr<acq::SinkRunner> runner;
     std::vector<std::string> notes;
 
-    Station(sim::SimSettings s, const acq::TimingConfig& timing) : sim(Settings(s), [] { return 0; }) {
+    Station(sim::SimSettings s, const acq::TimingConfig& timing, std::map<int, std::string> channels = {{0, "GYP"}})
+        : sim(Settings(s), [] { return 0; }) {
         sim.Initial(320, 5, 0, 0);
         sim.StartIntr(10, 2000, 0, 18, 2000, 0, 1);
         card.fill = [this](int k, std::int16_t* w) { sim.FillSamples(k, w + 1); };
         ArchiveConfig c = DefaultConfig();
-        c.channels = {{0, "GYP"}};
+        c.channels = std::move(channels);
         c.timing = timing;
         sink = std::make_shared<ArchiveSink>(c, dir.path(), [this](const ArchiveNote& n) { notes.push_back(app::NoteText(n)); });
         runner = session.AddSink(sink, 64);
@@ -169,6 +171,63 @@ TEST(TimingFromThePulse, ARealCardsRecordsStartWithin20UsOfTheTruthAndTearOnlyAs
     EXPECT_NE(app::ClockText(s.clock, 2000).find("秒脉冲定时"), std::string::npos) << app::ClockText(s.clock, 2000);
     std::cout << "worst edge " << worst / 1e3 << " us, tears " << s.tears << "\n";
 }
+
+#ifdef ZQD_HAVE_RESAMPLE
+TEST(TimingFromThePulse, ResampledEveryChannelIsOneSeriesAtTheNominalRateAndEveryEdgeOnItsSecond) {
+    acq::TimingConfig t;
+    t.resample = true;
+    Station st(RealCard(), t, {{0, "GYP"}, {2, "GY0"}});
+    st.Run(600);
+    for (const char* code : {"GYP", "GY0"}) {
+        const auto recs = ReadAll(st.File(code));
+        ASSERT_FALSE(recs.empty());
+        std::int64_t next = recs[0].start_ns;
+        int breaks = 0;
+        for (const auto& r : recs) {
+            breaks += std::llabs(r.start_ns - next) > 250000;  // a reader's tolerance, half a sample
+            next = r.start_ns + static_cast<std::int64_t>(r.samples.size()) * 500000;
+            EXPECT_EQ(r.dataquality, 'Q');
+        }
+        EXPECT_EQ(breaks, 0) << code;
+    }
+    // Resampling rings around the pulse's edges, so each edge is found from
+    // the pulse's centroid, which a symmetric interpolator keeps: the pulse
+    // covers [edge, edge + 4 samples), its centroid 2 samples after the edge.
+    const auto recs = ReadAll(st.File("GYP"));
+    const auto x = Values(recs);
+    EXPECT_GE(x.size(), 599u * 2000);
+    int edges = 0;
+    double worst = 0;
+    for (std::size_t j = 40; j + 40 < x.size(); ++j) {
+        if (!(x[j] > 3000 && x[j - 1] <= 3000)) continue;
+        // The resting level (a slow sine under the pulse): a line through
+        // the means well before and well after.
+        double before = 0, after = 0;
+        for (std::size_t k = 0; k < 10; ++k) {
+            before += x[j - 30 + k] / 10.0;
+            after += x[j + 25 + k] / 10.0;
+        }
+        auto base = [&](std::size_t k) {
+            return before + (after - before) * (static_cast<double>(k) - (j - 25.5)) / 55.0;
+        };
+        double sum = 0, moment = 0;
+        for (std::size_t k = j - 20; k < j + 24; ++k) {
+            sum += x[k] - base(k);
+            moment += (static_cast<double>(k) + 0.5) * (x[k] - base(k));
+        }
+        const double edge = moment / sum - 2;
+        const double t = static_cast<double>(recs[0].start_ns - kStart) + edge * 5e5;
+        const double off = t - std::round((t + 3e8) / 1e9) * 1e9 + 3e8;
+        EXPECT_LE(std::abs(off), 50e3) << j;
+        worst = std::max(worst, std::abs(off));
+        ++edges;
+    }
+    EXPECT_GE(edges, 598);
+    EXPECT_EQ(st.sink->Snapshot().tears, 0u);
+    EXPECT_TRUE(st.sink->Snapshot().resampled);
+    std::cout << "resampled: worst edge " << worst / 1e3 << " us\n";
+}
+#endif
 
 TEST(TimingFromThePulse, DatedFromTheMessageTheReceiversLatencyShowsInLceAndLcqSaysPoor) {
     Station st(RealCard(0), FromMessage());

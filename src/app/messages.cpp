@@ -149,6 +149,7 @@ const char* SettingPattern(Why why) {
     case Why::kConfigNotInteger: return "{t} 应为整数";
     case Why::kConfigOutOfRange: return "{t} = {v} 超出 {w} 到 {x}";
     case Why::kConfigChoice: return "{t} 应为 {o}";
+    case Why::kNoResampling: return "resample = true：本程序构建时没有 libsamplerate，不能重采样";
     case Why::kConfigNotNumber: return "{t} 应为数";
     case Why::kConfigEncoding: return "encoding 应为 \"steim2\"、\"steim1\" 或 \"int32\"";
     case Why::kConfigBadOffset: return "通道偏移“{t}”应为 0 起的整数";

@@ -117,6 +117,9 @@ Status Validate(const ArchiveConfig& c, const std::string& where) {
         return Bad(where, Why::kBadRecordLength).Value(c.pack.record_length);
     if (c.flush_seconds < 1 || c.flush_seconds > 3600) return Bad(where, Why::kBadFlush);
     if (c.channels.empty()) return Bad(where, Why::kNoChannels);
+#ifndef ZQD_HAVE_RESAMPLE
+    if (c.timing.resample) return Bad(where, Why::kNoResampling);
+#endif
     std::set<std::string> seen;
     for (const auto& [offset, code] : c.channels) {
         if (offset < 0 || offset >= a.ChnNum)

@@ -36,6 +36,11 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
     std::set<std::string> streams;
     mseed::PackOptions pack = config_.pack;
     pack.tolerance_ns = std::llround(config_.timing.time_tolerance * 1e9 / card.SampleFrq);
+    mseed::PackOptions clock_pack = pack;
+#ifdef ZQD_HAVE_RESAMPLE
+    resampler_.reset();
+    if (config_.timing.resample) pack.quality = 'Q';  // the samples are the resampler's
+#endif
     std::vector<std::pair<int, std::string>> channels(config_.channels.begin(), config_.channels.end());
     lce_ = lcq_ = lcr_ = nullptr;
     if (config_.clock_channels)
@@ -59,11 +64,20 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
             pending_bytes_ += static_cast<std::size_t>(length);
         };
         packers_.emplace_back(offset, std::make_unique<mseed::ChannelPacker>(
-                                          codes, offset < 0 ? 1.0 : static_cast<double>(card.SampleFrq), pack, emit));
+                                          codes, offset < 0 ? 1.0 : static_cast<double>(card.SampleFrq),
+                                          offset < 0 ? clock_pack : pack, emit));
         if (offset < 0) (code == std::string("LCE") ? lce_ : code == std::string("LCQ") ? lcq_ : lcr_) = packers_.back().second.get();
     }
     clock_first_ = 0;
     while (clock_first_ < packers_.size() && packers_[clock_first_].first >= 0) ++clock_first_;
+#ifdef ZQD_HAVE_RESAMPLE
+    if (config_.timing.resample && clock_first_ > 0)
+        resampler_ = std::make_unique<GridResampler>(static_cast<int>(clock_first_), static_cast<double>(card.SampleFrq));
+#endif
+    {
+        std::lock_guard lock(mutex_);
+        status_.resampled = config_.timing.resample;
+    }
     retention_ = std::make_unique<Retention>(root_, std::move(streams), config_.retention);
 }
 
@@ -112,6 +126,7 @@ void ArchiveSink::OnEvent(const acq::Event& event) {
         Setup(event.config);
         break;
     case Kind::kStopped:
+        EndResampling();
         Flush();
         break;
     case Kind::kReadFailed: {
@@ -140,10 +155,12 @@ void ArchiveSink::OnEvent(const acq::Event& event) {
     }
         Say({ArchiveNote::Kind::kDropped, event.value});
         break;
-    case Kind::kTimeTear: {
-        std::lock_guard lock(mutex_);
-        ++status_.tears;
-    }
+    case Kind::kTimeTear:
+        if (config_.timing.resample) break;  // the resampled series does not tear
+        {
+            std::lock_guard lock(mutex_);
+            ++status_.tears;
+        }
         Say({ArchiveNote::Kind::kTimeTear, event.value, event.sequence});
         break;
     case Kind::kPulseLost: Say({ArchiveNote::Kind::kPulseLost, event.value}); break;
@@ -156,6 +173,7 @@ void ArchiveSink::OnEvent(const acq::Event& event) {
             note.status = event.status;
             Say(std::move(note));
         }
+        EndResampling();
         Flush();
         break;
     default:
@@ -183,7 +201,20 @@ void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
     last_own_ = own;
     const mseed::Timing timing{quality, own};
     scratch_.resize(static_cast<std::size_t>(b.ChnPoints));
-    for (std::size_t i = 0; i < clock_first_ && i < packers_.size(); ++i) {
+    last_timing_ = timing;
+#ifdef ZQD_HAVE_RESAMPLE
+    if (resampler_) {
+        const std::size_t channels = clock_first_;
+        frames_.resize(static_cast<std::size_t>(b.ChnPoints) * channels);
+        for (std::int64_t j = 0; j < b.ChnPoints; ++j)
+            for (std::size_t i = 0; i < channels; ++i)
+                frames_[static_cast<std::size_t>(j) * channels + i] =
+                    static_cast<float>(static_cast<std::uint16_t>(b.At(j, packers_[i].first)));
+        resampler_->Add(frames_.data(), static_cast<std::size_t>(b.ChnPoints), t, b.clock.rate,
+                        [&](const GridResampler::Output& o) { Resampled(o, timing); });
+    }
+#endif
+    for (std::size_t i = 0; i < clock_first_ && i < packers_.size() && !config_.timing.resample; ++i) {
         auto& [offset, packer] = packers_[i];
         for (std::int64_t j = 0; j < b.ChnPoints; ++j)
             scratch_[static_cast<std::size_t>(j)] = static_cast<std::uint16_t>(b.At(j, offset));
@@ -207,6 +238,25 @@ void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
     since_flush_ns_ += b.DurationNs();
     if (since_flush_ns_ >= config_.flush_seconds * utc::kNsPerSecond) Flush();
 }
+
+void ArchiveSink::EndResampling() {
+#ifdef ZQD_HAVE_RESAMPLE
+    if (resampler_)
+        resampler_->Finish([&](const GridResampler::Output& o) { Resampled(o, last_timing_); });
+#endif
+}
+
+#ifdef ZQD_HAVE_RESAMPLE
+void ArchiveSink::Resampled(const GridResampler::Output& o, const mseed::Timing& timing) {
+    const std::size_t channels = clock_first_;
+    scratch_.resize(o.count);
+    for (std::size_t i = 0; i < channels; ++i) {
+        for (std::size_t j = 0; j < o.count; ++j)
+            scratch_[j] = static_cast<std::int32_t>(std::lround(o.frames[j * channels + i]));
+        packers_[i].second->Add(o.t_ns, scratch_.data(), o.count, timing, o.rate);
+    }
+}
+#endif
 
 void ArchiveSink::AddClock(const acq::Block& b, const mseed::Timing& timing) {
     for (const acq::ClockSample& s : b.clock.seconds) {
@@ -287,6 +337,7 @@ void ArchiveSink::WritePending() {
 }
 
 void ArchiveSink::Finish() {
+    EndResampling();
     Flush();
     if (pending_.empty()) return;
     std::uint64_t records = 0, samples = 0;

@@ -22,6 +22,9 @@
 #include "archive/archive_config.h"
 #include "formats/mseed/mseed_packer.h"
 #include "formats/sds/sds_writer.h"
+#ifdef ZQD_HAVE_RESAMPLE
+#include "archive/resampler.h"
+#endif
 
 namespace zqd::archive {
 
@@ -46,6 +49,7 @@ struct ArchiveStatus {
     std::int64_t free_bytes = -1;
     std::int64_t archived_ns = 0;     // duration of the data archived
     bool writing = true;              // false while the disk refuses
+    bool resampled = false;           // the data go onto the GPS grid of the nominal rate
     Status last_error;
     // Whether anything at all was lost.
     bool Lossless() const {
@@ -140,6 +144,14 @@ private:
     mseed::ChannelPacker* lce_ = nullptr;
     mseed::ChannelPacker* lcq_ = nullptr;
     mseed::ChannelPacker* lcr_ = nullptr;
+#ifdef ZQD_HAVE_RESAMPLE
+    std::unique_ptr<GridResampler> resampler_;  // when the data go onto the GPS grid
+    std::vector<float> frames_;
+    void Resampled(const GridResampler::Output& o, const mseed::Timing& timing);
+#endif
+    // What the resampler still holds goes out (at a stop).
+    void EndResampling();
+    mseed::Timing last_timing_;
     std::deque<Pending> pending_;
     std::size_t pending_bytes_ = 0;
     std::vector<std::int32_t> scratch_;

@@ -98,6 +98,7 @@ struct Status {
         kBadCardSettings,
         kBadRecordLength,     // `value`
         kBadFlush, kNoChannels,
+        kNoResampling,        // this build has no resampler
         kOffsetBeyondCard,    // offset `value`, channels `value2`
         kConfigWriteFailed,   // `detail` the file
 

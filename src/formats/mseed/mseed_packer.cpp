@@ -84,7 +84,7 @@ ChannelPacker::ChannelPacker(StreamCodes codes, double sample_rate, PackOptions 
     CopyCode(msr->station, codes_.station);
     CopyCode(msr->location, codes_.location);
     CopyCode(msr->channel, codes_.channel);
-    msr->dataquality = 'D';
+    msr->dataquality = options_.quality;
     msr->samprate = rate_;
     msr->reclen = options_.record_length;
     msr->encoding = static_cast<std::int8_t>(options_.encoding);

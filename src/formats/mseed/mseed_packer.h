@@ -21,6 +21,7 @@ struct PackOptions {
     // A series continues while the samples' times stay within this many ns
     // of its extrapolation at the nominal rate; 0: half a sample period.
     std::int64_t tolerance_ns = 0;
+    char quality = 'D';  // the data quality code: 'Q' for samples a process has changed (resampled)
 };
 
 // How well the samples' time is known: 0 to 100, and whether the clock was
