@@ -5,6 +5,7 @@
 #include <libmseed.h>
 
 #include <chrono>
+#include <cmath>
 #include <fcntl.h>
 #include <unistd.h>
 #include <ctime>
@@ -22,6 +23,10 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "card/sim/sim_card.h"
+#ifdef ZQD_HAVE_RESAMPLE
+#include <samplerate.h>
+#include "archive/resampler.h"
+#endif
 #include "common/utc.h"
 
 namespace {
@@ -283,5 +288,51 @@ void BM_ConvertDefaultRecord(benchmark::State& state) {
     state.counters["convert/(read+pack+durable_write)"] = convert / (raw + pack + durable);
 }
 BENCHMARK(BM_ConvertDefaultRecord)->Iterations(5)->Unit(benchmark::kMillisecond);
+
+
+#ifdef ZQD_HAVE_RESAMPLE
+// Resampling 17 channels at 2000 samples/s onto the nominal rate, a card
+// buffer (a second) at a time, against libsamplerate converting the same
+// frames alone at a fixed ratio; the two alternate in one run.
+void BM_Resample17Channels(benchmark::State& state) {
+    constexpr int kChannels = 17, kFrames = 2000;
+    std::vector<float> frames(static_cast<std::size_t>(kChannels) * kFrames);
+    for (int j = 0; j < kFrames; ++j)
+        for (int c = 0; c < kChannels; ++c)
+            frames[static_cast<std::size_t>(j * kChannels + c)] =
+                static_cast<float>(2048 + 500 * std::sin(0.01 * j * (c + 1)));
+    zqd::archive::GridResampler ours(kChannels, 2000);
+    int error = 0;
+    SRC_STATE* alone = src_new(SRC_SINC_FASTEST, kChannels, &error);
+    std::vector<float> out(frames.size() + 64 * kChannels);
+    const double rate = 2000.05;  // 25 ppm fast
+    std::int64_t t = 1210613920300000000;
+    std::size_t made = 0;
+    double ours_ms = 0, alone_ms = 0;
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        ours.Add(frames.data(), kFrames, t, rate, [&](const zqd::archive::GridResampler::Output& o) { made += o.count; });
+        ours_ms += Ms(Clock::now() - t0);
+        t += static_cast<std::int64_t>(kFrames / rate * 1e9);
+        t0 = Clock::now();
+        SRC_DATA d{};
+        d.data_in = frames.data();
+        d.input_frames = kFrames;
+        d.data_out = out.data();
+        d.output_frames = static_cast<long>(out.size() / kChannels);
+        d.src_ratio = 2000 / rate;
+        src_process(alone, &d);
+        alone_ms += Ms(Clock::now() - t0);
+        benchmark::DoNotOptimize(out.data());
+    }
+    src_delete(alone);
+    const double n = static_cast<double>(state.iterations());
+    state.counters["ours_share_of_core_%"] = ours_ms / n / 1000 * 100;
+    state.counters["library_alone_share_%"] = alone_ms / n / 1000 * 100;
+    state.counters["ours_over_library"] = ours_ms / alone_ms;
+    state.counters["frames_out"] = static_cast<double>(made);
+}
+BENCHMARK(BM_Resample17Channels)->Unit(benchmark::kMillisecond);
+#endif
 
 }  // namespace
