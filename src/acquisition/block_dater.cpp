@@ -18,6 +18,7 @@ int LockedQuality(std::int64_t phase_error_ns) {
 namespace {
 constexpr int kMessageQuality = 40;  // the message alone: its latency is not known
 constexpr int kFreeRunCeiling = 90;  // a clock running free is not locked
+constexpr std::int64_t kJitterNs = 10000000;  // a message's arrival is not known better than this
 }  // namespace
 
 void BlockDater::Reset(const AcqConfig& config, const TimingConfig& timing) {
@@ -85,8 +86,10 @@ std::vector<Event> BlockDater::Date(Block& block, bool ring_full, bool poll_star
                                               block.time_ns, config_.SampleFrq);
             // Dating that passes between the message and the pulse corrects
             // the time by the message's latency: a tear, not a jump.
-            const bool retimed = source != last_source_ && step > -timeline::kNsPerSecond &&
-                                 step < timeline::kNsPerSecond && !whole;
+            // So does a message's arrival, jittering by a scan or two.
+            const bool retimed = !whole && ((source != last_source_ && step > -timeline::kNsPerSecond &&
+                                             step < timeline::kNsPerSecond) ||
+                                            (source == ClockSource::kMessage && step > -kJitterNs && step < kJitterNs));
             Event e;
             e.sequence = seq;
             if (whole && k == lost_reads_) {
