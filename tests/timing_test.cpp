@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <map>
 
+#include "acquisition/block_dater.h"
+#include "acquisition/clock_model.h"
 #include "acquisition/session.h"
 #include "app/archive_texts.h"
 #include "archive/archive_config.h"
@@ -299,6 +301,47 @@ TEST(TimingFromThePulse, EveryBlockIsDatedWithinAMicrosecondOfItsFirstScansTrueT
         EXPECT_NEAR(static_cast<double>(b->time_ns), truth, 1000) << b->sequence;
         EXPECT_EQ(b->clock.source, acq::ClockSource::kPulse);
     }
+}
+
+// The clock model alone: edges at the scans a 250 ppm fast card puts them,
+// messages naming the second before them 120 ms on.
+TEST(ClockModel, CountsEdgesSaysWhenAMessageDisagreesAndWhenTheRateIsFarOff) {
+    acq::ClockModel m;
+    acq::TimingConfig t;
+    m.Reset(t, 2000);
+    const double rate = 2000 * (1 + 250e-6);
+    const std::int64_t second0 = 1210613921000000000;
+    std::vector<acq::Event> events;
+    auto feed = [&](int k, std::int64_t named) {
+        const double edge = 1000.25 + k * rate;
+        const auto m0 = static_cast<std::int64_t>(edge + 0.12 * rate);
+        m.Update({edge}, {gps::HaFix{named, m0}}, m0 + 100, static_cast<std::uint64_t>(k), events);
+    };
+    for (int k = 0; k < 6; ++k) feed(k, second0 + k * utc::kNsPerSecond);
+    EXPECT_TRUE(m.PulseOk());
+    EXPECT_NEAR(m.Rate(), rate, 1e-6);
+    ASSERT_EQ(events.size(), 1u);  // the rate, once
+    EXPECT_EQ(events[0].kind, acq::Event::Kind::kRateOff);
+    EXPECT_EQ(events[0].value, 250000);
+    EXPECT_NEAR(static_cast<double>(*m.PhaseErrorAt(second0 + 5 * utc::kNsPerSecond)), 0, 1);
+    // A scan between edges, dated between them; the next message a second off.
+    const auto scan = static_cast<std::int64_t>(1000.25 + 4.5 * rate);
+    const auto mid = m.DatePulse(scan);
+    ASSERT_TRUE(mid);
+    EXPECT_NEAR(static_cast<double>(mid->ns - second0), (static_cast<double>(scan) - 1000.25) / rate * 1e9, 1);
+    events.clear();
+    feed(6, second0 + 7 * utc::kNsPerSecond);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, acq::Event::Kind::kPulseDisagrees);
+    EXPECT_EQ(events[0].value, utc::kNsPerSecond);
+    // The message holds: the next edge counts on from its second.
+    events.clear();
+    feed(7, second0 + 8 * utc::kNsPerSecond);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(acq::LockedQuality(4999), 100);
+    EXPECT_EQ(acq::LockedQuality(-99999), 90);
+    EXPECT_EQ(acq::LockedQuality(199999), 70);
+    EXPECT_EQ(acq::LockedQuality(120000000), 40);
 }
 
 TEST(TimingConfig, ReadWrittenAndRefusedInOurWords) {
