@@ -9,6 +9,7 @@
 #include <fstream>
 #include <limits>
 #include <set>
+#include <sstream>
 
 #include "acquisition/session.h"
 #include "archive/archive_config.h"
@@ -568,9 +569,15 @@ TEST(ArchiveEndToEnd, KilledAndRestartedTheArchiveReadsWhole) {
     ASSERT_EQ(std::system((run + ">first.txt 2>&1 & pid=$!; sleep 1.5; kill -9 $pid; wait $pid; true").c_str()), 0);
     const int st = std::system((run + "--duration 5 >second.txt 2>&1").c_str());
     ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << test::ReadFile(dir / "second.txt");
-    // The day files of the first run go on; none is said to be new.
+    // The day files of the first run go on; none is said to be new (but the
+    // clock's, which the first run, killed within its first ten minutes,
+    // had not written yet).
     EXPECT_NE(test::ReadFile(dir / "first.txt").find("新的日文件"), std::string::npos);
-    EXPECT_EQ(test::ReadFile(dir / "second.txt").find("新的日文件"), std::string::npos) << test::ReadFile(dir / "second.txt");
+    std::istringstream second(test::ReadFile(dir / "second.txt"));
+    for (std::string line; std::getline(second, line);)
+        if (line.find("新的日文件") != std::string::npos) {
+            EXPECT_NE(line.find(".LC"), std::string::npos) << line;
+        }
     int files = 0;
     for (const auto& e : std::filesystem::recursive_directory_iterator(dir / "a")) {
         if (!e.is_regular_file()) continue;

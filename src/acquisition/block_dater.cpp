@@ -35,6 +35,7 @@ void BlockDater::Reset(const AcqConfig& config, const TimingConfig& timing) {
     good_quality_ = 0;
     good_ns_ = 0;
     in_series_ = false;
+    have_second_ = false;
 }
 
 std::vector<Event> BlockDater::Date(Block& block, bool ring_full, bool poll_start) {
@@ -156,18 +157,25 @@ void BlockDater::Clock(Block& block) {
         good_quality_ = c.quality;
         good_ns_ = block.time_ns;
     }
+    c.phase_errors = clock_.TakePhaseErrors();
     if (block.time_status == TimeStatus::kNone) return;
     // One sample of the clock's health for every whole second the block holds.
+    // Block times wobble by a fraction of a microsecond around a second that
+    // falls on their edge: each second is given once, to the first block
+    // that reaches it.
     const std::int64_t end = block.time_ns + block.DurationNs();
     std::int64_t second = block.time_ns - (block.time_ns % timeline::kNsPerSecond + timeline::kNsPerSecond) % timeline::kNsPerSecond;
     if (second < block.time_ns) second += timeline::kNsPerSecond;
+    if (have_second_ && next_second_ < second && next_second_ >= block.time_ns - kJitterNs) second = next_second_;
+    if (have_second_ && second < next_second_) second = next_second_;
     for (; second < end; second += timeline::kNsPerSecond) {
         ClockSample s;
         s.second_ns = second;
         s.quality = c.quality;
-        if (const auto pe = clock_.PhaseErrorAt(second)) s.phase_error_ns = *pe;
         if (c.rate > 0) s.rate_ppb = std::llround((c.rate / config_.SampleFrq - 1) * 1e9);
         c.seconds.push_back(s);
+        have_second_ = true;
+        next_second_ = second + timeline::kNsPerSecond;
     }
 }
 

@@ -67,6 +67,9 @@ private:
     // The clock's quality when last checked by the pulse or a message, and when.
     int good_quality_ = 0;
     std::int64_t good_ns_ = 0;
+    // The next whole second a clock sample is due for.
+    bool have_second_ = false;
+    std::int64_t next_second_ = 0;
     // The current series: its first block's time and first scan.
     bool in_series_ = false;
     std::int64_t series_ns_ = 0;

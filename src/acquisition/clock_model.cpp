@@ -55,12 +55,6 @@ std::optional<ClockModel::Dated> ClockModel::DatePulse(std::int64_t scan) const 
     return Dated{*lb_->label + static_cast<std::int64_t>(std::llround(Extrapolate(s))), !pulse_ok_};
 }
 
-std::optional<std::int64_t> ClockModel::PhaseErrorAt(std::int64_t second_ns) const {
-    for (const auto& [s, pe] : pe_)
-        if (s == second_ns) return pe;
-    return std::nullopt;
-}
-
 void ClockModel::Update(const std::vector<double>& edges, const std::vector<gps::HaFix>& fixes,
                         std::int64_t end_scan, std::uint64_t sequence, std::vector<Event>& events) {
     for (double e : edges) NewEdge(e, sequence, events);
@@ -184,8 +178,7 @@ void ClockModel::Anchor(const Edge& edge, std::uint64_t sequence, std::vector<Ev
     }
     if (at) {
         last_pe_ = static_cast<std::int64_t>(std::llround(*at - static_cast<double>(label)));
-        pe_.emplace_back(label, *last_pe_);
-        if (pe_.size() > 64) pe_.pop_front();
+        fresh_.emplace_back(label, *last_pe_);
     }
     // The rate over a few seconds: the edges' own jitter averages out.
     if (lb_ && label <= *lb_->label) history_.clear();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "acquisition/sink.h"
@@ -45,8 +46,8 @@ public:
     bool PulseOk() const { return pulse_ok_; }
     // The messages have dated blocks: the phase error at the first edge is theirs.
     void MessageDated() { message_dated_ = true; }
-    // The phase error at the edge labelled `second_ns`, if it was measured.
-    std::optional<std::int64_t> PhaseErrorAt(std::int64_t second_ns) const;
+    // The phase errors measured since the last call: second, error (ns).
+    std::vector<std::pair<std::int64_t, std::int64_t>> TakePhaseErrors() { return std::exchange(fresh_, {}); }
     // The latest phase error measured, and where (ns of its second).
     std::optional<std::int64_t> LastPhaseError() const { return last_pe_; }
 
@@ -77,7 +78,7 @@ private:
     bool rate_alarm_ = false;
     std::optional<gps::HaFix> last_fix_;
     std::optional<std::int64_t> last_pe_;
-    std::deque<std::pair<std::int64_t, std::int64_t>> pe_;  // second, phase error
+    std::vector<std::pair<std::int64_t, std::int64_t>> fresh_;  // second, phase error
 };
 
 }  // namespace zqd::acq

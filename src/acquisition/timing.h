@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace zqd::acq {
@@ -46,7 +47,6 @@ enum class ClockSource : std::uint8_t {
 struct ClockSample {
     static constexpr std::int64_t kNoValue = std::numeric_limits<std::int64_t>::min();
     std::int64_t second_ns = 0;
-    std::int64_t phase_error_ns = kNoValue;  // the data's time of the pulse minus its second
     int quality = 0;                         // 0 to 100
     std::int64_t rate_ppb = kNoValue;        // the measured rate's offset from nominal, 1e-9
 };
@@ -58,6 +58,9 @@ struct BlockClock {
     std::int64_t phase_error_ns = ClockSample::kNoValue;  // the latest measured
     double rate = 0;                                 // measured scans a second, 0 before any
     std::vector<ClockSample> seconds;                // for the whole seconds this block holds
+    // The phase errors measured while this block was dated: at each labelled
+    // edge, its second and the error (ns).
+    std::vector<std::pair<std::int64_t, std::int64_t>> phase_errors;
 };
 
 }  // namespace zqd::acq

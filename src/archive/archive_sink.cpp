@@ -8,6 +8,7 @@
 #include "formats/mseed/mseed_scan.h"
 #include "formats/sds/sds_repair.h"
 #include "platform/files.h"
+#include "timeline/timeline.h"
 
 namespace zqd::archive {
 
@@ -58,9 +59,13 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
             const std::int64_t day = utc::FloorDiv(start_ns, utc::kNsPerDay);
             if (pending_.empty() || pending_.back().channel != index ||
                 utc::FloorDiv(pending_.back().start_ns, utc::kNsPerDay) != day)
-                pending_.push_back({index, start_ns, {}, 0});
+                pending_.push_back({index, start_ns, {}, 0, {}});
             pending_.back().bytes.insert(pending_.back().bytes.end(), record, record + length);
-            pending_.back().samples += mseed::HeaderSamples(record);
+            const auto samples = mseed::HeaderSamples(record);
+            pending_.back().samples += samples;
+            const double rate = packers_[index].second->SampleRate();
+            pending_.back().times.emplace_back(
+                start_ns, timeline::SampleTime(start_ns, static_cast<double>(samples > 0 ? samples - 1 : 0), rate));
             pending_bytes_ += static_cast<std::size_t>(length);
         };
         packers_.emplace_back(offset, std::make_unique<mseed::ChannelPacker>(
@@ -236,7 +241,7 @@ void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
     // Flushed by the data's own clock: with the same data the same records
     // come out, on any machine and at any speed of a simulated card.
     since_flush_ns_ += b.DurationNs();
-    if (since_flush_ns_ >= config_.flush_seconds * utc::kNsPerSecond) Flush();
+    if (since_flush_ns_ >= config_.flush_seconds * utc::kNsPerSecond) Flush(false);
 }
 
 void ArchiveSink::EndResampling() {
@@ -259,13 +264,18 @@ void ArchiveSink::Resampled(const GridResampler::Output& o, const mseed::Timing&
 #endif
 
 void ArchiveSink::AddClock(const acq::Block& b, const mseed::Timing& timing) {
+    if (lce_)
+        for (const auto& [second, error] : b.clock.phase_errors) {
+            const auto us = static_cast<std::int32_t>(
+                std::clamp<std::int64_t>(std::llround(static_cast<double>(error) / 1000), INT32_MIN, INT32_MAX));
+            lce_->Add(second, &us, 1, timing);
+        }
     for (const acq::ClockSample& s : b.clock.seconds) {
         auto add = [&](mseed::ChannelPacker* p, std::int64_t v) {
             if (!p) return;
             const auto sample = static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
             p->Add(s.second_ns, &sample, 1, timing);
         };
-        if (s.phase_error_ns != acq::ClockSample::kNoValue) add(lce_, std::llround(static_cast<double>(s.phase_error_ns) / 1000));
         add(lcq_, s.quality);
         if (s.rate_ppb != acq::ClockSample::kNoValue) add(lcr_, s.rate_ppb);
     }
@@ -297,6 +307,12 @@ void ArchiveSink::WritePending() {
             ArchiveNote note{ArchiveNote::Kind::kNewDayFile};
             note.path = created;
             Say(std::move(note));
+        }
+        if (tap_) {
+            const auto length = static_cast<std::size_t>(config_.pack.record_length);
+            for (std::size_t i = 0; i < p.times.size() && (i + 1) * length <= p.bytes.size(); ++i)
+                tap_(packer.Codes(), p.bytes.data() + i * length, static_cast<int>(length), p.times[i].first,
+                     p.times[i].second);
         }
         pending_bytes_ -= p.bytes.size();
         written += p.bytes.size() / static_cast<std::size_t>(config_.pack.record_length);
@@ -357,8 +373,12 @@ void ArchiveSink::Finish() {
     Say(std::move(note));
 }
 
-void ArchiveSink::Flush() {
-    for (auto& [offset, packer] : packers_) packer->Pack(true);
+void ArchiveSink::Flush(bool everything) {
+    // The clock's channels, a sample a second, fill a record in minutes: they
+    // are written whole when full, or every ten minutes, or at the stop, not
+    // as records of a few samples at every flush.
+    for (auto& [offset, packer] : packers_)
+        packer->Pack(everything || offset >= 0 || packer->Held() >= kClockFlushSamples);
     WritePending();
     const Status synced = writer_.Sync();
     since_flush_ns_ = 0;

@@ -105,8 +105,10 @@ public:
     void OnBlock(const acq::BlockPtr& block) override;
     void OnEvent(const acq::Event& event) override;
 
-    // Packs what is held into records, short ones too, writes and syncs.
-    void Flush();
+    // Packs what is held into records, short ones too, writes and syncs;
+    // the clock's channels only when `everything` or ten minutes are held.
+    void Flush(bool everything = true);
+    static constexpr std::size_t kClockFlushSamples = 600;
     // Flushes for the last time: what the disk still refuses is written
     // nowhere, counted and said (kUnwrittenAtStop). Not while blocks arrive.
     void Finish();
@@ -116,6 +118,12 @@ public:
         limit_ns_ = ns;
     }
     ArchiveStatus Snapshot() const;
+    // Each record once the disk has taken it, in the order written, on the
+    // archive's thread: its stream, bytes, and first and last sample's times.
+    // What live clients are served is exactly what the archive holds.
+    using RecordTap = std::function<void(const StreamCodes& codes, const char* record, int length,
+                                         std::int64_t start_ns, std::int64_t end_ns)>;
+    void SetRecordTap(RecordTap tap) { tap_ = std::move(tap); }
     const ArchiveConfig& Config() const { return config_; }
 
 private:
@@ -124,6 +132,7 @@ private:
         std::int64_t start_ns;
         std::vector<char> bytes;
         std::uint64_t samples = 0;
+        std::vector<std::pair<std::int64_t, std::int64_t>> times;  // each record's first and last sample
     };
     void Say(ArchiveNote note);
     void WritePending();
@@ -137,6 +146,7 @@ private:
     ArchiveConfig config_;
     std::filesystem::path root_;
     Report report_;
+    RecordTap tap_;
     sds::SdsWriter writer_;
     std::vector<std::pair<int, std::unique_ptr<mseed::ChannelPacker>>> packers_;  // card offset, packer
     // The clock's channels (LCE, LCQ, LCR), in packers_ after the data's.
