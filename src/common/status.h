@@ -99,6 +99,7 @@ struct Status {
         kBadRecordLength,     // `value`
         kBadFlush, kNoChannels,
         kNoResampling,        // this build has no resampler
+        kRingOpenFailed, kRingWriteFailed,  // `detail` the ring's file, `text` the system's reason
         kOffsetBeyondCard,    // offset `value`, channels `value2`
         kConfigWriteFailed,   // `detail` the file
 

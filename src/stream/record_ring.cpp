@@ -1,0 +1,264 @@
+#include "stream/record_ring.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace zqd::stream {
+
+namespace {
+
+constexpr char kMagic[8] = {'Z', 'Q', 'D', 'R', 'I', 'N', 'G', '1'};
+constexpr std::uint32_t kVersion = 1;
+constexpr std::uint64_t kHeaderBytes = 4096;
+constexpr std::uint64_t kHeadBytes = 64;
+constexpr std::uint64_t kSlotBytes = kHeadBytes + RecordRing::kRecordBytes;
+constexpr std::size_t kStreamBytes = 24;
+
+void Put64(unsigned char* p, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+std::uint64_t Get64(const unsigned char* p) {
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+Status Failed(Status::Why why, const std::filesystem::path& path) {
+    return Status::Fail(Status::Code::kWriteFailed, why).About(platform::PathText(path)).Said(std::strerror(errno));
+}
+
+}  // namespace
+
+// A slot's head: sequence + 1 (0: empty), start, end, the stream's name, the
+// record's length, and the checksum of all of it and the record.
+struct RecordRing::Head {
+    std::uint64_t sequence_plus_one = 0;
+    std::int64_t start_ns = 0, end_ns = 0;
+    char stream[kStreamBytes] = {};
+    std::uint64_t length = 0;
+    std::uint64_t sum = 0;
+
+    void To(unsigned char* p) const {
+        std::memset(p, 0, kHeadBytes);
+        Put64(p, sequence_plus_one);
+        Put64(p + 8, static_cast<std::uint64_t>(start_ns));
+        Put64(p + 16, static_cast<std::uint64_t>(end_ns));
+        std::memcpy(p + 24, stream, kStreamBytes);
+        Put64(p + 48, length);
+        Put64(p + 56, sum);
+    }
+    void From(const unsigned char* p) {
+        sequence_plus_one = Get64(p);
+        start_ns = static_cast<std::int64_t>(Get64(p + 8));
+        end_ns = static_cast<std::int64_t>(Get64(p + 16));
+        std::memcpy(stream, p + 24, kStreamBytes);
+        length = Get64(p + 48);
+        sum = Get64(p + 56);
+    }
+};
+
+namespace {
+// The checksum of a slot: its head (with the sum as 0) and its record.
+std::uint64_t SlotSum(const unsigned char* slot) {
+    unsigned char head[kHeadBytes];
+    std::memcpy(head, slot, kHeadBytes);
+    std::memset(head + 56, 0, 8);
+    XXH64_state_t st;
+    XXH64_reset(&st, 0);
+    XXH64_update(&st, head, kHeadBytes);
+    XXH64_update(&st, slot + kHeadBytes, RecordRing::kRecordBytes);
+    return XXH64_digest(&st);
+}
+}  // namespace
+
+RecordRing::~RecordRing() {
+    if (file_) std::fclose(file_);
+}
+
+Status RecordRing::WriteHeader() {
+    unsigned char h[kHeaderBytes] = {};
+    std::memcpy(h, kMagic, 8);
+    Put64(h + 8, kVersion);
+    Put64(h + 16, kSlotBytes);
+    Put64(h + 24, slots_);
+    Put64(h + 32, reserved_);
+    Put64(h + 40, XXH64(h, 40, 0));
+    if (!platform::SeekTo(file_, 0) || std::fwrite(h, 1, kHeaderBytes, file_) != kHeaderBytes ||
+        std::fflush(file_) != 0)
+        return Failed(Status::Why::kRingWriteFailed, path_);
+    return platform::SyncData(file_);
+}
+
+Status RecordRing::Create(std::uint64_t reserved) {
+    if (file_) std::fclose(file_);
+    file_ = platform::OpenFile(path_, "w+b");
+    if (!file_) return Failed(Status::Why::kRingOpenFailed, path_);
+    reserved_ = reserved;
+    next_ = reserved;
+    oldest_ = reserved;
+    any_ = false;
+    if (Status s = WriteHeader(); !s.ok()) return s;
+    // The slots read as empty until written: the file is extended, not filled.
+    std::vector<unsigned char> zero(kSlotBytes, 0);
+    if (!platform::SeekTo(file_, kHeaderBytes + (slots_ - 1) * kSlotBytes) ||
+        std::fwrite(zero.data(), 1, zero.size(), file_) != zero.size() || std::fflush(file_) != 0)
+        return Failed(Status::Why::kRingWriteFailed, path_);
+    return Status::Ok();
+}
+
+Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, std::uint64_t bytes) {
+    std::lock_guard lock(mutex_);
+    path_ = path;
+    hole_from_ = hole_to_ = 0;
+    newest_ = 0;
+    slots_ = std::max<std::uint64_t>(16, bytes / kSlotBytes);
+    Opened opened;
+    if (file_) std::fclose(file_);
+    file_ = platform::KindOf(path) == platform::FileKind::kRegular ? platform::OpenFile(path, "r+b") : nullptr;
+    if (!file_) {
+        opened.created = platform::KindOf(path) == platform::FileKind::kMissing;
+        opened.rebuilt = !opened.created;
+        if (Status s = Create(0); !s.ok()) return s;
+        opened.next = next_;
+        return opened;
+    }
+    unsigned char h[kHeaderBytes] = {};
+    const bool read = std::fread(h, 1, kHeaderBytes, file_) == kHeaderBytes;
+    const bool ours = read && std::memcmp(h, kMagic, 8) == 0 && Get64(h + 8) == kVersion && Get64(h + 16) == kSlotBytes;
+    const bool whole = ours && Get64(h + 40) == XXH64(h, 40, 0);
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    const std::uint64_t old_slots =
+        whole ? Get64(h + 24) : (!ec && size > kHeaderBytes ? (size - kHeaderBytes) / kSlotBytes : 0);
+    std::uint64_t reserved = whole ? Get64(h + 32) : 0;
+    // The records there: every slot whose check holds (of our layout).
+    std::uint64_t newest = 0;
+    bool found = false;
+    if (ours && old_slots > 0 && platform::SeekTo(file_, kHeaderBytes)) {
+        std::vector<unsigned char> slot(kSlotBytes);
+        for (std::uint64_t i = 0; i < old_slots; ++i) {
+            if (std::fread(slot.data(), 1, kSlotBytes, file_) != kSlotBytes) break;
+            Head head;
+            head.From(slot.data());
+            if (head.sequence_plus_one == 0 || head.sum != SlotSum(slot.data())) continue;
+            const std::uint64_t seq = head.sequence_plus_one - 1;
+            if (seq % old_slots != i || (whole && seq >= reserved)) continue;
+            if (!found || seq > newest) newest = seq;
+            found = true;
+        }
+    }
+    if (found) reserved = std::max(reserved, newest + 1);
+    if (!whole || old_slots != slots_) {
+        // Another layout, a damaged header or another size: made new, its
+        // records not trusted, its numbers not used again.
+        opened.rebuilt = true;
+        if (Status s = Create(reserved); !s.ok()) return s;
+        reserved_ = reserved + kReserve;
+        if (Status s = WriteHeader(); !s.ok()) return s;
+        opened.next = next_;
+        return opened;
+    }
+    // After the reservation, never a number that may have gone out before.
+    next_ = reserved;
+    if (found) {
+        any_ = true;
+        oldest_ = newest;
+        while (oldest_ > 0 && newest - (oldest_ - 1) < slots_ && ReadLocked(oldest_ - 1)) --oldest_;
+        newest_ = newest;
+        hole_from_ = newest + 1;  // numbers reserved and never recorded
+        hole_to_ = next_;
+        opened.kept = newest - oldest_ + 1;
+    } else {
+        oldest_ = next_;
+    }
+    reserved_ = reserved + kReserve;
+    if (Status s = WriteHeader(); !s.ok()) return s;
+    opened.next = next_;
+    return opened;
+}
+
+Result<std::uint64_t> RecordRing::Append(const std::string& stream, std::int64_t start_ns, std::int64_t end_ns,
+                                         const char* record, std::size_t length) {
+    std::lock_guard lock(mutex_);
+    if (!file_) return Status::Fail(Status::Code::kWriteFailed, Status::Why::kRingWriteFailed).About(platform::PathText(path_));
+    if (next_ >= reserved_) {
+        reserved_ = next_ + kReserve;
+        if (Status s = WriteHeader(); !s.ok()) return s;
+    }
+    const std::uint64_t seq = next_;
+    std::vector<unsigned char> slot(kSlotBytes, 0);
+    Head head;
+    head.sequence_plus_one = seq + 1;
+    head.start_ns = start_ns;
+    head.end_ns = end_ns;
+    std::memcpy(head.stream, stream.data(), std::min(stream.size(), kStreamBytes - 1));
+    head.length = std::min<std::uint64_t>(length, kRecordBytes);
+    head.To(slot.data());
+    std::memcpy(slot.data() + kHeadBytes, record, static_cast<std::size_t>(head.length));
+    head.sum = SlotSum(slot.data());
+    head.To(slot.data());
+    if (!platform::SeekTo(file_, kHeaderBytes + (seq % slots_) * kSlotBytes) ||
+        std::fwrite(slot.data(), 1, kSlotBytes, file_) != kSlotBytes || std::fflush(file_) != 0)
+        return Failed(Status::Why::kRingWriteFailed, path_);
+    next_ = seq + 1;
+    if (!any_) oldest_ = seq;
+    any_ = true;
+    newest_ = seq;
+    if (next_ - oldest_ > slots_) oldest_ = next_ - slots_;
+    return seq;
+}
+
+RingRecordPtr RecordRing::Read(std::uint64_t seq) {
+    std::lock_guard lock(mutex_);
+    if (!any_ || seq < oldest_ || seq > newest_) return nullptr;
+    return ReadLocked(seq);
+}
+
+RingRecordPtr RecordRing::ReadLocked(std::uint64_t seq) {
+    if (!file_) return nullptr;
+    std::vector<unsigned char> slot(kSlotBytes);
+    if (!platform::SeekTo(file_, kHeaderBytes + (seq % slots_) * kSlotBytes) ||
+        std::fread(slot.data(), 1, kSlotBytes, file_) != kSlotBytes)
+        return nullptr;
+    Head head;
+    head.From(slot.data());
+    if (head.sequence_plus_one != seq + 1 || head.sum != SlotSum(slot.data()) || head.length > kRecordBytes) return nullptr;
+    auto r = std::make_shared<RingRecord>();
+    r->sequence = seq;
+    r->start_ns = head.start_ns;
+    r->end_ns = head.end_ns;
+    r->stream.assign(head.stream, strnlen(head.stream, kStreamBytes));
+    r->bytes.assign(slot.begin() + kHeadBytes, slot.begin() + static_cast<std::ptrdiff_t>(kHeadBytes + head.length));
+    return r;
+}
+
+std::optional<std::uint64_t> RecordRing::Oldest() const {
+    std::lock_guard lock(mutex_);
+    if (!any_) return std::nullopt;
+    return oldest_ < hole_from_ || oldest_ >= hole_to_ ? oldest_ : hole_to_;
+}
+
+std::optional<std::uint64_t> RecordRing::Newest() const {
+    std::lock_guard lock(mutex_);
+    if (!any_) return std::nullopt;
+    return newest_;
+}
+
+std::optional<std::uint64_t> RecordRing::AtOrAfter(std::uint64_t seq) const {
+    std::lock_guard lock(mutex_);
+    if (!any_) return std::nullopt;
+    std::uint64_t s = std::max(seq, oldest_);
+    if (s >= hole_from_ && s < hole_to_) s = hole_to_;
+    if (s > newest_) return std::nullopt;
+    return s;
+}
+
+}  // namespace zqd::stream
