@@ -151,4 +151,21 @@ std::vector<std::string> OpenedNotes(const view::Opened& o) {
     return lines;
 }
 
+std::string LiveText(const stream::LiveState& s) {
+    if (!s.serving) return {};
+    const auto colon = s.listen.rfind(':');
+    const std::string host = colon == std::string::npos ? "0.0.0.0" : s.listen.substr(0, colon);
+    return "SeedLink " + host + ":" + std::to_string(s.port) + "，" + std::to_string(s.clients) + " 个客户端";
+}
+
+std::string RingOpenedText(const stream::RecordRing::Opened& o, const std::filesystem::path& path) {
+    if (o.rebuilt)
+        return "实时数据的环形缓存 " + platform::PathText(path) + " 已损坏或格式不同，已重建（旧记录不再提供）；序号从 " +
+               std::to_string(o.next) + " 起";
+    if (o.kept > 0)
+        return "实时数据的环形缓存保留了 " + std::to_string(o.kept) + " 个记录，客户端可从中续传；新记录的序号从 " +
+               std::to_string(o.next) + " 起";
+    return {};
+}
+
 }  // namespace zqd::app

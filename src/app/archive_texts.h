@@ -2,12 +2,14 @@
 // report (built with the archive).
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/messages.h"
 #include "archive/archive_sink.h"
 #include "convert/convert.h"
+#include "stream/live_service.h"
 #include "view/sources/open.h"
 
 namespace zqd::app {
@@ -20,6 +22,10 @@ std::string ClockText(const acq::BlockClock& clock, std::int32_t nominal_rate);
 
 // The status line the archive window and the command line show.
 std::string StatusLine(const archive::ArchiveStatus& s);
+// Live data: "SeedLink 0.0.0.0:18000，3 个客户端", or empty when nothing is served.
+std::string LiveText(const stream::LiveState& s);
+// What opening the ring of live data found, when worth saying; else empty.
+std::string RingOpenedText(const stream::RecordRing::Opened& o, const std::filesystem::path& path);
 // What the archive lost, as LossText counts it.
 Losses LossesOf(const archive::ArchiveStatus& s);
 

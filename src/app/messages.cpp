@@ -151,6 +151,7 @@ const char* SettingPattern(Why why) {
     case Why::kConfigChoice: return "{t} 应为 {o}";
     case Why::kRingOpenFailed: return "无法打开实时数据的环形缓存 {d}：{t}";
     case Why::kRingWriteFailed: return "无法写入实时数据的环形缓存 {d}：{t}";
+    case Why::kListenFailed: return "无法在 {d} 上提供实时数据：{t}";
     case Why::kNoResampling: return "resample = true：本程序构建时没有 libsamplerate，不能重采样";
     case Why::kConfigNotNumber: return "{t} 应为数";
     case Why::kConfigEncoding: return "encoding 应为 \"steim2\"、\"steim1\" 或 \"int32\"";

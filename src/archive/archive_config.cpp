@@ -143,6 +143,9 @@ Status CheckKeys(const toml::table& root, const std::string& file) {
         {"timing", {"pps_channel", "date_from", "polarity", "threshold", "message_refers_to", "max_message_delay_ms",
                     "time_tolerance", "resample", "rate_alarm_ppm", "quality_fall_per_hour", "clock_channels",
                     "location"}},
+        {"seedlink", {"listen", "ring_mb", "clients", "per_address", "handshake_seconds", "idle_seconds", "allow",
+                      "deny", "description"}},
+        {"datalink", {"server"}},
         {"channels", {}},
     };
     for (const auto& [key, node] : root) {
@@ -296,6 +299,65 @@ Status ReadTiming(const toml::table& t, const std::string& file, ArchiveConfig& 
     return Status::Ok();
 }
 
+// [seedlink] and [datalink]: where live data go. The addresses are checked
+// when the server starts.
+Status ReadLive(const toml::table& root, const std::string& file, LiveConfig& live) {
+    auto text = [&](const char* path, std::string& out) -> Status {
+        const toml::node* n = root.at_path(path).node();
+        if (!n) return Status::Ok();
+        if (n->is_integer() && std::string(path) == "seedlink.listen") {
+            out = std::to_string(n->as_integer()->get());
+            return Status::Ok();
+        }
+        if (!n->is_string()) return Bad(file, Why::kConfigNotText, n).Said(path);
+        out = n->as_string()->get();
+        return Status::Ok();
+    };
+    auto integer = [&](const char* path, long long lo, long long hi, auto& out) -> Status {
+        const toml::node* n = root.at_path(path).node();
+        if (!n) return Status::Ok();
+        if (!n->is_integer()) return Bad(file, Why::kConfigNotInteger, n).Said(path);
+        const long long v = n->as_integer()->get();
+        if (v < lo || v > hi) return Bad(file, Why::kConfigOutOfRange, n).Said(path).Values(v, lo, hi);
+        out = static_cast<std::remove_reference_t<decltype(out)>>(v);
+        return Status::Ok();
+    };
+    auto list = [&](const char* path, std::vector<std::string>& out) -> Status {
+        const toml::node* n = root.at_path(path).node();
+        if (!n) return Status::Ok();
+        if (!n->is_array()) return Bad(file, Why::kConfigNotText, n).Said(path);
+        out.clear();
+        for (const auto& item : *n->as_array()) {
+            if (!item.is_string()) return Bad(file, Why::kConfigNotText, &item).Said(path);
+            out.push_back(item.as_string()->get());
+        }
+        return Status::Ok();
+    };
+    for (Status s : {text("seedlink.listen", live.listen), integer("seedlink.ring_mb", 1, 65536, live.ring_mb),
+                     integer("seedlink.clients", 1, 10000, live.clients),
+                     integer("seedlink.per_address", 1, 10000, live.per_address),
+                     integer("seedlink.handshake_seconds", 1, 86400, live.handshake_seconds),
+                     integer("seedlink.idle_seconds", 1, 86400, live.idle_seconds), list("seedlink.allow", live.allow),
+                     list("seedlink.deny", live.deny), text("seedlink.description", live.description),
+                     text("datalink.server", live.datalink)})
+        if (!s.ok()) return s;
+    return Status::Ok();
+}
+
+std::string LiveText(const LiveConfig& live) {
+    auto array = [](const std::vector<std::string>& items) {
+        std::string s = "[";
+        for (std::size_t i = 0; i < items.size(); ++i) s += (i ? ", " : "") + Quoted(items[i]);
+        return s + "]";
+    };
+    return "\n[seedlink]\nlisten = " + Quoted(live.listen) + "\nring_mb = " + std::to_string(live.ring_mb) +
+           "\nclients = " + std::to_string(live.clients) + "\nper_address = " + std::to_string(live.per_address) +
+           "\nhandshake_seconds = " + std::to_string(live.handshake_seconds) +
+           "\nidle_seconds = " + std::to_string(live.idle_seconds) + "\nallow = " + array(live.allow) +
+           "\ndeny = " + array(live.deny) + "\ndescription = " + Quoted(live.description) +
+           "\n\n[datalink]\nserver = " + Quoted(live.datalink) + "\n";
+}
+
 // [channels]: card offset = SEED code or false, over the defaults of the
 // card's settings; a code used twice is refused at its line.
 Status ReadChannels(const toml::table& map, const std::string& file, ArchiveConfig& c) {
@@ -363,6 +425,7 @@ Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& c) {
     if (const toml::table* timing = root["timing"].as_table()) {
         if (Status s = ReadTiming(*timing, file, c); !s.ok()) return s;
     }
+    if (Status s = ReadLive(root, file, c.live); !s.ok()) return s;
     if (const toml::table* map = root["channels"].as_table()) {
         if (Status s = ReadChannels(*map, file, c); !s.ok()) return s;
     } else {
@@ -397,7 +460,7 @@ Status SaveConfig(const std::filesystem::path& path, const ArchiveConfig& c) {
             "\nquality_fall_per_hour = " + NumberText(t.quality_fall_per_hour) +
             "\nclock_channels = " + (c.clock_channels ? "true" : "false") + "\n";
     if (c.clock_location) text += "location = " + Quoted(*c.clock_location) + "\n";
-    text += "\n[channels]\n";
+    text += LiveText(c.live) + "\n[channels]\n";
     for (int offset = 0; offset < c.acquisition.ChnNum; ++offset) {
         const auto it = c.channels.find(offset);
         text += std::to_string(offset) + " = " + (it == c.channels.end() ? std::string("false") : Quoted(it->second)) + "\n";

@@ -11,6 +11,10 @@
 //                  max_message_delay_ms = 900  time_tolerance = 0.5 (sample periods)  resample = false
 //                  rate_alarm_ppm = 100  quality_fall_per_hour = 1
 //                  clock_channels = true (LCE, LCQ, LCR at 1 sample/s)  location = the data's
+//   [seedlink]     listen = "" (off; "18000" or "ADDR:PORT")  ring_mb = 256  clients = 100  per_address = 10
+//                  handshake_seconds = 60  idle_seconds = 30  allow = []  deny = [] (addresses or networks, CIDR)
+//                  description = "" (HELLO's second line)
+//   [datalink]     server = "" (off; "host:16000")
 //   [channels]     0 = "GYP"  1 = false  2 = "GY0"  ...   (card offset = SEED channel code, or false)
 #pragma once
 
@@ -18,6 +22,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "acquisition/block.h"
 #include "archive/retention.h"
@@ -26,6 +31,18 @@
 #include "formats/stream_codes.h"
 
 namespace zqd::archive {
+
+// Live data: the SeedLink server and the push to a data centre, both fed
+// from the ring of recent records beside the archive.
+struct LiveConfig {
+    std::string listen;  // empty: no server
+    std::uint64_t ring_mb = 256;
+    int clients = 100, per_address = 10, handshake_seconds = 60, idle_seconds = 30;
+    std::vector<std::string> allow, deny;
+    std::string description;
+    std::string datalink;  // empty: no push
+    bool Wanted() const { return !listen.empty() || !datalink.empty(); }
+};
 
 struct ArchiveConfig {
     StreamCodes station{"XX", "ZQD01", "00", ""};
@@ -39,6 +56,7 @@ struct ArchiveConfig {
     // quality in percent (LCQ), the measured rate's offset in ppm x 1000 (LCR).
     bool clock_channels = true;
     std::optional<std::string> clock_location;  // empty: the data's
+    LiveConfig live;
     std::map<int, std::string> channels;  // card offset -> SEED channel code
     std::filesystem::path folder;           // the archive, as the window last used it
 };

@@ -22,11 +22,12 @@ Status ArchiveRun::PrepareFolder(const std::filesystem::path& root) {
 }
 
 Status ArchiveRun::Start(const ArchiveConfig& config, const std::filesystem::path& root, ArchiveSink::Report report,
-                         std::int64_t limit_ns) {
+                         std::int64_t limit_ns, ArchiveSink::RecordTap tap) {
     Stop();
     if (Status s = PrepareFolder(root); !s.ok()) return s;
     sink_ = std::make_shared<ArchiveSink>(config, root, std::move(report));
     if (limit_ns >= 0) sink_->Limit(limit_ns);
+    if (tap) sink_->SetRecordTap(std::move(tap));
     runner_ = session_.AddSink(sink_, kQueueBlocks);
     session_.SetTiming(config.timing);
     const Status started = session_.Start(config.acquisition);

@@ -28,8 +28,9 @@ public:
     // than `limit_ns` of data when that is not negative. kFileRefused
     // (kArchiveFolderUnusable) for a folder that cannot be used, else the
     // session's refusal; nothing runs then.
+    // `tap` (when given) receives every record as the disk takes it.
     Status Start(const ArchiveConfig& config, const std::filesystem::path& root, ArchiveSink::Report report,
-                 std::int64_t limit_ns = -1);
+                 std::int64_t limit_ns = -1, ArchiveSink::RecordTap tap = {});
     // Stops acquiring (StopIntr) and lets the sink archive, write and sync
     // what it holds. Nothing when not running.
     void Stop();

@@ -1,6 +1,7 @@
 // acquire --archive DIR [--config FILE] [--duration S] [--network N] [--station S]
-// [--location L] [--poll-ms MS]: continuous recording into a miniSEED SDS
-// archive, as the archive window records, until Ctrl+C or the duration.
+// [--location L] [--poll-ms MS] [--seedlink [ADDR:]PORT]: continuous
+// recording into a miniSEED SDS archive, as the archive window records, until
+// Ctrl+C or the duration; with --seedlink (or [seedlink] listen) served live.
 #include <atomic>
 #include <csignal>
 #include <iostream>
@@ -15,6 +16,7 @@
 #include "cli/station.h"
 #include "common/utc.h"
 #include "platform/text.h"
+#include "stream/live_service.h"
 #include "view/sources/open.h"
 #include "version.h"
 
@@ -35,6 +37,7 @@ public:
             ->check(CLI::Range(0.0, 1e9));
         station_.AddCodes(*c);
         c->add_option("--poll-ms", poll_ms_, "Period of the card's polling in ms")->check(CLI::Range(1, 10000));
+        c->add_option("--seedlink", seedlink_, "Serve the records live over SeedLink at [ADDR:]PORT (18000 is usual)");
         return c;
     }
 
@@ -51,6 +54,15 @@ public:
             std::lock_guard lock(out);
             std::cout << line << "\n" << std::flush;
         };
+        if (!seedlink_.empty()) config.live.listen = seedlink_;
+        stream::LiveService live([&say](const std::string& line) { say(line); },
+                                 [&say](const Status& s) { say(app::Text(s)); });
+        if (const Status s = live.Start(config, root, kVersion); !s.ok()) {
+            std::cerr << app::Text(s) << "\n";
+            return kRefused;
+        }
+        if (const auto text = app::RingOpenedText(live.Opened(), stream::LiveService::RingPath(root)); !text.empty())
+            say(text);
         DllCard card;
         acq::Session session(card, {true, std::chrono::milliseconds(poll_ms_), true});
         std::atomic<int> events{0};
@@ -61,7 +73,7 @@ public:
             say(app::NoteText(note));
             if (note.kind == archive::ArchiveNote::Kind::kDayRemoved) view::ForgetSummaries(note.paths);
             ++events;
-        }, limit_ns);
+        }, limit_ns, live.Tap());
         if (!started.ok()) {
             std::cerr << app::StartRefusedText(started) << "\n";
             return kRefused;
@@ -69,10 +81,12 @@ public:
         say("ZQD4830_GPS " + std::string(kVersion) + "：开始存档到 " + archive_ + "：" +
             std::to_string(config.channels.size()) + " 个通道，" + config.station.network + "." + config.station.station +
             "." + config.station.location + "；" + app::CardNotice(session.Identity()));
+        if (const auto text = app::LiveText(live.Snapshot()); !text.empty()) say("实时数据：" + text);
         std::signal(SIGINT, OnStopSignal);
         std::signal(SIGTERM, OnStopSignal);
-        const bool card_failed = !Watch(run, session, events, limit_ns, say);
+        const bool card_failed = !Watch(run, live, session, events, limit_ns, say);
         run.Stop();
+        live.Stop();
         const auto st = run.Snapshot();
         say(app::StatusLine(st));
         say("结束：存档 " + std::to_string(st.blocks) + " 块；损失：" + app::LossText(app::LossesOf(st), true) +
@@ -85,8 +99,8 @@ private:
     // Says the status line once a minute of data and after every event, until
     // a signal, the duration, or the end of the acquisition (false).
     template <typename Say>
-    static bool Watch(const archive::ArchiveRun& run, const acq::Session& session, const std::atomic<int>& events,
-                      std::int64_t limit_ns, Say& say) {
+    static bool Watch(const archive::ArchiveRun& run, const stream::LiveService& live, const acq::Session& session,
+                      const std::atomic<int>& events, std::int64_t limit_ns, Say& say) {
         std::int64_t next_minute = 60 * utc::kNsPerSecond;
         int seen_events = 0;
         while (!g_stop) {
@@ -95,7 +109,8 @@ private:
             if (st.archived_ns >= next_minute || events != seen_events) {
                 seen_events = events;
                 while (next_minute <= st.archived_ns) next_minute += 60 * utc::kNsPerSecond;
-                say(app::StatusLine(st));
+                const auto served = app::LiveText(live.Snapshot());
+                say(app::StatusLine(st) + (served.empty() ? "" : "；" + served));
             }
             if (limit_ns >= 0 && st.archived_ns >= limit_ns) return true;
             if (!session.Running()) return false;
@@ -106,6 +121,7 @@ private:
     std::string archive_;
     double duration_ = 0;
     int poll_ms_ = 200;
+    std::string seedlink_;
     StationOptions station_;
 };
 

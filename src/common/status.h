@@ -100,6 +100,7 @@ struct Status {
         kBadFlush, kNoChannels,
         kNoResampling,        // this build has no resampler
         kRingOpenFailed, kRingWriteFailed,  // `detail` the ring's file, `text` the system's reason
+        kListenFailed,                      // `detail` the address, `text` the system's reason
         kOffsetBeyondCard,    // offset `value`, channels `value2`
         kConfigWriteFailed,   // `detail` the file
 

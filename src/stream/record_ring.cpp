@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #define XXH_INLINE_ALL
@@ -126,6 +127,8 @@ Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, s
     if (!file_) {
         opened.created = platform::KindOf(path) == platform::FileKind::kMissing;
         opened.rebuilt = !opened.created;
+        spans_.clear();
+        recent_.fill(nullptr);
         if (Status s = Create(0); !s.ok()) return s;
         opened.next = next_;
         return opened;
@@ -142,6 +145,8 @@ Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, s
     // The records there: every slot whose check holds (of our layout).
     std::uint64_t newest = 0;
     bool found = false;
+    spans_.clear();
+    recent_.fill(nullptr);
     if (ours && old_slots > 0 && platform::SeekTo(file_, kHeaderBytes)) {
         std::vector<unsigned char> slot(kSlotBytes);
         for (std::uint64_t i = 0; i < old_slots; ++i) {
@@ -153,6 +158,12 @@ Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, s
             if (seq % old_slots != i || (whole && seq >= reserved)) continue;
             if (!found || seq > newest) newest = seq;
             found = true;
+            const std::string name(head.stream, strnlen(head.stream, kStreamBytes));
+            auto [it, fresh] = spans_.try_emplace(name, Span{head.start_ns, head.end_ns});
+            if (!fresh) {
+                it->second.start_ns = std::min(it->second.start_ns, head.start_ns);
+                it->second.end_ns = std::max(it->second.end_ns, head.end_ns);
+            }
         }
     }
     if (found) reserved = std::max(reserved, newest + 1);
@@ -160,6 +171,7 @@ Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, s
         // Another layout, a damaged header or another size: made new, its
         // records not trusted, its numbers not used again.
         opened.rebuilt = true;
+        spans_.clear();
         if (Status s = Create(reserved); !s.ok()) return s;
         reserved_ = reserved + kReserve;
         if (Status s = WriteHeader(); !s.ok()) return s;
@@ -187,38 +199,106 @@ Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, s
 
 Result<std::uint64_t> RecordRing::Append(const std::string& stream, std::int64_t start_ns, std::int64_t end_ns,
                                          const char* record, std::size_t length) {
-    std::lock_guard lock(mutex_);
-    if (!file_) return Status::Fail(Status::Code::kWriteFailed, Status::Why::kRingWriteFailed).About(platform::PathText(path_));
-    if (next_ >= reserved_) {
-        reserved_ = next_ + kReserve;
-        if (Status s = WriteHeader(); !s.ok()) return s;
+    RingRecordPtr added;
+    Listener listener;
+    {
+        std::lock_guard lock(mutex_);
+        if (!file_)
+            return Status::Fail(Status::Code::kWriteFailed, Status::Why::kRingWriteFailed).About(platform::PathText(path_));
+        if (next_ >= reserved_) {
+            reserved_ = next_ + kReserve;
+            if (Status s = WriteHeader(); !s.ok()) return s;
+        }
+        const std::uint64_t seq = next_;
+        // The record this one overwrites: its stream's oldest held now
+        // starts where it ended.
+        if (any_ && seq >= slots_ && seq - slots_ >= oldest_) {
+            Head gone;
+            if (HeadLocked(seq - slots_, gone)) {
+                const auto it = spans_.find(std::string(gone.stream, strnlen(gone.stream, kStreamBytes)));
+                if (it != spans_.end() && it->second.start_ns <= gone.start_ns) it->second.start_ns = gone.end_ns;
+            }
+        }
+        std::vector<unsigned char> slot(kSlotBytes, 0);
+        Head head;
+        head.sequence_plus_one = seq + 1;
+        head.start_ns = start_ns;
+        head.end_ns = end_ns;
+        std::memcpy(head.stream, stream.data(), std::min(stream.size(), kStreamBytes - 1));
+        head.length = std::min<std::uint64_t>(length, kRecordBytes);
+        head.To(slot.data());
+        std::memcpy(slot.data() + kHeadBytes, record, static_cast<std::size_t>(head.length));
+        head.sum = SlotSum(slot.data());
+        head.To(slot.data());
+        if (!platform::SeekTo(file_, kHeaderBytes + (seq % slots_) * kSlotBytes) ||
+            std::fwrite(slot.data(), 1, kSlotBytes, file_) != kSlotBytes || std::fflush(file_) != 0)
+            return Failed(Status::Why::kRingWriteFailed, path_);
+        next_ = seq + 1;
+        if (!any_) oldest_ = seq;
+        any_ = true;
+        newest_ = seq;
+        if (next_ - oldest_ > slots_) oldest_ = next_ - slots_;
+        auto r = std::make_shared<RingRecord>();
+        r->sequence = seq;
+        r->start_ns = start_ns;
+        r->end_ns = end_ns;
+        r->stream.assign(head.stream, strnlen(head.stream, kStreamBytes));
+        r->bytes.assign(record, record + head.length);
+        auto [it, fresh] = spans_.try_emplace(r->stream, Span{start_ns, end_ns});
+        if (!fresh) it->second.end_ns = std::max(it->second.end_ns, end_ns);
+        recent_[seq % kRecent] = r;
+        added = std::move(r);
+        listener = listener_;
     }
-    const std::uint64_t seq = next_;
-    std::vector<unsigned char> slot(kSlotBytes, 0);
-    Head head;
-    head.sequence_plus_one = seq + 1;
-    head.start_ns = start_ns;
-    head.end_ns = end_ns;
-    std::memcpy(head.stream, stream.data(), std::min(stream.size(), kStreamBytes - 1));
-    head.length = std::min<std::uint64_t>(length, kRecordBytes);
-    head.To(slot.data());
-    std::memcpy(slot.data() + kHeadBytes, record, static_cast<std::size_t>(head.length));
-    head.sum = SlotSum(slot.data());
-    head.To(slot.data());
-    if (!platform::SeekTo(file_, kHeaderBytes + (seq % slots_) * kSlotBytes) ||
-        std::fwrite(slot.data(), 1, kSlotBytes, file_) != kSlotBytes || std::fflush(file_) != 0)
-        return Failed(Status::Why::kRingWriteFailed, path_);
-    next_ = seq + 1;
-    if (!any_) oldest_ = seq;
-    any_ = true;
-    newest_ = seq;
-    if (next_ - oldest_ > slots_) oldest_ = next_ - slots_;
-    return seq;
+    if (listener) listener(added);
+    return added->sequence;
+}
+
+void RecordRing::SetListener(Listener listener) {
+    std::lock_guard lock(mutex_);
+    listener_ = std::move(listener);
+}
+
+std::map<std::string, RecordRing::Span> RecordRing::Streams() const {
+    std::lock_guard lock(mutex_);
+    return spans_;
+}
+
+bool RecordRing::HeadLocked(std::uint64_t seq, Head& head) {
+    unsigned char raw[kHeadBytes];
+    if (!file_ || !platform::SeekTo(file_, kHeaderBytes + (seq % slots_) * kSlotBytes) ||
+        std::fread(raw, 1, kHeadBytes, file_) != kHeadBytes)
+        return false;
+    head.From(raw);
+    return head.sequence_plus_one == seq + 1;
+}
+
+std::uint64_t RecordRing::FirstEndingAfter(std::int64_t t_ns, std::int64_t late_ns) {
+    std::lock_guard lock(mutex_);
+    if (!any_) return next_;
+    // The records' end times, less the lateness allowed, never fall behind
+    // an earlier record's: the first whose end may pass `t_ns` by halves,
+    // reading heads only.
+    const std::int64_t from = t_ns < INT64_MIN + late_ns ? INT64_MIN : t_ns - late_ns;
+    std::uint64_t lo = oldest_, hi = newest_ + 1;
+    while (lo < hi) {
+        const std::uint64_t mid = lo + (hi - lo) / 2;
+        Head head;
+        // The numbers a restart skipped, and a damaged slot, count as ending
+        // late: the search then starts early, never late.
+        const bool known = !(mid >= hole_from_ && mid < hole_to_) && HeadLocked(mid, head);
+        if (known && head.end_ns <= from)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
 }
 
 RingRecordPtr RecordRing::Read(std::uint64_t seq) {
     std::lock_guard lock(mutex_);
     if (!any_ || seq < oldest_ || seq > newest_) return nullptr;
+    if (const auto& r = recent_[seq % kRecent]; r && r->sequence == seq) return r;
     return ReadLocked(seq);
 }
 
@@ -244,6 +324,11 @@ std::optional<std::uint64_t> RecordRing::Oldest() const {
     std::lock_guard lock(mutex_);
     if (!any_) return std::nullopt;
     return oldest_ < hole_from_ || oldest_ >= hole_to_ ? oldest_ : hole_to_;
+}
+
+std::uint64_t RecordRing::NextSequence() const {
+    std::lock_guard lock(mutex_);
+    return next_;
 }
 
 std::optional<std::uint64_t> RecordRing::Newest() const {

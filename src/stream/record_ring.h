@@ -21,7 +21,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <array>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -77,10 +80,31 @@ public:
     // The first held record at or after `seq` (the oldest if `seq` is older).
     std::optional<std::uint64_t> AtOrAfter(std::uint64_t seq) const;
     std::uint64_t Slots() const { return slots_; }
+    // The number the next record appended will have.
+    std::uint64_t NextSequence() const;
+
+    // The first sequence number held whose record ends after `t_ns`, looked
+    // for by halves on the records' end times, which run in order but for
+    // streams packed late (by up to `late_ns`). Newest + 1 when none may.
+    std::uint64_t FirstEndingAfter(std::int64_t t_ns, std::int64_t late_ns);
+
+    // Each stream the ring holds: the start of its oldest record held and
+    // the end of its newest.
+    struct Span {
+        std::int64_t start_ns = 0, end_ns = 0;
+    };
+    std::map<std::string, Span> Streams() const;
+
+    // Called with each record appended, on the appending thread, after the
+    // record is in the ring. The record given is the one every client is
+    // served (shared, never copied per client) while it is recent.
+    using Listener = std::function<void(const RingRecordPtr&)>;
+    void SetListener(Listener listener);
 
 private:
     struct Head;
     RingRecordPtr ReadLocked(std::uint64_t seq);
+    bool HeadLocked(std::uint64_t seq, Head& head);
     Status WriteHeader();
     Status Create(std::uint64_t reserved);
 
@@ -94,6 +118,11 @@ private:
     // The numbers reserved by the run before and never recorded.
     std::uint64_t hole_from_ = 0, hole_to_ = 0;
     bool any_ = false;
+    std::map<std::string, Span> spans_;
+    // The most recent records, as appended: what live clients are served.
+    static constexpr std::size_t kRecent = 4096;
+    std::array<RingRecordPtr, kRecent> recent_{};
+    Listener listener_;
     mutable std::mutex mutex_;  // the file is read and written from more than one thread
 };
 

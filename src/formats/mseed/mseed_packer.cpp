@@ -199,3 +199,39 @@ void ChannelPacker::Pack(bool all) {
 }
 
 }  // namespace zqd::mseed
+
+namespace zqd::mseed {
+
+namespace {
+void TextHandler(char* record, int length, void* data) {
+    static_cast<std::vector<std::string>*>(data)->emplace_back(record, static_cast<std::size_t>(length));
+}
+}  // namespace
+
+std::vector<std::string> PackText(const StreamCodes& codes, const std::string& text, std::int64_t t_ns,
+                                  int record_length) {
+    QuietLibmseed();
+    std::vector<std::string> records;
+    MSRecord* msr = msr_init(nullptr);
+    CopyCode(msr->network, codes.network);
+    CopyCode(msr->station, codes.station);
+    CopyCode(msr->location, codes.location);
+    CopyCode(msr->channel, codes.channel);
+    msr->dataquality = 'D';
+    msr->samprate = 0;
+    msr->reclen = record_length;
+    msr->encoding = DE_ASCII;
+    msr->byteorder = 1;
+    msr->sampletype = 'a';
+    msr->starttime = static_cast<hptime_t>(utc::FloorDiv(t_ns, 1000));
+    std::string copy = text.empty() ? std::string(" ") : text;
+    msr->datasamples = copy.data();
+    msr->numsamples = static_cast<std::int64_t>(copy.size());
+    std::int64_t packed = 0;
+    msr_pack(msr, TextHandler, &records, &packed, 1, 0);
+    msr->datasamples = nullptr;
+    msr_free(&msr);
+    return records;
+}
+
+}  // namespace zqd::mseed

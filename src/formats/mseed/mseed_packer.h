@@ -87,3 +87,12 @@ private:
 };
 
 }  // namespace zqd::mseed
+
+namespace zqd::mseed {
+
+// `text` as ASCII log records (sample rate 0) of `record_length` bytes,
+// starting at `t_ns`: for messages that travel as miniSEED.
+std::vector<std::string> PackText(const StreamCodes& codes, const std::string& text, std::int64_t t_ns,
+                                  int record_length = 512);
+
+}  // namespace zqd::mseed

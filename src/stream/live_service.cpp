@@ -1,0 +1,102 @@
+#include "stream/live_service.h"
+
+#include "stream/ring_feed.h"
+#ifdef ZQD_HAVE_SEEDLINK
+#include "stream/seedlink_server.h"
+#endif
+
+namespace zqd::stream {
+
+LiveService::LiveService(Log log, std::function<void(const Status&)> failed)
+    : log_(std::move(log)), failed_(std::move(failed)) {}
+LiveService::~LiveService() { Stop(); }
+
+std::filesystem::path LiveService::RingPath(const std::filesystem::path& archive_root) {
+    return archive_root / ".zqd4830" / "live.ring";
+}
+
+Status LiveService::Start(const archive::ArchiveConfig& config, const std::filesystem::path& root,
+                          const std::string& version) {
+    Stop();
+    const auto& live = config.live;
+    if (!live.Wanted()) return Status::Ok();
+    const auto path = RingPath(root);
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    const auto opened = ring_.Open(path, live.ring_mb << 20);
+    if (!opened.ok()) return opened.status();
+    opened_ = *opened;
+    open_ = true;
+    if (!live.listen.empty()) {
+#ifdef ZQD_HAVE_SEEDLINK
+        const auto where = ParseListen(live.listen);
+        if (!where)
+            return Status::Fail(Status::Code::kFileRefused, Status::Why::kListenFailed)
+                .About(live.listen)
+                .Said("not [ADDRESS:]PORT");
+        ServerLimits limits;
+        limits.clients = live.clients;
+        limits.per_address = live.per_address;
+        limits.handshake_seconds = live.handshake_seconds;
+        limits.idle_seconds = live.idle_seconds;
+        for (const auto& [list, into] : {std::pair{&live.allow, &limits.access.allow}, std::pair{&live.deny, &limits.access.deny}}) {
+            for (const auto& text : *list) {
+                const auto n = ParseNetwork(text);
+                if (!n)
+                    return Status::Fail(Status::Code::kFileRefused, Status::Why::kListenFailed)
+                        .About(live.listen)
+                        .Said("\"" + text + "\" is not an address or network (CIDR)");
+                into->push_back(*n);
+            }
+        }
+        ServerIdentity id;
+        id.network = config.station.network;
+        id.station = config.station.station;
+        id.description = live.description.empty() ? "ZQD4830_GPS station " + id.network + "." + id.station : live.description;
+        id.version = version;
+        server_ = std::make_unique<SeedLinkServer>(id, ring_, limits, log_);
+        if (Status s = server_->Start(*where); !s.ok()) {
+            server_.reset();
+            return s;
+        }
+        listen_ = live.listen;
+        ring_.SetListener([server = server_.get()](const RingRecordPtr&) { server->Notify(); });
+#else
+        return Status::Fail(Status::Code::kFileRefused, Status::Why::kListenFailed)
+            .About(live.listen)
+            .Said("this build has no SeedLink server");
+#endif
+    }
+    return Status::Ok();
+}
+
+archive::ArchiveSink::RecordTap LiveService::Tap() {
+    if (!open_) return {};
+    return RingTap(ring_, failed_);
+}
+
+void LiveService::Stop() {
+    ring_.SetListener({});
+#ifdef ZQD_HAVE_SEEDLINK
+    if (server_) server_->Stop();
+#endif
+    server_.reset();
+    listen_.clear();
+}
+
+LiveState LiveService::Snapshot() const {
+    LiveState s;
+    s.ring = open_;
+    s.next_sequence = open_ ? ring_.NextSequence() : 0;
+#ifdef ZQD_HAVE_SEEDLINK
+    if (server_) {
+        s.serving = true;
+        s.listen = listen_;
+        s.port = server_->Port();
+        s.clients = server_->Clients();
+    }
+#endif
+    return s;
+}
+
+}  // namespace zqd::stream

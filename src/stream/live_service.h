@@ -1,0 +1,65 @@
+// Live data beside an archive run: the ring of recent records in the
+// archive's folder (.zqd4830/live.ring), fed with the records the disk
+// takes, and the SeedLink server on it when one is asked for.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "archive/archive_config.h"
+#include "archive/archive_sink.h"
+#include "common/status.h"
+#include "stream/record_ring.h"
+
+namespace zqd::stream {
+
+class SeedLinkServer;
+
+struct LiveState {
+    bool ring = false;        // records go to the ring
+    bool serving = false;     // the SeedLink server listens
+    std::string listen;       // where, as given
+    std::uint16_t port = 0;   // the port it listens on
+    int clients = 0;
+    std::uint64_t next_sequence = 0;
+};
+
+class LiveService {
+public:
+    // `log` takes the server's line per connection; `failed` a ring that
+    // stops taking records.
+    using Log = std::function<void(const std::string& line)>;
+    LiveService(Log log, std::function<void(const Status&)> failed);
+    ~LiveService();
+    LiveService(const LiveService&) = delete;
+    LiveService& operator=(const LiveService&) = delete;
+
+    // The ring file of an archive.
+    static std::filesystem::path RingPath(const std::filesystem::path& archive_root);
+
+    // Opens the ring and starts what `config.live` asks for. Nothing when it
+    // asks for nothing. kFileRefused (kRingOpenFailed, kListenFailed) with
+    // the reason; nothing runs then.
+    Status Start(const archive::ArchiveConfig& config, const std::filesystem::path& root, const std::string& version);
+    // The tap for ArchiveSink::SetRecordTap: every archived record into the ring.
+    archive::ArchiveSink::RecordTap Tap();
+    void Stop();
+    LiveState Snapshot() const;
+    RecordRing& Ring() { return ring_; }
+    // What opening the ring found.
+    const RecordRing::Opened& Opened() const { return opened_; }
+
+private:
+    Log log_;
+    std::function<void(const Status&)> failed_;
+    RecordRing ring_;
+    RecordRing::Opened opened_;
+    std::unique_ptr<SeedLinkServer> server_;
+    std::string listen_;
+    bool open_ = false;
+};
+
+}  // namespace zqd::stream

@@ -1,0 +1,501 @@
+#include "stream/seedlink_server.h"
+
+#include <asio.hpp>
+
+#include <chrono>
+#include <charconv>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "stream/info_text.h"
+#include "stream/websocket.h"
+
+namespace zqd::stream {
+
+namespace {
+
+std::int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return std::string(s);
+}
+
+constexpr std::size_t kHttpHeadBytes = 8192;
+constexpr int kPacketsPerWrite = 32;
+
+}  // namespace
+
+std::optional<ListenAddress> ParseListen(const std::string& text) {
+    ListenAddress a;
+    std::string port = text;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find("]:");
+        if (close == std::string::npos) return std::nullopt;
+        a.host = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else if (const auto colon = text.rfind(':'); colon != std::string::npos) {
+        a.host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    unsigned v = 0;
+    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), v);
+    if (ec != std::errc() || end != port.data() + port.size() || port.empty() || v > 65535) return std::nullopt;
+    if (!ParseAddress(a.host)) return std::nullopt;
+    a.port = static_cast<std::uint16_t>(v);
+    return a;
+}
+
+class Connection;
+
+struct SeedLinkServer::Impl {
+    ServerIdentity identity;
+    RecordRing& ring;
+    ServerLimits limits;
+    Log log;
+    std::atomic<int>& clients;
+    asio::io_context io;
+    asio::ip::tcp::acceptor acceptor{io};
+    std::thread thread;
+    std::set<std::shared_ptr<Connection>> connections;  // on the server's thread only
+    std::map<std::string, int> per_address;
+    std::atomic<bool> notify_pending{false};
+    bool stopping = false;
+
+    Impl(ServerIdentity id, RecordRing& r, ServerLimits l, Log lg, std::atomic<int>& c)
+        : identity(std::move(id)), ring(r), limits(std::move(l)), log(std::move(lg)), clients(c) {}
+    void Accept();
+    void Closed(const std::shared_ptr<Connection>& c);
+    std::vector<ConnectionSummary> Summaries() const;
+    void Say(const std::string& line) {
+        if (log) log(line);
+    }
+};
+
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(SeedLinkServer::Impl& server, asio::ip::tcp::socket socket, std::string address)
+        : server_(server), socket_(std::move(socket)), timer_(server.io), address_(std::move(address)),
+          since_(NowNs()), frames_(server.limits.line_bytes) {}
+
+    void Begin() {
+        session_ = std::make_unique<SeedLinkSession>(server_.identity, server_.ring, [this] { return server_.Summaries(); });
+        handshake_deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(server_.limits.handshake_seconds);
+        Arm();
+        Read();
+    }
+
+    void Wake() {
+        if (!waiting_) return;
+        waiting_ = false;
+        Pump();
+    }
+
+    void Close(const std::string& why) {
+        if (closed_) return;
+        closed_ = true;
+        why_ = why;
+        asio::error_code ignored;
+        timer_.cancel();
+        socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+        socket_.close(ignored);
+        server_.Closed(shared_from_this());
+    }
+
+    ConnectionSummary Summary() const {
+        ConnectionSummary s;
+        s.address = address_;
+        s.user_agent = session_ ? session_->UserAgent() : std::string();
+        s.asked = session_ ? session_->Asked() : std::string();
+        s.since_ns = since_;
+        s.cursor = session_ ? session_->Cursor() : 0;
+        s.packets = packets_;
+        s.bytes = bytes_;
+        s.transfer = session_ && session_->CurrentPhase() == SeedLinkSession::Phase::kTransfer;
+        s.v4 = session_ && session_->V4();
+        return s;
+    }
+    const std::string& Address() const { return address_; }
+    std::string LogLine() const {
+        std::string line = "SeedLink client " + address_;
+        if (mode_ == Mode::kWebSocket) line += " (WebSocket)";
+        if (mode_ == Mode::kHttp) line += " (HTTP " + http_target_ + ")";
+        if (session_ && !session_->UserAgent().empty()) line += " [" + session_->UserAgent() + "]";
+        if (session_ && !session_->Asked().empty()) line += " asked" + (session_->Asked().front() == ' ' ? "" : std::string(" ")) + session_->Asked();
+        line += "; sent " + std::to_string(packets_) + " packets, " + std::to_string(bytes_) + " bytes";
+        if (session_ && session_->Missed() > 0) line += ", missed " + std::to_string(session_->Missed()) + " records the ring dropped";
+        return line + "; ended: " + why_;
+    }
+
+private:
+    enum class Mode { kUnknown, kSeedLink, kHttp, kWebSocket };
+
+    void Arm() {
+        if (closed_ || !session_ || session_->CurrentPhase() != SeedLinkSession::Phase::kHandshake) {
+            timer_.cancel();
+            return;
+        }
+        const auto idle = std::chrono::steady_clock::now() + std::chrono::seconds(server_.limits.idle_seconds);
+        const bool by_idle = idle < handshake_deadline_;
+        timer_.expires_at(by_idle ? idle : handshake_deadline_);
+        timer_.async_wait([self = shared_from_this(), by_idle](const asio::error_code& ec) {
+            if (ec || self->closed_) return;
+            if (self->session_->CurrentPhase() != SeedLinkSession::Phase::kHandshake) return;
+            if (self->mode_ == Mode::kHttp) return;
+            self->Close(by_idle ? "no command for " + std::to_string(self->server_.limits.idle_seconds) + " s while handshaking"
+                                : "handshake longer than " + std::to_string(self->server_.limits.handshake_seconds) + " s");
+        });
+    }
+
+    void Read() {
+        socket_.async_read_some(asio::buffer(in_), [self = shared_from_this()](const asio::error_code& ec, std::size_t n) {
+            if (self->closed_) return;
+            if (ec) return self->Close(ec == asio::error::eof ? "the client closed" : "read: " + ec.message());
+            self->Take(std::string_view(self->in_.data(), n));
+            if (!self->closed_) self->Read();
+        });
+    }
+
+    void Take(std::string_view data) {
+        if (mode_ == Mode::kWebSocket) return TakeFrames(data);
+        if (mode_ == Mode::kHttp) return TakeHttp(data);
+        for (std::size_t i = 0; i < data.size() && !closed_; ++i) {
+            const char c = data[i];
+            if (c == '\r' || c == '\n') {
+                if (overlong_) {
+                    overlong_ = false;
+                    line_.clear();
+                    continue;
+                }
+                if (line_.empty()) continue;
+                std::string line;
+                line.swap(line_);
+                if (mode_ == Mode::kUnknown) {
+                    const auto verb = line.substr(0, line.find(' '));
+                    for (const char* http : {"GET", "HEAD", "POST", "PUT", "DELETE", "OPTIONS", "TRACE", "CONNECT"}) {
+                        if (verb == http) {
+                            mode_ = Mode::kHttp;
+                            http_request_ = line;
+                            http_head_ = line.size();
+                            return TakeHttp(data.substr(i + 1));
+                        }
+                    }
+                    mode_ = Mode::kSeedLink;
+                }
+                Command(line);
+            } else if (overlong_) {
+                // the rest of a line that was too long: dropped
+            } else if (line_.size() + 2 >= server_.limits.line_bytes) {
+                overlong_ = true;
+                Answer({false, "ERROR ARGUMENTS command line longer than " + std::to_string(server_.limits.line_bytes) +
+                                   " characters\r\n", nullptr});
+            } else {
+                line_.push_back(c);
+            }
+        }
+    }
+
+    void Command(const std::string& line) {
+        std::vector<Piece> out;
+        session_->Command(line, out);
+        for (auto& p : out) Answer(std::move(p));
+        if (session_->CurrentPhase() == SeedLinkSession::Phase::kClose) {
+            closing_after_write_ = true;
+            if (!writing_ && queue_.empty()) return Close("BYE");
+        }
+        Arm();
+        Pump();
+    }
+
+    void Answer(Piece p) {
+        queued_ += p.Size();
+        queue_.push_back(std::move(p));
+        if (queued_ > server_.limits.pending_bytes) return Close("does not read its answers");
+        Pump();
+    }
+
+    // HTTP: the request's head, then either the WebSocket upgrade or a
+    // small JSON answer.
+    void TakeHttp(std::string_view data) {
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            const char c = data[i];
+            if (++http_head_ > kHttpHeadBytes) return Close("an HTTP request head longer than 8 KiB");
+            if (c == '\n') {
+                const std::string line = Trim(line_);
+                line_.clear();
+                if (line.empty()) return Respond(data.substr(i + 1));
+                const auto colon = line.find(':');
+                if (colon != std::string::npos) headers_[Lower(Trim(line.substr(0, colon)))] = Trim(line.substr(colon + 1));
+            } else if (c != '\r') {
+                line_.push_back(c);
+            }
+        }
+    }
+
+    void Respond(std::string_view rest) {
+        const auto sp1 = http_request_.find(' ');
+        const auto sp2 = http_request_.find(' ', sp1 + 1);
+        http_target_ = sp1 == std::string::npos ? "/" : http_request_.substr(sp1 + 1, sp2 - sp1 - 1);
+        const bool get = http_request_.rfind("GET ", 0) == 0;
+        if (get && Lower(headers_["upgrade"]) == "websocket" && !headers_["sec-websocket-key"].empty()) {
+            std::string protocol;
+            const std::string offered = headers_["sec-websocket-protocol"];
+            for (const char* p : {"SeedLink4.0", "SeedLink3.1"})
+                if (offered.find(p) != std::string::npos && protocol.empty()) protocol = p;
+            std::string reply = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                "Sec-WebSocket-Accept: " + AcceptKey(headers_["sec-websocket-key"]) + "\r\n";
+            if (!protocol.empty()) reply += "Sec-WebSocket-Protocol: " + protocol + "\r\n";
+            mode_ = Mode::kWebSocket;
+            Raw(reply + "\r\n");
+            if (!rest.empty()) TakeFrames(rest);
+            return;
+        }
+        const auto send = [&](const std::string& status, const std::string& body) {
+            mode_ = Mode::kHttp;
+            closing_after_write_ = true;
+            Raw("HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+                "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n" + body);
+        };
+        std::vector<ConnectionSummary> none;
+        if (get && (http_target_ == "/id" || http_target_ == "/"))
+            return send("200 OK", JsonInfo(server_.identity, server_.ring, {"ID", "", ""}, none).second);
+        if (get && http_target_ == "/streams")
+            return send("200 OK", JsonInfo(server_.identity, server_.ring, {"STREAMS", "", ""}, none).second);
+        send("404 Not Found", ErrorJson(server_.identity, "UNSUPPORTED", "nothing at " + http_target_ + "; try /id or /streams"));
+    }
+
+    void Raw(std::string bytes) { Answer({false, std::move(bytes), nullptr, true}); }
+
+    void TakeFrames(std::string_view data) {
+        while (!data.empty() && !closed_) {
+            WsOpcode op{};
+            std::string message;
+            const auto r = frames_.Feed(data, op, message);
+            if (r == FrameParser::Result::kNeedMore) return;
+            if (r == FrameParser::Result::kBad) return Close("WebSocket: " + frames_.Why());
+            if (op == WsOpcode::kClose) {
+                Answer({true, FrameHeader(WsOpcode::kClose, 0), nullptr, true});
+                closing_after_write_ = true;
+                return;
+            }
+            if (op == WsOpcode::kPing) {
+                Answer({true, FrameHeader(WsOpcode::kPong, message.size()) + message, nullptr, true});
+                continue;
+            }
+            if (op == WsOpcode::kPong) continue;
+            // A command per message; its terminator is optional.
+            std::size_t start = 0;
+            for (std::size_t i = 0; i <= message.size(); ++i) {
+                if (i == message.size() || message[i] == '\r' || message[i] == '\n') {
+                    if (i > start) Command(message.substr(start, i - start));
+                    start = i + 1;
+                }
+            }
+        }
+    }
+
+public:
+    // Sends what is queued, then the session's next packets: one write at a time.
+    void Pump() {
+        if (closed_ || writing_) return;
+        if (queue_.empty() && session_ && session_->CurrentPhase() == SeedLinkSession::Phase::kTransfer) {
+            std::vector<Piece> out;
+            for (int i = 0; i < kPacketsPerWrite; ++i) {
+                const auto step = session_->Next(out);
+                if (step == SeedLinkSession::Step::kWait) {
+                    waiting_ = true;
+                    break;
+                }
+                if (step == SeedLinkSession::Step::kMore && out.empty()) {
+                    asio::post(server_.io, [self = shared_from_this()] { self->Pump(); });
+                    break;
+                }
+            }
+            for (auto& p : out) {
+                queued_ += p.Size();
+                queue_.push_back(std::move(p));
+            }
+        }
+        if (queue_.empty()) {
+            if (closing_after_write_) Close(mode_ == Mode::kHttp ? "answered" : "BYE");
+            return;
+        }
+        buffers_.clear();
+        heads_.clear();
+        heads_.reserve(queue_.size());
+        in_flight_ = queue_.size();
+        for (std::size_t i = 0; i < queue_.size(); ++i) {
+            const Piece& p = queue_[i];
+            if (mode_ == Mode::kWebSocket && !p.raw) {
+                heads_.push_back(FrameHeader(p.packet ? WsOpcode::kBinary : WsOpcode::kText, p.Size()));
+                buffers_.push_back(asio::buffer(heads_.back()));
+            }
+            buffers_.push_back(asio::buffer(p.bytes));
+            if (p.record) buffers_.push_back(asio::buffer(p.record->bytes));
+        }
+        writing_ = true;
+        asio::async_write(socket_, buffers_, [self = shared_from_this()](const asio::error_code& ec, std::size_t n) {
+            self->writing_ = false;
+            if (self->closed_) return;
+            if (ec) return self->Close("write: " + ec.message());
+            self->bytes_ += n;
+            for (std::size_t i = 0; i < self->in_flight_; ++i) {
+                const Piece& p = self->queue_.front();
+                if (p.record) ++self->packets_;
+                self->queued_ -= p.Size();
+                self->queue_.pop_front();
+            }
+            if (self->session_ && self->session_->CurrentPhase() == SeedLinkSession::Phase::kClose) self->closing_after_write_ = true;
+            self->Pump();
+        });
+    }
+
+private:
+    SeedLinkServer::Impl& server_;
+    asio::ip::tcp::socket socket_;
+    asio::steady_timer timer_;
+    std::string address_;
+    std::int64_t since_;
+    std::chrono::steady_clock::time_point handshake_deadline_;
+    std::array<char, 4096> in_{};
+    std::string line_;
+    bool overlong_ = false;
+    Mode mode_ = Mode::kUnknown;
+    std::string http_request_, http_target_;
+    std::size_t http_head_ = 0;
+    std::map<std::string, std::string> headers_;
+    FrameParser frames_;
+    std::unique_ptr<SeedLinkSession> session_;
+    std::deque<Piece> queue_;
+    std::size_t queued_ = 0, in_flight_ = 0;
+    std::vector<asio::const_buffer> buffers_;
+    std::vector<std::string> heads_;
+    bool writing_ = false, waiting_ = false, closed_ = false, closing_after_write_ = false;
+    std::uint64_t packets_ = 0, bytes_ = 0;
+    std::string why_;
+
+    friend struct SeedLinkServer::Impl;
+};
+
+void SeedLinkServer::Impl::Accept() {
+    acceptor.async_accept([this](const asio::error_code& ec, asio::ip::tcp::socket socket) {
+        if (stopping) return;
+        if (!ec) {
+            asio::error_code e;
+            const auto remote = socket.remote_endpoint(e);
+            std::string address = e ? std::string("?") : remote.address().to_string();
+            auto bytes = ParseAddress(remote.address().is_v6() && remote.address().to_v6().is_v4_mapped()
+                                          ? asio::ip::make_address_v4(asio::ip::v4_mapped, remote.address().to_v6()).to_string() : address);
+            std::string refused;
+            if (!bytes || !limits.access.Admits(*bytes))
+                refused = "not in the allowed addresses";
+            else if (static_cast<int>(connections.size()) >= limits.clients)
+                refused = "already " + std::to_string(limits.clients) + " clients";
+            else if (per_address[address] >= limits.per_address)
+                refused = "already " + std::to_string(limits.per_address) + " clients from this address";
+            const std::string who = address + ":" + std::to_string(e ? 0 : remote.port());
+            if (!refused.empty()) {
+                Say("SeedLink client " + who + " refused: " + refused);
+                socket.close(e);
+            } else {
+                socket.set_option(asio::ip::tcp::no_delay(true), e);
+                auto c = std::make_shared<Connection>(*this, std::move(socket), who);
+                connections.insert(c);
+                ++per_address[address];
+                clients.store(static_cast<int>(connections.size()));
+                c->Begin();
+            }
+        }
+        Accept();
+    });
+}
+
+void SeedLinkServer::Impl::Closed(const std::shared_ptr<Connection>& c) {
+    if (connections.erase(c) == 0) return;
+    const std::string address = c->Address().substr(0, c->Address().rfind(':'));
+    if (--per_address[address] <= 0) per_address.erase(address);
+    clients.store(static_cast<int>(connections.size()));
+    Say(c->LogLine());
+}
+
+std::vector<ConnectionSummary> SeedLinkServer::Impl::Summaries() const {
+    std::vector<ConnectionSummary> all;
+    for (const auto& c : connections) all.push_back(c->Summary());
+    return all;
+}
+
+SeedLinkServer::SeedLinkServer(ServerIdentity identity, RecordRing& ring, ServerLimits limits, Log log)
+    : impl_(std::make_unique<Impl>(std::move(identity), ring, std::move(limits), std::move(log), clients_)) {}
+
+SeedLinkServer::~SeedLinkServer() { Stop(); }
+
+Status SeedLinkServer::Start(const ListenAddress& where) {
+    Impl& s = *impl_;
+    if (s.thread.joinable()) return Status::Ok();
+    asio::error_code ec;
+    const auto address = asio::ip::make_address(where.host, ec);
+    const asio::ip::tcp::endpoint endpoint(address, where.port);
+    const std::string name = where.host + ":" + std::to_string(where.port);
+    const auto failed = [&](const asio::error_code& e) {
+        asio::error_code ignored;
+        s.acceptor.close(ignored);
+        return Status::Fail(Status::Code::kFileRefused, Status::Why::kListenFailed).About(name).Said(e.message());
+    };
+    if (ec) return failed(ec);
+    s.acceptor.open(endpoint.protocol(), ec);
+    if (ec) return failed(ec);
+#ifndef _WIN32
+    s.acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
+#endif
+    s.acceptor.bind(endpoint, ec);
+    if (ec) return failed(ec);
+    s.acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) return failed(ec);
+    port_.store(s.acceptor.local_endpoint(ec).port());
+    if (s.identity.started_ns == 0) s.identity.started_ns = NowNs();
+    s.stopping = false;
+    s.io.restart();
+    s.Accept();
+    s.thread = std::thread([&s] { s.io.run(); });
+    s.Say("SeedLink server listening on " + name);
+    return Status::Ok();
+}
+
+void SeedLinkServer::Stop() {
+    Impl& s = *impl_;
+    if (!s.thread.joinable()) return;
+    asio::post(s.io, [&s] {
+        s.stopping = true;
+        asio::error_code ignored;
+        s.acceptor.close(ignored);
+        auto all = s.connections;
+        for (const auto& c : all) c->Close("the server stopped");
+    });
+    s.thread.join();
+    s.io.stop();
+    s.connections.clear();
+    clients_.store(0);
+}
+
+void SeedLinkServer::Notify() {
+    Impl& s = *impl_;
+    if (s.notify_pending.exchange(true)) return;
+    asio::post(s.io, [&s] {
+        s.notify_pending.store(false);
+        auto all = s.connections;
+        for (const auto& c : all) c->Wake();
+    });
+}
+
+}  // namespace zqd::stream
