@@ -102,6 +102,13 @@ TEST(RecordRing, ADamagedRecordIsNotServedAndADamagedOrOtherRingIsMadeNewWithHig
             last = *ring.Append("XX_ZQD01_00_GY0", 0, 1, r.data(), r.size());
         }
         Flip(file, 4096 + 7 * kSlotBytes + 64 + 100);  // a byte of record 7
+        // Served as it was appended while recent (from memory)...
+        EXPECT_EQ(ring.Read(7)->bytes, RecordOf(7));
+    }
+    {
+        // ...but read back from the file after a restart, the damage shows.
+        RecordRing ring;
+        ASSERT_TRUE(ring.Open(file, 32 * kSlotBytes).ok());
         EXPECT_EQ(ring.Read(7), nullptr);
         EXPECT_NE(ring.Read(8), nullptr);
     }

@@ -188,7 +188,8 @@ private:
                             mode_ = Mode::kHttp;
                             http_request_ = line;
                             http_head_ = line.size();
-                            return TakeHttp(data.substr(i + 1));
+                            const std::size_t next = c == '\r' && i + 1 < data.size() && data[i + 1] == '\n' ? i + 2 : i + 1;
+                            return TakeHttp(data.substr(next));
                         }
                     }
                     mode_ = Mode::kSeedLink;

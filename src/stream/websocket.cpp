@@ -108,9 +108,9 @@ FrameParser::Result FrameParser::Feed(std::string_view& data, WsOpcode& opcode, 
             if (head_.size() < 2) continue;
             const auto b0 = static_cast<unsigned char>(head_[0]), b1 = static_cast<unsigned char>(head_[1]);
             const std::size_t extra = (b1 & 0x7F) == 126 ? 2 : (b1 & 0x7F) == 127 ? 8 : 0;
-            if (head_.size() < 2 + extra + 4) continue;
             if ((b0 & 0x70) != 0) return why_ = "reserved bits set", Result::kBad;
             if ((b1 & 0x80) == 0) return why_ = "a client's frame must be masked", Result::kBad;
+            if (head_.size() < 2 + extra + 4) continue;
             std::uint64_t length = b1 & 0x7F;
             if (extra > 0) {
                 length = 0;

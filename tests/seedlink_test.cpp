@@ -1,0 +1,486 @@
+// The SeedLink server as clients see it, through a socket: 3.1's and 4.0's
+// framing, sequence numbers, INFO, time windows, selectors, resuming after
+// a disconnect and after a restart, WebSocket and HTTP, and what hostile or
+// stalled clients cannot do to the others.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include "common/utc.h"
+#include "formats/mseed/mseed_packer.h"
+#include "stream/ring_feed.h"
+#include "stream/seedlink_server.h"
+#include "stream/websocket.h"
+#include "test_support.h"
+
+namespace zqd::stream {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A client on a plain socket, with a deadline on every read.
+class Client {
+public:
+    explicit Client(std::uint16_t port, int receive_buffer = 0) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receive_buffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~Client() { ::close(fd_); }
+    bool Connected() const { return connected_; }
+    void Send(const std::string& s) { (void)!::send(fd_, s.data(), s.size(), MSG_NOSIGNAL); }
+    void Line(const std::string& s) { Send(s + "\r\n"); }
+    // Exactly `n` bytes, or fewer when the deadline or the close comes first.
+    std::string Take(std::size_t n, std::chrono::milliseconds wait = 5000ms) {
+        const auto until = std::chrono::steady_clock::now() + wait;
+        while (buffer_.size() < n && Fill(until)) {
+        }
+        const std::size_t k = std::min(n, buffer_.size());
+        std::string out = buffer_.substr(0, k);
+        buffer_.erase(0, k);
+        return out;
+    }
+    std::string Until(const std::string& end, std::chrono::milliseconds wait = 5000ms) {
+        const auto until = std::chrono::steady_clock::now() + wait;
+        while (buffer_.find(end) == std::string::npos && Fill(until)) {
+        }
+        const auto at = buffer_.find(end);
+        const std::size_t k = at == std::string::npos ? buffer_.size() : at + end.size();
+        std::string out = buffer_.substr(0, k);
+        buffer_.erase(0, k);
+        return out;
+    }
+    // True when the server closed the connection within the wait.
+    bool Closed(std::chrono::milliseconds wait = 5000ms) {
+        const auto until = std::chrono::steady_clock::now() + wait;
+        while (Fill(until)) {
+        }
+        return eof_;
+    }
+
+private:
+    bool Fill(std::chrono::steady_clock::time_point until) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || eof_) return false;
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+        char b[65536];
+        const auto n = ::recv(fd_, b, sizeof b, 0);
+        if (n <= 0) {
+            eof_ = true;
+            return false;
+        }
+        buffer_.append(b, static_cast<std::size_t>(n));
+        return true;
+    }
+    int fd_ = -1;
+    bool connected_ = false, eof_ = false;
+    std::string buffer_;
+};
+
+constexpr std::int64_t kT0 = 1'800'000'000LL * utc::kNsPerSecond;  // 2027-01-15T08:00:00Z
+
+// A station's records: real miniSEED, packed as the archive packs them.
+struct Station {
+    test::TempDir dir;
+    RecordRing ring;
+    std::vector<std::string> streams{"GY0", "GY1"};
+    std::int64_t second = 0;
+
+    explicit Station(std::uint64_t slots = 4096) { EXPECT_TRUE(ring.Open(dir / "live.ring", slots * 576).ok()); }
+    // One record a channel, each one second of 100 samples, the channels in turn.
+    void AddSeconds(int n) {
+        for (int k = 0; k < n; ++k, ++second) {
+            for (const auto& chan : streams) {
+                StreamCodes codes{"XX", "ZQD01", "00", chan};
+                std::vector<std::int32_t> samples(100);
+                for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int32_t>(second * 100 + static_cast<std::int64_t>(i));
+                const std::int64_t t = kT0 + second * utc::kNsPerSecond;
+                mseed::ChannelPacker packer(codes, 100.0, {}, [&](const char* r, int length, std::int64_t start) {
+                    ASSERT_TRUE(ring.Append(WireName(codes), start, start + utc::kNsPerSecond, r, static_cast<std::size_t>(length)).ok());
+                });
+                packer.Add(t, samples.data(), samples.size(), {100, true});
+                packer.Pack(true);
+            }
+        }
+    }
+};
+
+struct Server {
+    std::vector<std::string> log;
+    std::mutex mutex;
+    RecordRing& ring;
+    std::unique_ptr<SeedLinkServer> server;
+    Server(RecordRing& r, ServerLimits limits = {}) : ring(r) {
+        ServerIdentity id;
+        id.version = "test";
+        id.description = "Test station";
+        server = std::make_unique<SeedLinkServer>(id, ring, limits, [this](const std::string& line) {
+            std::lock_guard lock(mutex);
+            log.push_back(line);
+        });
+        EXPECT_TRUE(server->Start({"127.0.0.1", 0}).ok());
+        ring.SetListener([s = server.get()](const RingRecordPtr&) { s->Notify(); });
+    }
+    ~Server() {
+        ring.SetListener({});
+        server.reset();
+    }
+    std::uint16_t Port() const { return server->Port(); }
+};
+
+std::uint64_t Le(const std::string& s, std::size_t at, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
+    return v;
+}
+
+std::string ChannelOfRecord(const std::string& record) { return record.substr(15, 3); }
+
+TEST(SeedLink, Version3FramesEachRecordWithItsSequenceAndServesSelectionsWindowsAndInfo) {
+    Station st;
+    st.AddSeconds(10);  // sequences 0..19: GY0 even, GY1 odd
+    Server srv(st.ring);
+    Client c(srv.Port());
+    ASSERT_TRUE(c.Connected());
+    c.Line("HELLO");
+    EXPECT_EQ(c.Until("\r\n"), "SeedLink v3.1 (ZQD4830_GPS test) :: SLPROTO:3.1 SLPROTO:4.0 CAP EXTREPLY NSWILDCARD BATCH WS:13\r\n");
+    EXPECT_EQ(c.Until("\r\n"), "Test station\r\n");
+    // Multi-station: each modifier answered; a selector of another form refused, the connection kept.
+    c.Line("CAPABILITIES EXTREPLY");
+    c.Line("STATION  ZQD01 XX");
+    c.Line("SELECT 00GY0.D");
+    c.Line("SELECT GY0X");
+    c.Line("DATA 000004");
+    c.Line("END");
+    EXPECT_EQ(c.Until("ERROR\r"), "OK\r\nOK\r\nOK\r\nERROR\r");
+    EXPECT_NE(c.Until("\r\n").find("ARGUMENTS"), std::string::npos);
+    EXPECT_EQ(c.Take(4), "OK\r\n");
+    // From sequence 4 on, GY0 only: 4, 6, ... 18, each "SL" + six hex digits + the ring's record.
+    for (std::uint64_t seq = 4; seq < 20; seq += 2) {
+        const std::string p = c.Take(520);
+        ASSERT_EQ(p.size(), 520u);
+        char head[9];
+        std::snprintf(head, sizeof head, "SL%06X", static_cast<unsigned>(seq));
+        EXPECT_EQ(p.substr(0, 8), head);
+        const auto held = st.ring.Read(seq);
+        EXPECT_EQ(p.substr(8), std::string(held->bytes.begin(), held->bytes.end()));
+        EXPECT_EQ(ChannelOfRecord(p.substr(8)), "GY0");
+    }
+    // Then live: the next record of GY0 as it comes.
+    st.AddSeconds(1);
+    const std::string live = c.Take(520);
+    EXPECT_EQ(live.substr(0, 8), "SL000014");
+
+    // Uni-station TIME window: the records that overlap it, then END once the data pass its end.
+    Client w(srv.Port());
+    w.Line("SELECT GY1");
+    w.Line("TIME " + std::string("2027,1,15,8,0,3 2027,1,15,8,0,6"));
+    EXPECT_EQ(w.Take(4, 300ms), "OK\r\n");  // the SELECT's; TIME starts the transfer unanswered
+    for (const char* want : {"SL000007", "SL000009", "SL00000B"}) EXPECT_EQ(w.Take(520).substr(0, 8), want);
+    EXPECT_EQ(w.Take(3), "END");
+
+    // INFO STREAMS: XML in log records, "SLINFO *" on all but the last.
+    Client i(srv.Port());
+    i.Line("INFO STREAMS");
+    std::string xml;
+    for (int k = 0; k < 20; ++k) {
+        const std::string p = i.Take(520);
+        ASSERT_EQ(p.size(), 520u);
+        EXPECT_EQ(ChannelOfRecord(p.substr(8)), "INF");
+        xml += p.substr(8 + 64);
+        if (p.substr(0, 8) == "SLINFO  ") break;
+        EXPECT_EQ(p.substr(0, 8), "SLINFO *");
+    }
+    EXPECT_NE(xml.find("<station name=\"ZQD01\" network=\"XX\" description=\"Test station\" begin_seq=\"000000\" end_seq=\"000016\""),
+              std::string::npos);
+    EXPECT_NE(xml.find("<stream location=\"00\" seedname=\"GY1\" type=\"D\" begin_time=\"2027/01/15 08:00:00.0000\" end_time=\"2027/01/15 08:00:11.0000\""),
+              std::string::npos);
+    i.Line("INFO GAPS");
+    EXPECT_EQ(ChannelOfRecord(i.Take(520).substr(8)), "ERR");
+}
+
+TEST(SeedLink, Version4UsesItsHeaderErrorsDialUpAndJsonInfo) {
+    Station st;
+    st.AddSeconds(6);  // 0..11
+    Server srv(st.ring);
+    Client c(srv.Port());
+    c.Line("SLPROTO 4.0");
+    c.Line("USERAGENT test/1.0 libtest/2");
+    c.Line("AUTH USERPASS a b");
+    c.Line("SELECT *");
+    c.Line("STATION XX_Z*");
+    c.Line("SELECT");
+    c.Line("SELECT *_G_Y_1 !*_G_Y_0");
+    c.Line("DATA 5 2027-01-15T08:00:00Z 2027-01-15T08:00:05Z");
+    c.Line("FROB");
+    c.Line("ENDFETCH");
+    const auto answer = [&] { return c.Until("\r\n"); };
+    EXPECT_EQ(answer(), "OK\r\n");
+    EXPECT_EQ(answer(), "OK\r\n");
+    EXPECT_EQ(answer().rfind("ERROR UNSUPPORTED ", 0), 0u);
+    EXPECT_EQ(answer().rfind("ERROR UNEXPECTED ", 0), 0u);
+    EXPECT_EQ(answer(), "OK\r\n");
+    EXPECT_EQ(answer().rfind("ERROR ARGUMENTS ", 0), 0u);
+    EXPECT_EQ(answer(), "OK\r\n");
+    EXPECT_EQ(answer(), "OK\r\n");
+    EXPECT_EQ(answer().rfind("ERROR UNSUPPORTED ", 0), 0u);
+    // GY1 from sequence 5 whose records overlap the window: seconds 2, 3 and 4; then END.
+    for (std::uint64_t seq : {5, 7, 9}) {
+        const std::string p = c.Take(17 + 8 + 512);
+        ASSERT_EQ(p.size(), 537u);
+        EXPECT_EQ(p.substr(0, 4), "SE2D");
+        EXPECT_EQ(Le(p, 4, 4), 512u);
+        EXPECT_EQ(Le(p, 8, 8), seq);
+        EXPECT_EQ(p.substr(16, 9), std::string("\x08XX_ZQD01"));
+        const auto held = st.ring.Read(seq);
+        EXPECT_EQ(p.substr(25), std::string(held->bytes.begin(), held->bytes.end()));
+    }
+    EXPECT_EQ(c.Take(3), "END");
+    EXPECT_EQ(c.Take(1, 300ms), "");  // and nothing after it
+
+    Client i(srv.Port());
+    i.Line("SLPROTO 4.0");
+    EXPECT_EQ(i.Until("\r\n"), "OK\r\n");
+    i.Line("INFO STREAMS XX_* *_G_Y_1");
+    std::string head = i.Take(17);
+    ASSERT_EQ(head.substr(0, 4), "SEJI");
+    std::string json = i.Take(Le(head, 4, 4));
+    EXPECT_EQ(json.rfind("{\"software\":\"ZQD4830_GPS test\",\"organization\":\"Test station\",\"station\":[{\"id\":\"XX_ZQD01\"", 0), 0u);
+    EXPECT_NE(json.find("\"start_seq\":0,\"end_seq\":12"), std::string::npos);
+    EXPECT_NE(json.find("{\"id\":\"00_G_Y_1\",\"format\":\"2\",\"subformat\":\"D\",\"origin\":\"native\","
+                        "\"start_time\":\"2027-01-15T08:00:00.000000Z\",\"end_time\":\"2027-01-15T08:00:06.000000Z\"}"),
+              std::string::npos);
+    EXPECT_EQ(json.find("00_G_Y_0"), std::string::npos);
+    i.Line("INFO NOTHING");
+    head = i.Take(17);
+    EXPECT_EQ(head.substr(0, 4), "SEJE");
+    EXPECT_NE(i.Take(Le(head, 4, 4)).find("\"error\":{\"code\":\"UNSUPPORTED\""), std::string::npos);
+}
+
+// The first `n` packets of 3.1 from DATA `seq` (hex), all streams.
+std::vector<std::uint64_t> TakeV3(Client& c, const std::string& data, std::size_t n) {
+    c.Line("STATION ZQD01 XX");
+    c.Line(data);
+    c.Line("END");
+    c.Take(8);
+    std::vector<std::uint64_t> seqs;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::string p = c.Take(520);
+        if (p.size() != 520) break;
+        seqs.push_back(std::stoull(p.substr(2, 6), nullptr, 16));
+    }
+    return seqs;
+}
+
+TEST(SeedLink, AClientResumesAfterADisconnectAndAfterARestartWithNoGapAndNoDuplicate) {
+    auto st = std::make_unique<Station>();
+    st->AddSeconds(10);  // 0..19
+    std::vector<std::uint64_t> got;
+    {
+        Server srv(st->ring);
+        Client c(srv.Port());
+        got = TakeV3(c, "DATA 000000", 7);
+        ASSERT_EQ(got.size(), 7u);
+    }
+    {
+        Server srv(st->ring);
+        Client c(srv.Port());
+        char data[32];
+        std::snprintf(data, sizeof data, "DATA %06X", static_cast<unsigned>(got.back() + 1));
+        for (auto s : TakeV3(c, data, 13)) got.push_back(s);
+    }
+    // The server and its ring go (as a killed process's would: nothing closed
+    // in order), a new one opens the same file and takes new records.
+    const auto path = st->dir / "live.ring";
+    st->ring.SetListener({});
+    RecordRing again;
+    const auto opened = again.Open(path, 4096 * 576);
+    ASSERT_TRUE(opened.ok());
+    EXPECT_EQ(opened->kept, 20u);
+    EXPECT_GT(opened->next, 19u);
+    Server srv(again);
+    Client c(srv.Port());
+    c.Line("SLPROTO 4.0");
+    c.Line("STATION XX_ZQD01");
+    c.Line("DATA " + std::to_string(got.back() + 1));
+    c.Line("END");
+    c.Until("OK\r\nOK\r\nOK\r\n");
+    // New records after the restart: numbered after the reservation, served after the old.
+    StreamCodes codes{"XX", "ZQD01", "00", "GY0"};
+    const auto held = again.Read(3);
+    ASSERT_TRUE(held);
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(again.Append(WireName(codes), kT0, kT0 + 1, held->bytes.data(), 512).ok());
+    for (int k = 0; k < 3; ++k) {
+        const std::string p = c.Take(537);
+        ASSERT_EQ(p.size(), 537u);
+        got.push_back(Le(p, 8, 8));
+    }
+    ASSERT_EQ(got.size(), 23u);
+    for (std::size_t k = 0; k < 20; ++k) EXPECT_EQ(got[k], k);
+    EXPECT_EQ(got[20], opened->next);
+    EXPECT_EQ(got[22], opened->next + 2);
+}
+
+TEST(SeedLink, WebSocketAndHttpShareThePort) {
+    Station st;
+    st.AddSeconds(2);
+    Server srv(st.ring);
+    Client h(srv.Port());
+    h.Send("GET /streams HTTP/1.1\r\nHost: x\r\n\r\n");
+    const std::string reply = h.Until("\r\n\r\n");
+    EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+    EXPECT_TRUE(h.Closed());
+
+    Client w(srv.Port());
+    w.Send("GET /seedlink HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Protocol: SeedLink4.0\r\n"
+           "Sec-WebSocket-Version: 13\r\n\r\n");
+    const std::string up = w.Until("\r\n\r\n");
+    EXPECT_EQ(up.rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u);
+    EXPECT_NE(up.find("Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"), std::string::npos);  // RFC 6455's example
+    EXPECT_NE(up.find("Sec-WebSocket-Protocol: SeedLink4.0\r\n"), std::string::npos);
+    // Each command a masked text frame; answers come as text frames, packets as binary ones.
+    const auto frame = [](const std::string& text) {
+        std::string f;
+        f.push_back(static_cast<char>(0x81));
+        f.push_back(static_cast<char>(0x80 | text.size()));
+        const char mask[4] = {0x11, 0x22, 0x33, 0x44};
+        f.append(mask, 4);
+        for (std::size_t i = 0; i < text.size(); ++i) f.push_back(static_cast<char>(text[i] ^ mask[i % 4]));
+        return f;
+    };
+    w.Send(frame("SLPROTO 4.0") + frame("STATION *") + frame("DATA ALL\r\n") + frame("ENDFETCH"));
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(w.Take(6), std::string("\x81\x04OK\r\n"));
+    for (std::uint64_t seq = 0; seq < 4; ++seq) {
+        EXPECT_EQ(w.Take(4), std::string("\x82\x7e\x02\x19"));  // binary, 537 bytes
+        EXPECT_EQ(Le(w.Take(537), 8, 8), seq);
+    }
+    EXPECT_EQ(w.Take(5), std::string("\x82\x03" "END"));
+}
+
+TEST(SeedLink, HostileAndStalledClientsNeitherCrashTheServerNorHoldUpOthers) {
+    Station st(64);  // a small ring, so that a stalled client is passed
+    st.AddSeconds(4);
+    ServerLimits limits;
+    limits.per_address = 10;
+    limits.idle_seconds = 1;
+    Server srv(st.ring, limits);
+    // A client that asks for everything and never reads.
+    Client stalled(srv.Port());
+    stalled.Line("STATION ZQD01 XX");
+    stalled.Line("DATA 000000");
+    stalled.Line("END");
+    // A v4 client that reads slowly enough to be passed by the ring.
+    Client slow(srv.Port(), 2048);
+    slow.Line("SLPROTO 4.0");
+    slow.Line("STATION *");
+    slow.Line("DATA ALL");
+    slow.Line("END");
+    EXPECT_EQ(slow.Until("OK\r\nOK\r\nOK\r\n"), "OK\r\nOK\r\nOK\r\n");
+    // Junk: random lines, binary, an overlong line; each answered or dropped, never fatal to others.
+    std::mt19937 rng(7);
+    for (int k = 0; k < 200; ++k) {
+        Client j(srv.Port());
+        std::string junk;
+        const std::size_t n = rng() % 600;
+        for (std::size_t i = 0; i < n; ++i) junk.push_back(static_cast<char>(rng() % 256));
+        j.Send(junk + (k % 3 ? "\r\n" : ""));
+        if (k % 2) j.Line("HELLO");
+    }
+    // More connections from one address than allowed: the ones over the limit are closed at once.
+    std::vector<std::unique_ptr<Client>> crowd;
+    for (int k = 0; k < 12; ++k) crowd.push_back(std::make_unique<Client>(srv.Port()));
+    int closed = 0;
+    for (auto& c : crowd) closed += c->Closed(300ms) ? 1 : 0;
+    EXPECT_GE(closed, 4);  // stalled and slow count against the 10 too
+    crowd.clear();
+    // Idle in the handshake: closed.
+    Client idle(srv.Port());
+    EXPECT_TRUE(idle.Closed(3000ms));
+    // The records go on; the ring of 64 passes the slow client, who is told and continues from the oldest.
+    st.AddSeconds(1000);
+    Client fine(srv.Port());
+    fine.Line("HELLO");
+    EXPECT_EQ(fine.Until("\r\n").rfind("SeedLink v3.1", 0), 0u);
+    bool told = false;
+    std::uint64_t last = 0;
+    for (int k = 0; k < 5000; ++k) {
+        const std::string head = slow.Take(17, 2000ms);
+        if (head.size() < 17) break;
+        const std::string body = slow.Take(Le(head, 4, 4) + static_cast<unsigned char>(head[16]));
+        if (head.substr(0, 4) == "SEJE") {
+            told = true;
+            EXPECT_NE(body.find("passed"), std::string::npos);
+        } else {
+            EXPECT_TRUE(Le(head, 8, 8) > last || last == 0);
+            last = Le(head, 8, 8);
+        }
+    }
+    EXPECT_TRUE(told);
+    EXPECT_EQ(last, st.ring.Newest());
+}
+
+TEST(SeedLinkParts, PatternsAddressesAndWebSocketFrames) {
+    EXPECT_TRUE(Glob("*_B_H_?", "00_B_H_Z"));
+    EXPECT_FALSE(Glob("_*Z", "00_B_H_Z"));
+    EXPECT_TRUE(Glob("xx_zqd*", "XX_ZQD01"));
+    EXPECT_FALSE(Glob("2", "2D"));
+    EXPECT_TRUE(Glob("**?*", "a"));
+    EXPECT_FALSE(Glob(std::string(200, '*') + "x", std::string(200, 'a')));
+    AccessList list;
+    list.allow.push_back(*ParseNetwork("10.1.0.0/16"));
+    list.allow.push_back(*ParseNetwork("fd00::/8"));
+    list.deny.push_back(*ParseNetwork("10.1.2.3"));
+    EXPECT_TRUE(list.Admits(*ParseAddress("10.1.200.4")));
+    EXPECT_FALSE(list.Admits(*ParseAddress("10.1.2.3")));
+    EXPECT_FALSE(list.Admits(*ParseAddress("10.2.0.1")));
+    EXPECT_TRUE(list.Admits(*ParseAddress("fd12::1")));
+    EXPECT_FALSE(list.Admits(*ParseAddress("::1")));
+    for (const char* bad : {"10.1.0.0/33", "300.1.1.1", "1.2.3", "::1::2", "fd00::/129", "1.2.3.4/", "x"})
+        EXPECT_FALSE(ParseNetwork(bad)) << bad;
+    EXPECT_EQ(ParseListen("18000")->host, "0.0.0.0");
+    EXPECT_EQ(ParseListen("[::1]:18001")->port, 18001);
+    EXPECT_FALSE(ParseListen("host:70000"));
+
+    EXPECT_EQ(Base64(Sha1("abc")), "qZk+NkcGgWq6PiVxeFDCbJzQ2J0=");
+    FrameParser parser(255);
+    // A text message in two fragments, masked, with a ping between them.
+    const auto masked = [](std::uint8_t b0, const std::string& payload) {
+        std::string f{static_cast<char>(b0), static_cast<char>(0x80 | payload.size()), 1, 2, 3, 4};
+        for (std::size_t i = 0; i < payload.size(); ++i) f.push_back(static_cast<char>(payload[i] ^ (1 + i % 4)));
+        return f;
+    };
+    const std::string bytes = masked(0x01, "HEL") + masked(0x89, "p") + masked(0x80, "LO");
+    std::string_view in = bytes;
+    WsOpcode op{};
+    std::string message;
+    EXPECT_EQ(parser.Feed(in, op, message), FrameParser::Result::kMessage);
+    EXPECT_EQ(op, WsOpcode::kPing);
+    EXPECT_EQ(message, "p");
+    EXPECT_EQ(parser.Feed(in, op, message), FrameParser::Result::kMessage);
+    EXPECT_EQ(op, WsOpcode::kText);
+    EXPECT_EQ(message, "HELLO");
+    std::string unmasked = "\x81\x02OK";
+    std::string_view u = unmasked;
+    EXPECT_EQ(FrameParser(255).Feed(u, op, message), FrameParser::Result::kBad);
+    std::string huge = "\x82\xff\x7f\xff\xff\xff\xff\xff\xff\xff\x01\x02\x03\x04";
+    std::string_view hv = huge;
+    EXPECT_EQ(FrameParser(255).Feed(hv, op, message), FrameParser::Result::kBad);
+}
+
+}  // namespace
+}  // namespace zqd::stream
