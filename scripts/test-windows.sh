@@ -139,6 +139,29 @@ check "acquire on Linux" "${sim[@]}" "$lin/zqd4830-cli" acquire --archive "$work
   --poll-ms 50 >"$work/linux-acquire.txt"
 check "archive of 20 day files (17 channels, the clock's 3)" test "$(find "$app/存档" -type f | wc -l)" = 20
 check "archive byte-identical" diff -r "$app/存档" "$work/linux/archive"
+
+# Live data under wine: a SeedLink client (bash's /dev/tcp) gets HELLO and
+# the first record of a fresh ring.
+seedlink_client() {  # seedlink_client PORT: waits for the server, asks, checks
+  local port=$1 hello="" packet=""
+  for _ in $(seq 1 60); do
+    if { exec 3<>"/dev/tcp/127.0.0.1/$port"; } 2>/dev/null; then break; fi
+    sleep 1
+  done
+  printf 'HELLO\r\n' >&3
+  IFS= read -r -t 20 hello <&3 || true
+  IFS= read -r -t 5 _ <&3 || true
+  printf 'STATION ZQD01 XX\r\nDATA 000000\r\nEND\r\n' >&3
+  packet=$(timeout 40 head -c 528 <&3 | tail -c +9 | head -c 8 || true)
+  exec 3<&-
+  echo "HELLO: $hello; first packet: $packet"
+  [[ "$hello" == "SeedLink v3.1 (ZQD4830_GPS "* ]] && [ "$packet" = "SL000000" ]
+}
+"${sim[@]}" "${wine[@]}" "$app/zqd4830-cli.exe" acquire --archive "$wapp\\实时" --duration 300 --poll-ms 50 \
+  --seedlink 127.0.0.1:18731 >"$work/win-seedlink.txt" 2>&1 &
+acquire_pid=$!
+check "SeedLink under wine: HELLO and the first record" seedlink_client 18731
+check "acquire --seedlink under wine ends well" wait "$acquire_pid"
 fi
 
 check "monitor under wine" run_win monitor --ticks 5 >"$work/win-monitor.txt"
