@@ -31,13 +31,13 @@ run-monitor: build
 test: build-asan build-tsan
 	cd build/asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 	# The threaded code (session, sinks, record saving and loading, file locks, command line, conversion, the viewer's
-	# indexing and its cache) under ThreadSanitizer.
+	# indexing and its cache, the ring and the SeedLink server) under ThreadSanitizer.
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) \
-	  -R '^(SessionFixture|SessionThread|Mailbox|MonitorThreaded|RecordSink|RecordFile|SafeFile|EndToEnd|MainFixture|MonitorFixture|AnalysisFixture|ArchiveSink|ArchiveEndToEnd|Convert|ViewFiles|Retention)\.'
+	  -R '^(SessionFixture|SessionThread|Mailbox|MonitorThreaded|RecordSink|RecordFile|SafeFile|EndToEnd|MainFixture|MonitorFixture|AnalysisFixture|ArchiveSink|ArchiveEndToEnd|Convert|ViewFiles|Retention|RecordRing|SeedLink)\.'
 
 build-tsan: deps
 	cmake --preset tsan >/dev/null
-	cmake --build --preset tsan -j $(JOBS) --target zqd_tests zqd_cli_tests zqd_archive_tests
+	cmake --build --preset tsan -j $(JOBS) --target zqd_tests zqd_cli_tests zqd_archive_tests zqd_stream_tests
 
 test-qt5: deps
 	scripts/install-deps.sh qtbase5-dev
