@@ -4,6 +4,7 @@
 
 #include "common/utc.h"
 #include "stream/patterns.h"
+#include "stream/ring_feed.h"
 
 namespace zqd::stream {
 

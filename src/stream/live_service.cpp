@@ -20,6 +20,10 @@ Status LiveService::Start(const archive::ArchiveConfig& config, const std::files
     Stop();
     const auto& live = config.live;
     if (!live.Wanted()) return Status::Ok();
+    if (!live.datalink.empty())  // refused rather than ignored: nothing would reach the data centre
+        return Status::Fail(Status::Code::kFileRefused, Status::Why::kListenFailed)
+            .About(live.datalink)
+            .Said("the push to a DataLink server is not in this version");
     const auto path = RingPath(root);
     std::error_code ec;
     std::filesystem::create_directories(path.parent_path(), ec);

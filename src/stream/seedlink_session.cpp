@@ -10,6 +10,7 @@
 #include "formats/mseed/mseed_packer.h"
 #include "stream/info_text.h"
 #include "stream/patterns.h"
+#include "stream/ring_feed.h"
 
 namespace zqd::stream {
 
@@ -93,29 +94,6 @@ std::string ServerIdentity::Software() const { return "ZQD4830_GPS " + version; 
 
 std::string SeedLinkSession::HelloLine(const ServerIdentity& identity) {
     return "SeedLink v3.1 (" + identity.Software() + ") :: SLPROTO:3.1 SLPROTO:4.0 CAP EXTREPLY NSWILDCARD BATCH WS:13";
-}
-
-std::string LocationOf(const std::string& wire) {
-    // NET_STA_LOC_CHAN: the location is the third part (may be empty).
-    const auto a = wire.find('_');
-    const auto b = a == std::string::npos ? a : wire.find('_', a + 1);
-    const auto c = b == std::string::npos ? b : wire.find('_', b + 1);
-    if (c == std::string::npos) return {};
-    return wire.substr(b + 1, c - b - 1);
-}
-
-std::string ChannelOf(const std::string& wire) {
-    const auto c = wire.rfind('_');
-    return c == std::string::npos ? wire : wire.substr(c + 1);
-}
-
-std::string StreamId(const std::string& wire) {
-    std::string id = LocationOf(wire);
-    for (char ch : ChannelOf(wire)) {
-        id += '_';
-        id += ch;
-    }
-    return id;
 }
 
 SeedLinkSession::SeedLinkSession(const ServerIdentity& identity, RecordRing& ring, Connections connections)
@@ -479,8 +457,9 @@ SeedLinkSession::Step SeedLinkSession::Next(std::vector<Piece>& out, int budget)
             if (v4_) {
                 out.push_back({true, InfoPacket('E', ErrorJson(identity_, "LIMIT", text)), nullptr});
             } else {
+                const auto next = ring_.Read(cursor_);  // once: the ring may drop it meanwhile
                 auto records = mseed::PackText({identity_.network, identity_.station, "", "LOG"}, text,
-                                               ring_.Read(cursor_) ? ring_.Read(cursor_)->start_ns : 0);
+                                               next ? next->start_ns : 0);
                 if (!records.empty()) {
                     char b[9];
                     std::snprintf(b, sizeof b, "SL%06X", static_cast<unsigned>((cursor_ - 1) & 0xFFFFFF));

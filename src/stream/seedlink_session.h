@@ -113,9 +113,4 @@ private:
     std::string user_agent_, asked_;
 };
 
-// "00_G_Y_0" for the record of stream "XX_ZQD01_00_GY0"; and its parts.
-std::string StreamId(const std::string& wire);
-std::string LocationOf(const std::string& wire);
-std::string ChannelOf(const std::string& wire);
-
 }  // namespace zqd::stream
