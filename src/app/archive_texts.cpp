@@ -152,10 +152,20 @@ std::vector<std::string> OpenedNotes(const view::Opened& o) {
 }
 
 std::string LiveText(const stream::LiveState& s) {
-    if (!s.serving) return {};
-    const auto colon = s.listen.rfind(':');
-    const std::string host = colon == std::string::npos ? "0.0.0.0" : s.listen.substr(0, colon);
-    return "SeedLink " + host + ":" + std::to_string(s.port) + "，" + std::to_string(s.clients) + " 个客户端";
+    std::string text;
+    if (s.serving) {
+        const auto colon = s.listen.rfind(':');
+        const std::string host = colon == std::string::npos ? "0.0.0.0" : s.listen.substr(0, colon);
+        text = "SeedLink " + host + ":" + std::to_string(s.port) + "，" + std::to_string(s.clients) + " 个客户端";
+    }
+    if (s.pushing) {
+        if (!text.empty()) text += "；";
+        text += "DataLink " + s.datalink + (s.push.connected ? " 已连接" : " 未连接") + "，落后 " +
+                std::to_string(s.push.behind) + " 个记录";
+        if (s.push.skipped > 0) text += "，" + std::to_string(s.push.skipped) + " 个记录未能送出（环形缓存已覆盖）";
+        if (!s.push.connected && !s.push.last_error.empty()) text += "（" + s.push.last_error + "）";
+    }
+    return text;
 }
 
 std::string RingOpenedText(const stream::RecordRing::Opened& o, const std::filesystem::path& path) {

@@ -2,6 +2,7 @@
 
 #include "stream/ring_feed.h"
 #ifdef ZQD_HAVE_SEEDLINK
+#include "stream/datalink_push.h"
 #include "stream/seedlink_server.h"
 #endif
 
@@ -20,10 +21,12 @@ Status LiveService::Start(const archive::ArchiveConfig& config, const std::files
     Stop();
     const auto& live = config.live;
     if (!live.Wanted()) return Status::Ok();
-    if (!live.datalink.empty())  // refused rather than ignored: nothing would reach the data centre
-        return Status::Fail(Status::Code::kFileRefused, Status::Why::kListenFailed)
-            .About(live.datalink)
-            .Said("the push to a DataLink server is not in this version");
+#ifndef ZQD_HAVE_SEEDLINK
+    // Refused rather than ignored: nothing would be served or reach the data centre.
+    return Status::Fail(Status::Code::kFileRefused, Status::Why::kListenFailed)
+        .About(live.listen.empty() ? live.datalink : live.listen)
+        .Said("this build has no network code (Asio)");
+#endif
     const auto path = RingPath(root);
     std::error_code ec;
     std::filesystem::create_directories(path.parent_path(), ec);
@@ -64,13 +67,22 @@ Status LiveService::Start(const archive::ArchiveConfig& config, const std::files
             return s;
         }
         listen_ = live.listen;
-        ring_.SetListener([server = server_.get()](const RingRecordPtr&) { server->Notify(); });
-#else
-        return Status::Fail(Status::Code::kFileRefused, Status::Why::kListenFailed)
-            .About(live.listen)
-            .Said("this build has no SeedLink server");
 #endif
     }
+#ifdef ZQD_HAVE_SEEDLINK
+    if (!live.datalink.empty()) {
+        push_ = std::make_unique<DataLinkPush>(ring_, live.datalink, path.parent_path() / "datalink.state",
+                                               "ZQD4830_GPS:" + config.station.network + "_" + config.station.station +
+                                                   ":" + version,
+                                               log_);
+        push_->Start();
+        datalink_ = live.datalink;
+    }
+    ring_.SetListener([server = server_.get(), push = push_.get()](const RingRecordPtr&) {
+        if (server) server->Notify();
+        if (push) push->Notify();
+    });
+#endif
     return Status::Ok();
 }
 
@@ -83,8 +95,10 @@ void LiveService::Stop() {
     ring_.SetListener({});
 #ifdef ZQD_HAVE_SEEDLINK
     if (server_) server_->Stop();
+    if (push_) push_->Stop();
 #endif
     server_.reset();
+    push_.reset();
     listen_.clear();
 }
 
@@ -98,6 +112,11 @@ LiveState LiveService::Snapshot() const {
         s.listen = listen_;
         s.port = server_->Port();
         s.clients = server_->Clients();
+    }
+    if (push_) {
+        s.pushing = true;
+        s.datalink = datalink_;
+        s.push = push_->Snapshot();
     }
 #endif
     return s;

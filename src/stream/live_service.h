@@ -12,11 +12,13 @@
 #include "archive/archive_config.h"
 #include "archive/archive_sink.h"
 #include "common/status.h"
+#include "stream/datalink_push.h"
 #include "stream/record_ring.h"
 
 namespace zqd::stream {
 
 class SeedLinkServer;
+class DataLinkPush;
 
 struct LiveState {
     bool ring = false;        // records go to the ring
@@ -25,6 +27,9 @@ struct LiveState {
     std::uint16_t port = 0;   // the port it listens on
     int clients = 0;
     std::uint64_t next_sequence = 0;
+    bool pushing = false;     // the push to a DataLink server runs
+    std::string datalink;     // to where
+    PushState push;
 };
 
 class LiveService {
@@ -58,6 +63,8 @@ private:
     RecordRing ring_;
     RecordRing::Opened opened_;
     std::unique_ptr<SeedLinkServer> server_;
+    std::unique_ptr<DataLinkPush> push_;
+    std::string datalink_;
     std::string listen_;
     bool open_ = false;
 };
