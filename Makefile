@@ -13,6 +13,7 @@ all: build
 
 deps:
 	@scripts/install-deps.sh
+	@scripts/install-node-deps.sh
 
 build: deps
 	cmake --preset default >/dev/null

@@ -353,7 +353,7 @@ TEST(SeedLink, WebSocketAndHttpShareThePort) {
     EXPECT_EQ(up.rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u);
     EXPECT_NE(up.find("Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"), std::string::npos);  // RFC 6455's example
     EXPECT_NE(up.find("Sec-WebSocket-Protocol: SeedLink4.0\r\n"), std::string::npos);
-    // Each command a masked text frame; answers come as text frames, packets as binary ones.
+    // Each command a masked text frame; answers and packets come as binary messages.
     const auto frame = [](const std::string& text) {
         std::string f;
         f.push_back(static_cast<char>(0x81));
@@ -364,7 +364,7 @@ TEST(SeedLink, WebSocketAndHttpShareThePort) {
         return f;
     };
     w.Send(frame("SLPROTO 4.0") + frame("STATION *") + frame("DATA ALL\r\n") + frame("ENDFETCH"));
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(w.Take(6), std::string("\x81\x04OK\r\n"));
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(w.Take(6), std::string("\x82\x04OK\r\n"));
     for (std::uint64_t seq = 0; seq < 4; ++seq) {
         EXPECT_EQ(w.Take(4), std::string("\x82\x7e\x02\x19"));  // binary, 537 bytes
         EXPECT_EQ(Le(w.Take(537), 8, 8), seq);

@@ -288,6 +288,7 @@ private:
             if (op == WsOpcode::kClose) {
                 Answer({true, FrameHeader(WsOpcode::kClose, 0), nullptr, true});
                 closing_after_write_ = true;
+                close_reason_ = "the client closed the WebSocket";
                 return;
             }
             if (op == WsOpcode::kPing) {
@@ -329,7 +330,7 @@ public:
             }
         }
         if (queue_.empty()) {
-            if (closing_after_write_) Close(mode_ == Mode::kHttp ? "answered" : "BYE");
+            if (closing_after_write_) Close(mode_ == Mode::kHttp ? "answered" : close_reason_);
             return;
         }
         buffers_.clear();
@@ -339,7 +340,9 @@ public:
         for (std::size_t i = 0; i < queue_.size(); ++i) {
             const Piece& p = queue_[i];
             if (mode_ == Mode::kWebSocket && !p.raw) {
-                heads_.push_back(FrameHeader(p.packet ? WsOpcode::kBinary : WsOpcode::kText, p.Size()));
+                // Answers too go as binary messages: browser clients (seisplotjs) take
+                // only those, as ringserver sends them.
+                heads_.push_back(FrameHeader(WsOpcode::kBinary, p.Size()));
                 buffers_.push_back(asio::buffer(heads_.back()));
             }
             buffers_.push_back(asio::buffer(p.bytes));
@@ -385,6 +388,7 @@ private:
     bool writing_ = false, waiting_ = false, closed_ = false, closing_after_write_ = false;
     std::uint64_t packets_ = 0, bytes_ = 0;
     std::string why_;
+    std::string close_reason_ = "BYE";
 
     friend struct SeedLinkServer::Impl;
 };
