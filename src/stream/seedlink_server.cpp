@@ -415,6 +415,7 @@ void SeedLinkServer::Impl::Accept() {
                 socket.close(e);
             } else {
                 socket.set_option(asio::ip::tcp::no_delay(true), e);
+                socket.set_option(asio::socket_base::send_buffer_size(limits.send_buffer_bytes), e);
                 auto c = std::make_shared<Connection>(*this, std::move(socket), who);
                 connections.insert(c);
                 ++per_address[address];

@@ -30,6 +30,7 @@ struct ServerLimits {
     int idle_seconds = 30;        // between commands while handshaking
     std::size_t line_bytes = 255; // a command line, its terminator included
     std::size_t pending_bytes = 1u << 20;  // answers waiting for a client that does not read
+    int send_buffer_bytes = 256 << 10;     // the system's buffer per client (SO_SNDBUF): what a stalled client pins
     AccessList access;
 };
 
