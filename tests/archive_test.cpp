@@ -505,14 +505,24 @@ TEST(ArchiveWindow, StartsStopsShowsStatusAndKeepsItsSettings) {
         EXPECT_FALSE(form.LastStart.ok());
         EXPECT_NE(form.TxtLog.Text.find("台站代码"), std::string::npos);
         form.TxtStation.Text = "AB1";
+        // Live data: an address that is none is refused in our words; a good one serves.
+        form.ChkSeedLink.Checked = true;
+        form.TxtSeedLink.Text = "nonsense";
+        form.CmdStart_Click();
+        EXPECT_FALSE(form.LastStart.ok());
+        EXPECT_NE(form.TxtLog.Text.find("无法在 nonsense 上提供实时数据"), std::string::npos) << form.TxtLog.Text;
+        form.TxtSeedLink.Text = "127.0.0.1:0";
         form.CmdStart_Click();
         ASSERT_TRUE(form.LastStart.ok()) << form.TxtLog.Text;
+        EXPECT_NE(form.TxtLog.Text.find("实时数据：SeedLink 127.0.0.1:"), std::string::npos) << form.TxtLog.Text;
         EXPECT_TRUE(form.TimerStatus.Enabled);
         EXPECT_FALSE(form.CmdStart.Enabled);
         card.queryResults = {3};
         form.TimerStatus_Timer();
         EXPECT_EQ(form.lblStatus.Text.rfind("块 3 | 损失 无 | GPS 正常 2008-05-12T17:38:42.300000000Z", 0), 0u)
             << form.lblStatus.Text;
+        EXPECT_NE(form.lblStatus.Text.find("| SeedLink 127.0.0.1:"), std::string::npos) << form.lblStatus.Text;
+        EXPECT_NE(form.lblStatus.Text.find("，0 个客户端"), std::string::npos) << form.lblStatus.Text;
         form.CmdStop_Click();
         EXPECT_TRUE(form.CmdStart.Enabled);
         EXPECT_NE(form.TxtLog.Text.find("已停止"), std::string::npos);
@@ -524,6 +534,8 @@ TEST(ArchiveWindow, StartsStopsShowsStatusAndKeepsItsSettings) {
     again.Form_Load();
     EXPECT_EQ(again.TxtFolder.Text, (dir / "arch").string());
     EXPECT_EQ(again.TxtStation.Text, "AB1");
+    EXPECT_TRUE(again.ChkSeedLink.Checked);
+    EXPECT_EQ(again.TxtSeedLink.Text, "127.0.0.1:0");
 }
 
 TEST(ArchiveEndToEnd, AcquireWritesAnArchiveThatMseed2sacReads) {

@@ -4,149 +4,17 @@
 // stalled clients cannot do to the others.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstring>
 #include <random>
 #include <thread>
 
-#include "common/utc.h"
-#include "formats/mseed/mseed_packer.h"
-#include "stream/ring_feed.h"
-#include "stream/seedlink_server.h"
+#include "seedlink_support.h"
 #include "stream/websocket.h"
-#include "test_support.h"
 
 namespace zqd::stream {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A client on a plain socket, with a deadline on every read.
-class Client {
-public:
-    explicit Client(std::uint16_t port, int receive_buffer = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (receive_buffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~Client() { ::close(fd_); }
-    bool Connected() const { return connected_; }
-    void Send(const std::string& s) { (void)!::send(fd_, s.data(), s.size(), MSG_NOSIGNAL); }
-    void Line(const std::string& s) { Send(s + "\r\n"); }
-    // Exactly `n` bytes, or fewer when the deadline or the close comes first.
-    std::string Take(std::size_t n, std::chrono::milliseconds wait = 5000ms) {
-        const auto until = std::chrono::steady_clock::now() + wait;
-        while (buffer_.size() < n && Fill(until)) {
-        }
-        const std::size_t k = std::min(n, buffer_.size());
-        std::string out = buffer_.substr(0, k);
-        buffer_.erase(0, k);
-        return out;
-    }
-    std::string Until(const std::string& end, std::chrono::milliseconds wait = 5000ms) {
-        const auto until = std::chrono::steady_clock::now() + wait;
-        while (buffer_.find(end) == std::string::npos && Fill(until)) {
-        }
-        const auto at = buffer_.find(end);
-        const std::size_t k = at == std::string::npos ? buffer_.size() : at + end.size();
-        std::string out = buffer_.substr(0, k);
-        buffer_.erase(0, k);
-        return out;
-    }
-    // True when the server closed the connection within the wait.
-    bool Closed(std::chrono::milliseconds wait = 5000ms) {
-        const auto until = std::chrono::steady_clock::now() + wait;
-        while (Fill(until)) {
-        }
-        return eof_;
-    }
-
-private:
-    bool Fill(std::chrono::steady_clock::time_point until) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || eof_) return false;
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-        char b[65536];
-        const auto n = ::recv(fd_, b, sizeof b, 0);
-        if (n <= 0) {
-            eof_ = true;
-            return false;
-        }
-        buffer_.append(b, static_cast<std::size_t>(n));
-        return true;
-    }
-    int fd_ = -1;
-    bool connected_ = false, eof_ = false;
-    std::string buffer_;
-};
-
-constexpr std::int64_t kT0 = 1'800'000'000LL * utc::kNsPerSecond;  // 2027-01-15T08:00:00Z
-
-// A station's records: real miniSEED, packed as the archive packs them.
-struct Station {
-    test::TempDir dir;
-    RecordRing ring;
-    std::vector<std::string> streams{"GY0", "GY1"};
-    std::int64_t second = 0;
-
-    explicit Station(std::uint64_t slots = 4096) { EXPECT_TRUE(ring.Open(dir / "live.ring", slots * 576).ok()); }
-    // One record a channel, each one second of 100 samples, the channels in turn.
-    void AddSeconds(int n) {
-        for (int k = 0; k < n; ++k, ++second) {
-            for (const auto& chan : streams) {
-                StreamCodes codes{"XX", "ZQD01", "00", chan};
-                std::vector<std::int32_t> samples(100);
-                for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int32_t>(second * 100 + static_cast<std::int64_t>(i));
-                const std::int64_t t = kT0 + second * utc::kNsPerSecond;
-                mseed::ChannelPacker packer(codes, 100.0, {}, [&](const char* r, int length, std::int64_t start) {
-                    ASSERT_TRUE(ring.Append(WireName(codes), start, start + utc::kNsPerSecond, r, static_cast<std::size_t>(length)).ok());
-                });
-                packer.Add(t, samples.data(), samples.size(), {100, true});
-                packer.Pack(true);
-            }
-        }
-    }
-};
-
-struct Server {
-    std::vector<std::string> log;
-    std::mutex mutex;
-    RecordRing& ring;
-    std::unique_ptr<SeedLinkServer> server;
-    Server(RecordRing& r, ServerLimits limits = {}) : ring(r) {
-        ServerIdentity id;
-        id.version = "test";
-        id.description = "Test station";
-        server = std::make_unique<SeedLinkServer>(id, ring, limits, [this](const std::string& line) {
-            std::lock_guard lock(mutex);
-            log.push_back(line);
-        });
-        EXPECT_TRUE(server->Start({"127.0.0.1", 0}).ok());
-        ring.SetListener([s = server.get()](const RingRecordPtr&) { s->Notify(); });
-    }
-    ~Server() {
-        ring.SetListener({});
-        server.reset();
-    }
-    std::uint16_t Port() const { return server->Port(); }
-};
-
-std::uint64_t Le(const std::string& s, std::size_t at, int bytes) {
-    std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
-    return v;
-}
+using namespace test_seedlink;
 
 std::string ChannelOfRecord(const std::string& record) { return record.substr(15, 3); }
 
@@ -433,86 +301,6 @@ TEST(SeedLink, HostileAndStalledClientsNeitherCrashTheServerNorHoldUpOthers) {
     }
     EXPECT_TRUE(told);
     EXPECT_EQ(last, st.ring.Newest());
-}
-
-// Resident memory in bytes (Linux).
-std::size_t Resident() {
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        std::fclose(f);
-    }
-    return static_cast<std::size_t>(resident) * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-}
-
-TEST(SeedLink, TenThousandMutatedLinesAThousandConnectionsAndHalfOpenOnesLeaveALiveClientWhole) {
-    Station st;
-    st.AddSeconds(2);
-    ServerLimits limits;
-    limits.per_address = 1000;  // here every client is on loopback
-    Server srv(st.ring, limits);
-    // A well-behaved client taking everything live, from the next record on.
-    Client live(srv.Port());
-    live.Line("SLPROTO 4.0");
-    live.Line("STATION *");
-    live.Line("DATA");
-    live.Line("END");
-    ASSERT_EQ(live.Until("OK\r\nOK\r\nOK\r\n"), "OK\r\nOK\r\nOK\r\n");
-    const std::uint64_t first = st.ring.NextSequence();
-    const std::size_t before = Resident();
-
-    std::mt19937 rng(20261208);
-    const std::vector<std::string> valid = {
-        "HELLO", "SLPROTO 4.0", "SLPROTO 3.1", "STATION ZQD01 XX", "STATION XX_*", "SELECT 00GY?.D", "SELECT !*_G_Y_0",
-        "SELECT *_G_Y_1.2D:native", "DATA 00000A", "DATA 12 2027-01-15T08:00:00Z 2027-01-15T08:00:09.5Z", "DATA ALL",
-        "FETCH 000001 2027,1,15,8,0,0", "TIME 2027,1,15,8,0,0 2027,1,15,8,0,5", "INFO STREAMS", "INFO ALL", "INFO CONNECTIONS",
-        "CAPABILITIES EXTREPLY", "BATCH", "USERAGENT fuzz/1", "AUTH USERPASS a b", "CAT", "END", "ENDFETCH"};
-    const auto mutate = [&](std::string s) {
-        const int edits = static_cast<int>(rng() % 4);
-        for (int e = 0; e < edits && !s.empty(); ++e) {
-            const std::size_t at = rng() % s.size();
-            switch (rng() % 4) {
-            case 0: s[at] = static_cast<char>(rng() % 256); break;
-            case 1: s.erase(at, 1 + rng() % 3); break;
-            case 2: s.insert(at, std::string(1 + rng() % 300, static_cast<char>(rng() % 128))); break;
-            default: s.insert(at, s.substr(0, at)); break;
-            }
-        }
-        return s;
-    };
-    std::vector<std::unique_ptr<Client>> half_open;
-    int lines = 0;
-    for (int c = 0; c < 100; ++c) {
-        Client j(srv.Port());
-        for (int k = 0; k < 100; ++k, ++lines) {
-            std::string line = k % 10 == 9 ? std::string(rng() % 64, static_cast<char>(rng() % 256)) : mutate(valid[rng() % valid.size()]);
-            j.Send(line + (rng() % 8 ? "\r\n" : "\n"));
-        }
-        if (c % 10 == 0) {
-            // Half-open: a partial line, then silence, the connection kept.
-            auto h = std::make_unique<Client>(srv.Port());
-            h->Send("STATION ZQD");
-            half_open.push_back(std::move(h));
-        }
-        if (c % 20 == 0) st.AddSeconds(1);  // records keep coming meanwhile
-    }
-    EXPECT_EQ(lines, 10000);
-    // A thousand connections from one address, each opened and dropped at once.
-    for (int k = 0; k < 1000; ++k) Client quick(srv.Port());
-    st.AddSeconds(3);
-
-    // The live client has every record since it started, in order, none twice.
-    const std::uint64_t end = st.ring.NextSequence();
-    for (std::uint64_t seq = first; seq < end; ++seq) {
-        const std::string p = live.Take(537, 10000ms);
-        ASSERT_EQ(p.size(), 537u) << "record " << seq;
-        EXPECT_EQ(Le(p, 8, 8), seq);
-    }
-    Client fine(srv.Port());
-    fine.Line("HELLO");
-    EXPECT_EQ(fine.Until("\r\n").rfind("SeedLink v3.1", 0), 0u);
-    EXPECT_LT(Resident(), before + (64u << 20));  // bounded: what each client may hold is capped
-    EXPECT_LE(srv.server->Clients(), 20);
 }
 
 TEST(SeedLinkParts, PatternsAddressesAndWebSocketFrames) {

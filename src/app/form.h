@@ -12,6 +12,7 @@ struct Control {
     std::string Name;
     std::string Text;
     bool Enabled = true;
+    bool Checked = false;  // a check box's state
 };
 
 struct Timer {

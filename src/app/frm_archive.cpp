@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "version.h"
 
 namespace zqd {
 
@@ -30,7 +31,17 @@ void FrmArchive::Form_Load() {
     Set(TxtNetwork, config_.station.network);
     Set(TxtStation, config_.station.station);
     Set(TxtLocation, config_.station.location);
+    ChkSeedLink.Checked = !config_.live.listen.empty();
+    Set(ChkSeedLink, ChkSeedLink.Text);
+    if (!config_.live.listen.empty()) Set(TxtSeedLink, config_.live.listen);
     if (const Status s = session_.Initial(); !s.ok()) Log(app::Text(s));
+}
+
+std::string FrmArchive::StatusText() const {
+    std::string line = app::StatusLine(run_.Snapshot());
+    if (live_)
+        if (const auto served = app::LiveText(live_->Snapshot()); !served.empty()) line += " | " + served;
+    return line;
 }
 
 void FrmArchive::FolderChosen(const std::string& folder) { Set(TxtFolder, folder); }
@@ -50,6 +61,7 @@ void FrmArchive::CmdStart_Click() {
     c.station.network = TxtNetwork.Text;
     c.station.station = TxtStation.Text;
     c.station.location = TxtLocation.Text;
+    c.live.listen = ChkSeedLink.Checked ? TxtSeedLink.Text : std::string();
     if (const Status s = Validate(c, "设置"); !s.ok()) {
         LastStart = s;
         Log(app::Text(s));
@@ -63,18 +75,34 @@ void FrmArchive::CmdStart_Click() {
     }
     config_ = c;
     if (const Status s = SaveSettings(); !s.ok()) Log("设置未能保存：" + app::Text(s));
+    // Live data first, so that the run's first record is served.
+    const auto from_other_thread = [this](const std::string& line) {
+        std::lock_guard lock(events_mutex_);
+        events_.push_back(line);
+    };
+    live_ = std::make_unique<stream::LiveService>(from_other_thread,
+                                                  [from_other_thread](const Status& s) { from_other_thread(app::Text(s)); });
+    if (const Status s = live_->Start(config_, root, kVersion); !s.ok()) {
+        LastStart = s;
+        live_.reset();
+        Log(app::Text(s));
+        return;
+    }
+    if (const auto text = app::RingOpenedText(live_->Opened(), stream::LiveService::RingPath(root)); !text.empty()) Log(text);
     LastStart = run_.Start(config_, root, [this](const ArchiveNote& note) {
         if (note.kind == ArchiveNote::Kind::kDayRemoved) view::ForgetSummaries(note.paths);
         std::lock_guard lock(events_mutex_);
         events_.push_back(app::NoteText(note));
-    });
+    }, -1, live_->Tap());
     if (!LastStart.ok()) {
+        live_.reset();
         Log(app::StartRefusedText(LastStart));
         return;
     }
     Log("开始存档到 " + TxtFolder.Text + "：" + std::to_string(config_.channels.size()) + " 个通道，" +
         config_.station.network + "." + config_.station.station + "." + config_.station.location);
     if (const std::string notice = app::CardNotice(session_.Identity()); !notice.empty()) Log(notice);
+    if (const auto text = app::LiveText(live_->Snapshot()); !text.empty()) Log("实时数据：" + text);
     CmdStart.Enabled = false;
     CmdStop.Enabled = true;
     TimerStatus.Enabled = true;
@@ -93,7 +121,7 @@ void FrmArchive::TakeEvents() {
 void FrmArchive::TimerStatus_Timer() {
     session_.Pump();
     TakeEvents();
-    if (run_.Running()) Set(lblStatus, app::StatusLine(run_.Snapshot()));
+    if (run_.Running()) Set(lblStatus, StatusText());
     if (TimerStatus.Enabled && !session_.Running()) {
         Log("采集已停止。");
         CmdStop_Click();
@@ -106,10 +134,11 @@ void FrmArchive::CmdStop_Click() {
         run_.Stop();  // what is queued is archived, then everything is written and synced
     else
         session_.Stop();
+    if (live_) live_->Stop();  // after the run: its last records are served too
     TimerStatus.Enabled = false;
     TakeEvents();
     if (ran) {
-        Set(lblStatus, app::StatusLine(run_.Snapshot()));
+        Set(lblStatus, StatusText());
         Log("已停止：" + lblStatus.Text);
     }
     CmdStart.Enabled = true;

@@ -12,6 +12,7 @@
 #include "app/form.h"
 #include "archive/archive_run.h"
 #include "archive/archive_sink.h"
+#include "stream/live_service.h"
 
 namespace zqd {
 
@@ -32,6 +33,8 @@ public:
     Control TxtStation{"TxtStation", "ZQD01"};
     Control lblLocation{"lblLocation", "位置："};
     Control TxtLocation{"TxtLocation", "00"};
+    Control ChkSeedLink{"ChkSeedLink", "提供 SeedLink 实时数据，地址："};
+    Control TxtSeedLink{"TxtSeedLink", "18000"};
     Control CmdStart{"CmdStart", "开始"};
     Control CmdStop{"CmdStop", "停止", false};
     Control lblStatus{"lblStatus", "未开始"};
@@ -52,6 +55,7 @@ public:
 
 private:
     void Log(const std::string& line);
+    std::string StatusText() const;  // the archive's status line, and what is served live
     void TakeEvents();
     Status SaveSettings();
 
@@ -59,6 +63,7 @@ private:
     std::filesystem::path config_file_;
     archive::ArchiveConfig config_;
     archive::ArchiveRun run_;
+    std::unique_ptr<stream::LiveService> live_;
     std::mutex events_mutex_;
     std::vector<std::string> events_;  // from the sink's thread, shown at the next tick
 };

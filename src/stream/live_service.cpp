@@ -78,7 +78,8 @@ Status LiveService::Start(const archive::ArchiveConfig& config, const std::files
         push_->Start();
         datalink_ = live.datalink;
     }
-    ring_.SetListener([server = server_.get(), push = push_.get()](const RingRecordPtr&) {
+    ring_.SetListener([server = server_.get(), push = push_.get(), observer = observer_](const RingRecordPtr& r) {
+        if (observer) observer(r);
         if (server) server->Notify();
         if (push) push->Notify();
     });

@@ -54,6 +54,9 @@ public:
     void Stop();
     LiveState Snapshot() const;
     RecordRing& Ring() { return ring_; }
+    // Sees each record as the ring takes it, before the server is woken (for
+    // measuring: the time a record became available). Set before Start.
+    void SetObserver(std::function<void(const RingRecordPtr&)> observer) { observer_ = std::move(observer); }
     // What opening the ring found.
     const RecordRing::Opened& Opened() const { return opened_; }
 
@@ -65,6 +68,7 @@ private:
     std::unique_ptr<SeedLinkServer> server_;
     std::unique_ptr<DataLinkPush> push_;
     std::string datalink_;
+    std::function<void(const RingRecordPtr&)> observer_;
     std::string listen_;
     bool open_ = false;
 };

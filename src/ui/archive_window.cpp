@@ -32,6 +32,11 @@ ArchiveWindow::ArchiveWindow(FrmArchive& form, view::LiveWaves* live, QWidget* p
     grid->addWidget(TxtStation, 1, 3);
     grid->addWidget(new QLabel(Q(form.lblLocation.Text), this), 1, 4);
     grid->addWidget(TxtLocation, 1, 5);
+    ChkSeedLink = new QCheckBox(this);
+    TxtSeedLink = new QLineEdit(this);
+    TxtSeedLink->setPlaceholderText("[地址:]端口");
+    grid->addWidget(ChkSeedLink, 2, 0, 1, 3);
+    grid->addWidget(TxtSeedLink, 2, 3, 1, 3);
 
     CmdStart = new QPushButton(this);
     CmdStop = new QPushButton(this);
@@ -93,6 +98,8 @@ ArchiveWindow::ArchiveWindow(FrmArchive& form, view::LiveWaves* live, QWidget* p
     BindEdit(TxtNetwork, form.TxtNetwork);
     BindEdit(TxtStation, form.TxtStation);
     BindEdit(TxtLocation, form.TxtLocation);
+    BindCheck(ChkSeedLink, form.ChkSeedLink);
+    BindEdit(TxtSeedLink, form.TxtSeedLink);
     connect(CmdBrowse, &QPushButton::clicked, this, [this] {
         const QString dir = QFileDialog::getExistingDirectory(this, "存档文件夹", TxtFolder->text());
         if (!dir.isEmpty()) Run([&] { form_.FolderChosen(dir.toUtf8().toStdString()); });
@@ -114,6 +121,8 @@ void ArchiveWindow::Sync() {
     ShowEdit(TxtNetwork, form_.TxtNetwork);
     ShowEdit(TxtStation, form_.TxtStation);
     ShowEdit(TxtLocation, form_.TxtLocation);
+    ShowCheck(ChkSeedLink, form_.ChkSeedLink);
+    ShowEdit(TxtSeedLink, form_.TxtSeedLink);
     ShowButton(CmdStart, form_.CmdStart);
     ShowButton(CmdStop, form_.CmdStop);
     ShowLabel(lblStatus, form_.lblStatus, false);

@@ -2,6 +2,7 @@
 // the status timer to the window's handlers, and shows its state.
 #pragma once
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -29,6 +30,8 @@ public:
     QLineEdit* TxtNetwork;
     QLineEdit* TxtStation;
     QLineEdit* TxtLocation;
+    QCheckBox* ChkSeedLink;
+    QLineEdit* TxtSeedLink;
     QPushButton* CmdStart;
     QPushButton* CmdStop;
     QLabel* lblStatus;

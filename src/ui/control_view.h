@@ -1,6 +1,7 @@
 // Showing plain window state on Qt widgets: texts, enabled flags, timers.
 #pragma once
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -30,6 +31,12 @@ inline void ShowEdit(QLineEdit* edit, const Control& c) {
     if (edit->text() != Q(c.Text)) edit->setText(Q(c.Text));
 }
 
+inline void ShowCheck(QCheckBox* box, const Control& c) {
+    if (box->text() != Q(c.Text)) box->setText(Q(c.Text));
+    if (box->isChecked() != c.Checked) box->setChecked(c.Checked);
+    box->setEnabled(c.Enabled);
+}
+
 inline void ShowTimer(QTimer* timer, const Timer& t) {
     timer->setInterval(t.Interval);
     if (t.Enabled && !timer->isActive()) timer->start();
@@ -40,6 +47,10 @@ inline void ShowTimer(QTimer* timer, const Timer& t) {
 inline void BindEdit(QLineEdit* edit, Control& control) {
     QObject::connect(edit, &QLineEdit::textEdited, edit,
                      [&control](const QString& text) { control.Text = text.toUtf8().toStdString(); });
+}
+
+inline void BindCheck(QCheckBox* box, Control& control) {
+    QObject::connect(box, &QCheckBox::toggled, box, [&control](bool on) { control.Checked = on; });
 }
 
 }  // namespace zqd::ui
