@@ -510,7 +510,7 @@ TEST(ArchiveWindow, StartsStopsShowsStatusAndKeepsItsSettings) {
         form.TxtSeedLink.Text = "nonsense";
         form.CmdStart_Click();
         EXPECT_FALSE(form.LastStart.ok());
-        EXPECT_NE(form.TxtLog.Text.find("无法在 nonsense 上提供实时数据"), std::string::npos) << form.TxtLog.Text;
+        EXPECT_NE(form.TxtLog.Text.find("实时数据的地址 nonsense 不是"), std::string::npos) << form.TxtLog.Text;
         form.TxtSeedLink.Text = "127.0.0.1:0";
         form.CmdStart_Click();
         ASSERT_TRUE(form.LastStart.ok()) << form.TxtLog.Text;

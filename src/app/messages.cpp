@@ -47,6 +47,13 @@ std::string Query(const char* pattern, const Status& s) { return "查询未执�
 // The pattern of each reason that is a plain fill.
 const char* Pattern(Why why) {
     switch (why) {
+    case Why::kRingOpenFailed: return "无法打开实时数据的环形缓存 {d}：{t}";
+    case Why::kRingWriteFailed: return "无法写入实时数据的环形缓存 {d}：{t}";
+    case Why::kListenFailed: return "无法在 {d} 上提供实时数据：{t}";
+    case Why::kBadListen: return "实时数据的地址 {d} 不是 [地址:]端口（如 18000 或 127.0.0.1:18000）";
+    case Why::kBadAddressList: return "{d} 不是地址或网段（CIDR，如 10.0.0.0/8）";
+    case Why::kNoNetworkCode: return "本程序构建时没有网络部分（Asio），不能提供实时数据";
+    case Why::kLiveNeeds512: return "实时数据以 512 字节的记录传送，而存档的记录长度是 {v} 字节（record_length）";
     case Why::kSystem: return "{t}";
     case Why::kMissing: return "文件不存在";
     case Why::kIsFolder: return "是文件夹，不是文件";
@@ -149,9 +156,6 @@ const char* SettingPattern(Why why) {
     case Why::kConfigNotInteger: return "{t} 应为整数";
     case Why::kConfigOutOfRange: return "{t} = {v} 超出 {w} 到 {x}";
     case Why::kConfigChoice: return "{t} 应为 {o}";
-    case Why::kRingOpenFailed: return "无法打开实时数据的环形缓存 {d}：{t}";
-    case Why::kRingWriteFailed: return "无法写入实时数据的环形缓存 {d}：{t}";
-    case Why::kListenFailed: return "无法在 {d} 上提供实时数据：{t}";
     case Why::kNoResampling: return "resample = true：本程序构建时没有 libsamplerate，不能重采样";
     case Why::kConfigNotNumber: return "{t} 应为数";
     case Why::kConfigEncoding: return "encoding 应为 \"steim2\"、\"steim1\" 或 \"int32\"";

@@ -101,6 +101,10 @@ struct Status {
         kNoResampling,        // this build has no resampler
         kRingOpenFailed, kRingWriteFailed,  // `detail` the ring's file, `text` the system's reason
         kListenFailed,                      // `detail` the address, `text` the system's reason
+        kBadListen,           // `detail` what was given for [ADDRESS:]PORT
+        kBadAddressList,      // `detail` an allow or deny entry that is no address or network
+        kNoNetworkCode,       // this build has no network code
+        kLiveNeeds512,        // `value` the archive's record length
         kOffsetBeyondCard,    // offset `value`, channels `value2`
         kConfigWriteFailed,   // `detail` the file
 

@@ -21,11 +21,11 @@ Status LiveService::Start(const archive::ArchiveConfig& config, const std::files
     Stop();
     const auto& live = config.live;
     if (!live.Wanted()) return Status::Ok();
+    if (config.pack.record_length != RecordRing::kRecordBytes)  // refused rather than serving nothing
+        return Status::Fail(Status::Code::kFileRefused, Status::Why::kLiveNeeds512).Value(config.pack.record_length);
 #ifndef ZQD_HAVE_SEEDLINK
     // Refused rather than ignored: nothing would be served or reach the data centre.
-    return Status::Fail(Status::Code::kFileRefused, Status::Why::kListenFailed)
-        .About(live.listen.empty() ? live.datalink : live.listen)
-        .Said("this build has no network code (Asio)");
+    return Status::Fail(Status::Code::kFileRefused, Status::Why::kNoNetworkCode);
 #endif
     const auto path = RingPath(root);
     std::error_code ec;
@@ -38,9 +38,7 @@ Status LiveService::Start(const archive::ArchiveConfig& config, const std::files
 #ifdef ZQD_HAVE_SEEDLINK
         const auto where = ParseListen(live.listen);
         if (!where)
-            return Status::Fail(Status::Code::kFileRefused, Status::Why::kListenFailed)
-                .About(live.listen)
-                .Said("not [ADDRESS:]PORT");
+            return Status::Fail(Status::Code::kFileRefused, Status::Why::kBadListen).About(live.listen);
         ServerLimits limits;
         limits.clients = live.clients;
         limits.per_address = live.per_address;
@@ -50,9 +48,7 @@ Status LiveService::Start(const archive::ArchiveConfig& config, const std::files
             for (const auto& text : *list) {
                 const auto n = ParseNetwork(text);
                 if (!n)
-                    return Status::Fail(Status::Code::kFileRefused, Status::Why::kListenFailed)
-                        .About(live.listen)
-                        .Said("\"" + text + "\" is not an address or network (CIDR)");
+                    return Status::Fail(Status::Code::kFileRefused, Status::Why::kBadAddressList).About(text);
                 into->push_back(*n);
             }
         }
