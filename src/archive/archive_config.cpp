@@ -66,6 +66,20 @@ Status Bad(const std::string& where, Why why, const toml::node* node = nullptr) 
     return s;
 }
 
+// An integer setting at `path` within [lo, hi] into `out` (left as it is when
+// absent); `said` names it in the message.
+template <typename T>
+Status IntegerAt(const toml::table& root, const std::string& file, const std::string& path, const char* said,
+                 long long lo, long long hi, T& out) {
+    const toml::node* n = root.at_path(path).node();
+    if (!n) return Status::Ok();
+    if (!n->is_integer()) return Bad(file, Why::kConfigNotInteger, n).Said(said);
+    const long long v = n->as_integer()->get();
+    if (v < lo || v > hi) return Bad(file, Why::kConfigOutOfRange, n).Said(said).Values(v, lo, hi);
+    out = static_cast<T>(v);
+    return Status::Ok();
+}
+
 }  // namespace
 
 char BandCode(double rate) {
@@ -172,13 +186,7 @@ Status ReadSettings(const toml::table& root, const std::string& file, ArchiveCon
         return Status::Ok();
     };
     auto int_of = [&](const char* table, const char* key, long long lo, long long hi, auto& out) -> Status {
-        const toml::node* n = root.at_path(std::string(table) + "." + key).node();
-        if (!n) return Status::Ok();
-        if (!n->is_integer()) return Bad(file, Why::kConfigNotInteger, n).Said(key);
-        const long long v = n->as_integer()->get();
-        if (v < lo || v > hi) return Bad(file, Why::kConfigOutOfRange, n).Said(key).Values(v, lo, hi);
-        out = static_cast<std::remove_reference_t<decltype(out)>>(v);
-        return Status::Ok();
+        return IntegerAt(root, file, std::string(table) + "." + key, key, lo, hi, out);
     };
     if (const toml::node* n = root.at_path("archive.record_length").node(); n && n->is_integer()) {
         const long long v = n->as_integer()->get();
@@ -314,13 +322,7 @@ Status ReadLive(const toml::table& root, const std::string& file, LiveConfig& li
         return Status::Ok();
     };
     auto integer = [&](const char* path, long long lo, long long hi, auto& out) -> Status {
-        const toml::node* n = root.at_path(path).node();
-        if (!n) return Status::Ok();
-        if (!n->is_integer()) return Bad(file, Why::kConfigNotInteger, n).Said(path);
-        const long long v = n->as_integer()->get();
-        if (v < lo || v > hi) return Bad(file, Why::kConfigOutOfRange, n).Said(path).Values(v, lo, hi);
-        out = static_cast<std::remove_reference_t<decltype(out)>>(v);
-        return Status::Ok();
+        return IntegerAt(root, file, path, path, lo, hi, out);
     };
     auto list = [&](const char* path, std::vector<std::string>& out) -> Status {
         const toml::node* n = root.at_path(path).node();
