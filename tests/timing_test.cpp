@@ -345,7 +345,7 @@ TEST(ClockModel, CountsEdgesSaysWhenAMessageDisagreesAndWhenTheRateIsFarOff) {
     auto feed = [&](int k, std::int64_t named) {
         const double edge = 1000.25 + k * rate;
         const auto m0 = static_cast<std::int64_t>(edge + 0.12 * rate);
-        m.Update({edge}, {gps::HaFix{named, m0}}, m0 + 100, static_cast<std::uint64_t>(k), events);
+        m.Update({edge}, {gps::HaFix{named, m0, {}}}, m0 + 100, static_cast<std::uint64_t>(k), events);
     };
     for (int k = 0; k < 6; ++k) feed(k, second0 + k * utc::kNsPerSecond);
     EXPECT_TRUE(m.PulseOk());

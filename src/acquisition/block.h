@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "acquisition/timing.h"
+#include "gps/ha_data.h"
 #include "timeline/timeline.h"
 
 namespace zqd::acq {
@@ -49,6 +50,9 @@ struct Block {
     TimeStatus time_status = TimeStatus::kNone;
     std::int64_t host_ns = 0;  // the computer's clock when the block was read (UTC, ns)
     BlockClock clock;          // what the time rests on, and how good it is
+    // The receiver's messages that ended in this block and passed their
+    // checks, every field decoded.
+    std::vector<gps::HaData> messages;
 
     std::int64_t Samples() const { return static_cast<std::int64_t>(ChnNum) * ChnPoints; }
     const std::int16_t* Scans() const { return words.data() + 1; }

@@ -45,6 +45,7 @@ std::vector<Event> BlockDater::Date(Block& block, bool ring_full, bool poll_star
     fixes_.clear();
     edges_.clear();
     const auto fix = decoder_.Feed(block.Scans(), config_.ChnNum, config_.ChnPoints, first_scan, &fixes_);
+    for (const gps::HaFix& f : fixes_) block.messages.push_back(f.data);
     if (ring_full && poll_start) {
         // Buffers may have been overwritten before this one: the scans may
         // no longer count from the edges before (a message will tell).

@@ -1,5 +1,6 @@
 #include "app/archive_texts.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -45,6 +46,26 @@ std::string ClockText(const acq::BlockClock& c, std::int32_t nominal_rate) {
     if (c.rate > 0 && nominal_rate > 0) t += "，采样率偏差 " + Ppm((c.rate / nominal_rate - 1) * 1e6);
     t += "，质量 " + std::to_string(c.quality) + "%";
     return t;
+}
+
+std::string FixText(const gps::HaData& m) {
+    static const char* const kFix[] = {"无定位", "2D 定位", "3D 定位"};
+    std::string t = m.Fix() == gps::HaFixKind::kPositionHold ? "位置保持（已锁定）"
+                    : m.Fix() == gps::HaFixKind::kPropagate  ? "推算（未锁定）"
+                                                              : kFix[m.FixState()];
+    t += "，卫星 " + std::to_string(m.tracked) + "/" + std::to_string(m.visible);
+    if (m.HasPosition()) {
+        const double lat = m.position.LatitudeDeg(), lon = m.position.LongitudeDeg();
+        char where[96];
+        std::snprintf(where, sizeof where, "，%.5f°%s %.5f°%s，海拔 %.2f m", std::abs(lat), lat < 0 ? "S" : "N",
+                      std::abs(lon), lon < 0 ? "W" : "E", m.position.height_msl_cm / 100.0);
+        t += where;
+    }
+    return t;
+}
+
+std::string MessagesText(const archive::ArchiveStatus& s) {
+    return "GPS 报文 " + std::to_string(s.messages) + " 条，校验失败 " + std::to_string(s.bad_messages) + " 条";
 }
 
 std::string NoteText(const archive::ArchiveNote& n) {
@@ -125,7 +146,8 @@ std::string StatusLine(const archive::ArchiveStatus& s) {
                                                                               : std::string()) +
                        (s.clock.rate > 0 && s.nominal_rate > 0 ? " 采样率 " + Ppm((s.clock.rate / s.nominal_rate - 1) * 1e6)
                                                                : std::string()) +
-                       " | 时间质量 " + std::to_string(s.quality) + " | 文件 " + std::to_string(s.files) + " | " +
+                       " | 时间质量 " + std::to_string(s.quality) +
+                       (s.last_message ? " | " + FixText(*s.last_message) : std::string()) + " | 文件 " + std::to_string(s.files) + " | " +
                        Megabytes(static_cast<std::int64_t>(s.bytes)) + " | 剩余 " +
                        (s.free_bytes >= 0 ? Megabytes(s.free_bytes) : std::string("未知"));
     if (s.removed_days > 0)

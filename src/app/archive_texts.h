@@ -20,6 +20,11 @@ std::string NoteText(const convert::ConvertNote& note);
 // "时钟：秒脉冲定时，秒脉冲正常，相位误差 +0.2 微秒，采样率偏差 +25.003 ppm，质量 100%".
 std::string ClockText(const acq::BlockClock& clock, std::int32_t nominal_rate);
 
+// What the receiver says of itself: "3D 定位，卫星 7/8，30.52000°N 114.36000°E，海拔 23.50 m".
+std::string FixText(const gps::HaData& m);
+// The receiver's messages: "GPS 报文 600 条，校验失败 2 条".
+std::string MessagesText(const archive::ArchiveStatus& s);
+
 // The status line the archive window and the command line show.
 std::string StatusLine(const archive::ArchiveStatus& s);
 // Live data: "SeedLink 0.0.0.0:18000，3 个客户端", or empty when nothing is served.

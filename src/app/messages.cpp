@@ -158,6 +158,11 @@ const char* SettingPattern(Why why) {
     case Why::kConfigChoice: return "{t} 应为 {o}";
     case Why::kNoResampling: return "resample = true：本程序构建时没有 libsamplerate，不能重采样";
     case Why::kConfigNotNumber: return "{t} 应为数";
+    case Why::kNoCoordinates:
+        return "不知道台站的位置：设置中没有 [station] latitude 和 longitude，存档中也没有 GPS 位置（GLA、GLO）；"
+               "请在设置中给出坐标，或用 --archive 指向已记录了 GPS 状态通道的存档";
+    case Why::kConfigSensorNeedsSensitivity: return "[sensor] 须给出 sensitivity（传感器每单位输入输出的伏数，如 28.8）";
+    case Why::kCodeIsHealthChannel: return "通道代码“{t}”已用作时钟或 GPS 状态通道；请换一个代码，或在 [timing] 中关掉那个状态通道";
     case Why::kConfigEncoding: return "encoding 应为 \"steim2\"、\"steim1\" 或 \"int32\"";
     case Why::kConfigBadOffset: return "通道偏移“{t}”应为 0 起的整数";
     case Why::kConfigBadChannel: return "通道 {t} 应为通道代码（如 \"GY0\"）或 false";

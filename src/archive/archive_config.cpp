@@ -10,9 +10,7 @@
 #include <sstream>
 #include <set>
 
-#define TOML_EXCEPTIONS 0
-#include <toml++/toml.h>
-
+#include "archive/config_support.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/safe_file.h"
@@ -20,67 +18,7 @@
 
 namespace zqd::archive {
 
-namespace {
-
-bool CodeChars(const std::string& code) {
-    for (char c : code)
-        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
-    return true;
-}
-
 using Why = Status::Why;
-
-// A setting that is not right: `where` names the file (or who gave the
-// setting), `node` its line.
-std::string Quoted(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
-// At most a short excerpt of what was given, cut at a character's boundary.
-// A number as TOML writes a float: always with a point.
-std::string NumberText(double v) {
-    std::ostringstream out;
-    out.imbue(std::locale::classic());
-    out << std::setprecision(12) << v;
-    std::string s = out.str();
-    if (s.find_first_of(".eE") == std::string::npos) s += ".0";
-    return s;
-}
-
-std::string Excerpt(const std::string& given) {
-    constexpr std::size_t kMost = 40;
-    if (given.size() <= kMost) return given;
-    std::size_t cut = kMost;
-    while (cut > 0 && (static_cast<unsigned char>(given[cut]) & 0xC0) == 0x80) --cut;
-    return given.substr(0, cut) + "…（共 " + std::to_string(given.size()) + " 字节）";
-}
-
-Status Bad(const std::string& where, Why why, const toml::node* node = nullptr) {
-    Status s = Status::Fail(Status::Code::kFileRefused, why).About(where);
-    if (node) s.line = static_cast<std::int64_t>(node->source().begin.line);
-    return s;
-}
-
-// An integer setting at `path` within [lo, hi] into `out` (left as it is when
-// absent); `said` names it in the message.
-template <typename T>
-Status IntegerAt(const toml::table& root, const std::string& file, const std::string& path, const char* said,
-                 long long lo, long long hi, T& out) {
-    const toml::node* n = root.at_path(path).node();
-    if (!n) return Status::Ok();
-    if (!n->is_integer()) return Bad(file, Why::kConfigNotInteger, n).Said(said);
-    const long long v = n->as_integer()->get();
-    if (v < lo || v > hi) return Bad(file, Why::kConfigOutOfRange, n).Said(said).Values(v, lo, hi);
-    out = static_cast<T>(v);
-    return Status::Ok();
-}
-
-}  // namespace
 
 char BandCode(double rate) {
     if (rate >= 1000) return 'G';
@@ -141,6 +79,9 @@ Status Validate(const ArchiveConfig& c, const std::string& where) {
         if (code.size() != 3 || !CodeChars(code))
             return Bad(where, Why::kBadChannelCode).Said(Excerpt(code));
         if (!seen.insert(code).second) return Bad(where, Why::kChannelCodeTwice).Said(code);
+        const bool clock = c.clock_channels && (code == "LCE" || code == "LCQ" || code == "LCR");
+        if (clock || std::find(c.gps_channels.begin(), c.gps_channels.end(), code) != c.gps_channels.end())
+            return Bad(where, Why::kCodeIsHealthChannel).Said(code);
     }
     return Status::Ok();
 }
@@ -150,13 +91,14 @@ namespace {
 // Only the tables and keys the configuration has, each a table.
 Status CheckKeys(const toml::table& root, const std::string& file) {
     static const std::map<std::string, std::set<std::string>> kKeys = {
-        {"station", {"network", "station", "location"}},
-        {"acquisition", {"channels", "points_per_channel", "scan_rate", "buffers"}},
+        {"station", {"network", "station", "location", "latitude", "longitude", "elevation", "site"}},
+        {"acquisition", {"channels", "points_per_channel", "scan_rate", "buffers", "input_range"}},
         {"archive", {"folder", "record_length", "encoding", "flush_interval", "memory_limit_mb"}},
         {"retention", {"keep_days", "min_free_mb"}},
         {"timing", {"pps_channel", "date_from", "polarity", "threshold", "message_refers_to", "max_message_delay_ms",
                     "time_tolerance", "resample", "rate_alarm_ppm", "quality_fall_per_hour", "clock_channels",
-                    "location"}},
+                    "location", "gps_channels"}},
+        {"sensor", {"sensitivity", "unit", "frequency", "description"}},
         {"seedlink", {"listen", "ring_mb", "clients", "per_address", "handshake_seconds", "idle_seconds", "allow",
                       "deny", "description"}},
         {"datalink", {"server"}},
@@ -428,6 +370,7 @@ Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& c) {
         if (Status s = ReadTiming(*timing, file, c); !s.ok()) return s;
     }
     if (Status s = ReadLive(root, file, c.live); !s.ok()) return s;
+    if (Status s = ReadStationMeta(root, file, c); !s.ok()) return s;
     if (const toml::table* map = root["channels"].as_table()) {
         if (Status s = ReadChannels(*map, file, c); !s.ok()) return s;
     } else {
@@ -437,12 +380,14 @@ Status LoadConfig(const std::filesystem::path& path, ArchiveConfig& c) {
 }
 
 Status SaveConfig(const std::filesystem::path& path, const ArchiveConfig& c) {
+    const StationMetaText meta = WriteStationMeta(c);
     std::string text = "# ZQD4830_GPS 连续记录的设置\n\n[station]\nnetwork = " + Quoted(c.station.network) +
                        "\nstation = " + Quoted(c.station.station) + "\nlocation = " + Quoted(c.station.location) +
-                       "\n\n[acquisition]\nchannels = " + std::to_string(c.acquisition.ChnNum) +
+                       "\n" + meta.station + "\n[acquisition]\nchannels = " + std::to_string(c.acquisition.ChnNum) +
                        "\npoints_per_channel = " + std::to_string(c.acquisition.ChnPoints) +
                        "\nscan_rate = " + std::to_string(c.acquisition.SampleFrq) +
-                       "\nbuffers = " + std::to_string(c.acquisition.BufNum) + "\n\n[archive]\n";
+                       "\nbuffers = " + std::to_string(c.acquisition.BufNum) + "\n" + meta.acquisition +
+                       "\n[archive]\n";
     if (!c.folder.empty()) text += "folder = " + Quoted(platform::PathText(c.folder)) + "\n";
     text += "record_length = " + std::to_string(c.pack.record_length) + "\nencoding = " +
             Quoted(c.pack.encoding == 10 ? "steim1" : c.pack.encoding == 3 ? "int32" : "steim2") +
@@ -460,9 +405,9 @@ Status SaveConfig(const std::filesystem::path& path, const ArchiveConfig& c) {
             "\ntime_tolerance = " + NumberText(t.time_tolerance) + "\nresample = " + (t.resample ? "true" : "false") +
             "\nrate_alarm_ppm = " + NumberText(t.rate_alarm_ppm) +
             "\nquality_fall_per_hour = " + NumberText(t.quality_fall_per_hour) +
-            "\nclock_channels = " + (c.clock_channels ? "true" : "false") + "\n";
+            "\nclock_channels = " + (c.clock_channels ? "true" : "false") + "\n" + meta.timing;
     if (c.clock_location) text += "location = " + Quoted(*c.clock_location) + "\n";
-    text += LiveText(c.live) + "\n[channels]\n";
+    text += LiveText(c.live) + meta.sensor + "\n[channels]\n";
     for (int offset = 0; offset < c.acquisition.ChnNum; ++offset) {
         const auto it = c.channels.find(offset);
         text += std::to_string(offset) + " = " + (it == c.channels.end() ? std::string("false") : Quoted(it->second)) + "\n";

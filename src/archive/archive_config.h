@@ -3,7 +3,12 @@
 // from a TOML file; every setting has a default.
 //
 //   [station]      network = "XX"  station = "ZQD01"  location = "00"
+//                  latitude, longitude (degrees), elevation (m): for the metadata; absent: the GPS's
+//                  site = "" (the site's name)
 //   [acquisition]  channels = 18  points_per_channel = 2000  scan_rate = 2000  buffers = 10
+//                  input_range = 5.0 (the card's full scale: +-5 V)
+//   [sensor]       sensitivity = 28.8 (V per unit)  unit = "m/s"  frequency = 1.0 (Hz)  description = ""
+//                  (absent: the metadata give the card's stage alone)
 //   [archive]      record_length = 512  encoding = "steim2"  flush_interval = 10  memory_limit_mb = 64
 //   [retention]    keep_days = 0 (all)  min_free_mb = 2048
 //   [timing]       pps_channel = 0 (or "none")  date_from = "pulse" (or "message")
@@ -11,6 +16,7 @@
 //                  max_message_delay_ms = 900  time_tolerance = 0.5 (sample periods)  resample = false
 //                  rate_alarm_ppm = 100  quality_fall_per_hour = 1
 //                  clock_channels = true (LCE, LCQ, LCR at 1 sample/s)  location = the data's
+//                  gps_channels = ["GNS", "GST", "GLA", "GLO", "GEL", "GDP", "GTP"] (the receiver's health)
 //   [seedlink]     listen = "" (off; "18000" or "ADDR:PORT")  ring_mb = 256  clients = 100  per_address = 10
 //                  handshake_seconds = 60  idle_seconds = 30  allow = []  deny = [] (addresses or networks, CIDR)
 //                  description = "" (HELLO's second line)
@@ -44,6 +50,29 @@ struct LiveConfig {
     bool Wanted() const { return !listen.empty() || !datalink.empty(); }
 };
 
+// The receiver's state of health, one sample a second from each message:
+// satellites tracked (GNS), fix state (GST: 0 none, 1 2D or unlocked, 2 3D or
+// locked), latitude and longitude in micro-degrees (GLA, GLO), height above
+// mean sea level in cm (GEL), dilution of precision x 10 (GDP), the
+// receiver's temperature in tenths of a degree C (GTP).
+const std::vector<std::string>& GpsChannelCodes();
+
+// The sensor ahead of the card: volts out per unit of ground motion.
+struct SensorConfig {
+    double sensitivity = 0;   // V per `unit`
+    std::string unit = "m/s";
+    double frequency = 1;     // Hz, where the sensitivity holds
+    std::string description;
+};
+
+// What the station's metadata say beyond the codes.
+struct StationMeta {
+    std::optional<double> latitude, longitude, elevation;  // degrees, degrees, metres
+    std::string site;
+    double input_range_volts = 5;  // the card's full scale: 65536 counts over +-this
+    std::optional<SensorConfig> sensor;
+};
+
 struct ArchiveConfig {
     StreamCodes station{"XX", "ZQD01", "00", ""};
     acq::AcqConfig acquisition;
@@ -56,6 +85,8 @@ struct ArchiveConfig {
     // quality in percent (LCQ), the measured rate's offset in ppm x 1000 (LCR).
     bool clock_channels = true;
     std::optional<std::string> clock_location;  // empty: the data's
+    std::vector<std::string> gps_channels = GpsChannelCodes();  // and the same location
+    StationMeta meta;
     LiveConfig live;
     std::map<int, std::string> channels;  // card offset -> SEED channel code
     std::filesystem::path folder;           // the archive, as the window last used it

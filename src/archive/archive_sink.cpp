@@ -46,6 +46,10 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
     lce_ = lcq_ = lcr_ = nullptr;
     if (config_.clock_channels)
         for (const char* code : {"LCE", "LCQ", "LCR"}) channels.emplace_back(-1, code);
+    const auto& gps_codes = GpsChannelCodes();
+    gps_.assign(gps_codes.size(), nullptr);
+    last_gps_second_ = INT64_MIN;
+    for (const auto& code : config_.gps_channels) channels.emplace_back(-1, code);
     for (const auto& [offset, code] : channels) {
         if (offset >= card.ChnNum) continue;
         StreamCodes codes = config_.station;
@@ -71,7 +75,12 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
         packers_.emplace_back(offset, std::make_unique<mseed::ChannelPacker>(
                                           codes, offset < 0 ? 1.0 : static_cast<double>(card.SampleFrq),
                                           offset < 0 ? clock_pack : pack, emit));
-        if (offset < 0) (code == std::string("LCE") ? lce_ : code == std::string("LCQ") ? lcq_ : lcr_) = packers_.back().second.get();
+        mseed::ChannelPacker* made = packers_.back().second.get();
+        if (code == "LCE") lce_ = made;
+        if (code == "LCQ") lcq_ = made;
+        if (code == "LCR") lcr_ = made;
+        for (std::size_t g = 0; g < gps_codes.size(); ++g)
+            if (offset < 0 && code == gps_codes[g]) gps_[g] = made;
     }
     clock_first_ = 0;
     while (clock_first_ < packers_.size() && packers_[clock_first_].first >= 0) ++clock_first_;
@@ -168,6 +177,11 @@ void ArchiveSink::OnEvent(const acq::Event& event) {
         }
         Say({ArchiveNote::Kind::kTimeTear, event.value, event.sequence});
         break;
+    case Kind::kBadMessage: {
+        std::lock_guard lock(mutex_);
+        status_.bad_messages += static_cast<std::uint64_t>(event.value);
+        break;
+    }
     case Kind::kPulseLost: Say({ArchiveNote::Kind::kPulseLost, event.value}); break;
     case Kind::kPulseBack: Say({ArchiveNote::Kind::kPulseBack, event.value}); break;
     case Kind::kPulseDisagrees: Say({ArchiveNote::Kind::kPulseDisagrees, event.value, event.sequence}); break;
@@ -226,9 +240,12 @@ void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
         packer->Add(t, scratch_.data(), scratch_.size(), timing, b.clock.rate);
     }
     AddClock(b, timing);
+    AddGps(b, timing);
     {
         std::lock_guard lock(mutex_);
         ++status_.blocks;
+        status_.messages += b.messages.size();
+        if (!b.messages.empty()) status_.last_message = b.messages.back();
         status_.gps = own;
         status_.quality = quality;
         status_.last_time_ns = t;
@@ -278,6 +295,33 @@ void ArchiveSink::AddClock(const acq::Block& b, const mseed::Timing& timing) {
         };
         add(lcq_, s.quality);
         if (s.rate_ppb != acq::ClockSample::kNoValue) add(lcr_, s.rate_ppb);
+    }
+}
+
+void ArchiveSink::AddGps(const acq::Block& b, const mseed::Timing& timing) {
+    for (const gps::HaData& m : b.messages) {
+        // A sample at the whole second the message names; a second given
+        // twice (a receiver's repeat) is not written again.
+        const std::int64_t second = utc::FloorDiv(m.time_ns, utc::kNsPerSecond) * utc::kNsPerSecond;
+        if (second <= last_gps_second_) continue;
+        last_gps_second_ = second;
+        const bool fix = m.HasPosition();
+        const std::int64_t values[] = {
+            m.tracked,
+            m.FixState(),
+            std::llround(m.position.latitude_mas / 3.6),
+            std::llround(m.position.longitude_mas / 3.6),
+            m.position.height_msl_cm,
+            m.dop_tenths,
+            m.temperature_half_c * 5,
+        };
+        // Without a fix the position and its geometry mean nothing: a gap.
+        const bool needs_fix[] = {false, false, true, true, true, true, false};
+        for (std::size_t g = 0; g < gps_.size() && g < std::size(values); ++g) {
+            if (!gps_[g] || (needs_fix[g] && !fix)) continue;
+            const auto sample = static_cast<std::int32_t>(values[g]);
+            gps_[g]->Add(second, &sample, 1, timing);
+        }
     }
 }
 

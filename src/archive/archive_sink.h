@@ -6,8 +6,11 @@
 // dating found for each block; beside the data, unless switched off, the
 // clock's health one sample a second: LCE the phase error at each pulse in
 // us, LCQ the quality in percent, LCR the measured rate's offset from
-// nominal in ppm x 1000. Before any GPS time the computer's clock dates the
-// samples, at quality 0.
+// nominal in ppm x 1000. Beside them the receiver's own health from each
+// message (GpsChannelCodes): satellites, fix, position, geometry and
+// temperature, a sample a second while messages arrive and a gap when they
+// do not. Before any GPS time the computer's clock dates the samples, at
+// quality 0.
 #pragma once
 
 #include <chrono>
@@ -16,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "acquisition/sink.h"
@@ -50,6 +54,9 @@ struct ArchiveStatus {
     std::int64_t archived_ns = 0;     // duration of the data archived
     bool writing = true;              // false while the disk refuses
     bool resampled = false;           // the data go onto the GPS grid of the nominal rate
+    std::uint64_t messages = 0;       // the receiver's messages that passed their checks
+    std::uint64_t bad_messages = 0;   // and those that failed them
+    std::optional<gps::HaData> last_message;  // the latest good one
     Status last_error;
     // Whether anything at all was lost.
     bool Lossless() const {
@@ -142,6 +149,8 @@ private:
     void Setup(const acq::AcqConfig& card);
     // The clock's channels for the seconds the block holds.
     void AddClock(const acq::Block& b, const mseed::Timing& timing);
+    // The receiver's health from the messages that ended in the block.
+    void AddGps(const acq::Block& b, const mseed::Timing& timing);
 
     ArchiveConfig config_;
     std::filesystem::path root_;
@@ -154,6 +163,8 @@ private:
     mseed::ChannelPacker* lce_ = nullptr;
     mseed::ChannelPacker* lcq_ = nullptr;
     mseed::ChannelPacker* lcr_ = nullptr;
+    std::vector<mseed::ChannelPacker*> gps_;  // by GpsChannelCodes(), null where switched off
+    std::int64_t last_gps_second_ = INT64_MIN;
 #ifdef ZQD_HAVE_RESAMPLE
     std::unique_ptr<GridResampler> resampler_;  // when the data go onto the GPS grid
     std::vector<float> frames_;

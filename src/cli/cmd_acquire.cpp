@@ -90,7 +90,8 @@ public:
         const auto st = run.Snapshot();
         say(app::StatusLine(st));
         say("结束：存档 " + std::to_string(st.blocks) + " 块；损失：" + app::LossText(app::LossesOf(st), true) +
-            "；时间撕裂 " + std::to_string(st.tears) + " 次；" + app::ClockText(st.clock, st.nominal_rate));
+            "；时间撕裂 " + std::to_string(st.tears) + " 次；" + app::MessagesText(st) + "；" +
+            app::ClockText(st.clock, st.nominal_rate));
         if (card_failed) return kRefused;
         return st.writing ? kDone : kRefused;
     }

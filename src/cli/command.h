@@ -38,6 +38,7 @@ std::unique_ptr<Command> MakeOutput();
 std::unique_ptr<Command> MakePlot();
 std::unique_ptr<Command> MakeAcquire();  // null without the archive
 std::unique_ptr<Command> MakeConvert();  // null without the archive
+std::unique_ptr<Command> MakeStationXml();  // null without the archive
 
 // A text as printed: CR LF line ends become LF, ending with one line feed.
 std::string Printable(const std::string& text);

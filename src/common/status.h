@@ -93,6 +93,9 @@ struct Status {
         kConfigBadChannel,
         kConfigCodeReused,    // `value`: the line that used it
         kConfigCodeDefault,
+        kConfigSensorNeedsSensitivity,
+        kCodeIsHealthChannel,  // `text`: a data channel's code is a clock or GPS channel's
+        kNoCoordinates,        // neither the configuration nor the archive says where the station is
         kBadNetwork, kBadStation, kBadLocation, kBadChannelCode, kChannelCodeTwice,
         kBadChnNum,           // `value`
         kBadCardSettings,

@@ -1,5 +1,7 @@
 #include "common/utc.h"
 
+#include <chrono>
+
 #include <cstdio>
 
 namespace zqd::utc {
@@ -111,6 +113,11 @@ bool ParseIso(const std::string& text, std::int64_t& ns, bool* out_of_range) {
         return false;
     }
     return true;
+}
+
+std::int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace zqd::utc

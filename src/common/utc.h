@@ -19,6 +19,8 @@ struct Civil {
 };
 
 Civil FromNs(std::int64_t ns);
+// The computer's clock, ns since 1970 UTC.
+std::int64_t NowNs();
 std::int64_t ToNs(const Civil& c);
 
 // Floor division, for times before 1970 too.

@@ -2,7 +2,7 @@
 
 namespace zqd::gps {
 
-std::optional<std::int64_t> HaStreamDecoder::Take(const HaBytes& m) {
+std::optional<HaData> HaStreamDecoder::Take(const HaBytes& m) {
     switch (Check(m)) {
     case HaCheck::kBadFrame: ++counters_.bad_frame; return std::nullopt;
     case HaCheck::kBadChecksum: ++counters_.bad_checksum; return std::nullopt;
@@ -10,7 +10,7 @@ std::optional<std::int64_t> HaStreamDecoder::Take(const HaBytes& m) {
     case HaCheck::kGood: break;
     }
     ++counters_.good;
-    return TimeNs(TimeFieldsOf(m.data()));
+    return Decode(m);
 }
 
 std::optional<HaFix> HaStreamDecoder::Feed(const std::int16_t* words, std::int32_t chnNum, std::int32_t scans,
@@ -44,8 +44,8 @@ std::optional<HaFix> HaStreamDecoder::Feed(const std::int16_t* words, std::int32
         msg_[static_cast<std::size_t>(len_++)] = b;
         if (len_ == kHaLength) {
             len_ = 0;
-            if (const auto t = Take(msg_)) {
-                fix = HaFix{*t, first_byte_scan_ - byte_scans};
+            if (auto d = Take(msg_)) {
+                fix = HaFix{d->time_ns, first_byte_scan_ - byte_scans, std::move(*d)};
                 if (all) all->push_back(*fix);
             }
         }

@@ -7,13 +7,14 @@
 #include <optional>
 #include <vector>
 
-#include "gps/ha_message.h"
+#include "gps/ha_data.h"
 
 namespace zqd::gps {
 
 struct HaFix {
     std::int64_t time_ns = 0;     // the date and time the message carries, as UTC
     std::int64_t start_scan = 0;  // the scan at which its first byte began to arrive
+    HaData data;                  // every field of the message
 };
 
 struct HaCounters {
@@ -41,7 +42,7 @@ public:
 
     // Checks and decodes one whole message; empty if it fails a check (and
     // counts why).
-    std::optional<std::int64_t> Take(const HaBytes& m);
+    std::optional<HaData> Take(const HaBytes& m);
 
 private:
     std::int32_t frq_;

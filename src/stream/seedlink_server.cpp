@@ -9,17 +9,13 @@
 #include <mutex>
 #include <set>
 
+#include "common/utc.h"
 #include "stream/info_text.h"
 #include "stream/websocket.h"
 
 namespace zqd::stream {
 
 namespace {
-
-std::int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -87,7 +83,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(SeedLinkServer::Impl& server, asio::ip::tcp::socket socket, std::string address)
         : server_(server), socket_(std::move(socket)), timer_(server.io), address_(std::move(address)),
-          since_(NowNs()), frames_(server.limits.line_bytes) {}
+          since_(utc::NowNs()), frames_(server.limits.line_bytes) {}
 
     void Begin() {
         session_ = std::make_unique<SeedLinkSession>(server_.identity, server_.ring, [this] { return server_.Summaries(); });
@@ -469,7 +465,7 @@ Status SeedLinkServer::Start(const ListenAddress& where) {
     s.acceptor.listen(asio::socket_base::max_listen_connections, ec);
     if (ec) return failed(ec);
     port_.store(s.acceptor.local_endpoint(ec).port());
-    if (s.identity.started_ns == 0) s.identity.started_ns = NowNs();
+    if (s.identity.started_ns == 0) s.identity.started_ns = utc::NowNs();
     s.stopping = false;
     s.io.restart();
     s.Accept();

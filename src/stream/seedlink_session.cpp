@@ -76,11 +76,6 @@ std::optional<std::int64_t> IsoTime(std::string s) {
     return ns;
 }
 
-std::int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 void Put32(std::string& s, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
 }
@@ -509,7 +504,7 @@ void SeedLinkSession::InfoJson(std::string item, std::string_view station, std::
 
 void SeedLinkSession::InfoXml(std::string item, std::vector<Piece>& out) {
     const auto [ok, xml] = XmlInfo(identity_, ring_, item, connections_ ? connections_() : std::vector<ConnectionSummary>{});
-    const auto records = mseed::PackText({"SL", "INFO", "", ok ? "INF" : "ERR"}, xml, NowNs());
+    const auto records = mseed::PackText({"SL", "INFO", "", ok ? "INF" : "ERR"}, xml, utc::NowNs());
     for (std::size_t i = 0; i < records.size(); ++i)
         out.push_back({true, (i + 1 < records.size() ? "SLINFO *" : "SLINFO  ") + records[i], nullptr});
 }

@@ -163,26 +163,26 @@ std::array<std::uint8_t, kHaLength> HaMessage(std::int64_t gps_ns) {
     Put16(m, 53, 17);      // geometry (DOP x 10)
     m[55] = 8;             // satellites visible
     m[56] = 7;             // satellites tracked
-    for (int ch = 0; ch < 12; ++ch) {  // per channel: SVID, mode, signal, status (2)
-        const int at = 57 + ch * 5;
-        const bool tracked = ch < 7;
-        m[at] = static_cast<std::uint8_t>(tracked ? 2 + ch * 4 : 0);
-        m[at + 1] = static_cast<std::uint8_t>(tracked ? 8 : 0);
+    for (int ch = 0; ch < 12; ++ch) {  // per channel: SVID, mode, signal, IODE, status (2)
+        const int at = 57 + ch * 6;
+        const bool tracked = ch < 7, visible = ch < 8;
+        m[at] = static_cast<std::uint8_t>(visible ? 2 + ch * 4 : 0);
+        m[at + 1] = static_cast<std::uint8_t>(tracked ? 8 : visible ? 1 : 0);
         m[at + 2] = static_cast<std::uint8_t>(tracked ? 40 + (ch * 3 + sod) % 12 : 0);
-        Put16(m, at + 3, tracked ? 0x08A2 : 0);
+        m[at + 3] = static_cast<std::uint8_t>(tracked ? 60 + ch : 0);
+        Put16(m, at + 4, tracked ? 0x0882 : 0);  // used for time and for the fix, accuracy 2
     }
-    Put16(m, 117, 0x2000);  // receiver status: 3D fix
-    Put16(m, 119, 0);       // reserved
-    Put16(m, 121, 5);       // clock bias, ns
-    Put32(m, 123, 951);     // oscillator offset, Hz
-    Put16(m, 127, 52);      // temperature, half degrees
-    m[129] = 1;             // UTC parameters valid
-    m[130] = 0;             // GMT offset: sign, hours, minutes
-    m[131] = 8;
-    m[132] = 0;
+    Put16(m, 129, 0xE000);  // receiver status: 3D fix, antenna OK
+    Put16(m, 131, 0);       // reserved
+    Put16(m, 133, 5);       // clock bias, ns
+    Put32(m, 135, 951);     // oscillator offset, Hz
+    Put16(m, 139, 52);      // temperature, half degrees: 26.0 C
+    m[141] = 0xC0 | 18;     // UTC mode, offset decoded: GPS - UTC = 18 s
+    m[142] = 0;             // GMT offset: sign, hours, minutes (none: the time is UTC)
+    m[143] = 0;
+    m[144] = 0;
     const char id[] = "ZQDSIM";
-    for (int i = 0; i < 6; ++i) m[133 + i] = static_cast<std::uint8_t>(id[i]);
-    // 139..150 reserved, zero.
+    for (int i = 0; i < 6; ++i) m[145 + i] = static_cast<std::uint8_t>(id[i]);
     std::uint8_t sum = 0;
     for (int i = 2; i <= 150; ++i) sum ^= m[i];
     m[151] = sum;

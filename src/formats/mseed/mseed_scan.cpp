@@ -132,6 +132,27 @@ Status ScanFile(const std::filesystem::path& path, const std::function<void(cons
     return Status::Ok();
 }
 
+std::optional<std::int64_t> FirstRecordStart(const std::filesystem::path& path) {
+    QuietLibmseed();
+    std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
+    if (!file) return std::nullopt;
+    std::vector<char> head(16384);
+    const std::size_t have = std::fread(head.data(), 1, head.size(), file.get());
+    MSRecord* msr = nullptr;
+    std::optional<std::int64_t> start;
+    for (std::size_t at = 0; at + 48 <= have && !start;) {
+        if (msr_parse(head.data() + at, static_cast<int>(have - at), &msr, -1, 0, 0) != MS_NOERROR) {
+            at += 256;
+            continue;
+        }
+        std::int64_t ns = 0;
+        if (msr->samplecnt > 0 && msr->samprate > 0 && StartNs(msr, ns)) start = ns;  // samplecnt: the header's count
+        at += static_cast<std::size_t>(msr->reclen > 0 ? msr->reclen : 256);
+    }
+    if (msr) msr_free(&msr);
+    return start;
+}
+
 RecordDecoder::~RecordDecoder() {
     auto* msr = static_cast<MSRecord*>(msr_);
     if (msr) msr_free(&msr);

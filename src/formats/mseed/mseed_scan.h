@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ struct ScanCounts {
 // nanoseconds is bad. kFileRefused (kSystem) when the file cannot be opened.
 Status ScanFile(const std::filesystem::path& path, const std::function<void(const RecordInfo&)>& on_record,
                 ScanCounts& counts, std::uint64_t from = 0);
+
+// The start of the file's first data record, read from its first bytes
+// only; empty when none is there (or the file cannot be read).
+std::optional<std::int64_t> FirstRecordStart(const std::filesystem::path& path);
 
 // Decodes single records again, keeping the last one's samples.
 class RecordDecoder {

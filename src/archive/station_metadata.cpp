@@ -1,0 +1,238 @@
+#include "archive/station_metadata.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <vector>
+
+#include "common/utc.h"
+#include "formats/mseed/mseed_scan.h"
+#include "formats/sds/sds_layout.h"
+#include "platform/safe_file.h"
+#include "platform/text.h"
+
+namespace zqd::archive {
+
+namespace {
+
+using stationxml::Units;
+
+constexpr std::size_t kPositionDays = 31;  // the receiver's positions are read from the latest month
+
+double Median(std::vector<std::int32_t>& v) {
+    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), mid, v.end());
+    if (v.size() % 2 == 1) return *mid;
+    const auto below = *std::max_element(v.begin(), mid);
+    return (static_cast<double>(below) + *mid) / 2;
+}
+
+std::string Degrees(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6f", v);
+    return text;
+}
+
+// What a state-of-health channel carries: its comment, and the unit one
+// count stands for (as a sensitivity: counts per unit).
+struct Health {
+    const char* code;
+    const char* comment;
+    Units input;
+    double counts_per_unit;
+};
+
+const std::vector<Health>& HealthChannels() {
+    static const std::vector<Health> all = {
+        {"LCE", "Clock phase error: the data's time of each GPS 1PPS edge minus its true second, in microseconds",
+         {"s", "seconds"}, 1e6},
+        {"LCQ", "Clock quality in percent: 100 locked to the 1PPS within 5 us, 90 within 100 us, 70 within 200 us, "
+                "40 beyond that or from the GPS message alone, falling hourly while free-running",
+         {"percent", "clock quality"}, 1},
+        {"LCR", "Measured sample-rate offset of the card's crystal from nominal, in parts per billion (ppm x 1000)",
+         {"unitless", "rate offset"}, 1e9},
+        {"GNS", "GPS satellites tracked", {"count", "satellites"}, 1},
+        {"GST", "GPS receiver fix state: 0 none, 1 2D fix or unlocked, 2 3D fix or position hold (locked)",
+         {"unitless", "fix state"}, 1},
+        {"GLA", "GPS latitude in micro-degrees (WGS-84), while the receiver has a fix", {"deg", "degrees north"}, 1e6},
+        {"GLO", "GPS longitude in micro-degrees (WGS-84), while the receiver has a fix", {"deg", "degrees east"}, 1e6},
+        {"GEL", "GPS height above mean sea level in centimetres, while the receiver has a fix", {"m", "metres"}, 100},
+        {"GDP", "GPS dilution of precision x 10 (PDOP with a 3D fix, HDOP with a 2D fix)", {"unitless", "DOP"}, 10},
+        {"GTP", "GPS receiver temperature in tenths of a degree Celsius", {"degC", "degrees Celsius"}, 10},
+    };
+    return all;
+}
+
+}  // namespace
+
+double CardCountsPerVolt(const StationMeta& m) { return 65536.0 / (2 * m.input_range_volts); }
+
+ArchiveFacts ReadArchiveFacts(const ArchiveConfig& c, const std::filesystem::path& root) {
+    ArchiveFacts f;
+    const std::string location = c.clock_location.value_or(c.station.location);
+    std::map<std::string, std::vector<std::filesystem::path>> positions;  // channel -> its day files, oldest first
+    std::optional<std::int64_t> first_day;
+    for (const auto& path : sds::DayFiles(root)) {
+        const auto name = sds::ParseDayFileName(platform::PathText(path.filename()));
+        if (!name || name->codes.network != c.station.network || name->codes.station != c.station.station) continue;
+        // The earliest day's files, each by its first record only.
+        if (!first_day || name->day_ns == *first_day) {
+            first_day = name->day_ns;
+            if (const auto start = mseed::FirstRecordStart(path); start && (!f.first_data_ns || *start < *f.first_data_ns))
+                f.first_data_ns = start;
+        }
+        const auto& ch = name->codes.channel;
+        if (name->codes.location == location && (ch == "GLA" || ch == "GLO" || ch == "GEL")) positions[ch].push_back(path);
+    }
+    std::map<std::string, std::vector<std::int32_t>> values;
+    for (auto& [ch, files] : positions) {
+        const std::size_t from = files.size() > kPositionDays ? files.size() - kPositionDays : 0;
+        for (std::size_t i = from; i < files.size(); ++i) {
+            mseed::ScanCounts counts;
+            (void)mseed::ScanFile(files[i], [&](const mseed::RecordInfo& r) {
+                values[ch].insert(values[ch].end(), r.values, r.values + r.samples);
+                if (ch == "GLA") {
+                    if (f.positions_from_ns == 0 || r.start_ns < f.positions_from_ns) f.positions_from_ns = r.start_ns;
+                    f.positions_to_ns = std::max(f.positions_to_ns, r.start_ns + (r.samples - 1) * utc::kNsPerSecond);
+                }
+            }, counts);
+        }
+    }
+    if (!values["GLA"].empty() && !values["GLO"].empty()) {
+        f.positions = values["GLA"].size();
+        f.latitude = Median(values["GLA"]) / 1e6;
+        f.longitude = Median(values["GLO"]) / 1e6;
+        if (!values["GEL"].empty()) f.elevation = Median(values["GEL"]) / 100;
+    }
+    return f;
+}
+
+Status DescribeStation(const ArchiveConfig& c, const ArchiveFacts& facts, std::int64_t now_ns,
+                       const std::string& module, stationxml::Document& doc) {
+    const StationMeta& m = c.meta;
+    stationxml::Station st;
+    st.code = c.station.station;
+    st.site = m.site;
+    st.start_ns = facts.first_data_ns.value_or(now_ns);
+    if (m.latitude && m.longitude) {
+        st.latitude = *m.latitude;
+        st.longitude = *m.longitude;
+        st.elevation = m.elevation.value_or(facts.elevation.value_or(0));
+        st.comments.push_back(std::string("Coordinates from the station's configuration") +
+                              (m.elevation ? "" : facts.elevation ? "; elevation: median of the GPS heights in the archive"
+                                                                   : "; elevation not configured, given as 0"));
+    } else if (facts.latitude && facts.longitude) {
+        st.latitude = *facts.latitude;
+        st.longitude = *facts.longitude;
+        st.elevation = m.elevation.value_or(facts.elevation.value_or(0));
+        st.comments.push_back("Coordinates: median of " + std::to_string(facts.positions) +
+                              " GPS positions recorded in the archive (GLA, GLO, GEL) from " +
+                              utc::Iso(facts.positions_from_ns) + " to " + utc::Iso(facts.positions_to_ns) + ": " +
+                              Degrees(st.latitude) + ", " + Degrees(st.longitude));
+    } else {
+        return Status::Fail(Status::Code::kFileRefused, Status::Why::kNoCoordinates);
+    }
+    st.comments.push_back(facts.first_data_ns ? "Start date: the archive's first record"
+                                              : "Start date: when this document was written (no data in the archive)");
+
+    auto place = [&](stationxml::Channel& ch, const std::string& code, const std::string& location, double rate) {
+        ch.code = code;
+        ch.location = location;
+        ch.start_ns = st.start_ns;
+        ch.latitude = st.latitude;
+        ch.longitude = st.longitude;
+        ch.elevation = st.elevation;
+        ch.sample_rate = rate;
+    };
+    const double rate = c.acquisition.SampleFrq;
+    const double volts = CardCountsPerVolt(m);
+    char range[48];
+    std::snprintf(range, sizeof range, "+-%g V", m.input_range_volts);
+    for (const auto& [offset, code] : c.channels) {
+        stationxml::Channel ch;
+        place(ch, code, c.station.location, rate);
+        ch.types = {"CONTINUOUS", "GEOPHYSICAL"};
+        ch.datalogger = std::string("ZQD4830 GPS-timed A/D card, 16 bits over ") + range;
+        const bool pps = c.timing.PulseWired() && offset == c.timing.pps_channel;
+        stationxml::Response r;
+        stationxml::Stage adc;
+        adc.description = std::string("A/D conversion: 65536 counts over ") + range;
+        adc.input = {"V", "volts"};
+        adc.output = {"count", "digital counts"};
+        adc.gain = volts;
+        adc.input_sample_rate = rate;
+        if (pps) {
+            ch.comments.push_back("Card channel " + std::to_string(offset) +
+                                  ": the GPS receiver's 1PPS pulse, which times the data (not a ground motion)");
+        } else {
+            ch.comments.push_back("Card channel " + std::to_string(offset));
+        }
+        if (m.sensor && !pps) {
+            const SensorConfig& s = *m.sensor;
+            stationxml::Stage sensor;
+            sensor.kind = stationxml::Stage::Kind::kPolesZeros;
+            sensor.description = "Sensor, flat response at its sensitivity";
+            sensor.input = {s.unit, ""};
+            sensor.output = {"V", "volts"};
+            sensor.gain = s.sensitivity;
+            sensor.frequency = s.frequency;
+            adc.frequency = s.frequency;
+            r.stages.push_back(sensor);
+            r.stages.push_back(adc);
+            r.sensitivity = s.sensitivity * volts;
+            r.frequency = s.frequency;
+            r.input = {s.unit, ""};
+            char said[96];
+            std::snprintf(said, sizeof said, "Sensor, %g V per %s", s.sensitivity, s.unit.c_str());
+            ch.sensor = s.description.empty() ? std::string(said) : s.description;
+        } else {
+            adc.frequency = 1;
+            r.stages.push_back(adc);
+            r.sensitivity = volts;
+            r.frequency = 1;
+            r.input = {"V", "volts"};
+        }
+        r.output = {"count", "digital counts"};
+        ch.response = r;
+        st.channels.push_back(std::move(ch));
+    }
+    const std::string health_location = c.clock_location.value_or(c.station.location);
+    for (const Health& h : HealthChannels()) {
+        const std::string code = h.code;
+        const bool clock = code[0] == 'L';
+        const bool wanted = clock ? c.clock_channels
+                                  : std::find(c.gps_channels.begin(), c.gps_channels.end(), code) != c.gps_channels.end();
+        if (!wanted) continue;
+        stationxml::Channel ch;
+        place(ch, code, health_location, 1);
+        ch.types = {"CONTINUOUS", "HEALTH"};
+        ch.comments.push_back(h.comment);
+        stationxml::Response r;
+        r.sensitivity = h.counts_per_unit;
+        r.frequency = 0;
+        r.input = h.input;
+        r.output = {"count", "digital counts"};
+        ch.response = r;
+        st.channels.push_back(std::move(ch));
+    }
+    stationxml::Network net;
+    net.code = c.station.network;
+    net.start_ns = st.start_ns;
+    net.stations.push_back(std::move(st));
+    doc = {};
+    doc.source = "ZQD4830_GPS";
+    doc.module = module;
+    doc.created_ns = now_ns;
+    doc.networks.push_back(std::move(net));
+    return Status::Ok();
+}
+
+Status WriteStationXml(const ArchiveConfig& c, const std::optional<std::filesystem::path>& archive,
+                       const std::filesystem::path& out, const std::string& module, std::int64_t now_ns) {
+    const ArchiveFacts facts = archive ? ReadArchiveFacts(c, *archive) : ArchiveFacts{};
+    stationxml::Document doc;
+    if (Status s = DescribeStation(c, facts, now_ns, module, doc); !s.ok()) return s;
+    return WriteWhole(out, stationxml::ToXml(doc));
+}
+
+}  // namespace zqd::archive
