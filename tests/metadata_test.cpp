@@ -1,0 +1,185 @@
+// The station describes itself, end to end: `acquire` on the simulated card
+// archives the receiver's state of health, read back with libmseed, and
+// `stationxml` makes metadata of that run that the FDSN schema accepts
+// (xmllint) and that say what the run was (read back with XPath).
+#include <gtest/gtest.h>
+#include <libmseed.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <map>
+
+#include "archive/archive_config.h"
+#include "archive/station_metadata.h"
+#include "common/utc.h"
+#include "test_support.h"
+
+namespace zqd::archive {
+namespace {
+
+using test::TempDir;
+
+constexpr std::int64_t kStart = 1210613920300000000;  // 2008-05-12T17:38:40.3
+
+// Every sample of a one-a-second channel by its second since the start's.
+std::map<std::int64_t, std::int32_t> BySecond(const std::filesystem::path& file) {
+    std::map<std::int64_t, std::int32_t> out;
+    MSFileParam* fp = nullptr;
+    MSRecord* msr = nullptr;
+    while (ms_readmsr_r(&fp, &msr, file.c_str(), 0, nullptr, nullptr, 1, 1, 0) == MS_NOERROR) {
+        EXPECT_DOUBLE_EQ(msr->samprate, 1.0) << file;
+        const auto* s = static_cast<const std::int32_t*>(msr->datasamples);
+        const std::int64_t first = static_cast<std::int64_t>(msr->starttime) * 1000;
+        for (std::int64_t i = 0; i < msr->numsamples; ++i)
+            out[utc::FloorDiv(first - (kStart - 300000000), utc::kNsPerSecond) + i] = s[i];
+    }
+    ms_readmsr_r(&fp, &msr, nullptr, 0, nullptr, nullptr, 0, 0, 0);
+    return out;
+}
+
+std::string Shell(const std::string& cmd, int* status = nullptr) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    std::array<char, 4096> buf;
+    std::size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+    const int st = pclose(p);
+    if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return out;
+}
+
+// One value of the document by XPath, as xmllint reads it.
+std::string XPath(const std::filesystem::path& xml, const std::string& path) {
+    std::string v = Shell("xmllint --xpath \"" + path + "\" " + xml.string() + " 2>&1");
+    while (!v.empty() && v.back() == '\n') v.pop_back();
+    return v;
+}
+std::string Fdsn(const std::string& local) {  // an element in the FDSN namespace, by its name
+    return "*[local-name()='" + local + "']";
+}
+
+class StationDescribesItself : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir;
+        // Twenty seconds, the receiver silent from the 8th for 4.
+        const std::string cmd = "cd " + dir_->path().string() + " && ZQD4830_ACQUISITION_LOCK=" +
+                                (*dir_ / "acq.lock").string() +
+                                " ADCARD_SIM_SPEED=20 ADCARD_SIM_START=2008-05-12T17:38:40.300000000"
+                                " ADCARD_SIM_GPS_OUTAGE=8:4 " ZQD_BIN_DIR "/zqd4830-cli acquire --archive a"
+                                " --duration 20 --poll-ms 50 2>&1";
+        acquire_ = Shell(cmd, &status_);
+    }
+    static void TearDownTestSuite() { delete dir_; }
+    static std::filesystem::path Soh(const std::string& chan) {
+        return *dir_ / "a" / "2008" / "XX" / "ZQD01" / (chan + ".D") / ("XX.ZQD01.00." + chan + ".D.2008.133");
+    }
+    // xmllint with the FDSN StationXML 1.2 schema: "validates", or why not.
+    static std::string Validate(const std::filesystem::path& xml) {
+        return Shell("xmllint --noout --schema " ZQD_SOURCE_DIR "/tests/stationxml/fdsn-station-1.2.xsd " + xml.string() +
+                   " 2>&1");
+    }
+    static TempDir* dir_;
+    static std::string acquire_;
+    static int status_;
+};
+TempDir* StationDescribesItself::dir_ = nullptr;
+std::string StationDescribesItself::acquire_;
+int StationDescribesItself::status_ = -1;
+
+TEST_F(StationDescribesItself, TheReceiversHealthIsArchivedASampleASecondWithAGapThroughAnOutage) {
+    ASSERT_EQ(status_, 0) << acquire_;
+    EXPECT_NE(acquire_.find("GPS 报文 16 条，校验失败 0 条"), std::string::npos) << acquire_;
+    EXPECT_NE(acquire_.find("3D 定位，卫星 7/8，30.52000°N 114.36000°E，海拔 23.50 m"), std::string::npos) << acquire_;
+    const std::map<std::string, std::int32_t> expected = {
+        {"GNS", 7}, {"GST", 2}, {"GLA", 30520000}, {"GLO", 114360000}, {"GEL", 2350}, {"GDP", 17}, {"GTP", 260}};
+    for (const auto& [chan, value] : expected) {
+        const auto samples = BySecond(Soh(chan));
+        EXPECT_EQ(samples.size(), 16u) << chan;  // 20 messages less the 4 the outage silenced
+        for (const auto& [second, v] : samples) EXPECT_EQ(v, value) << chan << " at " << second;
+        for (std::int64_t second : {0, 7, 12, 19}) EXPECT_EQ(samples.count(second), 1u) << chan << " " << second;
+        for (std::int64_t second = 8; second < 12; ++second)
+            EXPECT_EQ(samples.count(second), 0u) << chan << ": a stale value at " << second;
+    }
+}
+
+TEST_F(StationDescribesItself, StationXmlOfTheRunIsValidAndSaysWhereTheStationIsAndWhatItsChannelsAre) {
+    ASSERT_EQ(status_, 0) << acquire_;
+    const auto xml = *dir_ / "station.xml";
+    int status = -1;
+    const std::string said = Shell("cd " + dir_->path().string() + " && " ZQD_BIN_DIR
+                                 "/zqd4830-cli stationxml --archive a --out " + xml.string() + " 2>&1", &status);
+    ASSERT_EQ(status, 0) << said;
+    EXPECT_NE(Validate(xml).find("validates"), std::string::npos) << Validate(xml);
+    const std::string station = "//" + Fdsn("Station") + "/";
+    EXPECT_EQ(XPath(xml, "string(" + station + Fdsn("Latitude") + ")"), "30.52");
+    EXPECT_EQ(XPath(xml, "string(" + station + Fdsn("Longitude") + ")"), "114.36");
+    EXPECT_EQ(XPath(xml, "string(" + station + Fdsn("Elevation") + ")"), "23.5");
+    EXPECT_NE(XPath(xml, "string(" + station + Fdsn("Comment") + ")").find("median of 16 GPS positions"), std::string::npos);
+    EXPECT_EQ(XPath(xml, "string(//" + Fdsn("Station") + "/@startDate)"), "2008-05-12T17:38:40.000000Z");
+    // Every channel: the card's 17 at 2000/s, the clock's three and the receiver's seven at 1/s.
+    EXPECT_EQ(XPath(xml, "count(//" + Fdsn("Channel") + ")"), "27");
+    EXPECT_EQ(XPath(xml, "count(//" + Fdsn("Channel") + "[" + Fdsn("SampleRate") + "=2000])"), "17");
+    EXPECT_EQ(XPath(xml, "count(//" + Fdsn("Channel") + "[" + Fdsn("SampleRate") + "=1])"), "10");
+    const std::string gy0 = "//" + Fdsn("Channel") + "[@code='GY0']/" + Fdsn("Response") + "/";
+    EXPECT_EQ(XPath(xml, "string(" + gy0 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("Value") + ")"), "6553.6");
+    EXPECT_EQ(XPath(xml, "string(" + gy0 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("InputUnits") + "/" + Fdsn("Name") + ")"), "V");
+    EXPECT_EQ(XPath(xml, "string(" + gy0 + Fdsn("Stage") + "/" + Fdsn("Decimation") + "/" + Fdsn("InputSampleRate") + ")"), "2000");
+    EXPECT_NE(XPath(xml, "string(//" + Fdsn("Channel") + "[@code='GYP']/" + Fdsn("Comment") + ")").find("1PPS"), std::string::npos);
+    EXPECT_NE(XPath(xml, "string(//" + Fdsn("Channel") + "[@code='GST']/" + Fdsn("Comment") + ")").find("fix state"), std::string::npos);
+
+    // A configured sensor of 28.8 V/(m/s): a sensor stage ahead of the card's, and
+    // the overall sensitivity their product, in count/(m/s); coordinates as configured.
+    test::WriteFile(*dir_ / "station.toml",
+                    "[station]\nlatitude = -12.5\nlongitude = 45.25\nelevation = 310.0\nsite = \"Vault & hill\"\n"
+                    "[sensor]\nsensitivity = 28.8\nunit = \"m/s\"\nfrequency = 1.0\n");
+    const auto with_sensor = *dir_ / "sensor.xml";
+    ASSERT_EQ((Shell(ZQD_BIN_DIR "/zqd4830-cli stationxml --config " + (*dir_ / "station.toml").string() + " --archive " +
+                       (*dir_ / "a").string() + " --out " + with_sensor.string() + " 2>&1", &status), status), 0);
+    EXPECT_NE(Validate(with_sensor).find("validates"), std::string::npos) << Validate(with_sensor);
+    EXPECT_EQ(XPath(with_sensor, "string(" + station + Fdsn("Latitude") + ")"), "-12.5");
+    EXPECT_EQ(XPath(with_sensor, "string(" + station + Fdsn("Site") + "/" + Fdsn("Name") + ")"), "Vault & hill");
+    const double overall = std::stod(XPath(with_sensor, "string(" + gy0 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("Value") + ")"));
+    EXPECT_NEAR(overall, 28.8 * 6553.6, 1e-6);
+    EXPECT_EQ(XPath(with_sensor, "string(" + gy0 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("InputUnits") + "/" + Fdsn("Name") + ")"), "m/s");
+    EXPECT_EQ(XPath(with_sensor, "string(" + gy0 + Fdsn("Stage") + "[@number='1']/" + Fdsn("StageGain") + "/" + Fdsn("Value") + ")"), "28.8");
+    EXPECT_EQ(XPath(with_sensor, "string(" + gy0 + Fdsn("Stage") + "[@number='2']/" + Fdsn("StageGain") + "/" + Fdsn("Value") + ")"), "6553.6");
+    // The pulse is no ground motion: the card's stage alone.
+    EXPECT_EQ(XPath(with_sensor, "count(//" + Fdsn("Channel") + "[@code='GYP']/" + Fdsn("Response") + "/" + Fdsn("Stage") + ")"), "1");
+}
+
+TEST_F(StationDescribesItself, WithoutCoordinatesOrAnArchiveItRefusesAndWritesNothing) {
+    int status = -1;
+    const auto out = *dir_ / "none.xml";
+    const std::string said = Shell(ZQD_BIN_DIR "/zqd4830-cli stationxml --out " + out.string() + " 2>&1", &status);
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(said.find("不知道台站的位置"), std::string::npos) << said;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    // A [sensor] without its sensitivity is refused at its line.
+    test::WriteFile(*dir_ / "bad.toml", "[station]\nlatitude = 1.0\nlongitude = 2.0\n\n[sensor]\nunit = \"m/s\"\n");
+    ArchiveConfig c = DefaultConfig();
+    const Status s = LoadConfig(*dir_ / "bad.toml", c);
+    EXPECT_EQ(s.why, Status::Why::kConfigSensorNeedsSensitivity);
+    EXPECT_EQ(s.line, 5);
+    // What a configuration says of the station is written back as it was read.
+    test::WriteFile(*dir_ / "good.toml",
+                    "[station]\nlatitude = 1.5\nlongitude = 2.0\n[acquisition]\ninput_range = 2.5\n"
+                    "[timing]\ngps_channels = [\"GNS\", \"GST\"]\n[sensor]\nsensitivity = 1500\nunit = \"m/s**2\"\n");
+    ASSERT_TRUE(LoadConfig(*dir_ / "good.toml", c).ok());
+    ASSERT_TRUE(SaveConfig(*dir_ / "again.toml", c).ok());
+    ArchiveConfig again = DefaultConfig();
+    ASSERT_TRUE(LoadConfig(*dir_ / "again.toml", again).ok());
+    EXPECT_EQ(again.meta.latitude, 1.5);
+    EXPECT_EQ(again.meta.input_range_volts, 2.5);
+    EXPECT_DOUBLE_EQ(CardCountsPerVolt(again.meta), 13107.2);
+    EXPECT_EQ(again.gps_channels, (std::vector<std::string>{"GNS", "GST"}));
+    ASSERT_TRUE(again.meta.sensor);
+    EXPECT_EQ(again.meta.sensor->unit, "m/s**2");
+    test::WriteFile(*dir_ / "code.toml", "[timing]\ngps_channels = [\"GNS\", \"XYZ\"]\n");
+    EXPECT_EQ(LoadConfig(*dir_ / "code.toml", c).line, 2);
+}
+
+}  // namespace
+}  // namespace zqd::archive
