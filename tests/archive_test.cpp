@@ -529,9 +529,22 @@ TEST(ArchiveWindow, StartsStopsShowsStatusAndKeepsItsSettings) {
             << form.lblStatus.Text;
         EXPECT_NE(form.lblStatus.Text.find("| SeedLink 127.0.0.1:"), std::string::npos) << form.lblStatus.Text;
         EXPECT_NE(form.lblStatus.Text.find("，0 个客户端"), std::string::npos) << form.lblStatus.Text;
+        EXPECT_NE(form.lblStatus.Text.find("| 3D 定位，卫星 7/8，30.52000°N 114.36000°E，海拔 23.50 m |"), std::string::npos)
+            << form.lblStatus.Text;
         form.CmdStop_Click();
         EXPECT_TRUE(form.CmdStart.Enabled);
         EXPECT_NE(form.TxtLog.Text.find("已停止"), std::string::npos);
+        // The station's metadata, from the archive just written: its position the receiver's.
+        EXPECT_EQ(form.StationXmlSuggested(), (dir / "arch" / "XX.AB1.xml").string());
+        ASSERT_TRUE(form.StationXmlChosen(form.StationXmlSuggested()).ok()) << form.TxtLog.Text;
+        EXPECT_NE(form.TxtLog.Text.find("台站元数据已写入"), std::string::npos);
+        const std::string xml = test::ReadFile(dir / "arch" / "XX.AB1.xml");
+        EXPECT_NE(xml.find("<Station code=\"AB1\""), std::string::npos);
+        EXPECT_NE(xml.find("<Latitude>30.52</Latitude>"), std::string::npos);
+        form.TxtNetwork.Text = "toolong";
+        EXPECT_FALSE(form.StationXmlChosen((dir / "x.xml").string()).ok());
+        EXPECT_NE(form.TxtLog.Text.find("台站元数据未能写出"), std::string::npos);
+        form.TxtNetwork.Text = "XX";
     }
     const ReadBack rb = Read(dir / "arch" / "2008" / "XX" / "AB1" / "GY0.D" / "XX.AB1.00.GY0.D.2008.133");
     ASSERT_EQ(rb.series.size(), 1u);

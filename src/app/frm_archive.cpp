@@ -4,6 +4,8 @@
 
 #include "app/archive_texts.h"
 #include "app/messages.h"
+#include "archive/station_metadata.h"
+#include "common/utc.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "version.h"
@@ -51,17 +53,40 @@ Status FrmArchive::SaveSettings() {
     return SaveConfig(config_file_, config_);
 }
 
+ArchiveConfig FrmArchive::Entered() const {
+    ArchiveConfig c = config_;
+    c.station.network = TxtNetwork.Text;
+    c.station.station = TxtStation.Text;
+    c.station.location = TxtLocation.Text;
+    c.live.listen = ChkSeedLink.Checked ? TxtSeedLink.Text : std::string();
+    return c;
+}
+
+std::string FrmArchive::StationXmlSuggested() const {
+    const std::string name = TxtNetwork.Text + "." + TxtStation.Text + ".xml";
+    return TxtFolder.Text.empty() ? name : platform::PathText(platform::PathFromUtf8(TxtFolder.Text) / name);
+}
+
+Status FrmArchive::StationXmlChosen(const std::string& file) {
+    const ArchiveConfig c = Entered();
+    Status s = Validate(c, "设置");
+    if (s.ok()) {
+        std::optional<std::filesystem::path> archive;
+        if (!TxtFolder.Text.empty() && platform::KindOf(platform::PathFromUtf8(TxtFolder.Text)) == platform::FileKind::kDirectory)
+            archive = platform::PathFromUtf8(TxtFolder.Text);
+        s = WriteStationXml(c, archive, platform::PathFromUtf8(file), "ZQD4830_GPS " + std::string(kVersion), utc::NowNs());
+    }
+    Log(s.ok() ? "台站元数据已写入 " + file : "台站元数据未能写出：" + app::Text(s));
+    return s;
+}
+
 void FrmArchive::CmdStart_Click() {
     if (TxtFolder.Text.empty()) {
         LastStart = Status::Fail(Status::Code::kFileRefused, Status::Why::kNoArchiveFolder);
         Log(app::Text(LastStart));
         return;
     }
-    ArchiveConfig c = config_;
-    c.station.network = TxtNetwork.Text;
-    c.station.station = TxtStation.Text;
-    c.station.location = TxtLocation.Text;
-    c.live.listen = ChkSeedLink.Checked ? TxtSeedLink.Text : std::string();
+    ArchiveConfig c = Entered();
     if (const Status s = Validate(c, "设置"); !s.ok()) {
         LastStart = s;
         Log(app::Text(s));

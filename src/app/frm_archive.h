@@ -37,6 +37,7 @@ public:
     Control TxtSeedLink{"TxtSeedLink", "18000"};
     Control CmdStart{"CmdStart", "开始"};
     Control CmdStop{"CmdStop", "停止", false};
+    Control CmdStationXml{"CmdStationXml", "写台站元数据（StationXML）..."};
     Control lblStatus{"lblStatus", "未开始"};
     Control TxtLog{"TxtLog", ""};
     Timer TimerStatus{1000, false};
@@ -50,6 +51,13 @@ public:
     void Form_Unload();
     // A folder picked with the folder chooser.
     void FolderChosen(const std::string& folder);
+    // Where CmdStationXml's file chooser starts: NET.STA.xml in the archive folder.
+    std::string StationXmlSuggested() const;
+    // The station's StationXML written to the file picked for CmdStationXml:
+    // the codes as the window has them, the rest from the settings, the
+    // start date and (without configured coordinates) the position from the
+    // archive folder. What came of it is logged.
+    Status StationXmlChosen(const std::string& file);
 
     const archive::ArchiveConfig& Config() const { return config_; }
 
@@ -58,6 +66,7 @@ private:
     std::string StatusText() const;  // the archive's status line, and what is served live
     void TakeEvents();
     Status SaveSettings();
+    archive::ArchiveConfig Entered() const;  // the settings with the codes as entered
 
     acq::Session& session_;
     std::filesystem::path config_file_;

@@ -40,10 +40,12 @@ ArchiveWindow::ArchiveWindow(FrmArchive& form, view::LiveWaves* live, QWidget* p
 
     CmdStart = new QPushButton(this);
     CmdStop = new QPushButton(this);
+    CmdStationXml = new QPushButton(this);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(CmdStart);
     buttons->addWidget(CmdStop);
     buttons->addStretch();
+    buttons->addWidget(CmdStationXml);
 
     lblStatus = new QLabel(this);
     lblStatus->setWordWrap(true);
@@ -105,6 +107,11 @@ ArchiveWindow::ArchiveWindow(FrmArchive& form, view::LiveWaves* live, QWidget* p
         if (!dir.isEmpty()) Run([&] { form_.FolderChosen(dir.toUtf8().toStdString()); });
     });
     connect(CmdStart, &QPushButton::clicked, this, [this] { Run([this] { form_.CmdStart_Click(); }); });
+    connect(CmdStationXml, &QPushButton::clicked, this, [this] {
+        const QString file = QFileDialog::getSaveFileName(this, "台站元数据（StationXML）", Q(form_.StationXmlSuggested()),
+                                                          "StationXML (*.xml)");
+        if (!file.isEmpty()) Run([&] { form_.StationXmlChosen(file.toUtf8().toStdString()); });
+    });
     connect(CmdStop, &QPushButton::clicked, this, [this] { Run([this] { form_.CmdStop_Click(); }); });
     connect(TimerStatus, &QTimer::timeout, this, [this] { Run([this] { form_.TimerStatus_Timer(); }); });
     Sync();
@@ -125,6 +132,7 @@ void ArchiveWindow::Sync() {
     ShowEdit(TxtSeedLink, form_.TxtSeedLink);
     ShowButton(CmdStart, form_.CmdStart);
     ShowButton(CmdStop, form_.CmdStop);
+    ShowButton(CmdStationXml, form_.CmdStationXml);
     ShowLabel(lblStatus, form_.lblStatus, false);
     const QString log = Q(form_.TxtLog.Text);
     if (TxtLog->toPlainText() != log) {

@@ -34,6 +34,7 @@ public:
     QLineEdit* TxtSeedLink;
     QPushButton* CmdStart;
     QPushButton* CmdStop;
+    QPushButton* CmdStationXml;
     QLabel* lblStatus;
     QPlainTextEdit* TxtLog;
     QTimer* TimerStatus;
