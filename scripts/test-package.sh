@@ -26,6 +26,8 @@ for f in ./usr/bin/zqd4830-cli ./usr/bin/zqd4830-gps ./usr/lib/zqd4830-gps/libad
   check "holds $f" grep -q " $f" <<<"$contents"
 done
 dpkg-deb -x "$deb" "$root"
+check "the manual page tells each command, stationxml's options too" \
+  grep -q -- '--archive TEXT.*Archive (SDS) for the start date' "$root/usr/share/man/man1/zqd4830-cli.1"
 check "installed zqd4830-cli --version" sh -c "'$root/usr/bin/zqd4830-cli' --version | grep -q '^zqd4830-cli 1\.'"
 check "installed zqd4830-gps --version" sh -c "'$root/usr/bin/zqd4830-gps' --version | grep -q '^zqd4830-gps 1\.'"
 mkdir -p "$root/work"
