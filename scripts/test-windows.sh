@@ -137,8 +137,13 @@ check "acquire under wine" "${sim[@]}" "${wine[@]}" "$app/zqd4830-cli.exe" acqui
   --duration 20 --poll-ms 50 >"$work/win-acquire.txt"
 check "acquire on Linux" "${sim[@]}" "$lin/zqd4830-cli" acquire --archive "$work/linux/archive" --duration 20 \
   --poll-ms 50 >"$work/linux-acquire.txt"
-check "archive of 20 day files (17 channels, the clock's 3)" test "$(find "$app/存档" -type f | wc -l)" = 20
+check "archive of 27 day files (17 channels, the clock's 3, the receiver's 7)" test "$(find "$app/存档" -type f | wc -l)" = 27
 check "archive byte-identical" diff -r "$app/存档" "$work/linux/archive"
+check "stationxml under wine" "${wine[@]}" "$app/zqd4830-cli.exe" stationxml --archive "$wapp\\存档" --out "$wapp\\台站.xml"
+check "stationxml on Linux" "$lin/zqd4830-cli" stationxml --archive "$work/linux/archive" --out "$work/linux/station.xml"
+check "StationXML valid against the FDSN schema" xmllint --noout --schema "$root/tests/stationxml/fdsn-station-1.2.xsd" "$app/台站.xml"
+check "StationXML identical but for its time of writing" \
+  diff <(grep -v '<Created>' "$app/台站.xml") <(grep -v '<Created>' "$work/linux/station.xml")
 
 # Live data under wine: a SeedLink client (bash's /dev/tcp) gets HELLO and
 # the first record of a fresh ring.

@@ -179,6 +179,12 @@ TEST_F(StationDescribesItself, WithoutCoordinatesOrAnArchiveItRefusesAndWritesNo
     EXPECT_EQ(again.meta.sensor->unit, "m/s**2");
     test::WriteFile(*dir_ / "code.toml", "[timing]\ngps_channels = [\"GNS\", \"XYZ\"]\n");
     EXPECT_EQ(LoadConfig(*dir_ / "code.toml", c).line, 2);
+    // The installed example holds every setting at its default.
+    ArchiveConfig example = DefaultConfig();
+    ASSERT_TRUE(LoadConfig(ZQD_SOURCE_DIR "/packaging/archive.toml", example).ok());
+    EXPECT_EQ(example.gps_channels, GpsChannelCodes());
+    EXPECT_EQ(example.meta.input_range_volts, 5.0);
+    EXPECT_FALSE(example.meta.latitude || example.meta.sensor);
 }
 
 }  // namespace
