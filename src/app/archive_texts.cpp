@@ -147,7 +147,8 @@ std::string StatusLine(const archive::ArchiveStatus& s) {
                        (s.clock.rate > 0 && s.nominal_rate > 0 ? " 采样率 " + Ppm((s.clock.rate / s.nominal_rate - 1) * 1e6)
                                                                : std::string()) +
                        " | 时间质量 " + std::to_string(s.quality) +
-                       (s.last_message ? " | " + FixText(*s.last_message) : std::string()) + " | 文件 " + std::to_string(s.files) + " | " +
+                       (s.last_message ? " | " + FixText(*s.last_message) : std::string()) + " | " + MessagesText(s) +
+                       " | 文件 " + std::to_string(s.files) + " | " +
                        Megabytes(static_cast<std::int64_t>(s.bytes)) + " | 剩余 " +
                        (s.free_bytes >= 0 ? Megabytes(s.free_bytes) : std::string("未知"));
     if (s.removed_days > 0)

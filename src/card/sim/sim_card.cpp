@@ -112,23 +112,28 @@ SimSettings SettingsFromEnvironment(std::string& warnings) {
     s.gps_delay_ms = static_cast<std::int64_t>(delay);
     every("ADCARD_SIM_ADRESULT_FAIL", s.adresult_fail);
     every("ADCARD_SIM_GPS_CORRUPT", s.gps_corrupt);
-    if (const char* v = std::getenv("ADCARD_SIM_GPS_OUTAGE"); v && *v) {
+    // SECOND:SECONDS: from which second of acquisition, for how long.
+    auto span = [&](const char* name, std::int64_t& from_out, std::int64_t& for_out) {
+        const char* v = std::getenv(name);
+        if (!v || !*v) return;
         const std::string text(v);
         const auto colon = text.find(':');
         long long from = 0, length = 0;
         if (colon != std::string::npos && ParseInt(text.substr(0, colon).c_str(), from) &&
             ParseInt(text.substr(colon + 1).c_str(), length) && from >= 0 && length >= 1) {
-            s.gps_outage_from = from;
-            s.gps_outage_for = length;
+            from_out = from;
+            for_out = length;
         } else {
-            warnings += "adcard: ADCARD_SIM_GPS_OUTAGE=\"" + text +
+            warnings += std::string("adcard: ") + name + "=\"" + text +
                         "\" is not SECOND:SECONDS (from which second of acquisition, for how long); ignored\n";
         }
-    }
+    };
+    span("ADCARD_SIM_GPS_OUTAGE", s.gps_outage_from, s.gps_outage_for);
+    span("ADCARD_SIM_GPS_NOFIX", s.gps_nofix_from, s.gps_nofix_for);
     return s;
 }
 
-std::array<std::uint8_t, kHaLength> HaMessage(std::int64_t gps_ns) {
+std::array<std::uint8_t, kHaLength> HaMessage(std::int64_t gps_ns, bool fix) {
     std::array<std::uint8_t, kHaLength> m{};
     const std::int64_t seconds = FloorDiv(gps_ns, kNsPerSecond);
     const std::int64_t fraction = gps_ns - seconds * kNsPerSecond;
@@ -160,19 +165,21 @@ std::array<std::uint8_t, kHaLength> HaMessage(std::int64_t gps_ns) {
     Put16(m, 47, 0);       // 3D speed, cm/s
     Put16(m, 49, 0);       // 2D speed
     Put16(m, 51, 0);       // heading
-    Put16(m, 53, 17);      // geometry (DOP x 10)
-    m[55] = 8;             // satellites visible
-    m[56] = 7;             // satellites tracked
+    // Without a fix the receiver still sends its last position, which means
+    // nothing: two satellites tracked, no geometry, "acquiring satellites".
+    Put16(m, 53, fix ? 17 : 0);  // geometry (DOP x 10)
+    m[55] = 8;                   // satellites visible
+    m[56] = fix ? 7 : 2;         // satellites tracked
     for (int ch = 0; ch < 12; ++ch) {  // per channel: SVID, mode, signal, IODE, status (2)
         const int at = 57 + ch * 6;
-        const bool tracked = ch < 7, visible = ch < 8;
+        const bool tracked = ch < m[56], visible = ch < 8;
         m[at] = static_cast<std::uint8_t>(visible ? 2 + ch * 4 : 0);
         m[at + 1] = static_cast<std::uint8_t>(tracked ? 8 : visible ? 1 : 0);
         m[at + 2] = static_cast<std::uint8_t>(tracked ? 40 + (ch * 3 + sod) % 12 : 0);
         m[at + 3] = static_cast<std::uint8_t>(tracked ? 60 + ch : 0);
         Put16(m, at + 4, tracked ? 0x0882 : 0);  // used for time and for the fix, accuracy 2
     }
-    Put16(m, 129, 0xE000);  // receiver status: 3D fix, antenna OK
+    Put16(m, 129, fix ? 0xE000 : 0x6000);  // receiver status: 3D fix or acquiring satellites, antenna OK
     Put16(m, 131, 0);       // reserved
     Put16(m, 133, 5);       // clock bias, ns
     Put32(m, 135, 951);     // oscillator offset, Hz
@@ -341,7 +348,7 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
             if (settings_.gps_outage_for > 0 && k >= settings_.gps_outage_from &&
                 k < settings_.gps_outage_from + settings_.gps_outage_for)
                 continue;  // the receiver sends nothing: the slot keeps 4096
-            auto msg = HaMessage(start_ns_ + k * kNsPerSecond);
+            auto msg = HaMessage(start_ns_ + k * kNsPerSecond, !NoFix(k));
             if (settings_.gps_corrupt > 0 && (k + 1) % settings_.gps_corrupt == 0)
                 msg[20] ^= 0x5A;  // a byte of the position: only the checksum tells
             std::int64_t prev = -1;
@@ -359,7 +366,7 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
     for (std::int64_t w = std::max(w_lo - 1, first_second); w <= w_hi; ++w) {
         const std::int64_t k = w - first_second;
         if (silent(k)) continue;
-        auto msg = HaMessage(w * kNsPerSecond);
+        auto msg = HaMessage(w * kNsPerSecond, !NoFix(k));
         if (settings_.gps_corrupt > 0 && (k + 1) % settings_.gps_corrupt == 0) msg[20] ^= 0x5A;
         const double sent = static_cast<double>(w * kNsPerSecond - start_ns_) + static_cast<double>(settings_.gps_delay_ms) * 1e6;
         std::int64_t prev = -1;
@@ -370,6 +377,10 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
             if (s >= first && s < end) samples[(s - first) * cn + 1] = msg[static_cast<std::size_t>(i)];
         }
     }
+}
+
+bool SimCard::NoFix(std::int64_t k) const {
+    return settings_.gps_nofix_for > 0 && k >= settings_.gps_nofix_from && k < settings_.gps_nofix_from + settings_.gps_nofix_for;
 }
 
 double SimCard::ScanTime(std::int64_t k) const {

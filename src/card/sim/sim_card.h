@@ -20,6 +20,8 @@ struct SimSettings {
     std::int64_t gps_outage_from = 0;  // no GPS bytes nor 1PPS pulse from this second of acquisition ...
     std::int64_t gps_outage_for = 0;   // ... for this many seconds
     std::int64_t gps_corrupt = 0;    // non-zero: one byte of every N-th message is altered
+    std::int64_t gps_nofix_from = 0;   // messages without a fix (stale position, 2 satellites) from this second ...
+    std::int64_t gps_nofix_for = 0;    // ... for this many seconds
     // A real card and receiver: the sample clock P ppm fast (negative: slow)
     // with a slow wander of +-W ppm; the receiver sends each second's message
     // D ms after that second's pulse. All 0: today's ideal card.
@@ -34,7 +36,7 @@ inline constexpr double kWanderSeconds = 600;
 
 // Reads ADCARD_SIM_START, ADCARD_SIM_SPEED, ADCARD_SIM_FAIL_INITIAL,
 // ADCARD_SIM_FAIL_START, ADCARD_SIM_ADRESULT_FAIL, ADCARD_SIM_GPS_OUTAGE,
-// ADCARD_SIM_GPS_CORRUPT, ADCARD_SIM_CLOCK_PPM, ADCARD_SIM_CLOCK_WANDER_PPM
+// ADCARD_SIM_GPS_CORRUPT, ADCARD_SIM_GPS_NOFIX, ADCARD_SIM_CLOCK_PPM, ADCARD_SIM_CLOCK_WANDER_PPM
 // and ADCARD_SIM_GPS_DELAY_MS. A bad value is reported in `warnings` (one line
 // each) and its default kept.
 SimSettings SettingsFromEnvironment(std::string& warnings);
@@ -55,8 +57,9 @@ inline constexpr int kBaud = 9600;             // 8N1: ten bit times per byte
 inline constexpr int kPulseMs = 2;             // width of the 1PPS pulse on channel 0
 inline constexpr std::int16_t kPulseCode = 4000;
 
-// The @@Ha position/status message that carries the given GPS time.
-std::array<std::uint8_t, kHaLength> HaMessage(std::int64_t gps_ns);
+// The @@Ha position/status message that carries the given GPS time, from a
+// receiver with a 3D fix or (`fix` false) one still acquiring satellites.
+std::array<std::uint8_t, kHaLength> HaMessage(std::int64_t gps_ns, bool fix = true);
 
 class SimCard {
 public:
@@ -92,6 +95,7 @@ public:
 
 private:
     std::int64_t ScansNow() const;
+    bool NoFix(std::int64_t k) const;  // message k is sent without a fix
     void Advance();
 
     SimSettings settings_;
