@@ -328,6 +328,14 @@ TEST(Cli, PlotWritesThePictureWithoutADisplayAndRefusesWhatItCannotDraw) {
     ASSERT_EQ(r.status, 0) << ReadFile(dir / "err");
     EXPECT_EQ(ReadFile(dir / "p.png").substr(1, 3), "PNG");
     EXPECT_NE(r.out.find("17 行"), std::string::npos) << r.out;
+    // Filtered: said; a filter that is no filter is a usage error, one beyond Nyquist refused.
+    r = Cli("", "plot --filter bp:1:10 --channels GY0 --out " + out + " " + in, dir / "err");
+    EXPECT_EQ(r.status, 0) << ReadFile(dir / "err");
+    EXPECT_NE(r.out.find("滤波 bp:1:10:4（零相位）"), std::string::npos) << r.out;
+    EXPECT_EQ(Cli("", "plot --filter bp:10 --out " + out + " " + in, dir / "err").status, 1);
+    EXPECT_NE(ReadFile(dir / "err").find("--filter bp:10 要写成"), std::string::npos) << ReadFile(dir / "err");
+    EXPECT_EQ(Cli("", "plot --filter lp:5000 --out " + out + " " + in, dir / "err").status, 2);
+    EXPECT_NE(ReadFile(dir / "err").find("奈奎斯特"), std::string::npos) << ReadFile(dir / "err");
     // A channel that is not there, and a missing input: 2. Bad options: 1.
     EXPECT_EQ(Cli("", "plot --channels GYZ --out " + out + " " + in, dir / "err").status, 2);
     EXPECT_NE(ReadFile(dir / "err").find("GYZ"), std::string::npos);

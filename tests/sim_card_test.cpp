@@ -350,3 +350,54 @@ TEST(SimSettings, ARealCardFromTheEnvironment) {
 
 }  // namespace
 }  // namespace zqd::sim
+
+namespace zqd::sim {
+namespace {
+
+TEST(SimFaults, AnEventIsABurstOnTheDataChannelsOnlyAtItsTime) {
+    setenv("ADCARD_SIM_EVENT", "2008-05-12T17:38:45:10:3000", 1);
+    std::string warnings;
+    SimSettings s = SettingsFromEnvironment(warnings);
+    setenv("ADCARD_SIM_EVENT", "2008-05-12T17:38:45:10", 1);  // no amplitude
+    std::string bad;
+    SettingsFromEnvironment(bad);
+    unsetenv("ADCARD_SIM_EVENT");
+    EXPECT_TRUE(warnings.empty()) << warnings;
+    EXPECT_NE(bad.find("ADCARD_SIM_EVENT"), std::string::npos);
+    EXPECT_DOUBLE_EQ(s.event_seconds, 10);
+    EXPECT_DOUBLE_EQ(s.event_amplitude, 3000);
+
+    s.start_from_clock = false;
+    ASSERT_TRUE(ParseStartTime("2008-05-12T17:38:40", s.start_ns));
+    SimSettings quiet = s;
+    quiet.event_seconds = 0;
+    SimCard card(s, [] { return 0; }), calm(quiet, [] { return 0; });
+    for (SimCard* c : {&card, &calm}) {
+        c->Initial(320, 5, 0, 0);
+        c->StartIntr(10, 2000, 0, 18, 2000, 0, 1);
+    }
+    std::vector<std::int16_t> a(36000), b(36000);
+    // Second by second: the largest difference the event makes on a data
+    // channel, and whether the pulse and GPS slots were touched at all.
+    for (int k = 0; k < 20; ++k) {
+        card.FillSamples(k, a.data());
+        calm.FillSamples(k, b.data());
+        int largest = 0;
+        bool others = false;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const int d = std::abs(a[i] - b[i]);
+            if (i % 18 >= 2) largest = std::max(largest, d);
+            else others = others || d != 0;
+        }
+        EXPECT_FALSE(others) << k;
+        if (k < 5 || k >= 15) {
+            EXPECT_EQ(largest, 0) << k;
+        } else if (k < 8) {
+            EXPECT_GT(largest, 1000) << k;  // the strong part
+            EXPECT_LE(largest, 3000) << k;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zqd::sim

@@ -158,6 +158,8 @@ const char* SettingPattern(Why why) {
     case Why::kConfigChoice: return "{t} 应为 {o}";
     case Why::kNoResampling: return "resample = true：本程序构建时没有 libsamplerate，不能重采样";
     case Why::kConfigNotNumber: return "{t} 应为数";
+    case Why::kBadFilter: return "滤波器 {d} 不适用：拐角频率须大于 0 且低于奈奎斯特频率（{t} Hz），带通的下拐角须低于上拐角，阶数 2 到 8";
+    case Why::kFilteredSpanTooLong: return "要滤波的时段有 {v} 个样本，超过 {w} 个；请缩短时段或少选几个通道";
     case Why::kNoCoordinates:
         return "不知道台站的位置：设置中没有 [station] latitude 和 longitude，存档中也没有 GPS 位置（GLA、GLO）；"
                "请在设置中给出坐标，或用 --archive 指向已记录了 GPS 状态通道的存档";

@@ -1,6 +1,7 @@
 // plot [--from T] [--to T] [--channels LIST] [--size WxH] [--config FILE]
-// [--volts] --out PNG INPUT: the waveform viewer's drawing of a record, a
-// miniSEED file or an SDS folder, into a PNG, without a display.
+// [--volts] [--filter F] --out PNG INPUT: the waveform viewer's drawing of a
+// record, a miniSEED file or an SDS folder, into a PNG, without a display;
+// with a Butterworth filter (bp:1:10, hp:0.5, lp:20, demean), zero-phase.
 #include <cstdio>
 #include <iostream>
 #include <tuple>
@@ -28,6 +29,9 @@ public:
         c->add_option("--size", size_, "Picture size WxH in pixels (default 1600x900)");
         c->add_option("--config", config_, "Configuration file (TOML) with the channel names of records");
         c->add_flag("--volts", volts_, "Amplitudes in volts, as the export scales them");
+        c->add_option("--filter", filter_,
+                      "Butterworth filter, zero-phase: bp:LOW:HIGH, hp:CORNER, lp:CORNER (Hz, then :ORDER 2-8, default 4), "
+                      "or demean");
         c->add_option("--out", out_, "The PNG to write")->required();
         c->add_option("INPUT", input_, "T1.DAT, miniSEED file or SDS folder")->required();
         return c;
@@ -40,6 +44,15 @@ public:
         r.out = platform::PathFromUtf8(out_);
         r.channels = channels_;
         r.volts = volts_;
+        if (!filter_.empty()) {
+            const auto f = view::ParseFilter(filter_);
+            if (!f) {
+                std::cerr << "--filter " << filter_
+                          << " 要写成 bp:低:高、hp:拐角、lp:拐角（赫兹，可再加 :阶数，2 到 8，默认 4），或 demean，如 bp:1:10\n";
+                return kUsage;
+            }
+            r.filter = *f;
+        }
         char x = 0, extra = 0;
         if (std::sscanf(size_.c_str(), "%d%c%d%c", &r.width, &x, &r.height, &extra) != 3 || (x != 'x' && x != 'X') ||
             r.width < 200 || r.height < 120 || r.width > 16384 || r.height > 16384) {
@@ -82,7 +95,7 @@ public:
 #endif
 
 private:
-    std::string from_, to_, channels_, size_ = "1600x900", out_, input_, config_;
+    std::string from_, to_, channels_, size_ = "1600x900", out_, input_, config_, filter_;
     bool volts_ = false;
 };
 

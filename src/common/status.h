@@ -96,6 +96,8 @@ struct Status {
         kConfigSensorNeedsSensitivity,
         kCodeIsHealthChannel,  // `text`: a data channel's code is a clock or GPS channel's
         kNoCoordinates,        // neither the configuration nor the archive says where the station is
+        kBadFilter,            // `detail`: the filter; `text`: the Nyquist frequency in Hz
+        kFilteredSpanTooLong,  // `value` samples in the span, `value2` the most
         kBadNetwork, kBadStation, kBadLocation, kBadChannelCode, kChannelCodeTwice,
         kBadChnNum,           // `value`
         kBadCardSettings,

@@ -14,6 +14,7 @@
 #include "platform/safe_file.h"
 #include "platform/text.h"
 #include "ui/waveform_widget.h"
+#include "view/filtered_model.h"
 
 namespace zqd::ui {
 
@@ -58,10 +59,17 @@ Status Plot(const PlotRequest& r, std::string& said) {
         static char* argv[] = {name, nullptr};
         app = std::make_unique<QGuiApplication>(argc, argv);
     }
-    const QImage image = RenderWaveforms(m, v, QSize(r.width, r.height));
+    // A filter draws a filtered copy of the span, with the same rows.
+    view::WaveformModel filtered;
+    const bool filtering = r.filter.kind != view::FilterSpec::Kind::kNone;
+    if (filtering)
+        if (Status s = view::FilterModel(m, *shown, v.Begin(), v.End(), r.filter, filtered); !s.ok()) return s;
+    const QImage image = RenderWaveforms(filtering ? filtered : m, v, QSize(r.width, r.height));
     if (Status s = SavePng(image, r.out); !s.ok()) return s;
     said = app::OpenedText(opened) + "；" + utc::Iso(v.Begin()) + " 到 " + utc::Iso(v.End()) + "，" +
-           std::to_string(v.ShownRows().size()) + " 行，写出 " + platform::PathText(r.out);
+           std::to_string(v.ShownRows().size()) + " 行" +
+           (filtering ? "，滤波 " + view::FilterText(r.filter) + "（零相位）" : std::string()) + "，写出 " +
+           platform::PathText(r.out);
     for (const auto& n : app::OpenedNotes(opened)) said += "\n" + n;
     return Status::Ok();
 }

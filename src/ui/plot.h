@@ -10,6 +10,7 @@
 
 #include "archive/archive_config.h"
 #include "common/status.h"
+#include "view/filter.h"
 
 class QImage;
 
@@ -22,6 +23,7 @@ struct PlotRequest {
     std::string channels;         // "GY0,GY3" or rows "0,2-5"; empty: all
     int width = 1600, height = 900;
     bool volts = false;
+    view::FilterSpec filter;      // zero-phase, over the span drawn
     archive::ArchiveConfig config = archive::DefaultConfig();
 };
 

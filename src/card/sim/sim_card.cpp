@@ -1,5 +1,7 @@
 #include "card/sim/sim_card.h"
 
+#include <algorithm>
+
 #include "common/utc.h"
 
 #include <chrono>
@@ -130,6 +132,28 @@ SimSettings SettingsFromEnvironment(std::string& warnings) {
     };
     span("ADCARD_SIM_GPS_OUTAGE", s.gps_outage_from, s.gps_outage_for);
     span("ADCARD_SIM_GPS_NOFIX", s.gps_nofix_from, s.gps_nofix_for);
+    // ISO_TIME:SECONDS:AMPLITUDE, the time's own colons before the last two.
+    if (const char* v = std::getenv("ADCARD_SIM_EVENT"); v && *v) {
+        const std::string text(v);
+        const auto last = text.rfind(':');
+        const auto middle = last == std::string::npos || last == 0 ? std::string::npos : text.rfind(':', last - 1);
+        std::int64_t at = 0;
+        char* end = nullptr;
+        const std::string seconds = middle == std::string::npos ? "" : text.substr(middle + 1, last - middle - 1);
+        const double length = std::strtod(seconds.c_str(), &end);
+        const bool length_ok = !seconds.empty() && *end == '\0' && std::isfinite(length) && length > 0 && length <= 86400;
+        const std::string amplitude = last == std::string::npos ? "" : text.substr(last + 1);
+        const double peak = std::strtod(amplitude.c_str(), &end);
+        const bool peak_ok = !amplitude.empty() && *end == '\0' && std::isfinite(peak) && peak > 0 && peak <= 30000;
+        if (middle != std::string::npos && ParseStartTime(text.substr(0, middle), at) && length_ok && peak_ok) {
+            s.event_ns = at;
+            s.event_seconds = length;
+            s.event_amplitude = peak;
+        } else {
+            warnings += "adcard: ADCARD_SIM_EVENT=\"" + text +
+                        "\" is not ISO_TIME:SECONDS:AMPLITUDE (e.g. 2026-12-08T10:00:00:120:3000); ignored\n";
+        }
+    }
     return s;
 }
 
@@ -303,7 +327,8 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
                 v = kNoByte;
             else
                 v = 2048 + (400 + 150 * ((ch - 2) % 10)) * std::sin(2 * kPi * 0.5 * (ch - 1) * t + ch);
-            scan[ch] = static_cast<std::int16_t>(std::lround(v));
+            if (ch >= 2 && settings_.event_seconds > 0) v += Event(static_cast<double>(start_ns_) + ScanTime(s), ch);
+            scan[ch] = static_cast<std::int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
         }
     }
 
@@ -377,6 +402,19 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
             if (s >= first && s < end) samples[(s - first) * cn + 1] = msg[static_cast<std::size_t>(i)];
         }
     }
+}
+
+double SimCard::Event(double t_ns, int ch) const {
+    const double tau = (t_ns - static_cast<double>(settings_.event_ns)) / 1e9;
+    const double d = settings_.event_seconds;
+    if (tau < 0 || tau >= d) return 0;
+    // A quick onset, a slow coda: the envelope peaks near a tenth of the way
+    // in and has decayed to under 1 % by the end; 1 to 8 Hz, a little
+    // different on every channel.
+    const double rise = d / 20;
+    const double envelope = (1 - std::exp(-tau / rise)) * std::exp(-4.6 * tau / d) * 1.8;
+    return settings_.event_amplitude * envelope *
+           (0.7 * std::sin(2 * kPi * (2.0 + 0.1 * ch) * tau + ch) + 0.3 * std::sin(2 * kPi * 6.5 * tau + 2.0 * ch));
 }
 
 bool SimCard::NoFix(std::int64_t k) const {

@@ -22,6 +22,11 @@ struct SimSettings {
     std::int64_t gps_corrupt = 0;    // non-zero: one byte of every N-th message is altered
     std::int64_t gps_nofix_from = 0;   // messages without a fix (stale position, 2 satellites) from this second ...
     std::int64_t gps_nofix_for = 0;    // ... for this many seconds
+    // A burst of ground motion on the data channels (offsets 2 on): from this
+    // GPS time (ns), lasting this long (s), peaking near this many codes.
+    std::int64_t event_ns = 0;
+    double event_seconds = 0;
+    double event_amplitude = 0;
     // A real card and receiver: the sample clock P ppm fast (negative: slow)
     // with a slow wander of +-W ppm; the receiver sends each second's message
     // D ms after that second's pulse. All 0: today's ideal card.
@@ -36,7 +41,7 @@ inline constexpr double kWanderSeconds = 600;
 
 // Reads ADCARD_SIM_START, ADCARD_SIM_SPEED, ADCARD_SIM_FAIL_INITIAL,
 // ADCARD_SIM_FAIL_START, ADCARD_SIM_ADRESULT_FAIL, ADCARD_SIM_GPS_OUTAGE,
-// ADCARD_SIM_GPS_CORRUPT, ADCARD_SIM_GPS_NOFIX, ADCARD_SIM_CLOCK_PPM, ADCARD_SIM_CLOCK_WANDER_PPM
+// ADCARD_SIM_GPS_CORRUPT, ADCARD_SIM_GPS_NOFIX, ADCARD_SIM_EVENT, ADCARD_SIM_CLOCK_PPM, ADCARD_SIM_CLOCK_WANDER_PPM
 // and ADCARD_SIM_GPS_DELAY_MS. A bad value is reported in `warnings` (one line
 // each) and its default kept.
 SimSettings SettingsFromEnvironment(std::string& warnings);
@@ -96,6 +101,7 @@ public:
 private:
     std::int64_t ScansNow() const;
     bool NoFix(std::int64_t k) const;  // message k is sent without a fix
+    double Event(double t_ns, int ch) const;  // the burst's codes at GPS time t (ns)
     void Advance();
 
     SimSettings settings_;

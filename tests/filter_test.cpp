@@ -1,0 +1,199 @@
+// The Butterworth filters against their analytic response: the bilinear
+// transform of the Butterworth prototype, |H|^2 = 1 / (1 + R^2N), R written
+// from the pre-warped frequencies (tan(pi f / fs)) for each kind. The gain is
+// measured by filtering sines, so that the sections as run are checked, not
+// only as designed.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "view/filter.h"
+#include "view/filtered_model.h"
+
+namespace zqd::view {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+double AnalyticDb(const FilterSpec& f, double rate, double hz) {
+    const auto w = [&](double x) { return std::tan(kPi * x / rate); };
+    double r = 0;
+    switch (f.kind) {
+    case FilterSpec::Kind::kLowPass: r = w(hz) / w(f.high_hz); break;
+    case FilterSpec::Kind::kHighPass: r = w(f.low_hz) / w(hz); break;
+    case FilterSpec::Kind::kBandPass: {
+        const double w1 = w(f.low_hz), w2 = w(f.high_hz);
+        r = (w(hz) * w(hz) - w1 * w2) / (w(hz) * (w2 - w1));
+        break;
+    }
+    default: return 0;
+    }
+    return -10 * std::log10(1 + std::pow(r * r, f.order));
+}
+
+// The gain of `run` on a sine of `hz`, in dB, from its steady state: the
+// amplitude found by projecting the last whole cycles onto sine and cosine;
+// and its phase against the input.
+struct Measured {
+    double db, phase;
+};
+template <typename Run>
+Measured Measure(double rate, double hz, double seconds, Run run) {
+    const auto n = static_cast<std::size_t>(seconds * rate);
+    std::vector<double> x(n);
+    for (std::size_t k = 0; k < n; ++k) x[k] = std::sin(2 * kPi * hz * static_cast<double>(k) / rate);
+    run(x);
+    // The middle half: past the transients at both ends (zero-phase has two).
+    const std::size_t from = n / 4;
+    const auto cycles = std::floor(static_cast<double>(n / 2) * hz / rate);
+    const auto len = static_cast<std::size_t>(std::llround(cycles * rate / hz));
+    double s = 0, c = 0;
+    for (std::size_t k = from; k < from + len; ++k) {
+        const double a = 2 * kPi * hz * static_cast<double>(k) / rate;
+        s += x[k] * std::sin(a);
+        c += x[k] * std::cos(a);
+    }
+    const double amp = 2 * std::hypot(s, c) / static_cast<double>(len);
+    return {20 * std::log10(amp), std::atan2(c, s)};
+}
+
+TEST(Filter, EveryKindAndOrderFollowsItsAnalyticResponseWithinATenthOfADecibel) {
+    struct Case {
+        const char* text;
+        double rate;
+        std::vector<double> at;  // corners, pass band, stop band
+    };
+    const std::vector<Case> cases = {
+        {"lp:10:2", 100, {10, 2, 5, 25}},
+        {"lp:10:5", 100, {10, 3, 20, 30}},
+        {"lp:100:8", 2000, {100, 20, 150, 300}},
+        {"hp:2:4", 100, {2, 10, 30, 1, 0.8}},
+        {"hp:0.5:3", 50, {0.5, 5, 0.3}},
+        {"bp:1:10:4", 100, {1, 10, 3, 5, 0.4, 25}},
+        {"bp:5:8:6", 100, {5, 8, 6.3, 3, 12}},
+        {"bp:20:200:2", 2000, {20, 200, 60, 5, 600}},
+    };
+    for (const auto& c : cases) {
+        const auto spec = ParseFilter(c.text);
+        ASSERT_TRUE(spec) << c.text;
+        Filter f;
+        ASSERT_TRUE(Filter::Design(*spec, c.rate, f).ok()) << c.text;
+        for (const double hz : c.at) {
+            const double want = AnalyticDb(*spec, c.rate, hz);
+            EXPECT_NEAR(20 * std::log10(f.Gain(hz)), want, 0.1) << c.text << " at " << hz << " Hz (designed)";
+            const double seconds = std::max(40.0, 400 / std::min(hz, spec->low_hz > 0 ? spec->low_hz : hz));
+            Filter live = f;
+            const Measured m = Measure(c.rate, hz, seconds, [&](std::vector<double>& x) {
+                // Causal, in pieces: the state carries from one to the next.
+                for (std::size_t at = 0; at < x.size(); at += 777) live.Run(x.data() + at, std::min<std::size_t>(777, x.size() - at));
+            });
+            EXPECT_NEAR(m.db, want, 0.1) << c.text << " at " << hz << " Hz (run)";
+        }
+        // The corners are at -3 dB.
+        for (const double corner : {spec->low_hz, spec->high_hz}) {
+            if (corner > 0) {
+                EXPECT_NEAR(AnalyticDb(*spec, c.rate, corner), -3.0103, 1e-3) << c.text;
+            }
+        }
+    }
+}
+
+TEST(Filter, ZeroPhaseSquaresTheGainAndDelaysNothing) {
+    const auto spec = ParseFilter("bp:1:10:4");
+    Filter f;
+    ASSERT_TRUE(Filter::Design(*spec, 100, f).ok());
+    for (const double hz : {1.0, 2.0, 4.0, 10.0}) {
+        const Measured m = Measure(100, hz, 200, [&](std::vector<double>& x) { f.RunZeroPhase(x.data(), x.size()); });
+        EXPECT_NEAR(m.db, 2 * AnalyticDb(*spec, 100, hz), 0.1) << hz;
+        EXPECT_NEAR(m.phase, 0, 1e-3) << hz;  // radians: no delay at all
+    }
+    // A causal pass delays: the same band's phase at 4 Hz is far from zero.
+    Filter live = f;
+    const Measured causal = Measure(100, 4, 200, [&](std::vector<double>& x) { live.Run(x.data(), x.size()); });
+    EXPECT_GT(std::abs(causal.phase), 0.1);
+    // De-mean: the mean goes, nothing else.
+    Filter demean;
+    ASSERT_TRUE(Filter::Design(*ParseFilter("demean"), 100, demean).ok());
+    std::vector<double> x = {5, 7, 9, 11};
+    demean.RunZeroPhase(x.data(), x.size());
+    EXPECT_EQ(x, (std::vector<double>{-3, -1, 1, 3}));
+    // A constant through a high-pass from its steady state: zero throughout, no step at the start.
+    Filter hp;
+    ASSERT_TRUE(Filter::Design(*ParseFilter("hp:0.5"), 100, hp).ok());
+    std::vector<double> level(500, 1234.0);
+    hp.RunZeroPhase(level.data(), level.size());
+    for (double v : level) ASSERT_NEAR(v, 0, 1e-6);
+}
+
+TEST(Filter, TextsAreReadBackAndWhatCannotBeIsRefused) {
+    for (const char* good : {"bp:1:10:4", "hp:0.5:4", "lp:20:8", "demean", "none"}) {
+        const auto f = ParseFilter(good);
+        ASSERT_TRUE(f) << good;
+        EXPECT_EQ(FilterText(*f), good);
+    }
+    EXPECT_EQ(ParseFilter("bp:1:10")->order, 4);
+    std::string why;
+    for (const char* bad : {"", "bp", "bp:10:1", "bp:1", "hp:-1", "hp:abc", "lp:20:9", "lp:20:2.5", "xx:1", "demean:1",
+                            "bp:1:10:4:5", "hp:nan", "hp:inf"}) {
+        EXPECT_FALSE(ParseFilter(bad, &why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+    Filter f;
+    EXPECT_FALSE(Filter::Design(*ParseFilter("lp:50"), 100, f).ok());   // at Nyquist
+    EXPECT_FALSE(Filter::Design(*ParseFilter("bp:1:60"), 100, f).ok());  // beyond
+    EXPECT_FALSE(Filter::Design(*ParseFilter("hp:1"), 0, f).ok());
+    const Status s = Filter::Design(*ParseFilter("lp:50"), 100, f);
+    EXPECT_EQ(s.why, Status::Why::kBadFilter);
+}
+
+// Samples of a stretch held in memory.
+class Held final : public SampleSource {
+public:
+    explicit Held(std::vector<std::int32_t> v) : v_(std::move(v)) {}
+    void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
+        std::copy_n(v_.begin() + static_cast<std::ptrdiff_t>(first), n, out);
+    }
+
+private:
+    std::vector<std::int32_t> v_;
+};
+
+TEST(FilteredModel, OnlyTheSpanShownIsFilteredWithItsMarginAndTheDriftIsGone) {
+    // 100 samples/s for 10 minutes: a 2 Hz wave of 300 counts on a slow drift of 20000.
+    constexpr double kRate = 100;
+    constexpr std::int64_t kT0 = 1'000'000'000'000'000'000;
+    std::vector<std::int32_t> v(60000);
+    for (std::size_t k = 0; k < v.size(); ++k) {
+        const double t = static_cast<double>(k) / kRate;
+        v[k] = static_cast<std::int32_t>(std::lround(20000 * std::sin(2 * kPi * t / 600) + 300 * std::sin(2 * kPi * 2 * t)));
+    }
+    WaveformModel m;
+    for (const char* name : {"GY0", "GY1"}) {
+        const int c = m.AddChannel(name);
+        Stretch& s = m.AddStretch(c, kT0, kRate, std::make_shared<Held>(v));
+        s.summary.Append(v.data(), v.size());
+        s.count = v.size();
+    }
+    const auto spec = *ParseFilter("hp:0.5");
+    const std::int64_t t0 = kT0 + 200'000'000'000, t1 = kT0 + 260'000'000'000;  // a minute in the middle
+    WaveformModel out;
+    ASSERT_TRUE(FilterModel(m, {false, true}, t0, t1, spec, out).ok());
+    ASSERT_EQ(out.ChannelCount(), 2);
+    EXPECT_TRUE(out.At(0).stretches.empty());  // not shown: not filtered
+    ASSERT_EQ(out.At(1).stretches.size(), 1u);
+    const Stretch& f = out.At(1).stretches[0];
+    // The span and twenty seconds (ten periods of 0.5 Hz) on each side.
+    EXPECT_EQ(f.start_ns, t0 - FilterMarginNs(spec));
+    EXPECT_EQ(FilterMarginNs(spec), 20'000'000'000);
+    EXPECT_EQ(f.count, 10000u);
+    const MinMax range = out.RangeIn(1, t0, t1);
+    EXPECT_NEAR(range.max, 300, 6);   // the wave, whole (0.5 Hz is far below 2 Hz)
+    EXPECT_NEAR(range.min, -300, 6);  // and the drift gone
+    // Too much to filter is refused before anything is read.
+    EXPECT_EQ(FilterModel(m, {}, kT0, kT0 + 600'000'000'000, spec, out, 100000).why, Status::Why::kFilteredSpanTooLong);
+    EXPECT_EQ(FilterModel(m, {}, t0, t1, *ParseFilter("lp:60"), out).why, Status::Why::kBadFilter);
+}
+
+}  // namespace
+}  // namespace zqd::view
