@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-  libmseed-dev libtomlplusplus-dev libxxhash-dev libsamplerate0-dev libasio-dev mseed2sac sac2mseed libxml2-utils
+  libmseed-dev libtomlplusplus-dev libxxhash-dev libsamplerate0-dev libasio-dev libfftw3-dev mseed2sac sac2mseed libxml2-utils
   xvfb xauth fonts-noto-cjk help2man dpkg-dev
 )
 packages+=("$@")

@@ -197,3 +197,54 @@ TEST(FilteredModel, OnlyTheSpanShownIsFilteredWithItsMarginAndTheDriftIsGone) {
 
 }  // namespace
 }  // namespace zqd::view
+
+#ifdef ZQD_HAVE_SPECTROGRAM
+#include "view/spectrogram.h"
+
+namespace zqd::view {
+namespace {
+
+TEST(Spectrogram, ASineAndAChirpPeakAtTheirFrequencyAndTime) {
+    constexpr double kRate = 200;
+    constexpr std::int64_t kStart = 1'000'000'000'000'000'000;
+    // Twenty seconds of 25 Hz on a large offset, then twenty of a chirp from 5 to 85 Hz.
+    std::vector<std::int32_t> x(8000);
+    for (std::size_t k = 0; k < x.size(); ++k) {
+        const double t = static_cast<double>(k) / kRate;
+        const double phase = t < 20 ? 2 * kPi * 25 * t : 2 * kPi * (5 * (t - 20) + 2 * (t - 20) * (t - 20));  // 5 + 4 (t-20) Hz
+        x[k] = static_cast<std::int32_t>(std::lround(2048 + 1000 * std::sin(phase)));
+    }
+    Spectrogram s;
+    ASSERT_TRUE(ComputeSpectrogram(x.data(), x.size(), kRate, kStart, 256, s).ok());
+    EXPECT_EQ(s.bins, 129);
+    EXPECT_EQ(s.Frames(), (8000u - 256) / 128 + 1);
+    EXPECT_EQ(s.step_ns, 640'000'000);
+    EXPECT_EQ(s.first_ns, kStart + 640'000'000);
+    auto peak = [&](std::size_t f) {
+        int best = 1;
+        for (int b = 1; b < s.bins; ++b)
+            if (s.At(f, b) > s.At(f, best)) best = b;
+        return s.BinHz(best);
+    };
+    const double bin = kRate / 256;
+    for (std::size_t f = 0; f < s.Frames(); ++f) {
+        const double centre = static_cast<double>(s.first_ns - kStart + static_cast<std::int64_t>(f) * s.step_ns) / 1e9;
+        if (centre + 0.64 < 20) {
+            EXPECT_NEAR(peak(f), 25, bin) << centre;
+            EXPECT_LT(s.At(f, 0), s.At(f, 32) - 60) << "the offset is taken out";
+        } else if (centre - 0.64 > 20) {
+            EXPECT_NEAR(peak(f), 5 + 4 * (centre - 20), 2 * bin) << centre;  // the chirp, where it is then
+        }
+    }
+    // The power of a sine of amplitude A, as a density: A^2 / 2 spread over the
+    // window's equivalent noise bandwidth (1.5 bins for Hann).
+    const double expected = 10 * std::log10(1000.0 * 1000 / 2 / (1.5 * bin));
+    EXPECT_NEAR(s.At(3, 32), expected, 0.5);
+    Spectrogram bad;
+    EXPECT_EQ(ComputeSpectrogram(x.data(), x.size(), kRate, kStart, 300, bad).why, Status::Why::kBadSpectrogram);
+    EXPECT_EQ(ComputeSpectrogram(x.data(), 100, kRate, kStart, 256, bad).why, Status::Why::kBadSpectrogram);
+}
+
+}  // namespace
+}  // namespace zqd::view
+#endif

@@ -160,6 +160,7 @@ const char* SettingPattern(Why why) {
     case Why::kConfigNotNumber: return "{t} 应为数";
     case Why::kBadFilter: return "滤波器 {d} 不适用：拐角频率须大于 0 且低于奈奎斯特频率（{t} Hz），带通的下拐角须低于上拐角，阶数 2 到 8";
     case Why::kFilteredSpanTooLong: return "要滤波的时段有 {v} 个样本，超过 {w} 个；请缩短时段或少选几个通道";
+    case Why::kBadSpectrogram: return "频谱图的窗长 {v} 不适用：须为 16 到 65536 之间的 2 的幂，且不超过时段内的 {w} 个样本";
     case Why::kNoCoordinates:
         return "不知道台站的位置：设置中没有 [station] latitude 和 longitude，存档中也没有 GPS 位置（GLA、GLO）；"
                "请在设置中给出坐标，或用 --archive 指向已记录了 GPS 状态通道的存档";

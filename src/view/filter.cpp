@@ -212,16 +212,21 @@ void Filter::SteadyState(const std::vector<Biquad>& sections, double first, std:
     }
 }
 
-void Filter::Pass(double* x, std::size_t n, std::vector<std::pair<double, double>>& state) const {
+void Filter::Pass(double* x, std::size_t n, std::vector<std::pair<double, double>>& state, bool backward) const {
+    // Each section over the whole run in turn: one short dependency chain at
+    // a time, the samples streaming through the cache.
+    const std::ptrdiff_t step = backward ? -1 : 1;
+    double* const begin = backward ? x + n - 1 : x;
     for (std::size_t i = 0; i < sections_.size(); ++i) {
         const Biquad s = sections_[i];
         double s1 = state[i].first, s2 = state[i].second;
-        for (std::size_t k = 0; k < n; ++k) {
-            const double in = x[k];
+        double* p = begin;
+        for (std::size_t k = 0; k < n; ++k, p += step) {
+            const double in = *p;
             const double y = s.b0 * in + s1;
             s1 = s.b1 * in - s.a1 * y + s2;
             s2 = s.b2 * in - s.a2 * y;
-            x[k] = y;
+            *p = y;
         }
         state[i] = {s1, s2};
     }
@@ -243,7 +248,7 @@ void Filter::Run(double* x, std::size_t n) {
         return;
     }
     if (!started_) Start(x[0]);
-    Pass(x, n, state_);
+    Pass(x, n, state_, false);
 }
 
 void Filter::RunZeroPhase(double* x, std::size_t n) const {
@@ -257,11 +262,9 @@ void Filter::RunZeroPhase(double* x, std::size_t n) const {
     }
     std::vector<std::pair<double, double>> state;
     SteadyState(sections_, x[0], state);
-    Pass(x, n, state);
-    std::reverse(x, x + n);
-    SteadyState(sections_, x[0], state);
-    Pass(x, n, state);
-    std::reverse(x, x + n);
+    Pass(x, n, state, false);
+    SteadyState(sections_, x[n - 1], state);
+    Pass(x, n, state, true);
 }
 
 }  // namespace zqd::view

@@ -53,6 +53,19 @@ public:
     void RunZeroPhase(double* x, std::size_t n) const;
     void Reset() { started_ = false; }
 
+    // For running in pieces: each section's two delays; the state in which a
+    // signal that has always been `first` leaves the filter; a piece run
+    // forward, or backward (from x[n - 1] down to x[0]), carrying the state.
+    using State = std::vector<std::pair<double, double>>;
+    State SteadyStateAt(double first) const {
+        State s;
+        SteadyState(sections_, first, s);
+        return s;
+    }
+    void Forward(double* x, std::size_t n, State& state) const { Pass(x, n, state, false); }
+    void Backward(double* x, std::size_t n, State& state) const { Pass(x, n, state, true); }
+    bool Filters() const { return !sections_.empty(); }
+
     // The designed gain at `hz` (the sections' product, not squared).
     double Gain(double hz) const;
     const std::vector<Biquad>& Sections() const { return sections_; }
@@ -60,7 +73,7 @@ public:
 
 private:
     void Start(double first);
-    void Pass(double* x, std::size_t n, std::vector<std::pair<double, double>>& state) const;
+    void Pass(double* x, std::size_t n, std::vector<std::pair<double, double>>& state, bool backward) const;
     static void SteadyState(const std::vector<Biquad>& sections, double first,
                             std::vector<std::pair<double, double>>& state);
 

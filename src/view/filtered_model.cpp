@@ -1,6 +1,7 @@
 #include "view/filtered_model.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -62,20 +63,42 @@ Status FilterModel(const WaveformModel& in, const std::vector<bool>& shown, std:
     if (total > most)
         return Status::Fail(Status::Code::kQueryRefused, Status::Why::kFilteredSpanTooLong)
             .Values(static_cast<std::int64_t>(total), static_cast<std::int64_t>(most));
-    std::vector<std::int32_t> raw;
-    std::vector<double> x;
+    constexpr double kLow = std::numeric_limits<std::int32_t>::min(), kHigh = std::numeric_limits<std::int32_t>::max();
+    constexpr std::size_t kPiece = 4096;
+    std::vector<double> x(kPiece);
     for (const Piece& p : pieces) {
         Filter f;
         if (Status s = Filter::Design(spec, p.stretch->rate, f); !s.ok()) return s;
-        raw.resize(p.count);
-        p.stretch->source->Read(p.first, raw.size(), raw.data());
-        x.assign(raw.begin(), raw.end());
-        f.RunZeroPhase(x.data(), x.size());
-        std::vector<std::int32_t> values(x.size());
-        for (std::size_t k = 0; k < x.size(); ++k)
-            values[k] = static_cast<std::int32_t>(std::llround(std::clamp(
-                x[k], static_cast<double>(std::numeric_limits<std::int32_t>::min()),
-                static_cast<double>(std::numeric_limits<std::int32_t>::max()))));
+        // The counts are read into the vector that then holds the result, and
+        // filtered in pieces through a small buffer of doubles: forward, the
+        // intermediate kept in place as floats (the filter's state stays
+        // double; the float's rounding is far below a count), then backward
+        // into counts. No copy of the span in doubles is made.
+        std::vector<std::int32_t> values(p.count);
+        p.stretch->source->Read(p.first, values.size(), values.data());
+        const std::size_t n = values.size();
+        if (!f.Filters()) {  // de-mean
+            double sum = 0;
+            for (const std::int32_t v : values) sum += v;
+            const double mean = sum / static_cast<double>(n);
+            for (std::int32_t& v : values) v = static_cast<std::int32_t>(std::lrint(std::clamp(v - mean, kLow, kHigh)));
+        } else {
+            Filter::State state = f.SteadyStateAt(values[0]);
+            for (std::size_t at = 0; at < n; at += kPiece) {
+                const std::size_t m = std::min(kPiece, n - at);
+                for (std::size_t k = 0; k < m; ++k) x[k] = values[at + k];
+                f.Forward(x.data(), m, state);
+                for (std::size_t k = 0; k < m; ++k) values[at + k] = std::bit_cast<std::int32_t>(static_cast<float>(x[k]));
+            }
+            state = f.SteadyStateAt(std::bit_cast<float>(values[n - 1]));
+            for (std::size_t end = n; end > 0;) {
+                const std::size_t m = std::min(kPiece, end), at = end - m;
+                for (std::size_t k = 0; k < m; ++k) x[k] = std::bit_cast<float>(values[at + k]);
+                f.Backward(x.data(), m, state);
+                for (std::size_t k = 0; k < m; ++k) values[at + k] = static_cast<std::int32_t>(std::lrint(std::clamp(x[k], kLow, kHigh)));
+                end = at;
+            }
+        }
         auto held = std::make_shared<HeldSource>(std::move(values));
         Stretch& s = out.AddStretch(p.channel, p.stretch->TimeOf(static_cast<double>(p.first)), p.stretch->rate, held);
         s.summary.Append(held->Values().data(), held->Values().size());

@@ -1,0 +1,95 @@
+// The views' signal processing, against the work done alone: a band-pass of
+// an hour of one channel at 2000 samples/s (7.2 M samples) as a view filters
+// it (read from the model's source, to doubles, forward and backward, back to
+// counts, summarised) beside the same filter over the same doubles in a tight
+// loop; and a spectrogram of ten minutes of one channel.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+
+#include "view/filter.h"
+#include "view/filtered_model.h"
+#ifdef ZQD_HAVE_SPECTROGRAM
+#include "view/spectrogram.h"
+#endif
+
+namespace {
+
+using namespace zqd;
+
+constexpr double kRate = 2000;
+constexpr std::int64_t kT0 = 1'000'000'000'000'000'000;
+
+std::vector<std::int32_t> Signal(std::size_t n) {
+    std::vector<std::int32_t> v(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const double t = static_cast<double>(k) / kRate;
+        v[k] = static_cast<std::int32_t>(2048 + 600 * std::sin(2 * std::numbers::pi * 3 * t) +
+                                         200 * std::sin(2 * std::numbers::pi * 170 * t) + static_cast<double>(k % 7));
+    }
+    return v;
+}
+
+class Held final : public view::SampleSource {
+public:
+    explicit Held(std::vector<std::int32_t> v) : v_(std::move(v)) {}
+    void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
+        std::copy_n(v_.begin() + static_cast<std::ptrdiff_t>(first), n, out);
+    }
+
+private:
+    std::vector<std::int32_t> v_;
+};
+
+const view::FilterSpec kBand = *view::ParseFilter("bp:1:10:4");
+
+// The view's way: the span of an hour (its margin beyond the data), filtered into a model.
+void BM_BandPassHourInAView(benchmark::State& state) {
+    const auto v = Signal(7'200'000);
+    view::WaveformModel m;
+    const int c = m.AddChannel("GY0");
+    view::Stretch& s = m.AddStretch(c, kT0, kRate, std::make_shared<Held>(v));
+    s.summary.Append(v.data(), v.size());
+    s.count = v.size();
+    for (auto _ : state) {
+        view::WaveformModel out;
+        const Status st = view::FilterModel(m, {}, kT0, kT0 + 3'600'000'000'000, kBand, out);
+        benchmark::DoNotOptimize(out.At(0).stretches.size());
+        if (!st.ok()) state.SkipWithError("refused");
+    }
+    state.counters["samples/s"] = benchmark::Counter(7.2e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_BandPassHourInAView)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same filter alone: forward and backward over the same doubles.
+void BM_BandPassHourAlone(benchmark::State& state) {
+    const auto v = Signal(7'200'000);
+    view::Filter f;
+    (void)view::Filter::Design(kBand, kRate, f);
+    std::vector<double> x;
+    for (auto _ : state) {
+        state.PauseTiming();
+        x.assign(v.begin(), v.end());
+        state.ResumeTiming();
+        f.RunZeroPhase(x.data(), x.size());
+        benchmark::DoNotOptimize(x.data());
+    }
+    state.counters["samples/s"] = benchmark::Counter(7.2e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_BandPassHourAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+#ifdef ZQD_HAVE_SPECTROGRAM
+void BM_SpectrogramTenMinutes(benchmark::State& state) {
+    const auto v = Signal(1'200'000);
+    for (auto _ : state) {
+        view::Spectrogram s;
+        (void)view::ComputeSpectrogram(v.data(), v.size(), kRate, kT0, static_cast<int>(state.range(0)), s);
+        benchmark::DoNotOptimize(s.db.data());
+    }
+}
+BENCHMARK(BM_SpectrogramTenMinutes)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
+
+}  // namespace
