@@ -336,6 +336,12 @@ TEST(Cli, PlotWritesThePictureWithoutADisplayAndRefusesWhatItCannotDraw) {
     EXPECT_NE(ReadFile(dir / "err").find("--filter bp:10 要写成"), std::string::npos) << ReadFile(dir / "err");
     EXPECT_EQ(Cli("", "plot --filter lp:5000 --out " + out + " " + in, dir / "err").status, 2);
     EXPECT_NE(ReadFile(dir / "err").find("奈奎斯特"), std::string::npos) << ReadFile(dir / "err");
+    // The first channel shown over its spectrogram; a frame that is no power of two is refused.
+    r = Cli("", "plot --spectrogram --window 512 --max-hz 50 --channels GY3 --out " + out + " " + in, dir / "err");
+    EXPECT_EQ(r.status, 0) << ReadFile(dir / "err");
+    EXPECT_NE(r.out.find("GY3 的频谱图（窗长 512，汉宁窗，重叠 50%）"), std::string::npos) << r.out;
+    EXPECT_EQ(Cli("", "plot --spectrogram --window 500 --out " + out + " " + in, dir / "err").status, 2);
+    EXPECT_NE(ReadFile(dir / "err").find("频谱图的窗长 500 不适用"), std::string::npos) << ReadFile(dir / "err");
     // A channel that is not there, and a missing input: 2. Bad options: 1.
     EXPECT_EQ(Cli("", "plot --channels GYZ --out " + out + " " + in, dir / "err").status, 2);
     EXPECT_NE(ReadFile(dir / "err").find("GYZ"), std::string::npos);

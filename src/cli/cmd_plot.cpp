@@ -1,7 +1,8 @@
 // plot [--from T] [--to T] [--channels LIST] [--size WxH] [--config FILE]
 // [--volts] [--filter F] --out PNG INPUT: the waveform viewer's drawing of a
 // record, a miniSEED file or an SDS folder, into a PNG, without a display;
-// with a Butterworth filter (bp:1:10, hp:0.5, lp:20, demean), zero-phase.
+// with a Butterworth filter (bp:1:10, hp:0.5, lp:20, demean), zero-phase;
+// with --spectrogram [--window N], the first channel over its spectrogram.
 #include <cstdio>
 #include <iostream>
 #include <tuple>
@@ -32,6 +33,11 @@ public:
         c->add_option("--filter", filter_,
                       "Butterworth filter, zero-phase: bp:LOW:HIGH, hp:CORNER, lp:CORNER (Hz, then :ORDER 2-8, default 4), "
                       "or demean");
+        c->add_flag("--spectrogram", spectrogram_, "Under the first channel shown, its spectrogram (Hann, 50 % overlap)");
+        c->add_option("--window", window_, "Spectrogram frame length in samples, a power of two (default 1024)")
+            ->check(CLI::Range(16, 65536));
+        c->add_option("--max-hz", max_hz_, "Highest frequency of the spectrogram shown (default: the Nyquist frequency)")
+            ->check(CLI::Range(0.001, 1e6));
         c->add_option("--out", out_, "The PNG to write")->required();
         c->add_option("INPUT", input_, "T1.DAT, miniSEED file or SDS folder")->required();
         return c;
@@ -44,6 +50,8 @@ public:
         r.out = platform::PathFromUtf8(out_);
         r.channels = channels_;
         r.volts = volts_;
+        if (spectrogram_) r.spectrogram = window_;
+        r.spectrogram_top_hz = max_hz_;
         if (!filter_.empty()) {
             const auto f = view::ParseFilter(filter_);
             if (!f) {
@@ -96,7 +104,9 @@ public:
 
 private:
     std::string from_, to_, channels_, size_ = "1600x900", out_, input_, config_, filter_;
-    bool volts_ = false;
+    bool volts_ = false, spectrogram_ = false;
+    int window_ = 1024;
+    double max_hz_ = 0;
 };
 
 }  // namespace

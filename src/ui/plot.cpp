@@ -15,6 +15,10 @@
 #include "platform/text.h"
 #include "ui/waveform_widget.h"
 #include "view/filtered_model.h"
+#ifdef ZQD_HAVE_SPECTROGRAM
+#include "ui/spectrogram_paint.h"
+#include "view/spectrogram.h"
+#endif
 
 namespace zqd::ui {
 
@@ -30,6 +34,46 @@ Status SavePng(const QImage& image, const std::filesystem::path& path) {
             .Because(std::move(s));
     return Status::Ok();
 }
+
+namespace {
+
+// The first row shown, its waveform over its spectrogram (two fifths and
+// three fifths of the picture). The spectrogram is of the longest run of
+// samples without a gap in the span.
+Status WithSpectrogram(const view::WaveformModel& m, view::WaveformView v, const PlotRequest& r, QImage& image,
+                       std::string& said) {
+#ifdef ZQD_HAVE_SPECTROGRAM
+    const auto rows = v.ShownRows();
+    const int c = rows.empty() ? 0 : rows.front();
+    for (int other = 0; other < m.ChannelCount(); ++other) v.SetHidden(other, other != c);
+    constexpr std::size_t kMostSamples = 50'000'000;
+    const auto runs = m.SamplesIn(c, v.Begin(), v.End(), kMostSamples);
+    const view::SampleRun* longest = nullptr;
+    if (runs)
+        for (const auto& run : *runs)
+            if (!longest || run.values.size() > longest->values.size()) longest = &run;
+    view::Spectrogram s;
+    const std::size_t have = longest ? longest->values.size() : 0;
+    if (Status st = view::ComputeSpectrogram(longest ? longest->values.data() : nullptr, have, longest ? longest->rate : 0,
+                                             longest ? longest->start_ns : 0, r.spectrogram, s);
+        !st.ok())
+        return st;
+    image = QImage(QSize(r.width, r.height), QImage::Format_RGB32);
+    QPainter p(&image);
+    const int top = r.height * 2 / 5;
+    PaintWaveforms(p, QRect(0, 0, r.width, top), m, v);
+    const std::string& name = m.At(c).name;
+    PaintSpectrogram(p, QRect(0, top, r.width, r.height - top), kWaveformLabelWidth, s, v.Begin(), v.End(),
+                     name.substr(name.rfind('.') + 1) + " 频谱图", r.spectrogram_top_hz);
+    said = "，" + m.At(c).name + " 的频谱图（窗长 " + std::to_string(r.spectrogram) + "，汉宁窗，重叠 50%）";
+    return Status::Ok();
+#else
+    (void)m, (void)v, (void)r, (void)image, (void)said;
+    return Status::Fail(Status::Code::kQueryRefused, Status::Why::kBadSpectrogram).Values(r.spectrogram, 0);
+#endif
+}
+
+}  // namespace
 
 Status Plot(const PlotRequest& r, std::string& said) {
     FrmViewer viewer(r.config);
@@ -64,11 +108,18 @@ Status Plot(const PlotRequest& r, std::string& said) {
     const bool filtering = r.filter.kind != view::FilterSpec::Kind::kNone;
     if (filtering)
         if (Status s = view::FilterModel(m, *shown, v.Begin(), v.End(), r.filter, filtered); !s.ok()) return s;
-    const QImage image = RenderWaveforms(filtering ? filtered : m, v, QSize(r.width, r.height));
+    const view::WaveformModel& drawn = filtering ? filtered : m;
+    QImage image;
+    std::string spectrum;
+    if (r.spectrogram > 0) {
+        if (Status s = WithSpectrogram(drawn, v, r, image, spectrum); !s.ok()) return s;
+    } else {
+        image = RenderWaveforms(drawn, v, QSize(r.width, r.height));
+    }
     if (Status s = SavePng(image, r.out); !s.ok()) return s;
     said = app::OpenedText(opened) + "；" + utc::Iso(v.Begin()) + " 到 " + utc::Iso(v.End()) + "，" +
            std::to_string(v.ShownRows().size()) + " 行" +
-           (filtering ? "，滤波 " + view::FilterText(r.filter) + "（零相位）" : std::string()) + "，写出 " +
+           (filtering ? "，滤波 " + view::FilterText(r.filter) + "（零相位）" : std::string()) + spectrum + "，写出 " +
            platform::PathText(r.out);
     for (const auto& n : app::OpenedNotes(opened)) said += "\n" + n;
     return Status::Ok();

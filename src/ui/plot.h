@@ -24,6 +24,8 @@ struct PlotRequest {
     int width = 1600, height = 900;
     bool volts = false;
     view::FilterSpec filter;      // zero-phase, over the span drawn
+    int spectrogram = 0;          // frame length: the first channel shown, over its spectrogram
+    double spectrogram_top_hz = 0;  // its highest frequency shown; 0: the Nyquist frequency
     archive::ArchiveConfig config = archive::DefaultConfig();
 };
 

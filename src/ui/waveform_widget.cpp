@@ -14,7 +14,7 @@ namespace zqd::ui {
 
 namespace {
 
-constexpr int kLabelWidth = 96;   // row names and amplitude labels
+constexpr int kLabelWidth = kWaveformLabelWidth;
 constexpr int kTopHeight = 18;    // the cursor's time
 constexpr int kAxisHeight = 34;   // ticks, their labels and the date
 constexpr int kStripHeight = 6;   // the timing strip

@@ -14,6 +14,9 @@
 
 namespace zqd::ui {
 
+// The column of row names and amplitudes at the left of the traces.
+inline constexpr int kWaveformLabelWidth = 96;
+
 // Draws the view of `model` into `rect`.
 void PaintWaveforms(QPainter& p, const QRect& rect, const view::WaveformModel& model, const view::WaveformView& v);
 // The same into a new image of `size`.

@@ -327,8 +327,9 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
                 v = kNoByte;
             else
                 v = 2048 + (400 + 150 * ((ch - 2) % 10)) * std::sin(2 * kPi * 0.5 * (ch - 1) * t + ch);
-            if (ch >= 2 && settings_.event_seconds > 0) v += Event(static_cast<double>(start_ns_) + ScanTime(s), ch);
-            scan[ch] = static_cast<std::int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
+            if (ch >= 2 && settings_.event_seconds > 0)  // the converter clips what goes beyond its range
+                v = std::clamp(v + Event(static_cast<double>(start_ns_) + ScanTime(s), ch), 0.0, 4095.0);
+            scan[ch] = static_cast<std::int16_t>(std::lround(v));
         }
     }
 
