@@ -342,6 +342,11 @@ TEST(Cli, PlotWritesThePictureWithoutADisplayAndRefusesWhatItCannotDraw) {
     EXPECT_NE(r.out.find("GY3 的频谱图（窗长 512，汉宁窗，重叠 50%）"), std::string::npos) << r.out;
     EXPECT_EQ(Cli("", "plot --spectrogram --window 500 --out " + out + " " + in, dir / "err").status, 2);
     EXPECT_NE(ReadFile(dir / "err").find("频谱图的窗长 500 不适用"), std::string::npos) << ReadFile(dir / "err");
+    // A helicorder of the record's half-day, rows of a quarter of an hour; only 15, 30 or 60.
+    r = Cli("", "plot --helicorder --hours 12 --channels GY0 --out " + out + " " + in, dir / "err");
+    EXPECT_EQ(r.status, 0) << ReadFile(dir / "err");
+    EXPECT_NE(r.out.find("GY0 的日记录图（2008-05-12T00:00 起 12 小时，每行 15 分钟）"), std::string::npos) << r.out;
+    EXPECT_EQ(Cli("", "plot --helicorder --row-minutes 20 --out " + out + " " + in, dir / "err").status, 1);
     // A channel that is not there, and a missing input: 2. Bad options: 1.
     EXPECT_EQ(Cli("", "plot --channels GYZ --out " + out + " " + in, dir / "err").status, 2);
     EXPECT_NE(ReadFile(dir / "err").find("GYZ"), std::string::npos);

@@ -38,6 +38,13 @@ public:
             ->check(CLI::Range(16, 65536));
         c->add_option("--max-hz", max_hz_, "Highest frequency of the spectrogram shown (default: the Nyquist frequency)")
             ->check(CLI::Range(0.001, 1e6));
+        c->add_flag("--helicorder", helicorder_, "A helicorder (drum plot) of the first channel shown");
+        c->add_option("--row-minutes", row_minutes_, "Helicorder rows of 15, 30 or 60 minutes (default 15)")
+            ->check(CLI::IsMember({15, 30, 60}));
+        c->add_option("--hours", hours_, "Helicorder span: 12 or 24 hours (default 24), from --from or the last whole one")
+            ->check(CLI::IsMember({12, 24}));
+        c->add_option("--clip", clip_, "Helicorder traces clipped at this many row spacings (default 2)")
+            ->check(CLI::Range(0.5, 50.0));
         c->add_option("--out", out_, "The PNG to write")->required();
         c->add_option("INPUT", input_, "T1.DAT, miniSEED file or SDS folder")->required();
         return c;
@@ -52,6 +59,9 @@ public:
         r.volts = volts_;
         if (spectrogram_) r.spectrogram = window_;
         r.spectrogram_top_hz = max_hz_;
+        if (helicorder_) r.helicorder_minutes = row_minutes_;
+        r.helicorder_hours = hours_;
+        r.clip_rows = clip_;
         if (!filter_.empty()) {
             const auto f = view::ParseFilter(filter_);
             if (!f) {
@@ -106,7 +116,9 @@ private:
     std::string from_, to_, channels_, size_ = "1600x900", out_, input_, config_, filter_;
     bool volts_ = false, spectrogram_ = false;
     int window_ = 1024;
-    double max_hz_ = 0;
+    double max_hz_ = 0, clip_ = 2;
+    bool helicorder_ = false;
+    int row_minutes_ = 15, hours_ = 24;
 };
 
 }  // namespace

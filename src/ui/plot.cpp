@@ -14,6 +14,7 @@
 #include "platform/safe_file.h"
 #include "platform/text.h"
 #include "ui/waveform_widget.h"
+#include "ui/helicorder_paint.h"
 #include "view/filtered_model.h"
 #ifdef ZQD_HAVE_SPECTROGRAM
 #include "ui/spectrogram_paint.h"
@@ -111,7 +112,19 @@ Status Plot(const PlotRequest& r, std::string& said) {
     const view::WaveformModel& drawn = filtering ? filtered : m;
     QImage image;
     std::string spectrum;
-    if (r.spectrogram > 0) {
+    if (r.helicorder_minutes > 0) {
+        const auto rows = v.ShownRows();
+        const int c = rows.empty() ? 0 : rows.front();
+        const std::int64_t start = r.from.value_or(view::DefaultHelicorderStart(drawn, r.helicorder_hours));
+        const view::HelicorderLayout layout = view::MakeHelicorder(start, r.helicorder_hours, r.helicorder_minutes);
+        image = QImage(QSize(r.width, r.height), QImage::Format_RGB32);
+        QPainter painter(&image);
+        HelicorderStyle style;
+        style.clip_rows = r.clip_rows;
+        PaintHelicorder(painter, image.rect(), drawn, c, layout, style);
+        spectrum = "，" + drawn.At(c).name + " 的日记录图（" + utc::Iso(start).substr(0, 16) + " 起 " +
+                   std::to_string(r.helicorder_hours) + " 小时，每行 " + std::to_string(r.helicorder_minutes) + " 分钟）";
+    } else if (r.spectrogram > 0) {
         if (Status s = WithSpectrogram(drawn, v, r, image, spectrum); !s.ok()) return s;
     } else {
         image = RenderWaveforms(drawn, v, QSize(r.width, r.height));

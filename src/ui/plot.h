@@ -26,6 +26,12 @@ struct PlotRequest {
     view::FilterSpec filter;      // zero-phase, over the span drawn
     int spectrogram = 0;          // frame length: the first channel shown, over its spectrogram
     double spectrogram_top_hz = 0;  // its highest frequency shown; 0: the Nyquist frequency
+    // A helicorder of the first channel shown instead: rows of this many
+    // minutes (0: none) over `helicorder_hours` from `from` (default: the last
+    // whole day, or half-day, of the data), traces clipped at `clip_rows`.
+    int helicorder_minutes = 0;
+    int helicorder_hours = 24;
+    double clip_rows = 2;
     archive::ArchiveConfig config = archive::DefaultConfig();
 };
 

@@ -1,0 +1,82 @@
+#include "ui/helicorder_paint.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "common/utc.h"
+
+namespace zqd::ui {
+
+void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& m, int channel,
+                     const view::HelicorderLayout& l, const HelicorderStyle& style) {
+    constexpr int kLabel = 64, kTop = 22, kBottom = 22;
+    const QColor background(252, 252, 250), text(40, 40, 40), grid(225, 228, 232), clipped(220, 40, 40);
+    p.fillRect(rect, background);
+    if (l.rows <= 0) return;
+    const QRect plot(rect.left() + kLabel, rect.top() + kTop, std::max(rect.width() - kLabel - 10, 1),
+                     std::max(rect.height() - kTop - kBottom, 1));
+    const double spacing = static_cast<double>(plot.height()) / l.rows;
+    // Counts per pixel: the median row's half range fills half a row spacing.
+    const double per_pixel = view::HelicorderScale(m, channel, l) / (spacing / 2);
+    const double reach = style.clip_rows * spacing;
+    QFont font = p.font();
+    font.setPixelSize(11);
+    p.setFont(font);
+    // Minute ticks along the top and bottom, a grid line at each.
+    const int minutes = static_cast<int>(l.row_ns / (60 * utc::kNsPerSecond));
+    const int every = minutes <= 15 ? 1 : minutes <= 30 ? 5 : 10;
+    for (int mnt = 0; mnt <= minutes; mnt += every) {
+        const double x = plot.left() + plot.width() * static_cast<double>(mnt) / minutes;
+        p.setPen(grid);
+        p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        p.setPen(text);
+        p.drawLine(QPointF(x, plot.top() - 4), QPointF(x, plot.top()));
+        p.drawLine(QPointF(x, plot.bottom()), QPointF(x, plot.bottom() + 4));
+        if (mnt % (every * (minutes > 30 ? 1 : minutes > 15 ? 1 : 5)) == 0 || mnt == minutes) {
+            p.drawText(QRectF(x - 20, rect.top() + 2, 40, 14), Qt::AlignHCenter, QString::number(mnt));
+            p.drawText(QRectF(x - 20, plot.bottom() + 6, 40, 14), Qt::AlignHCenter, QString::number(mnt));
+        }
+    }
+    p.drawText(QRect(rect.left() + 2, rect.top() + 2, kLabel, 14), Qt::AlignLeft, "UTC");
+    p.drawText(QRect(plot.right() - 60, plot.bottom() + 6, 60, 14), Qt::AlignRight, "分钟");
+    p.save();
+    p.setClipRect(rect);
+    for (int r = 0; r < l.rows; ++r) {
+        const double centre = plot.top() + (r + 0.5) * spacing;
+        const std::int64_t t0 = l.RowStart(r), t1 = std::min(t0 + l.row_ns, l.end_ns);
+        const int width = static_cast<int>(std::lround(plot.width() * static_cast<double>(t1 - t0) / static_cast<double>(l.row_ns)));
+        p.setPen(text);
+        const std::string hhmm = utc::Iso(t0).substr(11, 5);
+        p.drawText(QRectF(rect.left() + 2, centre - 7, kLabel - 8, 14), Qt::AlignLeft | Qt::AlignVCenter,
+                   QString::fromStdString(hhmm));
+        if (width <= 0) continue;
+        const auto env = m.Envelope(channel, t0, t1, width);
+        // The row's own level: the middle of its envelope's extremes.
+        view::MinMax all;
+        for (const auto& e : env)
+            if (!e.Empty()) {
+                all.Add(e.min);
+                all.Add(e.max);
+            }
+        if (all.Empty()) continue;  // a gap: nothing drawn
+        const double level = (static_cast<double>(all.min) + all.max) / 2;
+        const QColor colour = style.colours[static_cast<std::size_t>(r) % style.colours.size()];
+        for (int x = 0; x < width; ++x) {
+            const view::MinMax& e = env[static_cast<std::size_t>(x)];
+            if (e.Empty()) continue;
+            const double top = centre - (e.max - level) / per_pixel, bottom = centre - (e.min - level) / per_pixel;
+            const double a = std::max(top, centre - reach), b = std::min(bottom, centre + reach);
+            p.setPen(colour);
+            p.drawLine(QPointF(plot.left() + x + 0.5, a), QPointF(plot.left() + x + 0.5, std::max(a + 1, b)));
+            if (top < centre - reach || bottom > centre + reach) {  // clipped: marked at the reach
+                p.setPen(clipped);
+                if (top < centre - reach) p.drawPoint(QPointF(plot.left() + x + 0.5, a));
+                if (bottom > centre + reach) p.drawPoint(QPointF(plot.left() + x + 0.5, b));
+            }
+        }
+    }
+    p.restore();
+}
+
+}  // namespace zqd::ui
