@@ -193,15 +193,8 @@ Status ReadTiming(const toml::table& t, const std::string& file, ArchiveConfig& 
         }
         return Bad(file, Why::kConfigChoice, n).Said(key).And(said);
     };
-    auto number = [&](const char* key, double lo, double hi, double& out) -> Status {
-        const toml::node* n = t.get(key);
-        if (!n) return Status::Ok();
-        if (!n->is_number()) return Bad(file, Why::kConfigNotNumber, n).Said(key);
-        const double v = n->is_integer() ? static_cast<double>(n->as_integer()->get()) : n->as_floating_point()->get();
-        if (!(v >= lo && v <= hi))
-            return Bad(file, Why::kConfigOutOfRange, n).Said(key).Values(std::llround(v), std::llround(lo), std::llround(hi));
-        out = v;
-        return Status::Ok();
+    auto number = [&](const char* key, double lo, double hi, double& out) {
+        return NumberAt(t, file, key, key, lo, hi, out);
     };
     auto flag = [&](const char* key, bool& out) -> Status {
         const toml::node* n = t.get(key);

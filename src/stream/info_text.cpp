@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/utc.h"
+#include "formats/stationxml/stationxml.h"
 #include "stream/patterns.h"
 #include "stream/ring_feed.h"
 
@@ -10,20 +11,7 @@ namespace zqd::stream {
 
 namespace {
 
-std::string XmlText(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default:
-            if (static_cast<unsigned char>(c) >= 0x20) out += c;
-        }
-    }
-    return out;
-}
+std::string XmlText(const std::string& s) { return stationxml::Escape(s); }
 
 // "2026/12/08 05:00:00.0000": 3.1's times.
 std::string SlashTime(std::int64_t ns) {

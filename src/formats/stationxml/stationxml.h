@@ -71,8 +71,9 @@ struct Document {
 // The document as FDSN StationXML 1.2 text, UTF-8.
 std::string ToXml(const Document& doc);
 
-// Text as XML character data: & < > " escaped, and characters XML 1.0 does
-// not allow (controls, malformed UTF-8) left out.
+// Text as XML character data or an attribute's value: & < > " escaped, and
+// characters XML 1.0 does not allow (controls, malformed UTF-8) left out.
+// The SeedLink INFO documents use it too.
 std::string Escape(const std::string& text);
 
 }  // namespace zqd::stationxml
