@@ -916,6 +916,13 @@ TEST(ViewFiles, AnSdsFolderWithAMissingDayHasAGapThereAndSamplesReadBackLazily) 
         std::vector<std::int32_t> got(1000);
         s.source->Read(1500, got.size(), got.data());  // across records
         for (std::size_t j = 0; j < got.size(); ++j) ASSERT_EQ(got[j], samples[1500 + j]);
+        // Reads after a kept one: within it, a sample beyond each side, a
+        // small one outside it, one up to the last sample, one more kept.
+        for (auto [first, n] : {std::pair{1600, 300}, {1499, 1002}, {10, 5}, {3990, 10}, {3000, 1000}, {0, 4000}, {2, 3}}) {
+            std::vector<std::int32_t> again(static_cast<std::size_t>(n), -1);
+            s.source->Read(static_cast<std::uint64_t>(first), again.size(), again.data());
+            for (int j = 0; j < n; ++j) ASSERT_EQ(again[static_cast<std::size_t>(j)], samples[static_cast<std::size_t>(first + j)]) << first;
+        }
     }
     // The missing day draws nothing.
     for (const auto& c : m.Envelope(0, Ns("2008-05-12T00:00:00"), Ns("2008-05-13T00:00:00"), 500)) ASSERT_TRUE(c.Empty());

@@ -7,6 +7,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -32,6 +33,7 @@ struct FileCloser {
 struct SourceFile {
     std::filesystem::path path;
     std::unique_ptr<std::FILE, FileCloser> file;
+    std::mutex mutex;  // the channels of one file share it
     std::FILE* Get() {
         if (!file) file.reset(platform::OpenFile(path, "rb"));
         return file.get();
@@ -106,9 +108,13 @@ Status IndexFile(const std::filesystem::path& path, FileIndex& idx, std::uint64_
     return Status::Ok();
 }
 
-// One stretch's samples, decoded from its records on demand; the record
-// decoded last is kept, as reads come in neighbouring pieces. One thread.
-// Pieces from a cache that fail their checksum are found again in the file.
+// One stretch's samples, decoded from its records on demand. What a view
+// reads at fine zoom is kept decoded (a little more than was asked, up to
+// kKeptMost samples), since a redraw of the same span (a cursor move, a row
+// hidden) reads the same samples again; the record decoded last is kept
+// too, as small reads come in neighbouring pieces. Reads may come from more
+// than one thread (a view and a filter working in the background). Pieces
+// from a cache that fail their checksum are found again in the file.
 class MseedSource final : public SampleSource {
 public:
     MseedSource(std::shared_ptr<SourceFile> file, PieceList pieces, std::string code, std::int64_t start_ns,
@@ -117,6 +123,31 @@ public:
           keep_(std::move(keep)) {}
 
     void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
+        const std::lock_guard lock(mutex_);
+        if (first >= kept_first_ && first - kept_first_ + n <= kept_.size()) {
+            std::copy_n(kept_.begin() + static_cast<std::ptrdiff_t>(first - kept_first_), n, out);
+            return;
+        }
+        // A read worth keeping: with a margin each side, so that the same
+        // span's neighbouring reads (a sample either side, ragged ends) are
+        // served from it too.
+        const std::uint64_t margin = n / 8 + 64;
+        const std::uint64_t a = first > margin ? first - margin : 0;
+        const std::uint64_t b = std::min<std::uint64_t>(count_, first + n + margin);
+        if (n >= kKeepFrom && b - a <= kKeptMost) {
+            kept_.resize(static_cast<std::size_t>(b - a));
+            Decode(a, kept_.size(), kept_.data());
+            kept_first_ = a;
+            std::copy_n(kept_.begin() + static_cast<std::ptrdiff_t>(first - a), n, out);
+            return;
+        }
+        Decode(first, n, out);
+    }
+
+private:
+    static constexpr std::size_t kKeepFrom = 256, kKeptMost = std::size_t{1} << 20;
+
+    void Decode(std::uint64_t first, std::size_t n, std::int32_t* out) const {
         std::size_t done = 0;
         bool rescued = false;
         std::size_t i = pieces_.Find(first);
@@ -164,7 +195,6 @@ public:
         std::fill(out + done, out + n, 0);  // unreadable now: the file changed under us
     }
 
-private:
     // Reads the bytes of the batch's records into buffer_.
     bool Fetch() const {
         decoded_ = kNone;
@@ -174,6 +204,7 @@ private:
         const Piece& b = batch_.back();
         if (b.offset < a.offset) return false;
         buffer_.resize(static_cast<std::size_t>(b.offset - a.offset) + static_cast<std::size_t>(b.reclen));
+        const std::lock_guard lock(file_->mutex);
         std::FILE* f = file_->Get();
         return f && platform::SeekTo(f, a.offset) && std::fread(buffer_.data(), 1, buffer_.size(), f) == buffer_.size();
     }
@@ -201,6 +232,9 @@ private:
     mutable std::vector<char> buffer_;
     mutable mseed::RecordDecoder decoder_;
     mutable std::size_t decoded_ = kNone;
+    mutable std::vector<std::int32_t> kept_;
+    mutable std::uint64_t kept_first_ = 0;
+    mutable std::mutex mutex_;
 };
 
 // A file to be shown: its identity, its index, and how the cache had it.
