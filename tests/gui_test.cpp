@@ -13,6 +13,10 @@
 #include "ui/twips.h"
 #include "ui/waveform_widget.h"
 #ifdef ZQD_HAVE_ARCHIVE
+#include "common/utc.h"
+#include "formats/mseed/mseed_packer.h"
+#include "formats/sds/sds_writer.h"
+#include "ui/helicorder_paint.h"
 #include "ui/plot.h"
 #include "ui/viewer_window.h"
 #endif
@@ -294,6 +298,92 @@ TEST(ViewerWindow, OpensARecordKeepsItOverABadFileSavesAPictureAndExports) {
     int files = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir / "sac")) ++files;
     EXPECT_EQ(files, 16);  // the shown channels, and nothing else (no lock file)
+}
+
+TEST(ViewerWindow, HelicorderRowsOpenTheirWaveformsAndFiltersAreMadeInTheBackground) {
+    TempDir dir;
+    // Four minutes of one channel in an SDS folder: 1 Hz and 30 Hz together.
+    const StreamCodes codes{"XX", "ZQD01", "00", "GY0"};
+    const std::int64_t t0 = utc::ToNs({2026, 12, 7, 10, 0, 0, 0});
+    auto write = [&](std::int64_t from, int seconds) {
+        sds::SdsWriter sds(dir / "sds");
+        std::vector<std::int32_t> x(static_cast<std::size_t>(seconds) * 200);
+        for (std::size_t j = 0; j < x.size(); ++j) {
+            const double t = static_cast<double>(j) / 200 + static_cast<double>(from - t0) / 1e9;
+            x[j] = static_cast<std::int32_t>(std::lround(1000 * std::sin(2 * M_PI * t) + 300 * std::sin(2 * M_PI * 30 * t)));
+        }
+        mseed::ChannelPacker p(codes, 200, {}, [&](const char* r, int n, std::int64_t t) { ASSERT_TRUE(sds.Append(codes, t, r, n).ok()); });
+        p.Add(from, x.data(), x.size(), mseed::Timing{100, true});
+        p.Pack(true);
+        ASSERT_TRUE(sds.Sync().ok());
+    };
+    write(t0, 240);
+    ui::ViewerWindow w(archive::DefaultConfig());
+    w.show();
+    ASSERT_TRUE(w.Open(QString::fromStdString((dir / "sds").string())));
+    // D: the helicorder of the current row, its day.
+    QTest::keyClick(w.Waves(), Qt::Key_D);
+    ASSERT_TRUE(w.ShowingHelicorder());
+    EXPECT_TRUE(w.Helicorder()->isVisible());
+    EXPECT_FALSE(w.Waves()->isVisible());
+    EXPECT_EQ(w.Helicorder()->Layout().start_ns, utc::ToNs({2026, 12, 7, 0, 0, 0, 0}));
+    EXPECT_NE(w.Helicorder()->Title().find("每行 15 分钟"), std::string::npos);
+    // A click on the 10:00 row: its fifteen minutes as waveforms; Esc goes back.
+    const QRect plot = ui::HelicorderPlotRect(w.Helicorder()->rect());
+    const int y = plot.top() + static_cast<int>(plot.height() * 40.5 / 96);
+    const auto span = w.Helicorder()->RowSpanAt(y);
+    ASSERT_TRUE(span);
+    EXPECT_EQ(span->begin_ns, t0);
+    QTest::mouseClick(w.Helicorder(), Qt::LeftButton, {}, QPoint(plot.left() + 10, y));
+    EXPECT_FALSE(w.ShowingHelicorder());
+    EXPECT_EQ(w.Waves()->View().Begin(), t0);
+    EXPECT_EQ(w.Waves()->View().End(), t0 + 15 * 60 * utc::kNsPerSecond);
+    QTest::keyClick(w.Waves(), Qt::Key_Escape);
+    EXPECT_TRUE(w.ShowingHelicorder());
+    QTest::keyClick(w.Helicorder(), Qt::Key_D);
+    EXPECT_FALSE(w.ShowingHelicorder());
+    QTest::keyClick(w.Waves(), Qt::Key_Escape);  // not from the helicorder: stays
+    EXPECT_FALSE(w.ShowingHelicorder());
+
+    // A filter: the unfiltered drawing until the filtered span is made, then that.
+    w.Waves()->View().SetSpan(t0 + 60 * utc::kNsPerSecond, t0 + 120 * utc::kNsPerSecond);
+    EXPECT_FALSE(w.ChooseFilter("bp:1:2:x"));
+    EXPECT_TRUE(w.StatusText().contains("bp:1:2:x"));
+    ASSERT_TRUE(w.ChooseFilter("hp:10"));
+    EXPECT_EQ(w.Waves()->Drawn(), w.Waves()->Model());
+    w.FinishBackgroundWork();
+    const view::WaveformModel* drawn = w.Waves()->Drawn();
+    ASSERT_NE(drawn, w.Waves()->Model());
+    EXPECT_EQ(w.Waves()->View().note, "零相位滤波 hp:10:4");
+    // The 1 Hz wave is gone and the 30 Hz one stays: about ±300 counts.
+    const view::MinMax r = drawn->RangeIn(0, w.Waves()->View().Begin(), w.Waves()->View().End());
+    EXPECT_NEAR(r.max, 300, 15);
+    EXPECT_NEAR(r.min, -300, 15);
+    // A small pan stays within what was made; a jump makes a new span.
+    w.Waves()->View().Pan(0.1);
+    emit w.Waves()->ViewChanged();
+    EXPECT_EQ(w.Waves()->Drawn(), drawn);
+    w.Waves()->View().Pan(-1.5);
+    emit w.Waves()->ViewChanged();
+    EXPECT_EQ(w.Waves()->Drawn(), w.Waves()->Model());
+    w.FinishBackgroundWork();
+    EXPECT_NE(w.Waves()->Drawn(), w.Waves()->Model());
+    // The spectrogram of the current row under the waveforms.
+    w.ShowSpectrogram(true);
+#ifdef ZQD_HAVE_SPECTROGRAM
+    EXPECT_EQ(w.Spectrogram()->Said(), "");
+#endif
+    ASSERT_TRUE(w.ChooseFilter("不滤波"));
+    EXPECT_EQ(w.Waves()->Drawn(), w.Waves()->Model());
+
+    // Following the newest data: what is written next is read again, the last row grows.
+    w.FollowNewest();
+    const std::int64_t before = w.Helicorder()->Model()->Extent()->end_ns;
+    write(t0 + 240 * utc::kNsPerSecond, 60);
+    w.ReadAgain();
+    w.FinishBackgroundWork();
+    EXPECT_EQ(w.Helicorder()->Model()->Extent()->end_ns, before + 60 * utc::kNsPerSecond);
+    EXPECT_TRUE(w.ShowingHelicorder());
 }
 #endif
 

@@ -73,5 +73,45 @@ TEST(Helicorder, TheDefaultDayIsTheLastWholeOneAndTheScaleIgnoresGapsAndEvents) 
     EXPECT_TRUE(m.RangeIn(0, l.RowStart(4), l.RowStart(5)).Empty());  // 01:00-01:15 is a gap
 }
 
+TEST(Helicorder, TheWindowsKeysStepFollowAndARowClickedIsItsSpan) {
+    // Data from the day before to 05:00 today.
+    const WaveformModel m = Model({{-24 * 60, 5 * 60, 10}});
+    HelicorderView h;
+    EXPECT_EQ(h.Layout(m).start_ns, kDay - utc::kNsPerDay);  // the last whole day
+    h.follow = true;
+    EXPECT_EQ(h.Layout(m).start_ns, kDay);  // the newest, growing
+    h.Step(m, -1);
+    EXPECT_EQ(h.Layout(m).start_ns, kDay - utc::kNsPerDay);
+    EXPECT_FALSE(h.follow);
+    h.Step(m, 1);
+    EXPECT_EQ(*h.start, kDay);
+    h.NextRowLength();
+    EXPECT_EQ(h.Layout(m).rows, 48);
+    h.NextRowLength();
+    h.NextRowLength();
+    EXPECT_EQ(h.row_minutes, 15);
+    // Half-days from a start at 13:00 keep the half-day it lies in, and back.
+    h.start = kDay + 13 * 60 * kMinute;
+    h.NextSpan();
+    EXPECT_EQ(h.Layout(m).start_ns, kDay + 12 * 60 * kMinute);
+    EXPECT_EQ(h.Layout(m).rows, 48);
+    h.NextSpan();
+    EXPECT_EQ(h.Layout(m).start_ns, kDay);
+    // A click: the row's own span; the last of rows that do not divide the span is short.
+    const auto row1 = h.RowSpanAt(m, 1.5 / 96);
+    ASSERT_TRUE(row1);
+    EXPECT_EQ(row1->begin_ns, kDay + 15 * kMinute);
+    EXPECT_EQ(row1->end_ns, kDay + 30 * kMinute);
+    EXPECT_FALSE(h.RowSpanAt(m, -0.01));
+    EXPECT_FALSE(h.RowSpanAt(m, 1.0));
+    h.row_minutes = 25;
+    h.hours = 12;
+    h.start = kDay;
+    const auto last = h.RowSpanAt(m, 0.999);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->begin_ns, kDay + 28 * 25 * kMinute);
+    EXPECT_EQ(last->end_ns, kDay + 12 * 60 * kMinute);
+}
+
 }  // namespace
 }  // namespace zqd::view

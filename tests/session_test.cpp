@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include <atomic>
 #include <thread>
 
@@ -237,6 +240,41 @@ TEST_F(SessionFixture, LiveWavesTakeEveryBlockAsASinkAndMarkCarriedTime) {
     ASSERT_EQ(m->Carried().size(), 1u);
     EXPECT_EQ(m->Carried()[0].begin_ns, Ns("2008-05-12T17:38:43.300000000"));
     EXPECT_EQ(m->Carried()[0].end_ns, Ns("2008-05-12T17:38:45.300000000"));
+}
+
+TEST_F(SessionFixture, LiveWavesFilteredCausallyRunOnAcrossBlocksAsOneSignal) {
+    view::LiveWaves live(session, {{2, "GY0"}});
+    view::FilterSpec bad;
+    bad.kind = view::FilterSpec::Kind::kLowPass;
+    bad.high_hz = 1500;  // beyond the Nyquist frequency of 2000 samples/s
+    EXPECT_EQ(live.SetFilter(bad, 2000).why, Status::Why::kBadFilter);
+    EXPECT_EQ(live.Filtered(), nullptr);
+    const auto spec = view::ParseFilter("bp:5:50");
+    ASSERT_TRUE(live.SetFilter(*spec, 2000).ok());
+    SimFeed feed("2008-05-12T17:38:40.300000000");
+    StartSim(feed, MainSettings());
+    Poll(4);
+    ASSERT_TRUE(live.Tick(600));
+    const auto f = live.Filtered();
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(f->At(0).stretches.size(), 1u);
+    const auto& st = f->At(0).stretches[0];
+    ASSERT_EQ(st.count, 8000u);
+    EXPECT_EQ(st.start_ns, Ns("2008-05-12T17:38:40.300000000"));
+    // Block by block, the same as the whole signal through one causal filter.
+    std::vector<double> x(8000);
+    for (std::size_t j = 0; j < x.size(); ++j) x[j] = static_cast<std::uint16_t>(sink->blocks[j / 2000]->At(static_cast<std::int64_t>(j % 2000), 2));
+    view::Filter whole;
+    ASSERT_TRUE(view::Filter::Design(*spec, 2000, whole).ok());
+    whole.Run(x.data(), x.size());
+    std::vector<std::int32_t> got(8000);
+    st.source->Read(0, got.size(), got.data());
+    for (std::size_t j = 0; j < got.size(); ++j) ASSERT_EQ(got[j], std::lround(x[j])) << j;
+    // The summaries are the filtered samples'.
+    EXPECT_EQ(f->RangeIn(0, st.start_ns, st.EndNs()), (view::MinMax{*std::min_element(got.begin(), got.end()),
+                                                                     *std::max_element(got.begin(), got.end())}));
+    ASSERT_TRUE(live.SetFilter({}, 2000).ok());
+    EXPECT_EQ(live.Filtered(), nullptr);
 }
 
 TEST_F(SessionFixture, AFailedReadMakesNoBlockAndTheGapIsSeen) {

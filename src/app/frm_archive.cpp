@@ -21,6 +21,10 @@ FrmArchive::~FrmArchive() = default;
 
 void FrmArchive::Log(const std::string& line) { Set(TxtLog, TxtLog.Text + line + "\r\n"); }
 
+void FrmArchive::LiveFilterChosen(const Status& s, const std::string& note) {
+    Log(s.ok() ? "实时波形：" + (note.empty() ? std::string("不滤波") : note) : app::Text(s));
+}
+
 void FrmArchive::Form_Load() {
     if (platform::KindOf(config_file_) == platform::FileKind::kRegular) {
         ArchiveConfig loaded = DefaultConfig();

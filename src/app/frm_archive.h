@@ -38,6 +38,7 @@ public:
     Control CmdStart{"CmdStart", "开始"};
     Control CmdStop{"CmdStop", "停止", false};
     Control CmdStationXml{"CmdStationXml", "写台站元数据（StationXML）..."};
+    Control CmdHelicorder{"CmdHelicorder", "日记录图..."};
     Control lblStatus{"lblStatus", "未开始"};
     Control TxtLog{"TxtLog", ""};
     Timer TimerStatus{1000, false};
@@ -58,6 +59,12 @@ public:
     // start date and (without configured coordinates) the position from the
     // archive folder. What came of it is logged.
     Status StationXmlChosen(const std::string& file);
+
+    // What came of choosing the live waveforms' filter (reading or
+    // designing it), said in the log; `note` what the view says of it.
+    void LiveFilterChosen(const Status& s, const std::string& note);
+    // What CmdHelicorder opens in the viewer, following its newest data: the archive folder.
+    std::string HelicorderFolder() const { return TxtFolder.Text; }
 
     const archive::ArchiveConfig& Config() const { return config_; }
 

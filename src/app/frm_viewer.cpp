@@ -7,6 +7,7 @@
 #include "common/numtext.h"
 #include "platform/text.h"
 #include "view/export_span.h"
+#include "view/filtered_model.h"
 
 namespace zqd {
 
@@ -33,6 +34,122 @@ Status FrmViewer::ExportVisible(const std::vector<int>& rows, std::int64_t t0, s
     const Status s = view::ExportSpan(*opened_.model, rows, t0, t1, format, config_.station, config_.pack, folder, files);
     StatusText = s.ok() ? "已导出 " + std::to_string(files) + " 个文件到 " + platform::PathText(folder) : app::Text(s);
     return s;
+}
+
+std::function<std::pair<Status, view::Opened>()> FrmViewer::ReadAgain() const {
+    if (!opened_.model || opened_.kind == view::Opened::Kind::kRecord) return {};
+    return [path = opened_.path, chn = config_.acquisition.ChnNum,
+            rows = std::vector<std::pair<int, std::string>>(config_.channels.begin(), config_.channels.end())] {
+        std::pair<Status, view::Opened> read;
+        read.first = view::OpenForView(path, chn, rows, std::nullopt, std::nullopt, read.second);
+        return read;
+    };
+}
+
+void FrmViewer::Reopened(const Status& s, view::Opened opened) {
+    if (!s.ok()) {
+        StatusText = app::Text(s);  // the data shown stay
+        return;
+    }
+    opened_ = std::move(opened);
+    StatusText = app::OpenedText(opened_);
+    made_ = FilterMade{};  // made from the data before
+}
+
+Result<view::FilterSpec> FilterFromText(const std::string& text) {
+    std::string t = text;
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.pop_back();
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.erase(0, 1);
+    if (t.empty() || t == "不滤波") return view::FilterSpec{};
+    const auto parsed = view::ParseFilter(t);
+    if (!parsed) return Status::Fail(Status::Code::kQueryRefused, Status::Why::kFilterUnreadable).About(t);
+    return *parsed;
+}
+
+std::string LiveFilterNote(const view::FilterSpec& spec) {
+    return spec.kind == view::FilterSpec::Kind::kNone ? std::string() : "因果滤波 " + view::FilterText(spec);
+}
+
+Status FrmViewer::FilterChosen(const std::string& text) {
+    const auto spec = FilterFromText(text);
+    if (!spec) {
+        StatusText = app::Text(spec.status());
+        return spec.status();
+    }
+    filter_ = *spec;
+    made_ = FilterMade{};
+    StatusText = Filtering() ? FilterNote(false) : "不滤波";
+    return Status::Ok();
+}
+
+namespace {
+
+bool Covers(const FilterMade& m, const view::FilterSpec& spec, const std::vector<bool>& shown, std::int64_t t0,
+            std::int64_t t1) {
+    if (m.job.spec != spec || m.job.t0 > t0 || m.job.t1 < t1) return false;
+    for (std::size_t c = 0; c < shown.size(); ++c)
+        if (shown[c] && (c >= m.job.shown.size() || !m.job.shown[c])) return false;
+    return true;
+}
+
+}  // namespace
+
+std::shared_ptr<const view::WaveformModel> FrmViewer::Filtered(const std::vector<bool>& shown, std::int64_t t0,
+                                                               std::int64_t t1) const {
+    if (!Filtering() || !made_.model || made_.job.in != opened_.model || !Covers(made_, filter_, shown, t0, t1)) return {};
+    return made_.model;
+}
+
+std::optional<FilterJob> FrmViewer::FilterNeeded(const std::vector<bool>& shown, std::int64_t t0, std::int64_t t1) const {
+    if (!Filtering() || !opened_.model || t1 <= t0) return std::nullopt;
+    if (made_.job.in == opened_.model && Covers(made_, filter_, shown, t0, t1) &&
+        (made_.status.ok() || (made_.job.asked0 == t0 && made_.job.asked1 == t1)))
+        return std::nullopt;  // made, or refused as it stands
+    FilterJob job{opened_.model, shown, t0, t1, filter_, t0, t1};
+    // A quarter of the span more on each side, where that stays within what
+    // may be filtered at once.
+    const std::int64_t more = (t1 - t0) / 4;
+    std::uint64_t samples = 0;
+    for (int c = 0; c < opened_.model->ChannelCount(); ++c)
+        if (static_cast<std::size_t>(c) < shown.size() && shown[static_cast<std::size_t>(c)])
+            for (const auto& st : opened_.model->At(c).stretches)
+                if (st.EndNs() > t0 - more && st.start_ns < t1 + more)
+                    samples += st.IndexAtOrAfter(t1 + more) - st.IndexAtOrAfter(t0 - more);
+    if (samples * 2 <= view::kMostFilteredSamples) {
+        job.t0 = t0 - more;
+        job.t1 = t1 + more;
+    }
+    return job;
+}
+
+FilterMade RunFilterJob(FilterJob job) {
+    FilterMade made;
+    auto out = std::make_shared<view::WaveformModel>();
+    made.status = view::FilterModel(*job.in, job.shown, job.t0, job.t1, job.spec, *out);
+    if (made.status.ok()) made.model = std::move(out);
+    made.job = std::move(job);
+    return made;
+}
+
+void FrmViewer::FilterDone(FilterMade made) {
+    if (made.job.in != opened_.model || made.job.spec != filter_) return;  // chosen before something else was
+    if (!made.status.ok()) StatusText = app::Text(made.status);
+    made_ = std::move(made);
+}
+
+std::string FrmViewer::FilterNote(bool ready) const {
+    if (!Filtering()) return {};
+    std::string note = "零相位滤波 " + view::FilterText(filter_);
+    if (made_.job.spec == filter_ && !made_.status.ok()) return note + "（未能滤波）";
+    return ready ? note : note + "（计算中…）";
+}
+
+std::string HelicorderTitle(const view::WaveformModel& m, const view::HelicorderView& h, const std::string& filter_note) {
+    std::string t = h.channel < m.ChannelCount() ? m.At(h.channel).name : std::string();
+    t += "，每行 " + std::to_string(h.row_minutes) + " 分钟，" + std::to_string(h.hours) + " 小时";
+    if (h.follow && !h.start) t += "，跟随最新";
+    if (!filter_note.empty()) t += "，" + filter_note;
+    return t;
 }
 
 void FrmViewer::PictureSaved(const Status& saved, const std::filesystem::path& file) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,10 +12,28 @@
 
 #include "archive/archive_config.h"
 #include "common/result.h"
+#include "view/filter.h"
+#include "view/helicorder.h"
 #include "view/sources/open.h"
 #include "view/waveform_model.h"
 
 namespace zqd {
+
+// A filtered span to be made, on any thread: the rows `shown` of `in` over
+// [t0, t1) (with the filter's margin), zero-phase.
+struct FilterJob {
+    std::shared_ptr<const view::WaveformModel> in;
+    std::vector<bool> shown;
+    std::int64_t t0 = 0, t1 = 0;
+    view::FilterSpec spec;
+    std::int64_t asked0 = 0, asked1 = 0;  // the span shown when it was asked for
+};
+struct FilterMade {
+    FilterJob job;
+    Status status;
+    std::shared_ptr<view::WaveformModel> model;
+};
+FilterMade RunFilterJob(FilterJob job);
 
 class FrmViewer {
 public:
@@ -30,6 +49,29 @@ public:
     // The outcome of saving the picture `file`.
     void PictureSaved(const Status& saved, const std::filesystem::path& file);
 
+    // What is open read again (a folder or file that grows), as a call to
+    // make on any thread; Reopened puts what it read in place. Empty when
+    // nothing is open or it is a record file, which does not grow.
+    std::function<std::pair<Status, view::Opened>()> ReadAgain() const;
+    void Reopened(const Status& s, view::Opened opened);
+
+    // The filter chosen by its text ("bp:1:10", "hp:0.5", "lp:20", "demean";
+    // empty or "不滤波": none). A refusal keeps the filter that was.
+    Status FilterChosen(const std::string& text);
+    const view::FilterSpec& Filter() const { return filter_; }
+    bool Filtering() const { return filter_.kind != view::FilterSpec::Kind::kNone; }
+    // What the view draws for rows `shown` over [t0, t1): the filtered span
+    // when one covers it, else nothing (the unfiltered model is drawn).
+    std::shared_ptr<const view::WaveformModel> Filtered(const std::vector<bool>& shown, std::int64_t t0,
+                                                        std::int64_t t1) const;
+    // The span to filter next for such a view, a little wider than it (so
+    // that a small pan needs nothing new); empty when the one made covers it
+    // or the same was refused.
+    std::optional<FilterJob> FilterNeeded(const std::vector<bool>& shown, std::int64_t t0, std::int64_t t1) const;
+    void FilterDone(FilterMade made);
+    // On the view: "零相位滤波 bp:1:10"; while the span is made, "…计算中".
+    std::string FilterNote(bool ready) const;
+
     std::shared_ptr<view::WaveformModel> Model() const { return opened_.model; }
     const view::Opened& Opened() const { return opened_; }
     const archive::ArchiveConfig& Config() const { return config_; }
@@ -40,7 +82,18 @@ public:
 private:
     archive::ArchiveConfig config_;
     view::Opened opened_;
+    view::FilterSpec filter_;
+    FilterMade made_;     // the last filtered span, or its refusal
 };
+
+// A filter by its text ("bp:1:10", "hp:0.5", "lp:20", "demean"; empty or
+// "不滤波": none); kQueryRefused (kFilterUnreadable) when it is none of these.
+Result<view::FilterSpec> FilterFromText(const std::string& text);
+// On a live view: "因果滤波 bp:1:10"; empty without a filter.
+std::string LiveFilterNote(const view::FilterSpec& spec);
+
+// The helicorder's title: the channel, its rows, the filter.
+std::string HelicorderTitle(const view::WaveformModel& m, const view::HelicorderView& h, const std::string& filter_note);
 
 // The rows a list names: channel codes (the whole name or its last part) or
 // row numbers and ranges ("GY0,GY3", "0,2-5"); all for an empty list.

@@ -11,6 +11,8 @@
 #include <algorithm>
 
 #include "ui/control_view.h"
+#include "app/frm_viewer.h"
+#include "ui/viewer_window.h"
 
 namespace zqd::ui {
 
@@ -46,6 +48,8 @@ ArchiveWindow::ArchiveWindow(FrmArchive& form, view::LiveWaves* live, QWidget* p
     buttons->addWidget(CmdStop);
     buttons->addStretch();
     buttons->addWidget(CmdStationXml);
+    CmdHelicorder = new QPushButton(this);
+    buttons->addWidget(CmdHelicorder);
 
     lblStatus = new QLabel(this);
     lblStatus->setWordWrap(true);
@@ -67,6 +71,12 @@ ArchiveWindow::ArchiveWindow(FrmArchive& form, view::LiveWaves* live, QWidget* p
         bar->addWidget(new QLabel("波形：", this));
         bar->addWidget(CboSpan);
         bar->addWidget(CmdPause);
+        bar->addWidget(new QLabel("滤波：", this));
+        CboFilter = new QComboBox(this);
+        CboFilter->setEditable(true);
+        CboFilter->addItems({"不滤波", "hp:0.5", "bp:1:10", "bp:0.5:20", "lp:20", "demean"});
+        CboFilter->setToolTip("实时数据用因果滤波（只用已到的样本）：bp:低:高、hp:拐角、lp:拐角（赫兹，可再加 :阶数），或 demean");
+        bar->addWidget(CboFilter);
         bar->addStretch();
         Waves = new WaveformWidget(this);
         Waves->SetModel(live_->Model(), false);
@@ -83,6 +93,8 @@ ArchiveWindow::ArchiveWindow(FrmArchive& form, view::LiveWaves* live, QWidget* p
         };
         connect(CboSpan, QOverload<int>::of(&QComboBox::currentIndexChanged), this, span_chosen);
         connect(CmdPause, &QPushButton::clicked, this, [this] { Waves->TogglePause(); });
+        connect(CboFilter, QOverload<int>::of(&QComboBox::activated), this,
+                [this](int i) { ChooseLiveFilter(CboFilter->itemText(i)); });
         connect(Waves, &WaveformWidget::ViewChanged, this,
                 [this] { CmdPause->setText(Waves->View().paused ? "继续滚动" : "暂停滚动"); });
         TimerWaves = new QTimer(this);
@@ -112,9 +124,31 @@ ArchiveWindow::ArchiveWindow(FrmArchive& form, view::LiveWaves* live, QWidget* p
                                                           "StationXML (*.xml)");
         if (!file.isEmpty()) Run([&] { form_.StationXmlChosen(file.toUtf8().toStdString()); });
     });
+    connect(CmdHelicorder, &QPushButton::clicked, this, [this] {
+        // A viewer of its own, reading the archive again as it grows.
+        auto* viewer = new ViewerWindow(form_.Config());
+        viewer->setAttribute(Qt::WA_DeleteOnClose);
+        viewer->Open(QString::fromStdString(form_.HelicorderFolder()));
+        viewer->FollowNewest();
+        viewer->show();
+    });
     connect(CmdStop, &QPushButton::clicked, this, [this] { Run([this] { form_.CmdStop_Click(); }); });
     connect(TimerStatus, &QTimer::timeout, this, [this] { Run([this] { form_.TimerStatus_Timer(); }); });
     Sync();
+}
+
+bool ArchiveWindow::ChooseLiveFilter(const QString& text) {
+    if (!live_) return false;
+    const auto spec = FilterFromText(text.toStdString());
+    const Status s = spec ? live_->SetFilter(*spec, form_.Config().acquisition.SampleFrq) : spec.status();
+    const view::FilterSpec now = s.ok() ? *spec : view::FilterSpec{};
+    if (s.ok()) {
+        Waves->SetDrawn(live_->Filtered());
+        Waves->View().note = LiveFilterNote(now);
+        Waves->update();
+    }
+    Run([&] { form_.LiveFilterChosen(s, LiveFilterNote(now)); });
+    return s.ok();
 }
 
 template <typename Handler>
@@ -133,6 +167,7 @@ void ArchiveWindow::Sync() {
     ShowButton(CmdStart, form_.CmdStart);
     ShowButton(CmdStop, form_.CmdStop);
     ShowButton(CmdStationXml, form_.CmdStationXml);
+    ShowButton(CmdHelicorder, form_.CmdHelicorder);
     ShowLabel(lblStatus, form_.lblStatus, false);
     const QString log = Q(form_.TxtLog.Text);
     if (TxtLog->toPlainText() != log) {

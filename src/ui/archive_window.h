@@ -24,6 +24,8 @@ public:
     // With `live`, the waveforms of the acquisition scroll below the log.
     explicit ArchiveWindow(FrmArchive& form, view::LiveWaves* live = nullptr, QWidget* parent = nullptr);
     void Sync();
+    // The live waveforms' filter, causal, by its text; false with the reason in the log.
+    bool ChooseLiveFilter(const QString& text);
 
     QLineEdit* TxtFolder;
     QPushButton* CmdBrowse;
@@ -35,12 +37,14 @@ public:
     QPushButton* CmdStart;
     QPushButton* CmdStop;
     QPushButton* CmdStationXml;
+    QPushButton* CmdHelicorder;
     QLabel* lblStatus;
     QPlainTextEdit* TxtLog;
     QTimer* TimerStatus;
     // The live view: its span (10 s, 1 min, 10 min), pausing its scroll.
     QComboBox* CboSpan = nullptr;
     QPushButton* CmdPause = nullptr;
+    QComboBox* CboFilter = nullptr;
     WaveformWidget* Waves = nullptr;
     QTimer* TimerWaves = nullptr;
 

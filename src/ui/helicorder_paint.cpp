@@ -8,14 +8,19 @@
 
 namespace zqd::ui {
 
+QRect HelicorderPlotRect(const QRect& rect) {
+    constexpr int kLabel = 64, kTop = 22, kBottom = 22;
+    return QRect(rect.left() + kLabel, rect.top() + kTop, std::max(rect.width() - kLabel - 10, 1),
+                 std::max(rect.height() - kTop - kBottom, 1));
+}
+
 void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& m, int channel,
                      const view::HelicorderLayout& l, const HelicorderStyle& style) {
-    constexpr int kLabel = 64, kTop = 22, kBottom = 22;
+    constexpr int kLabel = 64;
     const QColor background(252, 252, 250), text(40, 40, 40), grid(225, 228, 232), clipped(220, 40, 40);
     p.fillRect(rect, background);
     if (l.rows <= 0) return;
-    const QRect plot(rect.left() + kLabel, rect.top() + kTop, std::max(rect.width() - kLabel - 10, 1),
-                     std::max(rect.height() - kTop - kBottom, 1));
+    const QRect plot = HelicorderPlotRect(rect);
     const double spacing = static_cast<double>(plot.height()) / l.rows;
     // Counts per pixel: the median row's half range fills half a row spacing.
     const double per_pixel = view::HelicorderScale(m, channel, l) / (spacing / 2);
@@ -40,8 +45,13 @@ void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& 
     }
     p.drawText(QRect(rect.left() + 2, rect.top() + 2, kLabel, 14), Qt::AlignLeft, "UTC");
     p.drawText(QRect(plot.right() - 60, plot.bottom() + 6, 60, 14), Qt::AlignRight, "分钟");
+    if (!style.title.empty())
+        p.drawText(QRect(plot.left() + 30, rect.top() + 2, plot.width() / 2, 14), Qt::AlignLeft,
+                   QString::fromStdString(style.title));
     p.save();
     p.setClipRect(rect);
+    QVector<QLineF> lines;
+    QVector<QPointF> marks;
     for (int r = 0; r < l.rows; ++r) {
         const double centre = plot.top() + (r + 0.5) * spacing;
         const std::int64_t t0 = l.RowStart(r), t1 = std::min(t0 + l.row_ns, l.end_ns);
@@ -61,20 +71,21 @@ void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& 
             }
         if (all.Empty()) continue;  // a gap: nothing drawn
         const double level = (static_cast<double>(all.min) + all.max) / 2;
-        const QColor colour = style.colours[static_cast<std::size_t>(r) % style.colours.size()];
+        lines.clear();
+        marks.clear();
         for (int x = 0; x < width; ++x) {
             const view::MinMax& e = env[static_cast<std::size_t>(x)];
             if (e.Empty()) continue;
             const double top = centre - (e.max - level) / per_pixel, bottom = centre - (e.min - level) / per_pixel;
             const double a = std::max(top, centre - reach), b = std::min(bottom, centre + reach);
-            p.setPen(colour);
-            p.drawLine(QPointF(plot.left() + x + 0.5, a), QPointF(plot.left() + x + 0.5, std::max(a + 1, b)));
-            if (top < centre - reach || bottom > centre + reach) {  // clipped: marked at the reach
-                p.setPen(clipped);
-                if (top < centre - reach) p.drawPoint(QPointF(plot.left() + x + 0.5, a));
-                if (bottom > centre + reach) p.drawPoint(QPointF(plot.left() + x + 0.5, b));
-            }
+            lines.push_back(QLineF(plot.left() + x + 0.5, a, plot.left() + x + 0.5, std::max(a + 1, b)));
+            if (top < centre - reach) marks.push_back(QPointF(plot.left() + x + 0.5, a));  // clipped: marked at the reach
+            if (bottom > centre + reach) marks.push_back(QPointF(plot.left() + x + 0.5, b));
         }
+        p.setPen(style.colours[static_cast<std::size_t>(r) % style.colours.size()]);
+        p.drawLines(lines);
+        p.setPen(clipped);
+        p.drawPoints(marks.constData(), static_cast<int>(marks.size()));
     }
     p.restore();
 }

@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QPainter>
 
+#include <string>
 #include <vector>
 
 #include "view/helicorder.h"
@@ -17,7 +18,11 @@ namespace zqd::ui {
 struct HelicorderStyle {
     std::vector<QColor> colours{QColor(20, 60, 150), QColor(170, 30, 30), QColor(30, 30, 30), QColor(20, 120, 60)};
     double clip_rows = 2;  // traces reach at most this many row spacings from their row's centre line
+    std::string title;     // at the top: the channel, the filter
 };
+
+// Where the rows lie within `rect` (the rest holds the labels and ticks).
+QRect HelicorderPlotRect(const QRect& rect);
 
 void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& m, int channel,
                      const view::HelicorderLayout& l, const HelicorderStyle& style = {});

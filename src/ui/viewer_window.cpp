@@ -29,6 +29,10 @@ ViewerWindow::ViewerWindow(archive::ArchiveConfig config, QWidget* parent)
         return b;
     };
     waves_ = new WaveformWidget(this);
+    helicorder_ = new HelicorderWidget(this);
+    helicorder_->hide();
+    spectrogram_ = new SpectrogramWidget(this);
+    spectrogram_->hide();
     button("打开文件…", "T1.DAT 或 miniSEED 文件", [this] {
         const QString f = QFileDialog::getOpenFileName(this, QString::fromUtf8("打开文件"));
         if (!f.isEmpty()) Open(f);
@@ -46,6 +50,19 @@ ViewerWindow::ViewerWindow(archive::ArchiveConfig config, QWidget* parent)
         for (int r = 0; waves_->Model() && r < waves_->Model()->ChannelCount(); ++r) waves_->View().SetHidden(r, false);
         waves_->update();
     });
+    helicorder_button_ = button("日记录图", "当前行的日记录图（D）：每行 15、30 或 60 分钟（M），12 或 24 小时（T），"
+                                            "PageUp/PageDown 前后一段，End 跟随最新；点一行看它的波形，D 或 Esc 返回",
+                                [this] { ShowHelicorder(!ShowingHelicorder()); });
+    button("频谱图", "在波形下显示当前行的频谱图（汉宁窗，重叠 50%）", [this] { ShowSpectrogram(spectrogram_->isHidden()); });
+    bar->addWidget(new QLabel(QString::fromUtf8("滤波："), this));
+    filter_ = new QComboBox(this);
+    filter_->setEditable(true);
+    filter_->addItems({QString::fromUtf8("不滤波"), "hp:0.5", "bp:1:10", "bp:0.5:20", "lp:20", "demean"});
+    filter_->setToolTip(QString::fromUtf8("巴特沃斯滤波：bp:低:高、hp:拐角、lp:拐角（赫兹，可再加 :阶数，2 到 8），或 demean；"
+                                          "文件零相位（前后各滤一次）"));
+    filter_->setFocusPolicy(Qt::ClickFocus);
+    connect(filter_, QOverload<int>::of(&QComboBox::activated), this, [this](int i) { ChooseFilter(filter_->itemText(i)); });
+    bar->addWidget(filter_);
     button("导出…", "把可见时段和通道导出为 miniSEED、SAC 或 CSV", [this] {
         bool ok = false;
         const QString format = QInputDialog::getItem(this, QString::fromUtf8("导出"), QString::fromUtf8("格式"),
@@ -60,12 +77,144 @@ ViewerWindow::ViewerWindow(archive::ArchiveConfig config, QWidget* parent)
     });
     bar->addStretch(1);
     layout->addLayout(bar);
-    layout->addWidget(waves_, 1);
+    layout->addWidget(waves_, 3);
+    layout->addWidget(helicorder_, 3);
+    layout->addWidget(spectrogram_, 1);
     status_ = new QLabel(Q(form_.StatusText), this);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(status_);
     resize(1100, 760);
     waves_->setFocus();
+
+    connect(waves_, &WaveformWidget::ViewChanged, this, [this] { ViewMoved(); });
+    connect(helicorder_, &HelicorderWidget::ViewChanged, this, [this] { ViewMoved(); });
+    connect(waves_, &WaveformWidget::HelicorderAsked, this, [this](bool escape) {
+        if (!escape || came_from_helicorder_) ShowHelicorder(true);
+    });
+    connect(helicorder_, &HelicorderWidget::WavesAsked, this, [this] { ShowHelicorder(false); });
+    connect(helicorder_, &HelicorderWidget::RowChosen, this, [this](qint64 t0, qint64 t1) {
+        waves_->View().SetSpan(t0, t1);
+        waves_->View().current_row = helicorder_->View().channel;
+        waves_->View().paused = true;
+        ShowHelicorder(false);
+        came_from_helicorder_ = true;
+    });
+    poll_ = new QTimer(this);
+    connect(poll_, &QTimer::timeout, this, [this] { PollBackground(); });
+    poll_->start(50);
+    again_ = new QTimer(this);
+    connect(again_, &QTimer::timeout, this, [this] { ReadAgain(); });
+    again_->start(5000);
+}
+
+ViewerWindow::~ViewerWindow() {
+    if (filtering_.valid()) filtering_.wait();
+    if (reading_.valid()) reading_.wait();
+}
+
+void ViewerWindow::ShowHelicorder(bool on) {
+    showing_helicorder_ = on;
+    came_from_helicorder_ = false;
+    if (on) {
+        helicorder_->View().channel = waves_->View().current_row;
+        spectrogram_->hide();
+    }
+    waves_->setVisible(!on);
+    helicorder_->setVisible(on);
+    helicorder_button_->setText(QString::fromUtf8(on ? "波形" : "日记录图"));
+    (on ? static_cast<QWidget*>(helicorder_) : waves_)->setFocus();
+    ViewMoved();
+}
+
+void ViewerWindow::FollowNewest() {
+    helicorder_->View().start.reset();
+    helicorder_->View().follow = true;
+    ShowHelicorder(true);
+}
+
+void ViewerWindow::ShowSpectrogram(bool on) {
+    if (on && ShowingHelicorder()) ShowHelicorder(false);
+    spectrogram_->setVisible(on);
+    ViewMoved();
+}
+
+bool ViewerWindow::ChooseFilter(const QString& text) {
+    const Status s = form_.FilterChosen(text.toStdString());
+    status_->setText(Q(form_.StatusText));
+    if (s.ok()) ViewMoved();
+    return s.ok();
+}
+
+void ViewerWindow::ViewMoved() {
+    const auto model = waves_->Shared();
+    if (!model) return;
+    // The rows and span drawn, and the filtered copy of them if it is made.
+    std::vector<bool> shown(static_cast<std::size_t>(model->ChannelCount()), false);
+    std::int64_t t0 = 0, t1 = 0;
+    if (ShowingHelicorder()) {
+        const auto l = helicorder_->Layout();
+        if (helicorder_->View().channel < model->ChannelCount()) shown[static_cast<std::size_t>(helicorder_->View().channel)] = true;
+        t0 = l.start_ns;
+        t1 = l.end_ns;
+    } else {
+        for (int r : waves_->View().ShownRows())
+            if (r < model->ChannelCount()) shown[static_cast<std::size_t>(r)] = true;
+        t0 = waves_->View().Begin();
+        t1 = waves_->View().End();
+    }
+    const auto filtered = form_.Filtered(shown, t0, t1);
+    waves_->SetDrawn(ShowingHelicorder() ? nullptr : filtered);
+    helicorder_->SetDrawn(ShowingHelicorder() ? filtered : nullptr);
+    const std::string note = form_.FilterNote(filtered != nullptr);
+    waves_->View().note = note;
+    helicorder_->SetTitle(HelicorderTitle(*model, helicorder_->View(), note));
+    if (!filtered) {
+        if (auto job = form_.FilterNeeded(shown, t0, t1)) {
+            if (filtering_.valid())
+                next_job_ = std::move(job);  // after the one being made
+            else
+                filtering_ = std::async(std::launch::async, RunFilterJob, std::move(*job));
+        }
+    }
+    if (spectrogram_->isVisible())
+        spectrogram_->Show(filtered ? filtered : model, waves_->View().current_row, waves_->View().Begin(),
+                           waves_->View().End(), 0);
+    waves_->update();
+}
+
+void ViewerWindow::PollBackground() {
+    if (filtering_.valid() && filtering_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        form_.FilterDone(filtering_.get());
+        status_->setText(Q(form_.StatusText));
+        next_job_.reset();  // what is needed now is asked again
+        ViewMoved();
+    }
+    if (reading_.valid() && reading_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        auto [s, opened] = reading_.get();
+        form_.Reopened(s, std::move(opened));
+        if (s.ok()) Installed();
+        status_->setText(Q(form_.StatusText));
+    }
+}
+
+void ViewerWindow::FinishBackgroundWork() {
+    for (int i = 0; i < 100 && (filtering_.valid() || reading_.valid()); ++i) {
+        if (filtering_.valid()) filtering_.wait();
+        if (reading_.valid()) reading_.wait();
+        PollBackground();
+    }
+}
+
+void ViewerWindow::ReadAgain() {
+    // Only a helicorder following the newest data is kept up to date.
+    if (reading_.valid() || !ShowingHelicorder() || !helicorder_->View().follow || helicorder_->View().start) return;
+    if (auto read = form_.ReadAgain()) reading_ = std::async(std::launch::async, std::move(read));
+}
+
+void ViewerWindow::Installed() {
+    waves_->SetModel(form_.Model(), false);
+    helicorder_->SetModel(form_.Model());
+    ViewMoved();
 }
 
 bool ViewerWindow::Open(const QString& path) {
@@ -73,13 +222,15 @@ bool ViewerWindow::Open(const QString& path) {
     status_->setText(Q(form_.StatusText));
     if (!s.ok()) return false;  // the view keeps what it showed
     waves_->SetModel(form_.Model());
+    helicorder_->SetModel(form_.Model());
     setWindowTitle(Q(form_.Title));
+    ViewMoved();
     return true;
 }
 
 bool ViewerWindow::SavePicture(const QString& file) {
     const auto path = platform::PathFromUtf8(file.toStdString());
-    const Status s = SavePng(waves_->grab().toImage(), path);
+    const Status s = SavePng((ShowingHelicorder() ? static_cast<QWidget*>(helicorder_) : waves_)->grab().toImage(), path);
     form_.PictureSaved(s, path);
     status_->setText(Q(form_.StatusText));
     return s.ok();

@@ -177,7 +177,7 @@ void PaintWaveforms(QPainter& p, const QRect& rect, const view::WaveformModel& m
         p.drawText(l.top.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter,
                    QString::fromStdString(view::CursorTimeText(*v.cursor)));
     }
-    QString state;
+    QString state = QString::fromStdString(v.note.empty() ? v.note : v.note + "  ");
     if (v.fixed_scale) state += "固定幅度  ";
     if (v.volts) state += "伏特  ";
     if (v.paused) state += "已暂停";
@@ -200,9 +200,16 @@ WaveformWidget::WaveformWidget(QWidget* parent) : QWidget(parent) {
 
 void WaveformWidget::SetModel(std::shared_ptr<const view::WaveformModel> model, bool fit) {
     model_ = std::move(model);
+    drawn_.reset();
     view_.SetRowCount(model_ ? model_->ChannelCount() : 0);
     if (fit && model_) view_.Fit(*model_);
     Changed();
+}
+
+void WaveformWidget::SetDrawn(std::shared_ptr<const view::WaveformModel> drawn) {
+    if (drawn == drawn_) return;
+    drawn_ = std::move(drawn);
+    update();
 }
 
 void WaveformWidget::DataChanged() {
@@ -266,7 +273,7 @@ void WaveformWidget::paintEvent(QPaintEvent*) {
         p.drawText(rect(), Qt::AlignCenter, "没有数据");
         return;
     }
-    PaintWaveforms(p, rect(), *model_, view_);
+    PaintWaveforms(p, rect(), drawn_ ? *drawn_ : *model_, view_);
     if (selecting_) {
         const int a = std::min(press_.x(), select_to_), b = std::max(press_.x(), select_to_);
         p.fillRect(QRect(a, kTopHeight, b - a, height() - kTopHeight - kAxisHeight - kStripHeight), kSelect);
@@ -362,6 +369,7 @@ void WaveformWidget::keyPressEvent(QKeyEvent* e) {
             view_.StepRow(1);
             Changed();
             break;
+        case Qt::Key_D: case Qt::Key_Escape: emit HelicorderAsked(e->key() == Qt::Key_Escape); break;
         case Qt::Key_BracketLeft: view_.StepRow(-1); Changed(); break;
         case Qt::Key_BracketRight: view_.StepRow(1); Changed(); break;
         case Qt::Key_Comma: case Qt::Key_Period: {  // the cursor, a pixel (Shift: ten) at a time

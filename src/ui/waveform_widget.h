@@ -29,6 +29,11 @@ public:
     // Shows `model` (shared: a live model keeps growing) over all its time.
     void SetModel(std::shared_ptr<const view::WaveformModel> model, bool fit = true);
     const view::WaveformModel* Model() const { return model_.get(); }
+    std::shared_ptr<const view::WaveformModel> Shared() const { return model_; }
+    // What is drawn instead of the model, with the same rows (a filtered
+    // copy of the span); null: the model.
+    void SetDrawn(std::shared_ptr<const view::WaveformModel> drawn);
+    const view::WaveformModel* Drawn() const { return drawn_ ? drawn_.get() : model_.get(); }
     view::WaveformView& View() { return view_; }
     // Live: after new blocks, follow them unless paused.
     void DataChanged();
@@ -43,6 +48,8 @@ public:
 
 signals:
     void ViewChanged();
+    // D, or Esc (`escape`): the helicorder asked for.
+    void HelicorderAsked(bool escape);
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -60,7 +67,7 @@ private:
     int RowAt(int y) const;
     void Changed();
 
-    std::shared_ptr<const view::WaveformModel> model_;
+    std::shared_ptr<const view::WaveformModel> model_, drawn_;
     view::WaveformView view_;
     bool dragging_ = false, selecting_ = false;
     QPoint press_;

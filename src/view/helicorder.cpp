@@ -35,6 +35,41 @@ std::int64_t DefaultHelicorderStart(const WaveformModel& m, int hours) {
     return last;
 }
 
+HelicorderLayout HelicorderView::Layout(const WaveformModel& m) const {
+    const std::int64_t period = static_cast<std::int64_t>(hours) * 3600 * utc::kNsPerSecond;
+    std::int64_t from = 0;
+    if (start)
+        from = *start;
+    else if (const auto e = m.Extent(); e && follow)
+        from = utc::FloorDiv(e->end_ns - 1, period) * period;
+    else
+        from = DefaultHelicorderStart(m, hours);
+    return MakeHelicorder(from, hours, row_minutes);
+}
+
+void HelicorderView::Step(const WaveformModel& m, int step) {
+    const HelicorderLayout l = Layout(m);
+    start = l.start_ns + step * (l.end_ns - l.start_ns);
+    follow = false;
+}
+
+void HelicorderView::NextRowLength() { row_minutes = row_minutes == 15 ? 30 : row_minutes == 30 ? 60 : 15; }
+
+void HelicorderView::NextSpan() {
+    hours = hours == 24 ? 12 : 24;
+    if (start) {  // the half-day (day) the old start lay in
+        const std::int64_t period = static_cast<std::int64_t>(hours) * 3600 * utc::kNsPerSecond;
+        start = utc::FloorDiv(*start, period) * period;
+    }
+}
+
+std::optional<TimeSpan> HelicorderView::RowSpanAt(const WaveformModel& m, double y) const {
+    const HelicorderLayout l = Layout(m);
+    if (l.rows <= 0 || y < 0 || y >= 1) return std::nullopt;
+    const int r = std::min(static_cast<int>(y * l.rows), l.rows - 1);
+    return TimeSpan{l.RowStart(r), std::min(l.RowStart(r) + l.row_ns, l.end_ns)};
+}
+
 double HelicorderScale(const WaveformModel& m, int channel, const HelicorderLayout& l) {
     std::vector<double> ranges;
     for (int r = 0; r < l.rows; ++r) {

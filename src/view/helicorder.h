@@ -33,6 +33,28 @@ HelicorderLayout MakeHelicorder(std::int64_t start_ns, int hours, int row_minute
 // whole one, the day (half-day) of the last sample.
 std::int64_t DefaultHelicorderStart(const WaveformModel& m, int hours);
 
+// What a window's helicorder shows, and how its keys change it: the
+// channel, the row length (15, 30 or 60 minutes), the span (12 or 24 hours)
+// and where it starts. Unless a start was chosen it shows the last whole
+// period of the data, or, following, the period holding the newest sample,
+// so that the last row grows as the data do.
+struct HelicorderView {
+    int channel = 0;
+    int row_minutes = 15;
+    int hours = 24;
+    std::optional<std::int64_t> start;  // chosen; empty: from the data
+    bool follow = false;                // the newest period, when no start is chosen
+
+    HelicorderLayout Layout(const WaveformModel& m) const;
+    // The period before (step < 0) or after it.
+    void Step(const WaveformModel& m, int step);
+    void NextRowLength();  // 15, 30, 60, 15 …
+    void NextSpan();       // 24, 12, 24 …
+    // The row `y` (0 at the top, 1 at the bottom of the rows) falls in, as
+    // the span to show in the waveform view; empty outside the rows.
+    std::optional<TimeSpan> RowSpanAt(const WaveformModel& m, double y) const;
+};
+
 // The amplitude each row is drawn at, common to all rows: half the median of
 // the rows' ranges (smallest to largest sample, rows with data only), at
 // least 1 count.

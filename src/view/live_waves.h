@@ -8,6 +8,7 @@
 
 #include "acquisition/mailbox.h"
 #include "acquisition/session.h"
+#include "view/filter.h"
 #include "view/waveform_model.h"
 
 namespace zqd::view {
@@ -21,6 +22,12 @@ public:
     LiveWaves& operator=(const LiveWaves&) = delete;
 
     std::shared_ptr<const WaveformModel> Model() const { return model_; }
+    // Live data filtered causally (each channel's filter runs on from block
+    // to block, starting again after a gap), kept as long as the model's;
+    // null without a filter. kQueryRefused (kBadFilter) when the filter does
+    // not suit `rate`, the card's; the filter that was stays.
+    Status SetFilter(const FilterSpec& spec, double rate);
+    std::shared_ptr<const WaveformModel> Filtered() const { return filtered_; }
     // Appends what arrived; lets go of data older than `keep_seconds` before
     // the newest, but never of what lies after `keep_from_ns` (a paused
     // view's start). True when something was appended.
@@ -35,6 +42,11 @@ private:
     std::shared_ptr<acq::SinkRunner> runner_;
     std::shared_ptr<WaveformModel> model_ = std::make_shared<WaveformModel>();
     std::uint64_t blocks_ = 0;
+
+    void AppendFiltered(const acq::Block& b);
+    std::shared_ptr<WaveformModel> filtered_;
+    std::vector<Filter> filters_;  // one a channel
+    std::vector<std::shared_ptr<class HeldLive>> held_;  // each channel's last filtered stretch
 };
 
 }  // namespace zqd::view

@@ -77,6 +77,7 @@ public:
     void Follow(const WaveformModel& model);
 
     std::optional<std::int64_t> cursor;  // time under the mouse
+    std::string note;                    // at the top right: the filter drawn
 
 private:
     std::int64_t t0_ = 0, t1_ = 1'000'000'000;

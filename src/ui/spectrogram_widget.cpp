@@ -1,0 +1,68 @@
+#include "ui/spectrogram_widget.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <bit>
+
+#include "app/messages.h"
+#include "ui/waveform_widget.h"
+#ifdef ZQD_HAVE_SPECTROGRAM
+#include "ui/spectrogram_paint.h"
+#endif
+
+namespace zqd::ui {
+
+SpectrogramWidget::SpectrogramWidget(QWidget* parent) : QWidget(parent) { setMinimumHeight(120); }
+
+void SpectrogramWidget::Show(std::shared_ptr<const view::WaveformModel> m, int c, std::int64_t t0, std::int64_t t1,
+                             int frame) {
+    if (m == model_ && c == channel_ && t0 == t0_ && t1 == t1_ && frame == frame_) return;
+    model_ = std::move(m);
+    channel_ = c;
+    t0_ = t0;
+    t1_ = t1;
+    frame_ = frame;
+    said_.clear();
+#ifdef ZQD_HAVE_SPECTROGRAM
+    s_ = {};
+    if (!model_ || c < 0 || c >= model_->ChannelCount()) {
+        said_ = "没有数据";
+    } else if (const auto runs = model_->SamplesIn(c, t0, t1, kMostSamples); !runs) {
+        said_ = "时段内样本太多，放大到 " + std::to_string(kMostSamples) + " 个样本以内再看频谱图";
+    } else {
+        // The longest run without a gap.
+        const view::SampleRun* longest = nullptr;
+        for (const auto& run : *runs)
+            if (!longest || run.values.size() > longest->values.size()) longest = &run;
+        const std::size_t n = longest ? longest->values.size() : 0;
+        int use = frame;
+        if (use <= 0) {  // about a frame for every two pixels across
+            const auto want = static_cast<unsigned>(std::clamp<std::size_t>(n * 4 / static_cast<std::size_t>(std::max(width(), 200)), 64, 8192));
+            use = static_cast<int>(std::bit_ceil(want));
+        }
+        const Status st = view::ComputeSpectrogram(longest ? longest->values.data() : nullptr, n,
+                                                   longest ? longest->rate : 0, longest ? longest->start_ns : 0, use, s_);
+        if (!st.ok()) said_ = app::Text(st);
+    }
+#else
+    said_ = "本程序构建时没有 FFTW3，不能画频谱图";
+#endif
+    update();
+}
+
+void SpectrogramWidget::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+#ifdef ZQD_HAVE_SPECTROGRAM
+    if (said_.empty() && model_) {
+        const std::string& name = model_->At(channel_).name;
+        PaintSpectrogram(p, rect(), kWaveformLabelWidth, s_, t0_, t1_,
+                         name.substr(name.rfind('.') + 1) + " 频谱图（窗长 " + std::to_string(s_.frame) + "）");
+        return;
+    }
+#endif
+    p.fillRect(rect(), QColor(252, 252, 250));
+    p.drawText(rect(), Qt::AlignCenter, QString::fromStdString(said_));
+}
+
+}  // namespace zqd::ui
