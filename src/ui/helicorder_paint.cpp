@@ -48,17 +48,24 @@ void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& 
     if (!style.title.empty())
         p.drawText(QRect(plot.left() + 30, rect.top() + 2, plot.width() / 2, 14), Qt::AlignLeft,
                    QString::fromStdString(style.title));
-    p.save();
-    p.setClipRect(rect);
-    QVector<QLineF> lines;
-    QVector<QPointF> marks;
+    // The traces are set pixel by pixel into an image of their own, laid
+    // over the rest at once: a day of short rows is some 180 000 columns,
+    // too many to draw one by one as lines.
+    QImage traces(rect.size(), QImage::Format_ARGB32_Premultiplied);
+    traces.fill(Qt::transparent);
+    uchar* const bits = traces.bits();
+    const auto per_line = static_cast<std::ptrdiff_t>(traces.bytesPerLine());
+    const int x_at = plot.left() - rect.left(), last_y = traces.height() - 1;
+    auto pixel = [&](int x, int y) -> QRgb& { return reinterpret_cast<QRgb*>(bits + per_line * y)[x]; };
+    const QRgb mark = clipped.rgba();
     for (int r = 0; r < l.rows; ++r) {
-        const double centre = plot.top() + (r + 0.5) * spacing;
+        const double centre = plot.top() + (r + 0.5) * spacing - rect.top();
         const std::int64_t t0 = l.RowStart(r), t1 = std::min(t0 + l.row_ns, l.end_ns);
-        const int width = static_cast<int>(std::lround(plot.width() * static_cast<double>(t1 - t0) / static_cast<double>(l.row_ns)));
+        const int width = std::min(static_cast<int>(std::lround(plot.width() * static_cast<double>(t1 - t0) / static_cast<double>(l.row_ns))),
+                                   traces.width() - x_at);
         p.setPen(text);
         const std::string hhmm = utc::Iso(t0).substr(11, 5);
-        p.drawText(QRectF(rect.left() + 2, centre - 7, kLabel - 8, 14), Qt::AlignLeft | Qt::AlignVCenter,
+        p.drawText(QRectF(rect.left() + 2, centre + rect.top() - 7, kLabel - 8, 14), Qt::AlignLeft | Qt::AlignVCenter,
                    QString::fromStdString(hhmm));
         if (width <= 0) continue;
         const auto env = m.Envelope(channel, t0, t1, width);
@@ -71,23 +78,19 @@ void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& 
             }
         if (all.Empty()) continue;  // a gap: nothing drawn
         const double level = (static_cast<double>(all.min) + all.max) / 2;
-        lines.clear();
-        marks.clear();
+        const QRgb colour = style.colours[static_cast<std::size_t>(r) % style.colours.size()].rgba();
         for (int x = 0; x < width; ++x) {
             const view::MinMax& e = env[static_cast<std::size_t>(x)];
             if (e.Empty()) continue;
             const double top = centre - (e.max - level) / per_pixel, bottom = centre - (e.min - level) / per_pixel;
-            const double a = std::max(top, centre - reach), b = std::min(bottom, centre + reach);
-            lines.push_back(QLineF(plot.left() + x + 0.5, a, plot.left() + x + 0.5, std::max(a + 1, b)));
-            if (top < centre - reach) marks.push_back(QPointF(plot.left() + x + 0.5, a));  // clipped: marked at the reach
-            if (bottom > centre + reach) marks.push_back(QPointF(plot.left() + x + 0.5, b));
+            const int a = std::clamp(static_cast<int>(std::floor(std::max(top, centre - reach))), 0, last_y);
+            const int b = std::clamp(static_cast<int>(std::floor(std::min(bottom, centre + reach))), a, last_y);
+            for (int y = a; y <= b; ++y) pixel(x_at + x, y) = colour;
+            if (top < centre - reach) pixel(x_at + x, a) = mark;  // clipped: marked at the reach
+            if (bottom > centre + reach) pixel(x_at + x, b) = mark;
         }
-        p.setPen(style.colours[static_cast<std::size_t>(r) % style.colours.size()]);
-        p.drawLines(lines);
-        p.setPen(clipped);
-        p.drawPoints(marks.constData(), static_cast<int>(marks.size()));
     }
-    p.restore();
+    p.drawImage(rect.topLeft(), traces);
 }
 
 }  // namespace zqd::ui

@@ -211,6 +211,17 @@ MinMax SummaryPyramid::Buckets(int k, std::uint64_t lo, std::uint64_t hi, const 
     return m;
 }
 
+std::pair<const MinMax*, std::size_t> SummaryPyramid::Piece(int k, std::uint64_t i, const SampleReader& read) const {
+    const Level& l = levels_[static_cast<std::size_t>(k)];
+    if (i >= l.attached) return {l.own.data() + (i - l.attached), static_cast<std::size_t>(l.Size() - i)};
+    const std::size_t r = RunOf(k, i);
+    const AttachedRun& run = l.runs[r];
+    const std::uint64_t j = i - run.first;
+    const std::size_t b = static_cast<std::size_t>(j / kCheckBuckets);
+    const std::uint64_t block_end = std::min<std::uint64_t>((b + 1) * kCheckBuckets, run.size);
+    return {Block(k, r, b, read) + (j - b * kCheckBuckets), static_cast<std::size_t>(block_end - j)};
+}
+
 std::vector<std::pair<const MinMax*, std::size_t>> SummaryPyramid::Spans(int k, std::uint64_t from,
                                                                          const SampleReader& read) const {
     std::vector<std::pair<const MinMax*, std::size_t>> out;

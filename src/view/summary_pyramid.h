@@ -108,6 +108,10 @@ public:
     MinMax Range(std::uint64_t first, std::uint64_t last, const SampleReader& read) const;
     // Smallest and largest of buckets [lo, hi) of level k.
     MinMax Buckets(int k, std::uint64_t lo, std::uint64_t hi, const SampleReader& read) const;
+    // Bucket `i` of level k (below LevelSize(k)) and how many follow it in
+    // the same piece of memory (at least one), checked: for reading many
+    // buckets straight along without asking for each.
+    std::pair<const MinMax*, std::size_t> Piece(int k, std::uint64_t i, const SampleReader& read) const;
 
     // `pixels` columns over samples [first, last), column c taking samples
     // from first + span*c/pixels up to first + span*(c+1)/pixels.

@@ -155,8 +155,28 @@ std::vector<MinMax> WaveformModel::Envelope(int c, std::int64_t t0, std::int64_t
             const std::uint64_t covered = buckets << shift;
             const std::uint64_t half = (std::uint64_t{1} << shift) / 2;
             const SampleReader read = [&](std::uint64_t from, std::size_t n, std::int32_t* to) { s.source->Read(from, n, to); };
+            // The level's buckets read straight along, a piece at a time.
+            std::uint64_t piece_lo = 0, piece_hi = 0;
+            const MinMax* piece = nullptr;
+            auto read_buckets = [&](std::uint64_t lo, std::uint64_t hi) {
+                MinMax m;
+                while (lo < hi) {
+                    if (lo < piece_lo || lo >= piece_hi) {
+                        const auto [p, n] = s.summary.Piece(level, lo, read);
+                        piece = p;
+                        piece_lo = lo;
+                        piece_hi = lo + n;
+                    }
+                    const std::uint64_t to = std::min(hi, piece_hi);
+                    for (const MinMax* b = piece + (lo - piece_lo); b != piece + (to - piece_lo); ++b) m.Add(*b);
+                    lo = to;
+                }
+                return m;
+            };
+            std::uint64_t next = first_of(ca);
             for (int col = ca; col <= cb; ++col) {
-                const std::uint64_t from = first_of(col), to = first_of(col + 1);
+                const std::uint64_t from = next, to = first_of(col + 1);
+                next = to;
                 if (from >= to) continue;
                 MinMax m;
                 // Inner column bounds round to the nearest bucket; the span's
@@ -171,7 +191,7 @@ std::vector<MinMax> WaveformModel::Envelope(int c, std::int64_t t0, std::int64_t
                     hi = std::max(lo, std::min<std::uint64_t>(to >> shift, buckets));
                     m.Add(s.summary.Range(std::max(from, hi << shift), std::min(to, covered), read));
                 }
-                if (lo < hi) m.Add(s.summary.Buckets(level, lo, hi, read));
+                if (lo < hi) m.Add(read_buckets(lo, hi));
                 if (to > covered) m.Add(s.summary.Range(std::max(from, covered), to, read));
                 if (m.Empty()) m = s.summary.Range(from, to, read);
                 out[static_cast<std::size_t>(col)].Add(m);
