@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <limits>
 #include <random>
 
@@ -280,6 +282,43 @@ TEST(WaveformModel, FineEnvelopesEqualBruteForceAndGapsStayEmpty) {
     EXPECT_EQ(across->at(1).start_ns, kT0 + 8 * utc::kNsPerSecond);
     EXPECT_EQ(across->at(0).values.back(), b.data[0].back());
     EXPECT_FALSE(b.model.SamplesIn(0, kT0, kT0 + utc::kNsPerSecond, 100).has_value());  // too many: envelope
+}
+
+TEST(WaveformModel, CarriedSpansFromFilesInAnyOrderMergeAsIfSorted) {
+    // Carried spans of four files (channels), each in time order, some
+    // touching, overlapping or apart; by one or all at once.
+    std::mt19937_64 random(7);
+    std::vector<std::vector<TimeSpan>> files(4);
+    for (auto& f : files) {
+        std::int64_t t = kT0;
+        for (int k = 0; k < 300; ++k) {
+            t += static_cast<std::int64_t>(random() % 5) * utc::kNsPerSecond;
+            const std::int64_t end = t + static_cast<std::int64_t>(1 + random() % 3) * utc::kNsPerSecond;
+            f.push_back({t, end});
+            t = end;
+        }
+    }
+    // Brute force: every covered second.
+    std::set<std::int64_t> seconds;
+    for (const auto& f : files)
+        for (const auto& s : f)
+            for (std::int64_t t = s.begin_ns; t < s.end_ns; t += utc::kNsPerSecond) seconds.insert(t);
+    WaveformModel one_by_one, at_once;
+    for (const auto& f : files) {
+        for (const auto& s : f) one_by_one.MarkCarried(s.begin_ns, s.end_ns);
+        at_once.MarkCarried(f);
+    }
+    for (const WaveformModel* m : {&one_by_one, &at_once}) {
+        std::set<std::int64_t> got;
+        for (std::size_t i = 0; i < m->Carried().size(); ++i) {
+            const TimeSpan& s = m->Carried()[i];
+            if (i > 0) {
+                ASSERT_LT(m->Carried()[i - 1].end_ns, s.begin_ns);  // apart and in order
+            }
+            for (std::int64_t t = s.begin_ns; t < s.end_ns; t += utc::kNsPerSecond) got.insert(t);
+        }
+        EXPECT_EQ(got, seconds);
+    }
 }
 
 TEST(WaveformView, TimeToPixelAndTicksAtTheExtremes) {

@@ -22,8 +22,9 @@ void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& 
     if (l.rows <= 0) return;
     const QRect plot = HelicorderPlotRect(rect);
     const double spacing = static_cast<double>(plot.height()) / l.rows;
-    // Counts per pixel: the median row's half range fills half a row spacing.
-    const double per_pixel = view::HelicorderScale(m, channel, l) / (spacing / 2);
+    // Counts per pixel: the median row's range fills half a row spacing, so
+    // that quiet rows stay apart and what stands out is seen.
+    const double per_pixel = view::HelicorderScale(m, channel, l) / (spacing / 4);
     const double reach = style.clip_rows * spacing;
     QFont font = p.font();
     font.setPixelSize(11);
@@ -44,7 +45,7 @@ void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& 
         }
     }
     p.drawText(QRect(rect.left() + 2, rect.top() + 2, kLabel, 14), Qt::AlignLeft, "UTC");
-    p.drawText(QRect(plot.right() - 60, plot.bottom() + 6, 60, 14), Qt::AlignRight, "分钟");
+    p.drawText(QRect(rect.left() + 2, plot.bottom() + 6, kLabel, 14), Qt::AlignLeft, "分钟");
     if (!style.title.empty())
         p.drawText(QRect(plot.left() + 30, rect.top() + 2, plot.width() / 2, 14), Qt::AlignLeft,
                    QString::fromStdString(style.title));
@@ -58,6 +59,9 @@ void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& 
     const int x_at = plot.left() - rect.left(), last_y = traces.height() - 1;
     auto pixel = [&](int x, int y) -> QRgb& { return reinterpret_cast<QRgb*>(bits + per_line * y)[x]; };
     const QRgb mark = clipped.rgba();
+    // Rows too close for every label: every second, fourth … row labelled.
+    int label_every = 1;
+    while (label_every * spacing < 13 && label_every < l.rows) label_every *= 2;
     for (int r = 0; r < l.rows; ++r) {
         const double centre = plot.top() + (r + 0.5) * spacing - rect.top();
         const std::int64_t t0 = l.RowStart(r), t1 = std::min(t0 + l.row_ns, l.end_ns);
@@ -65,7 +69,8 @@ void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& 
                                    traces.width() - x_at);
         p.setPen(text);
         const std::string hhmm = utc::Iso(t0).substr(11, 5);
-        p.drawText(QRectF(rect.left() + 2, centre + rect.top() - 7, kLabel - 8, 14), Qt::AlignLeft | Qt::AlignVCenter,
+        if (r % label_every == 0)
+            p.drawText(QRectF(rect.left() + 2, centre + rect.top() - 7, kLabel - 8, 14), Qt::AlignLeft | Qt::AlignVCenter,
                    QString::fromStdString(hhmm));
         if (width <= 0) continue;
         const auto env = m.Envelope(channel, t0, t1, width);

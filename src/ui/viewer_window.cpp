@@ -223,6 +223,15 @@ bool ViewerWindow::Open(const QString& path) {
     if (!s.ok()) return false;  // the view keeps what it showed
     waves_->SetModel(form_.Model());
     helicorder_->SetModel(form_.Model());
+    // The current row: the first of those sampled fastest (the data, not
+    // the state-of-health channels an archive lists first).
+    const auto& m = *form_.Model();
+    double fastest = 0;
+    for (int c = 0; c < m.ChannelCount(); ++c)
+        if (!m.At(c).stretches.empty() && m.At(c).stretches.front().rate > fastest) {
+            fastest = m.At(c).stretches.front().rate;
+            waves_->View().current_row = c;
+        }
     setWindowTitle(Q(form_.Title));
     ViewMoved();
     return true;

@@ -78,8 +78,27 @@ void WaveformModel::MarkCarried(std::int64_t begin_ns, std::int64_t end_ns) {
         carried_.push_back({begin_ns, end_ns});
         return;
     }
-    // Out of order (another channel's file): put in place and merge.
-    carried_.push_back({begin_ns, end_ns});
+    // Out of order: put in place, merged with its neighbours.
+    auto it = std::lower_bound(carried_.begin(), carried_.end(), begin_ns,
+                               [](const TimeSpan& s, std::int64_t t) { return s.begin_ns < t; });
+    if (it != carried_.begin() && std::prev(it)->end_ns >= begin_ns) {
+        it = std::prev(it);
+        it->end_ns = std::max(it->end_ns, end_ns);
+    } else {
+        it = carried_.insert(it, {begin_ns, end_ns});
+    }
+    auto next = std::next(it);
+    while (next != carried_.end() && next->begin_ns <= it->end_ns) {
+        it->end_ns = std::max(it->end_ns, next->end_ns);
+        ++next;
+    }
+    carried_.erase(std::next(it), next);
+}
+
+void WaveformModel::MarkCarried(const std::vector<TimeSpan>& spans) {
+    // Another file's spans, in one go: merged with these at once.
+    if (spans.empty()) return;
+    carried_.insert(carried_.end(), spans.begin(), spans.end());
     carried_ = Merged(std::move(carried_));
 }
 

@@ -71,6 +71,7 @@ public:
     // The last stretch of channel `c`, for a loader to append to.
     Stretch& Back(int c) { return channels_[static_cast<std::size_t>(c)].stretches.back(); }
     void MarkCarried(std::int64_t begin_ns, std::int64_t end_ns);
+    void MarkCarried(const std::vector<TimeSpan>& spans);
 
     // The whole time covered, over all channels; nullopt when empty.
     std::optional<TimeSpan> Extent() const;

@@ -351,7 +351,7 @@ void AddToModel(const std::filesystem::path& path, Entry& e, std::map<std::strin
         vs.summary = std::move(s.summary);
         vs.count = s.count;
     }
-    for (const auto& span : idx.carried) model.MarkCarried(span.begin_ns, span.end_ns);
+    model.MarkCarried(idx.carried);
 }
 
 }  // namespace
