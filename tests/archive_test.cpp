@@ -825,6 +825,9 @@ TEST(Convert, ChannelListsAndABadFileAmongGoodOnes) {
 }  // namespace
 }  // namespace zqd::archive
 
+#include <future>
+
+#include "view/filtered_model.h"
 #include "view/sources/mseed_source.h"
 #include "view/sources/open.h"
 #include "view/export_span.h"
@@ -953,6 +956,58 @@ std::vector<std::string> CacheFiles(const std::filesystem::path& cache) {
 // from where it stopped, drawn as a fresh index draws it; an entry whose
 // bytes lie, or that is another file's, or that is no regular file, is never
 // believed.
+TEST(ViewFiles, FilteredSpansAndReadingsAgainAreMadeOnAnotherThreadWhileTheViewDraws) {
+    TempDir dir;
+    const StreamCodes codes{"XX", "ZQD01", "00", "GY0"};
+    auto write = [&](std::int64_t from, std::size_t n) {
+        sds::SdsWriter sds(dir / "sds");
+        std::vector<std::int32_t> x(n);
+        for (std::size_t j = 0; j < n; ++j) x[j] = static_cast<std::int32_t>(j * 37 % 1001) - 500;
+        ChannelPacker p(codes, 100, {}, [&](const char* r, int len, std::int64_t t) { ASSERT_TRUE(sds.Append(codes, t, r, len).ok()); });
+        p.Add(from, x.data(), x.size(), Timing{100, true});
+        p.Pack(true);
+        ASSERT_TRUE(sds.Sync().ok());
+    };
+    const std::int64_t t0 = Ns("2008-05-12T10:00:00");
+    write(t0, 60000);  // ten minutes at 100 samples/s
+    FrmViewer viewer(DefaultConfig());
+    ASSERT_TRUE(viewer.Open(dir / "sds").ok());
+    ASSERT_TRUE(viewer.FilterChosen("bp:1:10").ok());
+    const std::vector<bool> shown{true};
+    const std::int64_t a = t0 + 120 * utc::kNsPerSecond, b = t0 + 240 * utc::kNsPerSecond;
+    EXPECT_EQ(viewer.Filtered(shown, a, b), nullptr);
+    auto job = viewer.FilterNeeded(shown, a, b);
+    ASSERT_TRUE(job);
+    EXPECT_LT(job->t0, a);  // a little wider than the view
+    auto made = std::async(std::launch::async, RunFilterJob, *job);
+    auto again = std::async(std::launch::async, viewer.ReadAgain());
+    // Meanwhile the view draws, at every zoom, from the same files.
+    const auto model = viewer.Model();
+    for (int k = 0; k < 50; ++k) {
+        const std::int64_t span = (k % 5 + 1) * 30 * utc::kNsPerSecond;
+        EXPECT_FALSE(model->Envelope(0, t0 + k * utc::kNsPerSecond, t0 + k * utc::kNsPerSecond + span, 700)[350].Empty());
+        (void)model->SamplesIn(0, t0 + k * utc::kNsPerSecond, t0 + k * utc::kNsPerSecond + utc::kNsPerSecond, 1000);
+    }
+    viewer.FilterDone(made.get());
+    const auto filtered = viewer.Filtered(shown, a, b);
+    ASSERT_NE(filtered, nullptr);
+    EXPECT_EQ(viewer.FilterNeeded(shown, a + utc::kNsPerSecond, b + utc::kNsPerSecond), std::nullopt);  // within what was made
+    // The same as filtering there and then.
+    view::WaveformModel direct;
+    ASSERT_TRUE(view::FilterModel(*model, shown, job->t0, job->t1, *view::ParseFilter("bp:1:10"), direct).ok());
+    EXPECT_EQ(filtered->Envelope(0, a, b, 900), direct.Envelope(0, a, b, 900));
+    // The reading again: in place, and the filter is made anew from it.
+    auto [status, opened] = again.get();
+    ASSERT_TRUE(status.ok());
+    viewer.Reopened(status, std::move(opened));
+    EXPECT_EQ(viewer.Filtered(shown, a, b), nullptr);
+    EXPECT_TRUE(viewer.FilterNeeded(shown, a, b));
+    // A filter that is no filter is refused in our words and the one chosen stays.
+    EXPECT_EQ(viewer.FilterChosen("bp:one").why, Status::Why::kFilterUnreadable);
+    EXPECT_NE(viewer.StatusText.find("bp:one"), std::string::npos);
+    EXPECT_EQ(viewer.FilterNote(true), "零相位滤波 bp:1:10:4");
+}
+
 TEST(ViewFiles, ACacheEntryPerFileGrowsWithItsFileAndIsNeverTrustedBlindly) {
     TempDir dir;
     const StreamCodes codes{"XX", "ZQD01", "00", "GY0"};

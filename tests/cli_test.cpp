@@ -347,6 +347,9 @@ TEST(Cli, PlotWritesThePictureWithoutADisplayAndRefusesWhatItCannotDraw) {
     EXPECT_EQ(r.status, 0) << ReadFile(dir / "err");
     EXPECT_NE(r.out.find("GY0 的日记录图（2008-05-12T00:00 起 12 小时，每行 15 分钟）"), std::string::npos) << r.out;
     EXPECT_EQ(Cli("", "plot --helicorder --row-minutes 20 --out " + out + " " + in, dir / "err").status, 1);
+    EXPECT_EQ(Cli("", "plot --helicorder --colours '#123456,red' --out " + out + " " + in, dir / "err").status, 0);
+    EXPECT_EQ(Cli("", "plot --helicorder --colours navy,nocolour --out " + out + " " + in, dir / "err").status, 1);
+    EXPECT_NE(ReadFile(dir / "err").find("颜色“nocolour”不认得"), std::string::npos);
     // A channel that is not there, and a missing input: 2. Bad options: 1.
     EXPECT_EQ(Cli("", "plot --channels GYZ --out " + out + " " + in, dir / "err").status, 2);
     EXPECT_NE(ReadFile(dir / "err").find("GYZ"), std::string::npos);

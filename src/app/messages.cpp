@@ -159,6 +159,7 @@ const char* SettingPattern(Why why) {
     case Why::kNoResampling: return "resample = true：本程序构建时没有 libsamplerate，不能重采样";
     case Why::kConfigNotNumber: return "{t} 应为数";
     case Why::kBadFilter: return "滤波器 {d} 不适用：拐角频率须大于 0 且低于奈奎斯特频率（{t} Hz），带通的下拐角须低于上拐角，阶数 2 到 8";
+    case Why::kBadColour: return "颜色“{d}”不认得：用颜色名（如 navy、darkred）或 #RRGGBB";
     case Why::kFilterUnreadable:
         return "滤波“{d}”看不懂：要写成 bp:低:高、hp:拐角、lp:拐角（赫兹，可再加 :阶数，2 到 8，默认 4），或 demean，如 bp:1:10";
     case Why::kFilteredSpanTooLong: return "要滤波的时段有 {v} 个样本，超过 {w} 个；请缩短时段或少选几个通道";

@@ -45,6 +45,8 @@ public:
             ->check(CLI::IsMember({12, 24}));
         c->add_option("--clip", clip_, "Helicorder traces clipped at this many row spacings (default 2)")
             ->check(CLI::Range(0.5, 50.0));
+        c->add_option("--colours", colours_, "Helicorder rows' colours in turn: names or #RRGGBB (default navy, dark red, black, green)")
+            ->delimiter(',');
         c->add_option("--out", out_, "The PNG to write")->required();
         c->add_option("INPUT", input_, "T1.DAT, miniSEED file or SDS folder")->required();
         return c;
@@ -62,6 +64,7 @@ public:
         if (helicorder_) r.helicorder_minutes = row_minutes_;
         r.helicorder_hours = hours_;
         r.clip_rows = clip_;
+        r.helicorder_colours = colours_;
         if (!filter_.empty()) {
             const auto f = view::ParseFilter(filter_);
             if (!f) {
@@ -100,7 +103,7 @@ public:
         std::string said;
         if (const Status s = ui::Plot(r, said); !s.ok()) {
             std::cerr << app::Text(s) << "\n";
-            return kRefused;
+            return s.why == Status::Why::kBadColour ? kUsage : kRefused;  // a wrong --colours
         }
         std::cout << said << "\n";
         return kDone;
@@ -119,6 +122,7 @@ private:
     double max_hz_ = 0, clip_ = 2;
     bool helicorder_ = false;
     int row_minutes_ = 15, hours_ = 24;
+    std::vector<std::string> colours_;
 };
 
 }  // namespace

@@ -121,6 +121,12 @@ Status Plot(const PlotRequest& r, std::string& said) {
         QPainter painter(&image);
         HelicorderStyle style;
         style.clip_rows = r.clip_rows;
+        if (!r.helicorder_colours.empty()) style.colours.clear();
+        for (const std::string& name : r.helicorder_colours) {
+            const QColor colour(QString::fromStdString(name));
+            if (!colour.isValid()) return Status::Fail(Status::Code::kQueryRefused, Status::Why::kBadColour).About(name);
+            style.colours.push_back(colour);
+        }
         PaintHelicorder(painter, image.rect(), drawn, c, layout, style);
         spectrum = "，" + drawn.At(c).name + " 的日记录图（" + utc::Iso(start).substr(0, 16) + " 起 " +
                    std::to_string(r.helicorder_hours) + " 小时，每行 " + std::to_string(r.helicorder_minutes) + " 分钟）";

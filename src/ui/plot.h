@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "archive/archive_config.h"
 #include "common/status.h"
@@ -32,6 +33,7 @@ struct PlotRequest {
     int helicorder_minutes = 0;
     int helicorder_hours = 24;
     double clip_rows = 2;
+    std::vector<std::string> helicorder_colours;  // names or #RRGGBB, in turn; empty: the usual
     archive::ArchiveConfig config = archive::DefaultConfig();
 };
 

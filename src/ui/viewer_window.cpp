@@ -54,6 +54,12 @@ ViewerWindow::ViewerWindow(archive::ArchiveConfig config, QWidget* parent)
                                             "PageUp/PageDown 前后一段，End 跟随最新；点一行看它的波形，D 或 Esc 返回",
                                 [this] { ShowHelicorder(!ShowingHelicorder()); });
     button("频谱图", "在波形下显示当前行的频谱图（汉宁窗，重叠 50%）", [this] { ShowSpectrogram(spectrogram_->isHidden()); });
+    frame_ = new QComboBox(this);
+    frame_->addItems({QString::fromUtf8("窗长自动"), "256", "1024", "4096", "16384"});
+    frame_->setToolTip(QString::fromUtf8("频谱图每帧的样本数：自动时约每两个像素一帧"));
+    frame_->setFocusPolicy(Qt::ClickFocus);
+    connect(frame_, QOverload<int>::of(&QComboBox::activated), this, [this](int) { ViewMoved(); });
+    bar->addWidget(frame_);
     bar->addWidget(new QLabel(QString::fromUtf8("滤波："), this));
     filter_ = new QComboBox(this);
     filter_->setEditable(true);
@@ -178,7 +184,7 @@ void ViewerWindow::ViewMoved() {
     }
     if (spectrogram_->isVisible())
         spectrogram_->Show(filtered ? filtered : model, waves_->View().current_row, waves_->View().Begin(),
-                           waves_->View().End(), 0);
+                           waves_->View().End(), frame_->currentIndex() == 0 ? 0 : frame_->currentText().toInt());
     waves_->update();
 }
 

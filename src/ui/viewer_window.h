@@ -69,6 +69,7 @@ private:
     HelicorderWidget* helicorder_;
     SpectrogramWidget* spectrogram_;
     QComboBox* filter_;
+    QComboBox* frame_;  // the spectrogram's frame length
     QPushButton* helicorder_button_;
     QLabel* status_;
     QTimer* poll_;
