@@ -32,17 +32,6 @@ std::vector<std::int32_t> Signal(std::size_t n) {
     return v;
 }
 
-class Held final : public view::SampleSource {
-public:
-    explicit Held(std::vector<std::int32_t> v) : v_(std::move(v)) {}
-    void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
-        std::copy_n(v_.begin() + static_cast<std::ptrdiff_t>(first), n, out);
-    }
-
-private:
-    std::vector<std::int32_t> v_;
-};
-
 const view::FilterSpec kBand = *view::ParseFilter("bp:1:10:4");
 
 // The view's way: the span of an hour (its margin beyond the data), filtered into a model.
@@ -50,7 +39,7 @@ void BM_BandPassHourInAView(benchmark::State& state) {
     const auto v = Signal(7'200'000);
     view::WaveformModel m;
     const int c = m.AddChannel("GY0");
-    view::Stretch& s = m.AddStretch(c, kT0, kRate, std::make_shared<Held>(v));
+    view::Stretch& s = m.AddStretch(c, kT0, kRate, std::make_shared<view::HeldSamples>(v));
     s.summary.Append(v.data(), v.size());
     s.count = v.size();
     for (auto _ : state) {

@@ -147,18 +147,6 @@ TEST(Filter, TextsAreReadBackAndWhatCannotBeIsRefused) {
     EXPECT_EQ(s.why, Status::Why::kBadFilter);
 }
 
-// Samples of a stretch held in memory.
-class Held final : public SampleSource {
-public:
-    explicit Held(std::vector<std::int32_t> v) : v_(std::move(v)) {}
-    void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
-        std::copy_n(v_.begin() + static_cast<std::ptrdiff_t>(first), n, out);
-    }
-
-private:
-    std::vector<std::int32_t> v_;
-};
-
 TEST(FilteredModel, OnlyTheSpanShownIsFilteredWithItsMarginAndTheDriftIsGone) {
     // 100 samples/s for 10 minutes: a 2 Hz wave of 300 counts on a slow drift of 20000.
     constexpr double kRate = 100;
@@ -171,7 +159,7 @@ TEST(FilteredModel, OnlyTheSpanShownIsFilteredWithItsMarginAndTheDriftIsGone) {
     WaveformModel m;
     for (const char* name : {"GY0", "GY1"}) {
         const int c = m.AddChannel(name);
-        Stretch& s = m.AddStretch(c, kT0, kRate, std::make_shared<Held>(v));
+        Stretch& s = m.AddStretch(c, kT0, kRate, std::make_shared<HeldSamples>(v));
         s.summary.Append(v.data(), v.size());
         s.count = v.size();
     }

@@ -8,23 +8,6 @@
 
 namespace zqd::view {
 
-namespace {
-
-// Filtered samples, held in memory.
-class HeldSource final : public SampleSource {
-public:
-    explicit HeldSource(std::vector<std::int32_t> values) : values_(std::move(values)) {}
-    void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
-        std::copy_n(values_.begin() + static_cast<std::ptrdiff_t>(first), n, out);
-    }
-    const std::vector<std::int32_t>& Values() const { return values_; }
-
-private:
-    std::vector<std::int32_t> values_;
-};
-
-}  // namespace
-
 std::int64_t FilterMarginNs(const FilterSpec& spec) {
     double lowest = 0;
     switch (spec.kind) {
@@ -99,10 +82,10 @@ Status FilterModel(const WaveformModel& in, const std::vector<bool>& shown, std:
                 end = at;
             }
         }
-        auto held = std::make_shared<HeldSource>(std::move(values));
+        auto held = std::make_shared<HeldSamples>(std::move(values));
         Stretch& s = out.AddStretch(p.channel, p.stretch->TimeOf(static_cast<double>(p.first)), p.stretch->rate, held);
-        s.summary.Append(held->Values().data(), held->Values().size());
-        s.count = held->Values().size();
+        s.summary.Append(held->values.data(), held->values.size());
+        s.count = held->values.size();
     }
     return Status::Ok();
 }

@@ -8,14 +8,6 @@
 
 namespace zqd::view {
 
-// A live stretch's filtered samples, held as they are made.
-class HeldLive final : public SampleSource {
-public:
-    void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
-        std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(first), n, out);
-    }
-    std::vector<std::int32_t> values;
-};
 
 Status LiveWaves::SetFilter(const FilterSpec& spec, double rate) {
     if (spec.kind == FilterSpec::Kind::kNone) {
@@ -49,7 +41,7 @@ void LiveWaves::AppendFiltered(const acq::Block& b) {
         const bool gap = list.empty() || list.back().rate != rate || !timeline::Continues(list.back().EndNs(), b.time_ns, rate);
         if (gap) filters_[static_cast<std::size_t>(c)].Reset();  // the filter starts again after a gap
         if (!joins) {
-            held = std::make_shared<HeldLive>();
+            held = std::make_shared<HeldSamples>();
             filtered_->AddStretch(c, b.time_ns, rate, held);
         }
         for (std::size_t j = 0; j < x.size(); ++j) x[j] = static_cast<std::uint16_t>(b.At(static_cast<std::int64_t>(j), offset));

@@ -46,7 +46,7 @@ private:
     void AppendFiltered(const acq::Block& b);
     std::shared_ptr<WaveformModel> filtered_;
     std::vector<Filter> filters_;  // one a channel
-    std::vector<std::shared_ptr<class HeldLive>> held_;  // each channel's last filtered stretch
+    std::vector<std::shared_ptr<HeldSamples>> held_;  // each channel's last filtered stretch
 };
 
 }  // namespace zqd::view

@@ -6,6 +6,7 @@
 // let go from the front.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -27,6 +28,17 @@ public:
     virtual ~SampleSource() = default;
     // Samples [first, first + n) of the stretch into `out`.
     virtual void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const = 0;
+};
+
+// Samples held in memory: a filtered span, a live filtered stretch.
+class HeldSamples final : public SampleSource {
+public:
+    HeldSamples() = default;
+    explicit HeldSamples(std::vector<std::int32_t> v) : values(std::move(v)) {}
+    void Read(std::uint64_t first, std::size_t n, std::int32_t* out) const override {
+        std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(first), n, out);
+    }
+    std::vector<std::int32_t> values;
 };
 
 struct Stretch {
