@@ -1002,6 +1002,12 @@ TEST(ViewFiles, FilteredSpansAndReadingsAgainAreMadeOnAnotherThreadWhileTheViewD
     viewer.Reopened(status, std::move(opened));
     EXPECT_EQ(viewer.Filtered(shown, a, b), nullptr);
     EXPECT_TRUE(viewer.FilterNeeded(shown, a, b));
+    // A view at the ends of time: no wider span than it, and nothing beyond them read.
+    const std::int64_t edge = std::numeric_limits<std::int64_t>::min() + 5;
+    const auto far = viewer.FilterNeeded(shown, edge, edge + 3'000'000'000'000'000'000);
+    ASSERT_TRUE(far);
+    EXPECT_EQ(far->t0, edge);
+    EXPECT_TRUE(RunFilterJob(*far).status.ok());
     // A filter that is no filter is refused in our words and the one chosen stays.
     EXPECT_EQ(viewer.FilterChosen("bp:one").why, Status::Why::kFilterUnreadable);
     EXPECT_NE(viewer.StatusText.find("bp:one"), std::string::npos);

@@ -109,15 +109,17 @@ std::optional<FilterJob> FrmViewer::FilterNeeded(const std::vector<bool>& shown,
     // A quarter of the span more on each side, where that stays within what
     // may be filtered at once.
     const std::int64_t more = (t1 - t0) / 4;
+    std::int64_t wider0 = 0, wider1 = 0;
+    if (__builtin_sub_overflow(t0, more, &wider0) || __builtin_add_overflow(t1, more, &wider1)) return job;  // at the ends of time
     std::uint64_t samples = 0;
     for (int c = 0; c < opened_.model->ChannelCount(); ++c)
         if (static_cast<std::size_t>(c) < shown.size() && shown[static_cast<std::size_t>(c)])
             for (const auto& st : opened_.model->At(c).stretches)
-                if (st.EndNs() > t0 - more && st.start_ns < t1 + more)
-                    samples += st.IndexAtOrAfter(t1 + more) - st.IndexAtOrAfter(t0 - more);
+                if (st.EndNs() > wider0 && st.start_ns < wider1)
+                    samples += st.IndexAtOrAfter(wider1) - st.IndexAtOrAfter(wider0);
     if (samples * 2 <= view::kMostFilteredSamples) {
-        job.t0 = t0 - more;
-        job.t1 = t1 + more;
+        job.t0 = wider0;
+        job.t1 = wider1;
     }
     return job;
 }

@@ -23,7 +23,9 @@ Status FilterModel(const WaveformModel& in, const std::vector<bool>& shown, std:
                    const FilterSpec& spec, WaveformModel& out, std::uint64_t most) {
     out = WaveformModel{};
     const std::int64_t margin = FilterMarginNs(spec);
-    const std::int64_t from = t0 - margin, to = t1 + margin;
+    std::int64_t from = 0, to = 0;  // the margin, short of the ends of time
+    if (__builtin_sub_overflow(t0, margin, &from)) from = std::numeric_limits<std::int64_t>::min();
+    if (__builtin_add_overflow(t1, margin, &to)) to = std::numeric_limits<std::int64_t>::max();
     // What the span holds first, so that nothing is read for a span refused.
     struct Piece {
         int channel;
