@@ -517,7 +517,7 @@ TEST(RecordSink, ARecordAcrossMidnightIsDatedAndQueriedRight) {
     // Channel 0 carries the 1PPS pulse at the whole second: the series starts on it.
     EXPECT_EQ(form.DispData[0], sim::kPulseCode);
     EXPECT_EQ(form.DispData[2000], sim::kPulseCode);
-    EXPECT_NE(form.DispData[10], sim::kPulseCode);
+    EXPECT_NE(form.DispData[500], sim::kPulseCode);  // 200 ms on, the pulse is down
 }
 
 }  // namespace

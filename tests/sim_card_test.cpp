@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <cstdlib>
 #include <vector>
 
@@ -99,22 +101,46 @@ TEST(SimCard, EachOneSecondBlockStartsWithItsOwnHaMessage) {
     }
 }
 
-TEST(SimCard, PulseOnChannelZeroAtTheScanNearestEveryWholeSecond) {
+// The receiver's pulse on channel 0: 200 ms from every whole second, as an
+// M12's; its falling edge within a millisecond of that, wandering.
+TEST(SimCard, PulseOnChannelZeroFromEveryWholeSecondFor200Ms) {
     Fixture f;  // first scan at .3 s: the next whole second is 0.7 s = 1400 scans later
     f.StartMain();
     std::vector<std::int16_t> block(36000);
     f.card.FillSamples(0, block.data());
     EXPECT_NE(block[1399 * 18], kPulseCode);
-    for (int s = 1400; s < 1404; ++s) EXPECT_EQ(block[static_cast<std::size_t>(s) * 18], kPulseCode);
-    EXPECT_NE(block[1404 * 18], kPulseCode);
     int pulses = 0;
     for (std::size_t i = 0; i < block.size(); i += 18) pulses += block[i] == kPulseCode;
-    EXPECT_EQ(pulses, 4);
+    EXPECT_GE(pulses, 398);  // 400 scans, the last one or two shared with the fall
+    EXPECT_LE(pulses, 402);
+    for (int s = 1400; s < 1798; ++s) EXPECT_EQ(block[static_cast<std::size_t>(s) * 18], kPulseCode) << s;
+    EXPECT_NE(block[1803 * 18], kPulseCode);
     for (std::size_t i = 0; i < block.size(); ++i) {
         if (i % 18 == 1) continue;
         ASSERT_GE(block[i], 0);
         ASSERT_LE(block[i], 4095);
     }
+    // The fall wanders; the rise does not (without jitter).
+    std::set<double> falls;
+    for (std::int64_t w = 1210613921; w < 1210613931; ++w) {
+        EXPECT_EQ(f.card.PulseRise(w), static_cast<double>(w * 1000000000 - 1210613920300000000));
+        const double width = f.card.PulseFall(w) - f.card.PulseRise(w);
+        EXPECT_NEAR(width, 200e6, 1e6);
+        falls.insert(width);
+    }
+    EXPECT_GT(falls.size(), 5u);
+    // With a jitter, each rise is off its second by up to it, the same every run.
+    SimSettings jittery;
+    jittery.pps_jitter_ns = 5000;
+    Fixture g("2008-05-12T17:38:40.300000000", jittery);
+    g.StartMain();
+    std::set<double> offsets;
+    for (std::int64_t w = 1210613921; w < 1210613931; ++w) {
+        const double off = g.card.PulseRise(w) - static_cast<double>(w * 1000000000 - 1210613920300000000);
+        EXPECT_LE(std::abs(off), 5000);
+        offsets.insert(off);
+    }
+    EXPECT_GT(offsets.size(), 5u);
 }
 
 TEST(SimCard, SameStartSameSamples) {
@@ -330,20 +356,55 @@ TEST(SimCard, ARealCardDriftsItsPulseEdgesFallBetweenScansAndMessagesComeLate) {
     EXPECT_NEAR((edges.back() - edges.front()) / 29 / 2000 - 1, 25e-6 + 5e-6, 2.5e-6);
 }
 
+// Below 170 scans a second a 154-byte message a second does not fit one byte
+// a scan: the receiver sends one every n-th second, each whole, each naming
+// its second.
+TEST(SimCard, AtLowRatesTheReceiverSendsEveryFewSecondsAndEachMessageFits) {
+    for (const auto& [rate, every] : {std::pair{50, 4}, std::pair{100, 2}, std::pair{150, 2}, std::pair{200, 1}}) {
+        SimSettings real;
+        real.gps_delay_ms = 480;
+        Fixture f("2008-05-12T17:38:40.300000000", real);
+        ASSERT_EQ(f.card.Initial(320, 5, 0, 0), 1);
+        ASSERT_EQ(f.card.StartIntr(10, rate, 0, 3, rate, 0, 1), 1);
+        EXPECT_EQ(f.card.MessageEvery(), every) << rate;
+        std::vector<std::int16_t> all, block(static_cast<std::size_t>(3 * rate));
+        for (int b = 0; b < 12; ++b) {
+            f.card.FillSamples(b, block.data());
+            all.insert(all.end(), block.begin(), block.end());
+        }
+        const auto bytes = GpsBytes(all, 3);
+        const std::size_t messages = bytes.size() / 154;  // the last may go on beyond
+        EXPECT_GE(messages, static_cast<std::size_t>(11 / every)) << rate;
+        for (std::size_t m = 0; m < messages; ++m) {
+            EXPECT_EQ(bytes[m * 154], '@') << rate;
+            EXPECT_EQ(bytes[m * 154 + 153], '\n') << rate;
+            EXPECT_EQ(bytes[m * 154 + 10], static_cast<int>((41 + m * static_cast<std::size_t>(every)) % 60)) << rate;  // its second
+        }
+    }
+}
+
 // The environment sets the real card; values out of range are said and not taken.
 TEST(SimSettings, ARealCardFromTheEnvironment) {
     setenv("ADCARD_SIM_CLOCK_PPM", "-12.5", 1);
     setenv("ADCARD_SIM_CLOCK_WANDER_PPM", "3", 1);
     setenv("ADCARD_SIM_GPS_DELAY_MS", "5000", 1);
+    setenv("ADCARD_SIM_PPS_WIDTH_MS", "100", 1);
+    setenv("ADCARD_SIM_PPS_JITTER_NS", "-3", 1);
     std::string warnings;
     const SimSettings s = SettingsFromEnvironment(warnings);
     unsetenv("ADCARD_SIM_CLOCK_PPM");
     unsetenv("ADCARD_SIM_CLOCK_WANDER_PPM");
     unsetenv("ADCARD_SIM_GPS_DELAY_MS");
+    unsetenv("ADCARD_SIM_PPS_WIDTH_MS");
+    unsetenv("ADCARD_SIM_PPS_JITTER_NS");
     EXPECT_EQ(s.clock_ppm, -12.5);
     EXPECT_EQ(s.wander_ppm, 3);
     EXPECT_EQ(s.gps_delay_ms, 0);
+    EXPECT_EQ(s.pps_width_ms, 100);
+    EXPECT_EQ(s.pps_jitter_ns, 0);
     EXPECT_NE(warnings.find("ADCARD_SIM_GPS_DELAY_MS"), std::string::npos) << warnings;
+    EXPECT_NE(warnings.find("ADCARD_SIM_PPS_JITTER_NS"), std::string::npos) << warnings;
+    EXPECT_EQ(SimSettings{}.pps_width_ms, 200);
     EXPECT_TRUE(s.Real());
     EXPECT_FALSE(SimSettings{}.Real());
 }

@@ -158,6 +158,7 @@ TEST(RingFeed, TheRingHoldsExactlyTheArchivedRecordsInTheOrderWritten) {
     auto sink = std::make_shared<archive::ArchiveSink>(c, dir / "arc");
     sink->SetRecordTap(RingTap(ring, {}));
     auto runner = session.AddSink(sink, 64);
+    session.SetTiming(c.timing);
     ASSERT_TRUE(session.Start(acq::AcqConfig{}).ok());
     card.queryResults.push_back(10);
     card.queryResults.push_back(10);

@@ -15,18 +15,47 @@ int LockedQuality(std::int64_t phase_error_ns) {
     return 40;
 }
 
+int FreeQuality(std::int64_t bound_ns) {
+    if (bound_ns < 100000) return 90;
+    if (bound_ns < 200000) return 70;
+    if (bound_ns < 1000000) return 40;
+    if (bound_ns < 10000000) return 30;
+    if (bound_ns < 100000000) return 20;
+    if (bound_ns < timeline::kNsPerSecond) return 10;
+    return 0;
+}
+
 namespace {
 constexpr int kMessageQuality = 40;  // the message alone: its latency is not known
 constexpr int kFreeRunCeiling = 90;  // a clock running free is not locked
 constexpr std::int64_t kJitterNs = 10000000;  // a message's arrival is not known better than this
+// A wired pulse channel that gives no pulse in this many seconds is said to
+// carry none, and the messages date the data.
+constexpr std::int64_t kNoPulseSeconds = 5;
+
+Event MakeEvent(Event::Kind kind, std::uint64_t sequence, std::int64_t value, std::int64_t extra = 0) {
+    Event e;
+    e.kind = kind;
+    e.sequence = sequence;
+    e.value = value;
+    e.extra = extra;
+    return e;
+}
 }  // namespace
 
 void BlockDater::Reset(const AcqConfig& config, const TimingConfig& timing) {
     config_ = config;
     timing_ = timing;
     decoder_ = gps::HaStreamDecoder(config.SampleFrq);
-    pulse_.Reset(timing.threshold, timing.pulse_negative, config.SampleFrq);
+    pulse_usable_ = timing.PulseWired() && timing.pps_channel < config.ChnNum &&
+                    PulseFinder::WidthUsable(timing.pulse_width_ms, config.SampleFrq);
+    no_pulse_ = false;
+    said_narrow_ = false;
+    pulse_.Reset({timing.threshold, timing.pulse_negative, config.SampleFrq, timing.pulse_width_ms, timing.rate_alarm_ppm});
     clock_.Reset(timing, config.SampleFrq);
+    first_fix_.reset();
+    waiting_.clear();
+    holding_ = timing.first_time_wait_s > 0;
     reported_bad_ = 0;
     have_time_ = false;
     have_end_ = false;
@@ -38,30 +67,101 @@ void BlockDater::Reset(const AcqConfig& config, const TimingConfig& timing) {
     have_second_ = false;
 }
 
-std::vector<Event> BlockDater::Date(Block& block, bool ring_full, bool poll_start) {
-    const std::uint64_t seq = block.sequence;
+bool BlockDater::PulseDates() const {
+    return pulse_usable_ && !no_pulse_ && timing_.date_from == TimingConfig::DateFrom::kPulse;
+}
+
+bool BlockDater::GoodTime() const {
+    if (PulseDates()) return clock_.Locked() && clock_.Doubts() == 0;
+    return first_fix_.has_value();
+}
+
+void BlockDater::Date(std::shared_ptr<Block> block, std::vector<Item>& out, bool ring_full, bool poll_start) {
+    const std::uint64_t seq = block->sequence;
     const std::int64_t first_scan = static_cast<std::int64_t>(seq) * config_.ChnPoints;
+    const std::int64_t end_scan = first_scan + config_.ChnPoints;
     std::vector<Event> events;
+    if (!said_narrow_ && timing_.PulseWired() && timing_.pps_channel < config_.ChnNum && !pulse_usable_) {
+        said_narrow_ = true;
+        events.push_back(MakeEvent(Event::Kind::kPulseTooNarrow, seq, std::llround(timing_.pulse_width_ms * 1000)));
+    }
     fixes_.clear();
     edges_.clear();
-    const auto fix = decoder_.Feed(block.Scans(), config_.ChnNum, config_.ChnPoints, first_scan, &fixes_);
-    for (const gps::HaFix& f : fixes_) block.messages.push_back(f.data);
+    const auto fix = decoder_.Feed(block->Scans(), config_.ChnNum, config_.ChnPoints, first_scan, &fixes_);
+    for (const gps::HaFix& f : fixes_) block->messages.push_back(f.data);
+    if (!first_fix_ && !fixes_.empty()) first_fix_ = fixes_.front();
     if (ring_full && poll_start) {
         // Buffers may have been overwritten before this one: the scans may
         // no longer count from the edges before (a message will tell).
         clock_.Suspect();
     }
-    if (timing_.PulseWired() && timing_.pps_channel < config_.ChnNum)
-        pulse_.Feed(block.Scans() + timing_.pps_channel, config_.ChnNum, config_.ChnPoints, first_scan, edges_);
-    clock_.Update(edges_, fixes_, first_scan + config_.ChnPoints, seq, events);
+    std::int64_t settled = end_scan;
+    if (pulse_usable_) {
+        pulse_.Feed(block->Scans() + timing_.pps_channel, config_.ChnNum, config_.ChnPoints, first_scan, edges_);
+        settled = pulse_.Settled();
+    }
+    clock_.Update(edges_, fixes_, settled, end_scan, seq, events);
+    if (pulse_usable_ && !no_pulse_ && pulse_.Counted().pulses == 0 &&
+        end_scan >= kNoPulseSeconds * static_cast<std::int64_t>(config_.SampleFrq)) {
+        no_pulse_ = true;
+        const PulseFinder::Counts& c = pulse_.Counted();
+        auto why = Event::PulseRefusal::kNoRise;
+        std::uint64_t most = 0;
+        for (auto [n, reason] : {std::pair{c.not_pulse, Event::PulseRefusal::kNotPulse},
+                                 std::pair{c.wrong_width, Event::PulseRefusal::kWrongWidth},
+                                 std::pair{c.off_second, Event::PulseRefusal::kOffSecond}})
+            if (n > most) {
+                most = n;
+                why = reason;
+            }
+        if (why == Event::PulseRefusal::kNoRise && !first_fix_) why = Event::PulseRefusal::kSilent;
+        events.push_back(MakeEvent(Event::Kind::kNoPulseFound, seq, timing_.pps_channel, static_cast<std::int64_t>(why)));
+    }
+    const gps::HaCounters& counters = decoder_.Counters();
+    if (counters.Bad() != reported_bad_) {
+        events.push_back(MakeEvent(Event::Kind::kBadMessage, seq, static_cast<std::int64_t>(counters.Bad() - reported_bad_)));
+        reported_bad_ = counters.Bad();
+    }
+    for (auto& e : events) out.emplace_back(std::move(e));
+
+    Waiting w{std::move(block), fix, ring_full, lost_reads_};
+    lost_reads_ = 0;
+    if (!holding_) {
+        Place(w, out);
+        return;
+    }
+    waiting_.push_back(std::move(w));
+    const auto waited = static_cast<double>(end_scan - static_cast<std::int64_t>(waiting_.front().block->sequence) *
+                                                           config_.ChnPoints) /
+                        config_.SampleFrq;
+    if (GoodTime() || waited >= timing_.first_time_wait_s) {
+        if (!GoodTime() && !first_fix_ && !clock_.Locked())
+            out.emplace_back(MakeEvent(Event::Kind::kNoGpsTime, seq, std::llround(waited * 1e9)));
+        Finish(out);
+    }
+}
+
+void BlockDater::Finish(std::vector<Item>& out) {
+    holding_ = false;
+    for (Waiting& w : waiting_) Place(w, out);
+    waiting_.clear();
+}
+
+void BlockDater::Place(Waiting& w, std::vector<Item>& out) {
+    Block& block = *w.block;
+    const std::uint64_t seq = block.sequence;
+    const std::int64_t first_scan = static_cast<std::int64_t>(seq) * config_.ChnPoints;
+    const std::int64_t end_scan = first_scan + config_.ChnPoints;
+    std::vector<Event> events;
 
     ClockSource source = ClockSource::kNone;
     if (const auto p = clock_.DatePulse(first_scan)) {
         block.time_ns = p->ns;
         block.time_status = p->free ? TimeStatus::kCarried : TimeStatus::kOwn;
         source = p->free ? ClockSource::kFreeRun : ClockSource::kPulse;
-    } else if (fix) {
-        block.time_ns = fix->time_ns + timeline::ScansToNs(first_scan - fix->start_scan, config_.SampleFrq);
+        if (p->free) block.clock.bound_ns = clock_.DatePulse(end_scan)->bound_ns;  // at the block's end, the worst
+    } else if (w.fix) {
+        block.time_ns = w.fix->time_ns + timeline::ScansToNs(first_scan - w.fix->start_scan, config_.SampleFrq);
         block.time_status = TimeStatus::kOwn;
         source = ClockSource::kMessage;
         clock_.MessageDated();
@@ -73,6 +173,12 @@ std::vector<Event> BlockDater::Date(Block& block, bool ring_full, bool poll_star
                             : last_time_ns_ + timeline::ScansToNs(scans, config_.SampleFrq);
         block.time_status = TimeStatus::kCarried;
         source = ClockSource::kFreeRun;
+    } else if (first_fix_) {
+        // Before the run's first message: dated back from it.
+        block.time_ns = first_fix_->time_ns + timeline::ScansToNs(first_scan - first_fix_->start_scan, config_.SampleFrq);
+        block.time_status = TimeStatus::kCarried;
+        source = ClockSource::kMessage;
+        clock_.MessageDated();
     }
     block.clock.source = source;
 
@@ -94,11 +200,11 @@ std::vector<Event> BlockDater::Date(Block& block, bool ring_full, bool poll_star
                                             (source == ClockSource::kMessage && step > -kJitterNs && step < kJitterNs));
             Event e;
             e.sequence = seq;
-            if (whole && k == lost_reads_) {
+            if (whole && k == w.lost_reads) {
                 // The failed reads, said when they failed: nothing more.
-            } else if (whole && k > lost_reads_ && ring_full) {
+            } else if (whole && k > w.lost_reads && w.ring_full) {
                 e.kind = Event::Kind::kOverflow;
-                e.value = k - lost_reads_;
+                e.value = k - w.lost_reads;
                 events.push_back(std::move(e));
             } else if (retimed) {
                 e.kind = Event::Kind::kTimeTear;
@@ -111,19 +217,9 @@ std::vector<Event> BlockDater::Date(Block& block, bool ring_full, bool poll_star
             }
         }
     }
-    const gps::HaCounters& counters = decoder_.Counters();
-    if (counters.Bad() != reported_bad_) {
-        Event e;
-        e.kind = Event::Kind::kBadMessage;
-        e.sequence = seq;
-        e.value = static_cast<std::int64_t>(counters.Bad() - reported_bad_);
-        reported_bad_ = counters.Bad();
-        events.push_back(std::move(e));
-    }
     Clock(block);
     if (block.time_status != TimeStatus::kNone) {
-        Series(block, stepped || lost_reads_ > 0, events);
-        lost_reads_ = 0;  // a carried time counts the failed reads' scans already
+        Series(block, stepped || w.lost_reads > 0, events);
         have_time_ = true;
         last_time_ns_ = block.time_ns;
         last_timed_sequence_ = seq;
@@ -131,29 +227,37 @@ std::vector<Event> BlockDater::Date(Block& block, bool ring_full, bool poll_star
         have_end_ = true;
         last_source_ = source;
     }
-    return events;
+    for (auto& e : events) out.emplace_back(std::move(e));
+    out.emplace_back(BlockPtr(std::move(w.block)));
 }
 
 void BlockDater::Clock(Block& block) {
     BlockClock& c = block.clock;
     c.pulse = clock_.PulseOk();
     c.rate = clock_.Measured();
+    c.doubts = clock_.Doubts();
     if (const auto pe = clock_.LastPhaseError()) c.phase_error_ns = *pe;
     switch (c.source) {
     case ClockSource::kNone: c.quality = 0; break;
-    case ClockSource::kPulse:  // between edges, before the rate is measured too
-        c.quality = c.phase_error_ns == ClockSample::kNoValue ? 100 : LockedQuality(c.phase_error_ns);
+    case ClockSource::kPulse: {  // between edges, before the rate is measured too
+        const auto e = clock_.LockError();
+        c.quality = e ? LockedQuality(*e) : 100;
         break;
+    }
     case ClockSource::kMessage:
         c.quality = c.pulse && c.phase_error_ns != ClockSample::kNoValue ? LockedQuality(c.phase_error_ns) : kMessageQuality;
         break;
     case ClockSource::kFreeRun: {
         const double hours = static_cast<double>(block.time_ns - good_ns_) / 3.6e12;
         const auto fallen = static_cast<int>(std::floor(std::max(0.0, hours) * timing_.quality_fall_per_hour));
-        c.quality = std::max(0, std::min(kFreeRunCeiling, good_quality_) - fallen);
+        // Running free from the pulse: as far off as the time may be by the
+        // block's end; from a message: no better than the message was.
+        const int base = c.bound_ns > 0 ? FreeQuality(c.bound_ns) : std::min(kFreeRunCeiling, good_quality_);
+        c.quality = std::max(0, std::min(kFreeRunCeiling, base) - fallen);
         break;
     }
     }
+    if (c.source != ClockSource::kNone) c.quality = std::min(c.quality, clock_.QualityCap());
     if (c.source == ClockSource::kPulse || c.source == ClockSource::kMessage) {
         good_quality_ = c.quality;
         good_ns_ = block.time_ns;

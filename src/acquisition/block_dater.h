@@ -1,10 +1,15 @@
 // Dating the blocks of one acquisition. With the receiver's 1PPS pulse wired
-// to a channel, every edge is found to a fraction of a sample, labelled with
-// its second (ClockModel), and a block's first scan is dated between the
-// edges around it; without it (or before the first labelled edge, or when
-// told to), a block in which a valid @@Ha message ended takes its time from
-// that message (the scans since its first byte added), and others carry the
-// last time forward at the measured rate.
+// to a channel, every pulse is found and its edge located to a fraction of a
+// sample (PulseFinder), labelled with its second (ClockModel), and a block's
+// first scan is dated between the edges around it; without it (or when told
+// to, or when the channel gives no pulse), a block in which a valid @@Ha
+// message ended takes its time from that message (the scans since its first
+// byte added), and others carry the last time forward at the measured rate.
+//
+// The first blocks of a run may wait (TimingConfig::first_time_wait_s) for
+// the first good time, the pulse locked or else a message, and are then
+// dated back from it: no block is dated from the computer's clock while a
+// GPS time follows.
 //
 // A time that does not continue the previous block by the continuity rule
 // is a gap (or a step back), explained where it can be: by the reads that
@@ -16,6 +21,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "acquisition/block.h"
@@ -30,11 +38,16 @@ namespace zqd::acq {
 class BlockDater {
 public:
     void Reset(const AcqConfig& config, const TimingConfig& timing = {});
-    // Dates block `block` (its sequence set) and says what it found: gap,
-    // overflow or step back, then failed messages. `ring_full`: the poll
-    // that brought it found all of the card's buffers filled; `poll_start`:
-    // it is the poll's first (scans may be missing before it).
-    std::vector<Event> Date(Block& block, bool ring_full = false, bool poll_start = false);
+    // Takes block `block` (its sequence set) and appends to `out`, in order,
+    // what it found (gap, overflow or step back, failed messages, the
+    // clock's events) and the blocks now dated: this one, or none while the
+    // first blocks wait for a time, or those that waited and this one.
+    // `ring_full`: the poll that brought it found all of the card's buffers
+    // filled; `poll_start`: it is the poll's first (scans may be missing
+    // before it).
+    void Date(std::shared_ptr<Block> block, std::vector<Item>& out, bool ring_full = false, bool poll_start = false);
+    // The acquisition ends: blocks still waiting are dated from what there is.
+    void Finish(std::vector<Item>& out);
     // A read failed: its scans are lost, so a message across them cannot be
     // completed, nor a pulse's edge located.
     void Lost() {
@@ -46,6 +59,16 @@ public:
     const TimingConfig& Timing() const { return timing_; }
 
 private:
+    struct Waiting {
+        std::shared_ptr<Block> block;
+        std::optional<gps::HaFix> fix;  // the last message that ended in it
+        bool ring_full = false;
+        std::int64_t lost_reads = 0;  // failed reads just before it
+    };
+    // Where the pulse dates the data from: wired, locatable and found.
+    bool PulseDates() const;
+    bool GoodTime() const;
+    void Place(Waiting& w, std::vector<Item>& out);
     void Clock(Block& block);
     void Series(const Block& block, bool stepped, std::vector<Event>& events);
 
@@ -54,15 +77,21 @@ private:
     gps::HaStreamDecoder decoder_;
     PulseFinder pulse_;
     ClockModel clock_;
+    bool pulse_usable_ = false;   // wired, on the card, wide enough to locate
+    bool no_pulse_ = false;       // said to carry no pulse
+    bool said_narrow_ = false;
     std::vector<gps::HaFix> fixes_;
     std::vector<double> edges_;
+    std::optional<gps::HaFix> first_fix_;  // the run's first message, for blocks before it
+    std::deque<Waiting> waiting_;          // blocks before the first good time
+    bool holding_ = false;
     std::uint64_t reported_bad_ = 0;
     bool have_time_ = false;
     std::int64_t last_time_ns_ = 0;
     std::uint64_t last_timed_sequence_ = 0;
     bool have_end_ = false;
     std::int64_t last_end_ns_ = 0;  // end of the last timed block
-    std::int64_t lost_reads_ = 0;   // failed reads since the last timed block
+    std::int64_t lost_reads_ = 0;   // failed reads since the last block
     ClockSource last_source_ = ClockSource::kNone;
     // The clock's quality when last checked by the pulse or a message, and when.
     int good_quality_ = 0;
@@ -78,7 +107,11 @@ private:
 
 // The clock quality the field digitizers report, 0 to 100: 100 locked to the
 // pulse within 5 us, 90 within 100 us, 70 within 200 us, 40 beyond or from
-// the message alone.
+// the message alone (of the pulse: ClockModel::LockError).
 int LockedQuality(std::int64_t phase_error_ns);
+// The quality of a clock running free that may be this far off: at most 90
+// (not locked) within 100 us, 70 within 200 us, 40 within 1 ms, 30 within
+// 10 ms, 20 within 100 ms, 10 within a second, 0 beyond.
+int FreeQuality(std::int64_t bound_ns);
 
 }  // namespace zqd::acq

@@ -4,6 +4,14 @@
 
 namespace zqd::acq {
 
+std::chrono::milliseconds NextPollPeriod(std::chrono::milliseconds now, int filled, int buffers,
+                                         std::chrono::milliseconds longest) {
+    const auto floor = std::min(kPollFloor, longest);
+    if (buffers > 0 && 2 * filled >= buffers) return std::max(floor, filled >= buffers ? now / 2 : now * 3 / 4);
+    if (buffers <= 0 || 4 * filled <= buffers) return std::min(longest, std::max(now + std::chrono::milliseconds(1), now * 3 / 2));
+    return std::clamp(now, floor, longest);
+}
+
 Session::Session(Card& card, SessionOptions options) : card_(card), options_(options) {
     if (options_.threaded) {
         thread_ = std::thread([this] { Loop(); });
@@ -63,6 +71,7 @@ void Session::Post(std::function<void()> task) {
 void Session::Loop() {
     using Clock = std::chrono::steady_clock;
     auto next_poll = Clock::now();
+    auto period = options_.period;
     bool polling = false;
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -81,16 +90,28 @@ void Session::Loop() {
             continue;
         }
         if (!polling) {
+            // A start polls soon, then lengthens towards the period while
+            // polls find few buffers: a fast card is read before its ring fills.
             polling = true;
-            next_poll = Clock::now() + options_.period;
+            period = std::min(options_.period, kPollFloor);
+            next_poll = Clock::now() + period;
         }
         if (wake_.wait_until(lock, next_poll, [this] { return quit_ || !running_ || !tasks_.empty(); }))
             continue;
         lock.unlock();
-        Poll();
+        const int filled = Poll();
+        const auto before = period;
+        period = NextPollPeriod(period, filled, config_.BufNum, options_.period);
+        if (filled >= config_.BufNum && period < before && !said_sooner_) {
+            said_sooner_ = true;
+            Event e;
+            e.kind = Event::Kind::kPollSooner;
+            e.value = period.count();
+            Emit(std::move(e));
+        }
         lock.lock();
-        next_poll += options_.period;
-        if (next_poll < Clock::now()) next_poll = Clock::now() + options_.period;
+        next_poll += period;
+        if (next_poll < Clock::now()) next_poll = Clock::now() + period;
     }
 }
 
@@ -137,6 +158,7 @@ Status Session::Start(const AcqConfig& config, const std::function<Status()>& pr
         }
         config_ = config;
         next_sequence_ = 0;
+        said_sooner_ = false;
         {
             std::lock_guard lock(mutex_);
             dater_.Reset(config, timing_);
@@ -162,9 +184,16 @@ void Session::SetTiming(const TimingConfig& timing) {
 
 Status Session::Stop() {
     return Call([this](Card& card) {
+        bool was = false;
         {
             std::lock_guard lock(mutex_);
+            was = running_;
             running_ = false;
+        }
+        if (was) {  // blocks still waiting for a time are dated from what there is
+            std::vector<Item> items;
+            dater_.Finish(items);
+            Hand(items);
         }
         Event e;
         e.kind = Event::Kind::kStopped;
@@ -243,6 +272,9 @@ void Session::Fail(const CardError& err) {
         std::lock_guard lock(mutex_);
         running_ = false;
     }
+    std::vector<Item> items;
+    dater_.Finish(items);
+    Hand(items);
     lock_.Release();
     Event e;
     e.kind = Event::Kind::kCardError;
@@ -250,17 +282,17 @@ void Session::Fail(const CardError& err) {
     Emit(std::move(e));
 }
 
-void Session::Poll() {
-    if (!Running()) return;
+int Session::Poll() {
+    if (!Running()) return 0;
     std::int32_t reported = 0;
     try {
         reported = card_.QueryBuf();
     } catch (const CardError& err) {
         Fail(err);
-        return;
+        return 0;
     }
     const int n = static_cast<std::int16_t>(reported & 0xFFFF);
-    if (n == 0) return;
+    if (n == 0) return 0;
     Event polled;
     polled.kind = Event::Kind::kPolled;
     polled.value = n;
@@ -268,10 +300,11 @@ void Session::Poll() {
     // Every buffer of the card filled: some may have been overwritten.
     const bool ring_full = n >= config_.BufNum;
     for (int pass = 0; pass < n; ++pass)
-        if (!ReadOne(ring_full, pass == 0)) return;  // the card failed: its kCardError ends the poll
+        if (!ReadOne(ring_full, pass == 0)) return std::max(0, n);  // the card failed: its kCardError ends the poll
     Event end;
     end.kind = Event::Kind::kPollEnd;
     Emit(std::move(end));
+    return std::max(0, n);
 }
 
 bool Session::ReadOne(bool ring_full, bool poll_start) {
@@ -303,26 +336,38 @@ bool Session::ReadOne(bool ring_full, bool poll_start) {
         Emit(std::move(e));
         return true;
     }
-    std::vector<Event> events = dater_.Date(*block, ring_full, poll_start);
     {
         std::lock_guard lock(mutex_);
         ++stats_.reads;
-        ++stats_.blocks;
-        stats_.messages = dater_.Messages();
-        for (const auto& e : events) {
-            if (e.kind == Event::Kind::kGap) ++stats_.gaps;
-            if (e.kind == Event::Kind::kTimeBackwards) ++stats_.backwards;
-            if (e.kind == Event::Kind::kOverflow) stats_.overflowed += static_cast<std::uint64_t>(e.value);
-            if (e.kind == Event::Kind::kTimeTear) ++stats_.tears;
-        }
-        if (block->time_status == TimeStatus::kCarried) ++stats_.carried;
-        if (block->time_status == TimeStatus::kNone) ++stats_.untimed;
-        stats_.clock = block->clock;
-        stats_.clock.seconds.clear();
     }
-    for (auto& e : events) Emit(std::move(e));
-    Emit(BlockPtr(std::move(block)));
+    std::vector<Item> items;
+    dater_.Date(std::move(block), items, ring_full, poll_start);
+    Hand(items);
     return true;
+}
+
+void Session::Hand(std::vector<Item>& items) {
+    {
+        std::lock_guard lock(mutex_);
+        stats_.messages = dater_.Messages();
+        for (const Item& item : items) {
+            if (const auto* e = std::get_if<Event>(&item)) {
+                if (e->kind == Event::Kind::kGap) ++stats_.gaps;
+                if (e->kind == Event::Kind::kTimeBackwards) ++stats_.backwards;
+                if (e->kind == Event::Kind::kOverflow) stats_.overflowed += static_cast<std::uint64_t>(e->value);
+                if (e->kind == Event::Kind::kTimeTear) ++stats_.tears;
+                continue;
+            }
+            const Block& b = *std::get<BlockPtr>(item);
+            ++stats_.blocks;
+            if (b.time_status == TimeStatus::kCarried) ++stats_.carried;
+            if (b.time_status == TimeStatus::kNone) ++stats_.untimed;
+            stats_.clock = b.clock;
+            stats_.clock.seconds.clear();
+            stats_.clock.phase_errors.clear();
+        }
+    }
+    for (auto& item : items) Emit(std::move(item));
 }
 
 }  // namespace zqd::acq

@@ -33,11 +33,23 @@ namespace zqd::acq {
 
 struct SessionOptions {
     bool threaded = true;
-    std::chrono::milliseconds period{1000};  // between two QueryBuf calls while acquiring
+    // Between two QueryBuf calls while acquiring, at most. Polling begins
+    // sooner and lengthens to this while polls find few buffers filled; a
+    // poll that finds the card's buffers half filled or more polls sooner
+    // (down to kPollFloor), so that a fast card loses nothing to its ring.
+    std::chrono::milliseconds period{1000};
     // Hold the machine's one acquisition lock while acquiring (the real card,
     // and the programs on the simulated one; not tests' scripted cards).
     bool system_lock = false;
 };
+
+inline constexpr std::chrono::milliseconds kPollFloor{10};
+
+// The next polling period after a poll that found `filled` of the card's
+// `buffers` buffers filled: shorter when half or more were, back towards the
+// `longest` when a quarter or fewer were.
+std::chrono::milliseconds NextPollPeriod(std::chrono::milliseconds now, int filled, int buffers,
+                                         std::chrono::milliseconds longest);
 
 // The card library a start used.
 struct CardIdentity {
@@ -97,8 +109,8 @@ public:
     // One polling step: QueryBuf, then ADResult for each buffer it reported,
     // the blocks dated and queued for the sinks, between a kPolled and a
     // kPollEnd event. Made by the session's thread when there is one; tests
-    // without a thread call it directly.
-    void Poll();
+    // without a thread call it directly. The buffers QueryBuf reported.
+    int Poll();
     // Waits until every sink has taken what was emitted so far.
     void FlushSinks();
 
@@ -116,6 +128,8 @@ private:
     // Reads the next buffer of a poll: false when the card failed (and the
     // acquisition has ended).
     bool ReadOne(bool ring_full, bool poll_start);
+    // Hands on what the dater gave, counting it.
+    void Hand(std::vector<Item>& items);
     void Fail(const CardError& err);
     void Post(std::function<void()> task);
     bool OnCardThread() const;
@@ -138,6 +152,7 @@ private:
     TimingConfig timing_;  // guarded by mutex_ until a start takes it
     std::uint64_t next_sequence_ = 0;
     BlockDater dater_;
+    bool said_sooner_ = false;  // the polling period was shortened this run
 
     platform::AcquisitionLock lock_;
     std::thread::id card_thread_id_;

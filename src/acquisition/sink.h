@@ -33,14 +33,31 @@ struct Event {
         kCardError,      // a card call failed for want of the library; `status` says which
         kDropped,        // this sink's queue was full: `value` items were not delivered
         kPulseLost,      // no 1PPS edge since the one of second `value` (ns): the clock runs free
-        kPulseBack,      // the 1PPS edge of second `value` (ns) dates the data again
+        kPulseBack,      // the 1PPS edge of second `value` (ns) dates the data again; the free-running
+                         //   time had put it `extra` ns late (the step back to the true time)
         kPulseDisagrees, // the message names a second `value` ns off the pulses' count; the message holds
         kTimeTear,       // block `sequence` begins a new series `value` ns off the old one's extrapolation
         kRateOff,        // the card's measured rate is `value` / 1000 ppm off nominal
+        kNoPulseFound,   // channel `value` gave no pulse in its first seconds; `extra`: a PulseRefusal
+        kPulseTooNarrow, // the pulse's width (`value` us) is under three sample periods: its edges cannot be located
+        kMessageAtEdge,  // a message began `value` ns from a pulse (negative: before it): the second is in doubt
+        kMessageLate,    // a message began `value` ns after its pulse, later than max_message_delay_ms
+        kLabelsSure,     // the doubt `value` (a LabelDoubt) is resolved
+        kNoGpsTime,      // no GPS time in the first `value` ns of data: the computer's clock dates them
+        kPollSooner,     // every buffer of the card was filled at a poll: polling every `value` ms now
+    };
+    // Why no pulse was found on the channel: what its rises were.
+    enum class PulseRefusal : std::int64_t {
+        kNoRise,      // it never rose, while messages came
+        kSilent,      // nor did any message come: the receiver sends nothing
+        kNotPulse,    // its rises were not from a resting level to a flat pulse level
+        kWrongWidth,  // its pulses stayed up much shorter or longer than pulse_width_ms
+        kOffSecond,   // its pulses were not whole seconds apart, within rate_alarm_ppm
     };
     Kind kind = Kind::kPolled;
     std::uint64_t sequence = 0;
     std::int64_t value = 0;
+    std::int64_t extra = 0;
     Status status;
     AcqConfig config;
 };

@@ -25,6 +25,11 @@ struct TimingConfig {
     std::optional<double> threshold;    // counts; empty: midway between the levels seen
     bool message_refers_to_next = false;  // false: the pulse before the message (the M12's way)
     int max_message_delay_ms = 900;
+    double pulse_width_ms = 200;          // how long the pulse stays up (an M12's: 200 ms)
+    // Blocks that come before the first good time wait this long (seconds of
+    // data) for it, and are then dated back from it; 0: each block is dated
+    // as it comes, from what there is.
+    double first_time_wait_s = 0;
     // A series continues while its samples' times, extrapolated at the nominal
     // rate, stay within this many sample periods of the measured times.
     double time_tolerance = 0.5;
@@ -43,6 +48,14 @@ enum class ClockSource : std::uint8_t {
     kFreeRun,   // carried forward at the measured rate, nothing to check it
 };
 
+// Why the second a pulse is labelled with may be wrong; each lowers the
+// quality until a message resolves it.
+enum class LabelDoubt : std::uint8_t {
+    kAtEdge,     // the message began within a few ms of a pulse: which one it names cannot be told
+    kLate,       // the message came later after its pulse than max_message_delay_ms
+    kDisagrees,  // the message named another second than the pulses' count
+};
+
 // One second of the clock's health: at the whole second `second_ns`.
 struct ClockSample {
     static constexpr std::int64_t kNoValue = std::numeric_limits<std::int64_t>::min();
@@ -56,6 +69,8 @@ struct BlockClock {
     int quality = 0;
     bool pulse = false;                              // edges arrive and are labelled
     std::int64_t phase_error_ns = ClockSample::kNoValue;  // the latest measured
+    std::int64_t bound_ns = 0;                       // while running free: how far off the time may be
+    int doubts = 0;                                  // LabelDoubt bits in force
     double rate = 0;                                 // measured scans a second, 0 before any
     std::vector<ClockSample> seconds;                // for the whole seconds this block holds
     // The phase errors measured while this block was dated: at each labelled

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/messages.h"
+#include "common/numtext.h"
 #include "common/utc.h"
 #include "platform/text.h"
 
@@ -18,21 +19,34 @@ std::string Megabytes(std::int64_t bytes) {
     return text;
 }
 
-std::string Micro(std::int64_t ns) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%+.1f 微秒", static_cast<double>(ns) / 1000.0);
-    return text;
-}
+std::string Micro(std::int64_t ns) { return FixedText(static_cast<double>(ns) / 1000.0, 1, true) + " 微秒"; }
 
-std::string Ppm(double ppm) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%+.3f ppm", ppm);
-    return text;
+std::string Ppm(double ppm) { return FixedText(ppm, 3, true) + " ppm"; }
+
+std::string Milli(std::int64_t ns) { return FixedText(static_cast<double>(ns) / 1e6, 1) + " 毫秒"; }
+
+std::string DoubtsText(int doubts) {
+    std::string t;
+    auto add = [&](acq::LabelDoubt d, const char* what) {
+        if (!(doubts & (1 << static_cast<int>(d)))) return;
+        if (!t.empty()) t += "、";
+        t += what;
+    };
+    add(acq::LabelDoubt::kAtEdge, "报文紧挨秒脉冲");
+    add(acq::LabelDoubt::kLate, "报文迟于 max_message_delay_ms");
+    add(acq::LabelDoubt::kDisagrees, "报文与计数不一致");
+    return t;
 }
 
 }  // namespace
 
-std::string ClockText(const acq::BlockClock& c, std::int32_t nominal_rate) {
+std::string RuleText(const acq::TimingConfig& timing) {
+    if (!timing.PulseWired()) return "不接秒脉冲，按报文定时";
+    return timing.message_refers_to_next ? "报文指其后的秒脉冲（message_refers_to = \"next\"）"
+                                         : "报文指其前的秒脉冲（message_refers_to = \"previous\"）";
+}
+
+std::string ClockText(const acq::BlockClock& c, std::int32_t nominal_rate, const acq::TimingConfig& timing) {
     using Source = acq::ClockSource;
     std::string t = "时钟：";
     switch (c.source) {
@@ -43,9 +57,34 @@ std::string ClockText(const acq::BlockClock& c, std::int32_t nominal_rate) {
     }
     t += c.pulse ? "，秒脉冲正常" : "，无秒脉冲";
     if (c.phase_error_ns != acq::ClockSample::kNoValue) t += "，相位误差 " + Micro(c.phase_error_ns);
+    if (c.bound_ns > 0) t += "，可能偏差 ±" + FixedText(static_cast<double>(c.bound_ns) / 1000.0, 1) + " 微秒";
     if (c.rate > 0 && nominal_rate > 0) t += "，采样率偏差 " + Ppm((c.rate / nominal_rate - 1) * 1e6);
     t += "，质量 " + std::to_string(c.quality) + "%";
+    if (c.doubts != 0) t += "，秒的标注存疑（" + DoubtsText(c.doubts) + "）";
+    t += "，" + RuleText(timing);
     return t;
+}
+
+std::string TimingSummaryText(const archive::ArchiveStatus& s) {
+    const archive::TimingRecord& r = s.timing_record;
+    std::vector<std::string> parts;
+    if (r.outages > 0)
+        parts.push_back("秒脉冲中断 " + std::to_string(r.outages) + " 次，共 " + std::to_string(r.outage_ns / 1000000000) +
+                        " 秒（最长 " + std::to_string(r.longest_outage_ns / 1000000000) + " 秒），恢复时时间最大跳变 " +
+                        Micro(-r.worst_step_ns));
+    if (r.in_outage) parts.push_back("结束时秒脉冲仍中断（自 " + utc::Iso(r.outage_from_ns) + " 起）");
+    if (r.worst_bound_ns > 0)
+        parts.push_back("自由运行时可能偏差最多 ±" + FixedText(static_cast<double>(r.worst_bound_ns) / 1000.0, 1) + " 微秒");
+    if (r.no_pulse) parts.push_back("秒脉冲通道上没有秒脉冲，按报文定时");
+    if (r.doubted_blocks > 0)
+        parts.push_back(std::to_string(r.doubted_blocks) + " 块的秒存疑（" + DoubtsText(r.doubts) + "）");
+    if (r.host_blocks > 0) parts.push_back(std::to_string(r.host_blocks) + " 块按计算机时钟标注（质量 0）");
+    std::string t = "定时：";
+    if (parts.empty()) t += s.timing.PulseWired() && s.timing.date_from == acq::TimingConfig::DateFrom::kPulse && s.clock.pulse
+                                ? "秒脉冲全程正常"
+                                : "无异常";
+    for (std::size_t i = 0; i < parts.size(); ++i) t += (i ? "；" : "") + parts[i];
+    return t + "；" + RuleText(s.timing);
 }
 
 std::string FixText(const gps::HaData& m) {
@@ -102,11 +141,52 @@ std::string NoteText(const archive::ArchiveNote& n) {
         if (!n.status.ok()) t += "；" + Text(n.status);
         return t;
     }
-    case Kind::kPulseLost: return "秒脉冲中断（最后一个在 " + utc::Iso(n.value) + "）：按测得的采样率自由运行";
-    case Kind::kPulseBack: return "秒脉冲恢复（" + utc::Iso(n.value) + "）";
+    case Kind::kPulseLost:
+        return "秒脉冲中断（最后一个在 " + utc::Iso(n.value) + "）：按测得的采样率自由运行，时间质量随可能的偏差下降";
+    case Kind::kPulseBack:
+        return "秒脉冲恢复（" + utc::Iso(n.value) + "），中断 " + std::to_string(n.count) + " 秒；自由运行的时间偏了 " +
+               Micro(n.extra) + "，在此跳回秒脉冲的时间";
     case Kind::kPulseDisagrees:
         return "GPS 报文的秒与秒脉冲的计数不一致，相差 " + Micro(n.value) + "（第 " + std::to_string(n.sequence + 1) +
-               " 次读数）；以报文为准";
+               " 次读数）；以报文为准，时间质量不高于 40，直到报文与计数重新一致";
+    case Kind::kNoPulseFound: {
+        using Why = acq::Event::PulseRefusal;
+        const std::string width = FixedText(static_cast<double>(n.setting) / 1000.0, 0);
+        std::string why, check;
+        switch (static_cast<Why>(n.extra)) {
+        case Why::kNoRise: why = "开始 5 秒内没有一次上升沿"; check = "与 polarity"; break;
+        case Why::kSilent: why = "开始 5 秒内既没有上升沿也没有 GPS 报文（接收机可能尚未定位）"; check = "与接收机的连线"; break;
+        case Why::kNotPulse: why = "它的上升不是从静止电平跳到平稳的脉冲电平，像是信号而不是秒脉冲"; check = "与 polarity"; break;
+        case Why::kWrongWidth: why = "脉冲宽度与 pulse_width_ms = " + width + " 不符"; check = "与 pulse_width_ms"; break;
+        case Why::kOffSecond: why = "相邻脉冲的间隔不是整秒（超出 rate_alarm_ppm）"; check = "与 rate_alarm_ppm"; break;
+        }
+        return "通道 " + std::to_string(n.value) + " 上没有找到秒脉冲：" + why + "。请检查 [timing] pps_channel（现为 " +
+               std::to_string(n.value) + "）" + check + "；现在按 GPS 报文定时，时间质量不高于 40";
+    }
+    case Kind::kPulseTooNarrow:
+        return "秒脉冲宽度 pulse_width_ms = " + FixedText(static_cast<double>(n.value) / 1000.0, 3) + " 毫秒，不足三个采样周期（" +
+               FixedText(static_cast<double>(n.setting) / 1000.0, 3) +
+               " 毫秒），无法定位它的上升沿：按 GPS 报文定时；请检查 pulse_width_ms，或提高采样率";
+    case Kind::kMessageAtEdge:
+        return std::string("GPS 报文在秒脉冲") + (n.value < 0 ? "前 " : "后 ") + Milli(std::llabs(n.value)) +
+               "开始，无法确定它指的是哪一秒（第 " + std::to_string(n.sequence + 1) +
+               " 次读数）：时间质量不高于 20；请检查 [timing] message_refers_to 与 max_message_delay_ms，以及接收机的报文输出";
+    case Kind::kMessageLate:
+        return "GPS 报文在秒脉冲后 " + Milli(n.value) + "才开始，超过 max_message_delay_ms = " + std::to_string(n.setting) +
+               "（第 " + std::to_string(n.sequence + 1) +
+               " 次读数）：所标的秒可能有误，时间质量不高于 40；请把 [timing] max_message_delay_ms 设大些，或检查 message_refers_to";
+    case Kind::kLabelsSure:
+        switch (static_cast<acq::LabelDoubt>(n.value)) {
+        case acq::LabelDoubt::kAtEdge: return "GPS 报文与秒脉冲的对应已能确定";
+        case acq::LabelDoubt::kLate: return "GPS 报文的延迟回到 max_message_delay_ms 以内";
+        case acq::LabelDoubt::kDisagrees: return "GPS 报文与秒脉冲的计数重新一致";
+        }
+        return {};
+    case Kind::kNoGpsTime:
+        return "开始后 " + std::to_string(n.value / 1000000000) +
+               " 秒内没有 GPS 时间（既无报文也无秒脉冲）：这些数据按计算机时钟标注，时间质量 0";
+    case Kind::kPollSooner:
+        return "一次查询时板卡的缓冲区已全部填满：查询周期缩短到 " + std::to_string(n.value) + " 毫秒";
     case Kind::kTimeTear:
         return "时间撕裂：按标称采样率推算的时间偏离 " + Micro(n.value) + "，从第 " + std::to_string(n.sequence + 1) +
                " 次读数起另起一段";
@@ -142,11 +222,15 @@ std::string StatusLine(const archive::ArchiveStatus& s) {
                        (s.gps ? "正常" : s.last_gps_ns ? "中断" : "未收到") +
  (s.last_time_ns ? " " + utc::Iso(s.last_time_ns) : std::string()) + " | " +
                        (s.clock.pulse ? "秒脉冲正常" : "无秒脉冲") +
+                       (s.clock.bound_ns > 0 ? " 可能偏差 ±" + FixedText(static_cast<double>(s.clock.bound_ns) / 1000.0, 1) + " 微秒"
+                                             : std::string()) +
                        (s.clock.phase_error_ns != acq::ClockSample::kNoValue ? " 相位误差 " + Micro(s.clock.phase_error_ns)
                                                                               : std::string()) +
                        (s.clock.rate > 0 && s.nominal_rate > 0 ? " 采样率 " + Ppm((s.clock.rate / s.nominal_rate - 1) * 1e6)
                                                                : std::string()) +
                        " | 时间质量 " + std::to_string(s.quality) +
+                       (s.clock.doubts != 0 ? "（秒存疑：" + DoubtsText(s.clock.doubts) + "）" : std::string()) + " | " +
+                       RuleText(s.timing) +
                        (s.last_message ? " | " + FixText(*s.last_message) : std::string()) + " | " + MessagesText(s) +
                        " | 文件 " + std::to_string(s.files) + " | " +
                        Megabytes(static_cast<std::int64_t>(s.bytes)) + " | 剩余 " +

@@ -17,8 +17,14 @@ namespace zqd::app {
 std::string NoteText(const archive::ArchiveNote& note);
 std::string NoteText(const convert::ConvertNote& note);
 
-// "时钟：秒脉冲定时，秒脉冲正常，相位误差 +0.2 微秒，采样率偏差 +25.003 ppm，质量 100%".
-std::string ClockText(const acq::BlockClock& clock, std::int32_t nominal_rate);
+// "时钟：秒脉冲定时，秒脉冲正常，相位误差 +0.2 微秒，采样率偏差 +25.003 ppm，质量 100%，报文指其前的秒脉冲".
+std::string ClockText(const acq::BlockClock& clock, std::int32_t nominal_rate, const acq::TimingConfig& timing);
+// Which second the messages name: "报文指其前的秒脉冲（message_refers_to = "previous"）".
+std::string RuleText(const acq::TimingConfig& timing);
+// What the clock went through in the run, for its closing line: outages,
+// the steps back at their ends, how far off the free-running time may have
+// been, the doubted seconds and the blocks dated from the computer's clock.
+std::string TimingSummaryText(const archive::ArchiveStatus& s);
 
 // What the receiver says of itself: "3D 定位，卫星 7/8，30.52000°N 114.36000°E，海拔 23.50 m".
 std::string FixText(const gps::HaData& m);

@@ -96,7 +96,7 @@ Status CheckKeys(const toml::table& root, const std::string& file) {
         {"archive", {"folder", "record_length", "encoding", "flush_interval", "memory_limit_mb"}},
         {"retention", {"keep_days", "min_free_mb"}},
         {"timing", {"pps_channel", "date_from", "polarity", "threshold", "message_refers_to", "max_message_delay_ms",
-                    "time_tolerance", "resample", "rate_alarm_ppm", "quality_fall_per_hour", "clock_channels",
+                    "pulse_width_ms", "first_time_wait_s", "time_tolerance", "resample", "rate_alarm_ppm", "quality_fall_per_hour", "clock_channels",
                     "location", "gps_channels"}},
         {"sensor", {"sensitivity", "unit", "frequency", "description"}},
         {"seedlink", {"listen", "ring_mb", "clients", "per_address", "handshake_seconds", "idle_seconds", "allow",
@@ -228,7 +228,8 @@ Status ReadTiming(const toml::table& t, const std::string& file, ArchiveConfig& 
                  [&](int k) { m.pulse_negative = k == 1; }),
           choice("message_refers_to", {"previous", "next"}, "\"previous\" 或 \"next\"",
                  [&](int k) { m.message_refers_to_next = k == 1; }),
-          number("max_message_delay_ms", 0, 999, delay), number("time_tolerance", 0.01, 1000, m.time_tolerance),
+          number("max_message_delay_ms", 0, 999, delay), number("pulse_width_ms", 0.001, 900, m.pulse_width_ms),
+          number("first_time_wait_s", 0, 600, m.first_time_wait_s), number("time_tolerance", 0.01, 1000, m.time_tolerance),
           number("rate_alarm_ppm", 0, 1e6, m.rate_alarm_ppm), number("quality_fall_per_hour", 0, 100, m.quality_fall_per_hour),
           flag("resample", m.resample), flag("clock_channels", c.clock_channels)})
         if (!s.ok()) return s;
@@ -395,6 +396,8 @@ Status SaveConfig(const std::filesystem::path& path, const ArchiveConfig& c) {
             "\nthreshold = " + (t.threshold ? NumberText(*t.threshold) : Quoted("auto")) +
             "\nmessage_refers_to = " + Quoted(t.message_refers_to_next ? "next" : "previous") +
             "\nmax_message_delay_ms = " + std::to_string(t.max_message_delay_ms) +
+            "\npulse_width_ms = " + NumberText(t.pulse_width_ms) +
+            "\nfirst_time_wait_s = " + NumberText(t.first_time_wait_s) +
             "\ntime_tolerance = " + NumberText(t.time_tolerance) + "\nresample = " + (t.resample ? "true" : "false") +
             "\nrate_alarm_ppm = " + NumberText(t.rate_alarm_ppm) +
             "\nquality_fall_per_hour = " + NumberText(t.quality_fall_per_hour) +

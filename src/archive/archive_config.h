@@ -13,7 +13,8 @@
 //   [retention]    keep_days = 0 (all)  min_free_mb = 2048
 //   [timing]       pps_channel = 0 (or "none")  date_from = "pulse" (or "message")
 //                  polarity = "positive"  threshold = "auto" (or counts)  message_refers_to = "previous"
-//                  max_message_delay_ms = 900  time_tolerance = 0.5 (sample periods)  resample = false
+//                  max_message_delay_ms = 900  pulse_width_ms = 200  first_time_wait_s = 10
+//                  time_tolerance = 0.5 (sample periods)  resample = false
 //                  rate_alarm_ppm = 100  quality_fall_per_hour = 1
 //                  clock_channels = true (LCE, LCQ, LCR at 1 sample/s)  location = the data's
 //                  gps_channels = ["GNS", "GST", "GLA", "GLO", "GEL", "GDP", "GTP"] (the receiver's health)
@@ -73,6 +74,13 @@ struct StationMeta {
     std::optional<SensorConfig> sensor;
 };
 
+// The archive's timing: the first blocks wait up to ten seconds for a good time.
+inline acq::TimingConfig ArchiveTiming() {
+    acq::TimingConfig t;
+    t.first_time_wait_s = 10;
+    return t;
+}
+
 struct ArchiveConfig {
     StreamCodes station{"XX", "ZQD01", "00", ""};
     acq::AcqConfig acquisition;
@@ -80,7 +88,7 @@ struct ArchiveConfig {
     int flush_seconds = 10;
     std::size_t memory_limit_bytes = 64u << 20;
     RetentionConfig retention;
-    acq::TimingConfig timing;
+    acq::TimingConfig timing = ArchiveTiming();
     // The clock's health, one sample a second: phase error in us (LCE),
     // quality in percent (LCQ), the measured rate's offset in ppm x 1000 (LCR).
     bool clock_channels = true;

@@ -91,6 +91,7 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
     {
         std::lock_guard lock(mutex_);
         status_.resampled = config_.timing.resample;
+        status_.timing = config_.timing;
     }
     retention_ = std::make_unique<Retention>(root_, std::move(streams), config_.retention);
 }
@@ -182,10 +183,61 @@ void ArchiveSink::OnEvent(const acq::Event& event) {
         status_.bad_messages += static_cast<std::uint64_t>(event.value);
         break;
     }
-    case Kind::kPulseLost: Say({ArchiveNote::Kind::kPulseLost, event.value}); break;
-    case Kind::kPulseBack: Say({ArchiveNote::Kind::kPulseBack, event.value}); break;
+    case Kind::kPulseLost: {
+        {
+            std::lock_guard lock(mutex_);
+            status_.timing_record.in_outage = true;
+            status_.timing_record.outage_from_ns = event.value;
+        }
+        Say({ArchiveNote::Kind::kPulseLost, event.value});
+        break;
+    }
+    case Kind::kPulseBack: {
+        ArchiveNote note{ArchiveNote::Kind::kPulseBack, event.value};
+        note.extra = event.extra;
+        {
+            std::lock_guard lock(mutex_);
+            TimingRecord& r = status_.timing_record;
+            const std::int64_t gone = r.in_outage ? std::max<std::int64_t>(0, event.value - r.outage_from_ns - utc::kNsPerSecond) : 0;
+            ++r.outages;
+            r.outage_ns += gone;
+            r.longest_outage_ns = std::max(r.longest_outage_ns, gone);
+            if (std::llabs(event.extra) > std::llabs(r.worst_step_ns)) r.worst_step_ns = event.extra;
+            r.in_outage = false;
+            note.count = static_cast<std::uint64_t>(gone / utc::kNsPerSecond);
+        }
+        Say(std::move(note));
+        break;
+    }
     case Kind::kPulseDisagrees: Say({ArchiveNote::Kind::kPulseDisagrees, event.value, event.sequence}); break;
     case Kind::kRateOff: Say({ArchiveNote::Kind::kRateOff, event.value}); break;
+    case Kind::kNoPulseFound: {
+        {
+            std::lock_guard lock(mutex_);
+            status_.timing_record.no_pulse = true;
+        }
+        ArchiveNote note{ArchiveNote::Kind::kNoPulseFound, event.value};
+        note.extra = event.extra;
+        note.setting = std::llround(config_.timing.pulse_width_ms * 1000);
+        Say(std::move(note));
+        break;
+    }
+    case Kind::kPulseTooNarrow: {
+        ArchiveNote note{ArchiveNote::Kind::kPulseTooNarrow, event.value};
+        note.setting = card_.SampleFrq > 0 ? 3000000 / card_.SampleFrq : 0;
+        Say(std::move(note));
+        break;
+    }
+    case Kind::kMessageAtEdge: Say({ArchiveNote::Kind::kMessageAtEdge, event.value, event.sequence}); break;
+    case Kind::kMessageLate: {
+        ArchiveNote note{ArchiveNote::Kind::kMessageLate, event.value, event.sequence};
+        note.setting = config_.timing.max_message_delay_ms;
+        Say(std::move(note));
+        break;
+    }
+    case Kind::kLabelsSure: Say({ArchiveNote::Kind::kLabelsSure, event.value}); break;
+    case Kind::kNoGpsTime: Say({ArchiveNote::Kind::kNoGpsTime, event.value}); break;
+    case Kind::kPollSooner: Say({ArchiveNote::Kind::kPollSooner, event.value}); break;
     case Kind::kCardError:
         {
             ArchiveNote note{ArchiveNote::Kind::kCardError};
@@ -252,7 +304,13 @@ void ArchiveSink::OnBlock(const acq::BlockPtr& block) {
         status_.archived_ns += b.DurationNs();
         status_.clock = b.clock;
         status_.clock.seconds.clear();
+        status_.clock.phase_errors.clear();
         status_.nominal_rate = b.SampleFrq;
+        TimingRecord& r = status_.timing_record;
+        r.worst_bound_ns = std::max(r.worst_bound_ns, b.clock.bound_ns);
+        if (b.clock.doubts != 0) ++r.doubted_blocks;
+        r.doubts |= b.clock.doubts;
+        if (b.time_status == acq::TimeStatus::kNone) ++r.host_blocks;
     }
     WritePending();
     // Flushed by the data's own clock: with the same data the same records

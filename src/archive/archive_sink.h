@@ -32,6 +32,21 @@
 
 namespace zqd::archive {
 
+// What the clock went through in a run, for its closing summary.
+struct TimingRecord {
+    std::uint64_t outages = 0;          // times the pulse went
+    std::int64_t outage_ns = 0;         // how long it was gone, in all
+    std::int64_t longest_outage_ns = 0;
+    std::int64_t worst_step_ns = 0;     // the largest step to the pulse's time when it came back (signed)
+    std::int64_t worst_bound_ns = 0;    // how far off the free-running time may have been, at worst
+    std::uint64_t doubted_blocks = 0;   // blocks whose second was in doubt (LabelDoubt)
+    int doubts = 0;                     // the LabelDoubt bits seen
+    bool no_pulse = false;              // the pulse's channel gave none
+    std::uint64_t host_blocks = 0;      // blocks dated from the computer's clock
+    bool in_outage = false;
+    std::int64_t outage_from_ns = 0;    // the last edge before the current outage
+};
+
 struct ArchiveStatus {
     std::uint64_t blocks = 0;         // archived
     // What was lost, each kind counted once, where it was lost:
@@ -57,6 +72,8 @@ struct ArchiveStatus {
     std::uint64_t messages = 0;       // the receiver's messages that passed their checks
     std::uint64_t bad_messages = 0;   // and those that failed them
     std::optional<gps::HaData> last_message;  // the latest good one
+    acq::TimingConfig timing;          // the rules in use
+    TimingRecord timing_record;
     Status last_error;
     // Whether anything at all was lost.
     bool Lossless() const {
@@ -83,10 +100,18 @@ struct ArchiveNote {
         kUnwrittenAtStop, // at the stop the disk still refused: `value` records (`count` samples) written nowhere
         kOverflow,        // the card's full buffers were overwritten: `value` blocks lost before read `sequence`
         kPulseLost,       // no 1PPS edge after the second `value` (ns)
-        kPulseBack,       // the 1PPS edge of the second `value` (ns) dates the data again
+        kPulseBack,       // the 1PPS edge of the second `value` (ns) dates the data again, after `count` s
+                          // without; the free-running time had put it `extra` ns late
         kPulseDisagrees,  // the message names a second `value` ns off the pulses' count
         kTimeTear,        // read `sequence` begins a new series, `value` ns off the old one
         kRateOff,         // the card's rate is `value` / 1000 ppm off nominal
+        kNoPulseFound,    // channel `value` carries no pulse: `extra` an Event::PulseRefusal; `setting` the width (us)
+        kPulseTooNarrow,  // the pulse's width (`value` us) is under three sample periods (`setting` us)
+        kMessageAtEdge,   // a message began `value` ns from a pulse: its second is in doubt
+        kMessageLate,     // a message began `value` ns after its pulse; `setting` max_message_delay_ms
+        kLabelsSure,      // the doubt `value` (acq::LabelDoubt) is resolved
+        kNoGpsTime,       // no GPS time in the first `value` ns: the computer's clock dates the data, quality 0
+        kPollSooner,      // the card's buffers were all filled at a poll: polling every `value` ms now
         kDayRemoved,      // the day beginning at `value` ns: `count` day files (`bytes`) removed, `paths`;
                           // for space (`for_space`) or its age; `status` a file that could not be removed
     };
@@ -95,6 +120,8 @@ struct ArchiveNote {
     std::int64_t value = 0;
     std::uint64_t sequence = 0;
     std::uint64_t count = 0;
+    std::int64_t extra = 0;
+    std::int64_t setting = 0;  // the value of the setting the note names
     std::filesystem::path path;
     Status status;
     std::vector<std::filesystem::path> paths;

@@ -91,7 +91,7 @@ public:
         say(app::StatusLine(st));
         say("结束：存档 " + std::to_string(st.blocks) + " 块；损失：" + app::LossText(app::LossesOf(st), true) +
             "；时间撕裂 " + std::to_string(st.tears) + " 次；" + app::MessagesText(st) + "；" +
-            app::ClockText(st.clock, st.nominal_rate));
+            app::ClockText(st.clock, st.nominal_rate, st.timing) + "；" + app::TimingSummaryText(st));
         if (card_failed) return kRefused;
         return st.writing ? kDone : kRefused;
     }

@@ -1,7 +1,6 @@
 #include "common/numtext.h"
 
 #include <cctype>
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -120,6 +119,16 @@ std::optional<std::int32_t> RoundToInt32(double value) {
 
 std::string LabelNumber(long long value) {
     return value < 0 ? std::to_string(value) : " " + std::to_string(value);
+}
+
+std::string FixedText(double value, int decimals, bool sign) {
+    char buf[64];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    if (ec != std::errc()) return "?";
+    std::string text(buf, end);
+    if (text[0] == '-' && text.find_first_not_of("0.", 1) == std::string::npos) text.erase(0, 1);  // no "-0.0"
+    if (sign && text[0] != '-') text.insert(0, "+");
+    return text;
 }
 
 std::string NumberText(double value) {

@@ -47,6 +47,10 @@ std::string LabelNumber(long long value);
 // its leading zero ("0.5"), very large or small magnitudes in E notation.
 std::string NumberText(double value);
 
+// `value` with `decimals` decimals, whatever the locale: "-531.2"; with
+// `sign` a plus before a value that is not negative: "+0.3".
+std::string FixedText(double value, int decimals, bool sign = false);
+
 // Fixed-point patterns "##.000" (decimals 3) and "####.0000" (decimals 4) for
 // a single-precision value: first its 7-significant-digit decimal (as %.7G
 // gives it), then rounded half away from zero to the pattern's decimals. The

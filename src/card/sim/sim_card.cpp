@@ -112,6 +112,23 @@ SimSettings SettingsFromEnvironment(std::string& warnings) {
     double delay = 0;
     real("ADCARD_SIM_GPS_DELAY_MS", 0, 999, delay);
     s.gps_delay_ms = static_cast<std::int64_t>(delay);
+    if (const char* v = std::getenv("ADCARD_SIM_PPS_WIDTH_MS"); v && *v) {
+        char* end = nullptr;
+        const double width = std::strtod(v, &end);
+        if (end != v && *end == '\0' && std::isfinite(width) && width >= 0.001 && width <= 900)
+            s.pps_width_ms = width;
+        else
+            warnings += std::string("adcard: ADCARD_SIM_PPS_WIDTH_MS=\"") + v +
+                        "\" is not a width from 0.001 to 900 ms; using 200\n";
+    }
+    if (const char* v = std::getenv("ADCARD_SIM_PPS_JITTER_NS"); v && *v) {
+        long long jitter = 0;
+        if (ParseInt(v, jitter) && jitter >= 0 && jitter <= 10000000)
+            s.pps_jitter_ns = jitter;
+        else
+            warnings += std::string("adcard: ADCARD_SIM_PPS_JITTER_NS=\"") + v +
+                        "\" is not a jitter from 0 to 10000000 ns; using 0\n";
+    }
     every("ADCARD_SIM_ADRESULT_FAIL", s.adresult_fail);
     every("ADCARD_SIM_GPS_CORRUPT", s.gps_corrupt);
     // SECOND:SECONDS: from which second of acquisition, for how long.
@@ -264,6 +281,9 @@ std::int32_t SimCard::StartIntr(std::int16_t bufNum, std::int32_t chnPoints, std
     next_ = 0;
     overruns_ = 0;
     adresult_calls_ = 0;
+    // A message and a tenth of it for room must fit the scans between two.
+    message_every_ = (kHaLength * 11 + 10LL * sampleFrq - 1) / (10LL * sampleFrq);
+    if (message_every_ < 1) message_every_ = 1;
     running_ = true;
     return 1;
 }
@@ -333,14 +353,13 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
         }
     }
 
-    // 1PPS on channel 0, as an integrating converter sees it: high for 2 ms
-    // from every whole GPS second, each scan the average of the input over
-    // its own sample period, so that the scan the edges fall in takes the
-    // share of its period the pulse covers.
+    // 1PPS on channel 0, as an integrating converter sees it: high from
+    // every whole GPS second for the pulse's width, each scan the average of
+    // the input over its own sample period, so that the scans the edges fall
+    // in take the share of their period the pulse covers.
     const double first_t = ScanTime(first), end_t = ScanTime(end);
     const std::int64_t w_lo = FloorDiv(start_ns_ + static_cast<std::int64_t>(first_t), kNsPerSecond) - 1;
     const std::int64_t w_hi = FloorDiv(start_ns_ + static_cast<std::int64_t>(end_t), kNsPerSecond) + 1;
-    constexpr double kPulseNs = kPulseMs * 1e6;
     const std::int64_t first_second = FloorDiv(start_ns_ + kNsPerSecond - 1, kNsPerSecond);
     auto silent = [&](std::int64_t k) {  // a receiver without a fix sends neither message nor pulse
         return settings_.gps_outage_for > 0 && k >= settings_.gps_outage_from &&
@@ -350,11 +369,12 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
         if (w * kNsPerSecond < start_ns_) continue;
         // The pulse of second w comes in second w - first_second of acquisition.
         if (silent(settings_.Real() ? w - first_second : FloorDiv(w * kNsPerSecond - start_ns_, kNsPerSecond))) continue;
-        const double edge = static_cast<double>(w * kNsPerSecond - start_ns_);
-        for (std::int64_t k = std::max(ScanAt(edge), first); k < end; ++k) {
+        const double rise = PulseRise(w), fall = PulseFall(w);
+        if (rise < 0) continue;  // before the first scan
+        for (std::int64_t k = std::max(ScanAt(rise), first); k < end; ++k) {
             const double a = ScanTime(k), b = ScanTime(k + 1);
-            if (a >= edge + kPulseNs) break;
-            const double covered = std::min(b, edge + kPulseNs) - std::max(a, edge);
+            if (a >= fall) break;
+            const double covered = std::min(b, fall) - std::max(a, rise);
             if (covered <= 0) continue;
             const double share = std::min(1.0, covered / (b - a));
             std::int16_t& v = samples[(k - first) * cn];
@@ -368,9 +388,10 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
     if (!settings_.Real()) {
         // The ideal receiver: each message starts with the first scan of each
         // second of acquisition and carries that scan's time.
-        const std::int64_t k_lo = std::max<std::int64_t>(0, first / f - 1);
+        const std::int64_t k_lo = std::max<std::int64_t>(0, first / f - 1 - message_every_);
         const std::int64_t k_hi = end / f + 1;
         for (std::int64_t k = k_lo; k <= k_hi; ++k) {
+            if (k % message_every_ != 0) continue;
             if (settings_.gps_outage_for > 0 && k >= settings_.gps_outage_from &&
                 k < settings_.gps_outage_from + settings_.gps_outage_for)
                 continue;  // the receiver sends nothing: the slot keeps 4096
@@ -389,9 +410,9 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
     }
     // A real receiver: each whole second's message, naming that second's
     // pulse, begins D ms after it; message k is the k-th since the start.
-    for (std::int64_t w = std::max(w_lo - 1, first_second); w <= w_hi; ++w) {
+    for (std::int64_t w = std::max(w_lo - 1 - message_every_, first_second); w <= w_hi; ++w) {
         const std::int64_t k = w - first_second;
-        if (silent(k)) continue;
+        if (silent(k) || k % message_every_ != 0) continue;
         auto msg = HaMessage(w * kNsPerSecond, !NoFix(k));
         if (settings_.gps_corrupt > 0 && (k + 1) % settings_.gps_corrupt == 0) msg[20] ^= 0x5A;
         const double sent = static_cast<double>(w * kNsPerSecond - start_ns_) + static_cast<double>(settings_.gps_delay_ms) * 1e6;
@@ -420,6 +441,29 @@ double SimCard::Event(double t_ns, int ch) const {
 
 bool SimCard::NoFix(std::int64_t k) const {
     return settings_.gps_nofix_for > 0 && k >= settings_.gps_nofix_from && k < settings_.gps_nofix_from + settings_.gps_nofix_for;
+}
+
+namespace {
+// A number in [-1, 1) that is the same for the same `n` on every run.
+double Scatter(std::int64_t n, std::uint64_t salt) {
+    std::uint64_t z = static_cast<std::uint64_t>(n) * 0x9E3779B97F4A7C15ull + salt;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    return static_cast<double>(z >> 11) / static_cast<double>(1ull << 52) - 1.0;
+}
+}  // namespace
+
+double SimCard::PulseRise(std::int64_t w) const {
+    const double jitter = settings_.pps_jitter_ns > 0 ? Scatter(w, 1) * static_cast<double>(settings_.pps_jitter_ns) : 0;
+    return static_cast<double>(w * kNsPerSecond - start_ns_) + jitter;
+}
+
+double SimCard::PulseFall(std::int64_t w) const {
+    // A real receiver's falling edge wanders by half a percent of the width
+    // (a millisecond of an M12's 200): it marks nothing.
+    const double width = settings_.pps_width_ms * 1e6;
+    return static_cast<double>(w * kNsPerSecond - start_ns_) + width * (1 + 0.005 * Scatter(w, 2));
 }
 
 double SimCard::ScanTime(std::int64_t k) const {

@@ -33,6 +33,12 @@ struct SimSettings {
     double clock_ppm = 0;
     double wander_ppm = 0;
     std::int64_t gps_delay_ms = 0;
+    // The receiver's 1PPS pulse: high for this long from each whole second
+    // (an M12's is 200 ms, its falling edge within a millisecond of that and
+    // of no use for timing), each rising edge off its second by up to this
+    // many ns, the same for the same second on every run.
+    double pps_width_ms = 200;
+    std::int64_t pps_jitter_ns = 0;
     bool Real() const { return clock_ppm != 0 || wander_ppm != 0 || gps_delay_ms != 0; }
 };
 
@@ -41,8 +47,8 @@ inline constexpr double kWanderSeconds = 600;
 
 // Reads ADCARD_SIM_START, ADCARD_SIM_SPEED, ADCARD_SIM_FAIL_INITIAL,
 // ADCARD_SIM_FAIL_START, ADCARD_SIM_ADRESULT_FAIL, ADCARD_SIM_GPS_OUTAGE,
-// ADCARD_SIM_GPS_CORRUPT, ADCARD_SIM_GPS_NOFIX, ADCARD_SIM_EVENT, ADCARD_SIM_CLOCK_PPM, ADCARD_SIM_CLOCK_WANDER_PPM
-// and ADCARD_SIM_GPS_DELAY_MS. A bad value is reported in `warnings` (one line
+// ADCARD_SIM_GPS_CORRUPT, ADCARD_SIM_GPS_NOFIX, ADCARD_SIM_EVENT, ADCARD_SIM_CLOCK_PPM, ADCARD_SIM_CLOCK_WANDER_PPM,
+// ADCARD_SIM_GPS_DELAY_MS, ADCARD_SIM_PPS_WIDTH_MS and ADCARD_SIM_PPS_JITTER_NS. A bad value is reported in `warnings` (one line
 // each) and its default kept.
 SimSettings SettingsFromEnvironment(std::string& warnings);
 
@@ -59,8 +65,7 @@ enum SimError : std::int32_t {
 inline constexpr int kHaLength = 154;
 inline constexpr std::int32_t kNoByte = 4096;  // GPS slot value of a sample without a byte
 inline constexpr int kBaud = 9600;             // 8N1: ten bit times per byte
-inline constexpr int kPulseMs = 2;             // width of the 1PPS pulse on channel 0
-inline constexpr std::int16_t kPulseCode = 4000;
+inline constexpr std::int16_t kPulseCode = 4000;  // the 1PPS pulse's level on channel 0
 
 // The @@Ha position/status message that carries the given GPS time, from a
 // receiver with a 3D fix or (`fix` false) one still acquiring satellites.
@@ -88,6 +93,11 @@ public:
     // GPS time of the first scan of the running (or last) acquisition.
     std::int64_t StartNs() const { return start_ns_; }
 
+    // Seconds between the receiver's messages: one a second, or, when the
+    // scans are too few to carry a 154-byte message a second (one byte a
+    // scan), every n-th second, as an M12 is told to send them.
+    std::int64_t MessageEvery() const { return message_every_; }
+
     // Samples of buffer `index` of the current acquisition, scan by scan:
     // ChnNum x ChnPoints words. A pure function of the start time and settings.
     void FillSamples(std::int64_t index, std::int16_t* samples) const;
@@ -97,6 +107,10 @@ public:
     double ScanTime(std::int64_t k) const;
     // The scan during whose sample period the true time `t` (ns after the first scan) falls.
     std::int64_t ScanAt(double t) const;
+    // Where the pulse of GPS second `w` (whole seconds since 1970) rises and
+    // falls, in ns after the first scan.
+    double PulseRise(std::int64_t w) const;
+    double PulseFall(std::int64_t w) const;
 
 private:
     std::int64_t ScansNow() const;
@@ -120,6 +134,7 @@ private:
     std::int64_t next_ = 0;      // next buffer to hand out
     std::int64_t overruns_ = 0;
     std::int64_t adresult_calls_ = 0;
+    std::int64_t message_every_ = 1;
     std::array<std::int16_t, 2> do_groups_{};
 };
 

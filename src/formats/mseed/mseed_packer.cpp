@@ -3,6 +3,7 @@
 
 #include <libmseed.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <cstring>
@@ -174,28 +175,58 @@ void ChannelPacker::Add(std::int64_t t_ns, const std::int32_t* samples, std::siz
     Pack(false);
 }
 
-void ChannelPacker::Pack(bool all) {
-    if (Held() == 0) return;
+std::size_t ChannelPacker::RecordCap() const {
+    // A record's samples are timed from its start at the nominal rate; the
+    // card's measured rate takes them off by this much a sample.
+    double drift = 0;
+    for (const Mark& m : marks_)
+        if (m.rate > 0) drift = std::max(drift, std::abs(1e9 / m.rate - 1e9 / rate_));
+    if (!(drift > 0)) return 0;
+    const double tolerance = options_.tolerance_ns > 0 ? static_cast<double>(options_.tolerance_ns)
+                                                       : static_cast<double>(timeline::HalfPeriodNs(rate_));
+    const double cap = 1 + std::floor(tolerance / drift);
+    return cap >= 1e9 ? 0 : static_cast<std::size_t>(cap);
+}
+
+std::int64_t ChannelPacker::PackSome(std::size_t count, bool flush) {
     MSRecord* msr = static_cast<MSRecord*>(msr_);
     msr->starttime = static_cast<hptime_t>(std::llround(static_cast<double>(SampleTime(series_packed_)) / 1000.0));
     msr->datasamples = held_.data() + held_begin_;
-    msr->numsamples = static_cast<std::int64_t>(Held());
+    msr->numsamples = static_cast<std::int64_t>(count);
     msr->samplecnt = msr->numsamples;
     msr->Blkt1001->timing_qual = static_cast<std::uint8_t>(timing_.quality);
     msr->fsdh->io_flags = timing_.locked ? 0x20 : 0x00;
     std::int64_t packed = 0;
     Sink sink{this, &emit_, &records_, series_packed_,
               [](const ChannelPacker* p, std::int64_t index) { return p->SampleTime(index); }};
-    msr_pack(msr, Handler, &sink, &packed, all ? 1 : 0, 0);
+    msr_pack(msr, Handler, &sink, &packed, flush ? 1 : 0, 0);
     msr->datasamples = nullptr;
     msr->numsamples = 0;
-    if (packed <= 0) return;
+    if (packed <= 0) return 0;
     held_begin_ += static_cast<std::size_t>(packed);
     if (held_begin_ == held_.size()) {
         held_.clear();
         held_begin_ = 0;
     }
     series_packed_ += packed;
+    return packed;
+}
+
+void ChannelPacker::Pack(bool all) {
+    if (Held() == 0) return;
+    const std::size_t cap = RecordCap();
+    if (cap == 0) {
+        PackSome(Held(), all);
+        return;
+    }
+    // No record holds more samples than its times allow: full records as
+    // long as they fit within the cap, else one of the cap's length.
+    while (Held() > 0) {
+        const std::size_t chunk = std::min(Held(), cap);
+        if (PackSome(chunk, false) > 0) continue;
+        if (Held() < cap && !all) return;
+        PackSome(chunk, true);
+    }
 }
 
 }  // namespace zqd::mseed

@@ -3,7 +3,9 @@
 // the timing quality and the clock-locked flag of the fixed header. Samples
 // that continue the series within half a sample period go into the same
 // records (the continuity rule of timeline/); anything else starts a new
-// series. No record spans midnight UTC.
+// series. No record spans midnight UTC, and none holds so many samples that
+// their times, given at the nominal rate from its start, drift past the
+// tolerance from the measured rate's.
 #pragma once
 
 #include <cstdint>
@@ -65,6 +67,13 @@ public:
     std::int64_t NominalTime(std::int64_t index) const;
 
 private:
+    // The most samples a record may hold before the times its samples are
+    // given (its start, then the nominal rate) drift past the tolerance from
+    // the measured ones; 0: no limit.
+    std::size_t RecordCap() const;
+    // Packs records from the first `count` held samples (the last, short one
+    // too with `flush`): how many samples went.
+    std::int64_t PackSome(std::size_t count, bool flush);
 
     StreamCodes codes_;
     double rate_;
