@@ -592,6 +592,25 @@ TEST(ArchiveEndToEnd, AcquireWritesAnArchiveThatMseed2sacReads) {
 namespace zqd::archive {
 namespace {
 
+// A card a hundred times faster than real time fills its ten buffers in a
+// tenth of a second: at the default polling nothing is lost, or what is
+// lost is said, with the shorter polling that follows.
+TEST(ArchiveEndToEnd, AFastCardAtTheDefaultPollingLosesNothingOrSaysWhy) {
+    TempDir dir;
+    const std::string cmd = "cd " + dir.path().string() + " && ZQD4830_ACQUISITION_LOCK=" + (dir / "acq.lock").string() +
+                            " ADCARD_SIM_SPEED=100 ADCARD_SIM_START=2008-05-12T17:38:40.300000000 " ZQD_BIN_DIR
+                            "/zqd4830-cli acquire --archive " + (dir / "a").string() + " --duration 60 >out.txt 2>&1";
+    const int st = std::system(cmd.c_str());
+    const std::string out = test::ReadFile(dir / "out.txt");
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << out;
+    ASSERT_NE(out.find("结束：存档 60 块"), std::string::npos) << out;
+    if (out.find("板卡缓冲区溢出 0 块") == std::string::npos) {
+        EXPECT_NE(out.find("板卡缓冲区溢出：第"), std::string::npos) << out;
+        EXPECT_NE(out.find("查询周期缩短到"), std::string::npos) << out;
+    }
+    EXPECT_NE(out.find("定时：秒脉冲全程正常"), std::string::npos) << out;
+}
+
 TEST(ArchiveEndToEnd, KilledAndRestartedTheArchiveReadsWhole) {
     TempDir dir;
     const std::string run = "cd " + dir.path().string() + " && ZQD4830_ACQUISITION_LOCK=" + (dir / "acq.lock").string() +
@@ -1146,6 +1165,47 @@ TEST(ViewFiles, ARecordWithABadTimeIsPassedOverNotTheRestOfItsFile) {
     ASSERT_TRUE(OpenForView(dir / "x.mseed", DefaultConfig(), std::nullopt, std::nullopt, cached, dir / "cache").ok());
     EXPECT_EQ(cached.files_cached, 1);
     EXPECT_EQ(cached.model->At(0).stretches.size(), 2u);
+}
+
+// A card whose clock runs fast tears its series back by part of a sample
+// (the time tolerance): the viewer shows every series; a real overlap it
+// passes over, and says so.
+TEST(ViewFiles, ASeriesTornBackByLessThanASampleIsShownAndARealOverlapIsNot) {
+    TempDir dir;
+    const StreamCodes codes{"XX", "ZQD01", "00", "GY0"};
+    std::vector<std::int32_t> v(20000, 7);
+    std::string bytes;
+    ChannelPacker p(codes, 2000, {}, [&](const char* r, int n, std::int64_t) { bytes.append(r, static_cast<std::size_t>(n)); });
+    const std::int64_t t0 = Ns("2008-05-12T12:00:00");
+    p.Add(t0, v.data(), v.size(), Timing{100, true});                            // 10 s
+    p.Add(t0 + 10 * utc::kNsPerSecond - 270000, v.data(), v.size(), Timing{100, true});  // torn 270 us back
+    p.Add(t0 + 15 * utc::kNsPerSecond, v.data(), v.size(), Timing{100, true});  // 5 s back: overlaps
+    p.Pack(true);
+    test::WriteFile(dir / "x.mseed", bytes);
+    Opened o;
+    ASSERT_TRUE(OpenForView(dir / "x.mseed", DefaultConfig(), std::nullopt, std::nullopt, o, dir / "cache").ok());
+    const auto& ch = o.model->At(0);
+    ASSERT_EQ(ch.stretches.size(), 2u);
+    EXPECT_EQ(ch.stretches[1].start_ns, t0 + 10 * utc::kNsPerSecond - 270000);
+    std::string notes;
+    for (const auto& n : app::OpenedNotes(o)) notes += n;
+    EXPECT_NE(notes.find("重叠"), std::string::npos) << notes;
+
+    // A short series between two tears, one record long, whose neighbours
+    // would join without it: a good record all the same, kept.
+    bytes.clear();
+    ChannelPacker q(codes, 2000, {}, [&](const char* r, int n, std::int64_t) { bytes.append(r, static_cast<std::size_t>(n)); });
+    q.Add(t0, v.data(), v.size(), Timing{100, true});
+    q.Add(t0 + 10 * utc::kNsPerSecond - 300000, v.data(), 100, Timing{100, true});  // one record
+    q.Add(t0 + 10 * utc::kNsPerSecond + 50000000, v.data(), v.size(), Timing{100, true});
+    q.Pack(true);
+    test::WriteFile(dir / "y.mseed", bytes);
+    Opened y;
+    ASSERT_TRUE(OpenForView(dir / "y.mseed", DefaultConfig(), std::nullopt, std::nullopt, y, dir / "cache").ok());
+    EXPECT_EQ(y.model->Samples(), 2 * v.size() + 100);
+    notes.clear();
+    for (const auto& n : app::OpenedNotes(y)) notes += n;
+    EXPECT_EQ(notes.find("已跳过"), std::string::npos) << notes;
 }
 
 TEST(ViewFiles, TheVisibleSpanExportsAsMiniSeedSacAndCsv) {

@@ -236,6 +236,7 @@ void BlockDater::Clock(Block& block) {
     c.pulse = clock_.PulseOk();
     c.rate = clock_.Measured();
     c.doubts = clock_.Doubts();
+    if (const auto d = clock_.MessageDelay()) c.message_delay_ns = *d;
     if (const auto pe = clock_.LastPhaseError()) c.phase_error_ns = *pe;
     switch (c.source) {
     case ClockSource::kNone: c.quality = 0; break;

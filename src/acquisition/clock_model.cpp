@@ -261,6 +261,7 @@ void ClockModel::NewFix(const gps::HaFix& fix, std::uint64_t sequence, std::vect
             } else {
                 Doubt(LabelDoubt::kAtEdge, false, 0, sequence, events);
                 const std::int64_t delay = ns(gap);
+                delay_ = delay;
                 Doubt(LabelDoubt::kLate, delay > static_cast<std::int64_t>(config_.max_message_delay_ms) * 1000000, delay,
                       sequence, events);
                 match = near;

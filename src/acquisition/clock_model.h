@@ -61,6 +61,9 @@ public:
     bool PulseOk() const { return pulse_ok_; }
     // LabelDoubt bits in force, and the best quality they allow.
     int Doubts() const { return doubts_; }
+    // How long after its pulse the latest message began (before it, when
+    // messages name the pulse to come).
+    std::optional<std::int64_t> MessageDelay() const { return delay_; }
     int QualityCap() const;
     // The messages have dated blocks: the phase error at the first edge is theirs.
     void MessageDated() { message_dated_ = true; }
@@ -126,6 +129,7 @@ private:
     std::deque<std::int64_t> recent_pe_;  // the last phase errors, for the free-running bound
     std::vector<std::pair<std::int64_t, std::int64_t>> fresh_;  // second, phase error
     int doubts_ = 0;
+    std::optional<std::int64_t> delay_;
     // Horizons in seconds, and the worst error a free run of that long from
     // an edge, at the rate measured there, would have made (ns), forgetting
     // slowly; the label it was last measured at.

@@ -71,6 +71,7 @@ struct BlockClock {
     std::int64_t phase_error_ns = ClockSample::kNoValue;  // the latest measured
     std::int64_t bound_ns = 0;                       // while running free: how far off the time may be
     int doubts = 0;                                  // LabelDoubt bits in force
+    std::int64_t message_delay_ns = ClockSample::kNoValue;  // from the pulse to the message's start (next: to the pulse)
     double rate = 0;                                 // measured scans a second, 0 before any
     std::vector<ClockSample> seconds;                // for the whole seconds this block holds
     // The phase errors measured while this block was dated: at each labelled

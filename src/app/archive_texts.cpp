@@ -62,6 +62,9 @@ std::string ClockText(const acq::BlockClock& c, std::int32_t nominal_rate, const
     t += "，质量 " + std::to_string(c.quality) + "%";
     if (c.doubts != 0) t += "，秒的标注存疑（" + DoubtsText(c.doubts) + "）";
     t += "，" + RuleText(timing);
+    if (c.message_delay_ns != acq::ClockSample::kNoValue)
+        t += std::string(timing.message_refers_to_next ? "，报文在秒脉冲前 " : "，报文在秒脉冲后 ") + Milli(c.message_delay_ns) +
+             "开始";
     return t;
 }
 
@@ -84,7 +87,7 @@ std::string TimingSummaryText(const archive::ArchiveStatus& s) {
                                 ? "秒脉冲全程正常"
                                 : "无异常";
     for (std::size_t i = 0; i < parts.size(); ++i) t += (i ? "；" : "") + parts[i];
-    return t + "；" + RuleText(s.timing);
+    return t;
 }
 
 std::string FixText(const gps::HaData& m) {

@@ -38,6 +38,15 @@ public:
         station_.AddCodes(*c);
         c->add_option("--poll-ms", poll_ms_, "Period of the card's polling in ms")->check(CLI::Range(1, 10000));
         c->add_option("--seedlink", seedlink_, "Serve the records live over SeedLink at [ADDR:]PORT (18000 is usual)");
+        c->footer(
+            "Timing ([timing] in the configuration): the receiver's 1PPS pulse on pps_channel dates the data, each rising\n"
+            "edge labelled by the @@Ha message. message_refers_to says which pulse a message names, and no data inside\n"
+            "the card can tell: \"previous\" for Motorola Oncore receivers (M12, M12+), which send the message after the\n"
+            "pulse it describes; \"next\" for one that sends it before. max_message_delay_ms is the latest a message may\n"
+            "begin after its pulse (900; the status shows the delay measured). pulse_width_ms is the pulse's width (an\n"
+            "M12's: 200), polarity its direction. A message that begins within a few ms of a pulse, later than the\n"
+            "setting, or against the pulses' count leaves its second in doubt: it is said, naming the setting, and the\n"
+            "time quality (LCQ) drops until it is resolved.");
         return c;
     }
 

@@ -16,7 +16,7 @@ namespace {
 
 constexpr char kHeadMagic[8] = {'Z', 'Q', 'D', 'I', 'D', 'X', '2', 0};
 constexpr char kFootMagic[8] = {'Z', 'Q', 'D', 'E', 'N', 'D', '2', 0};
-constexpr std::uint64_t kVersion = 2;
+constexpr std::uint64_t kVersion = 3;  // 3: a lone record near its place is kept
 constexpr std::size_t kHeaderBytes = 32;
 constexpr std::size_t kFooterBytes = 32;
 

@@ -43,8 +43,8 @@ struct SourceFile {
 // Adds a file's records to its index, record by record: a record that
 // continues its channel's last stretch joins it; one that does not begins a
 // new stretch, unless it shows that the record before it was a lone record
-// whose time fit neither neighbour (a damaged header): that one is passed
-// over, never let tear the rest of the file away.
+// whose time fit neither neighbour and lay far off (a damaged header): that
+// one is passed over, never let tear the rest of the file away.
 class Indexer {
 public:
     Indexer(FileIndex& idx, std::uint64_t file_size) : idx_(idx), file_size_(file_size) {
@@ -59,7 +59,12 @@ public:
             if (s && list.size() >= 2 && s->pieces.Size() == 1) {
                 const IndexedStretch& before = idx_.stretches[list[list.size() - 2]];
                 const std::int64_t expected = timeline::SampleTime(before.EndNs(), static_cast<double>(s->count), r.rate);
-                if (before.rate == r.rate && s->rate == r.rate && timeline::Continues(expected, r.start_ns, r.rate)) {
+                // A damaged header puts its record far off; a card's clock
+                // tears a series by part of a sample, and its records are good.
+                const std::int64_t off = s->start_ns - before.EndNs();
+                const auto far = static_cast<std::int64_t>(10e9 / r.rate);
+                if (before.rate == r.rate && s->rate == r.rate && timeline::Continues(expected, r.start_ns, r.rate) &&
+                    (off > far || off < -far)) {
                     s->dropped = true;
                     ++idx_.bad_times;
                     list.pop_back();
@@ -342,7 +347,10 @@ void AddToModel(const std::filesystem::path& path, Entry& e, std::map<std::strin
         auto [it, added] = channel_of.emplace(s.code, model.ChannelCount());
         if (added) model.AddChannel(s.code);
         const int c = it->second;
-        if (!model.At(c).stretches.empty() && model.At(c).stretches.back().EndNs() > s.start_ns) {
+        // A series torn where the card's clock ran fast begins up to a sample
+        // before the last one ends: the same samples' times, not others.
+        if (!model.At(c).stretches.empty() &&
+            model.At(c).stretches.back().EndNs() - (s.rate > 0 ? static_cast<std::int64_t>(1e9 / s.rate) : 0) > s.start_ns) {
             report.skipped.push_back(Passed(Why::kPassedOverlap, path).And(s.code));
             continue;
         }
