@@ -604,11 +604,12 @@ TEST(ArchiveEndToEnd, AFastCardAtTheDefaultPollingLosesNothingOrSaysWhy) {
     const std::string out = test::ReadFile(dir / "out.txt");
     ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << out;
     ASSERT_NE(out.find("结束：存档 60 块"), std::string::npos) << out;
-    if (out.find("板卡缓冲区溢出 0 块") == std::string::npos) {
+    if (out.find("板卡缓冲区溢出 0 块") == std::string::npos) {  // a machine too busy to keep up
         EXPECT_NE(out.find("板卡缓冲区溢出：第"), std::string::npos) << out;
         EXPECT_NE(out.find("查询周期缩短到"), std::string::npos) << out;
+    } else {
+        EXPECT_NE(out.find("定时：秒脉冲全程正常"), std::string::npos) << out;
     }
-    EXPECT_NE(out.find("定时：秒脉冲全程正常"), std::string::npos) << out;
 }
 
 TEST(ArchiveEndToEnd, KilledAndRestartedTheArchiveReadsWhole) {

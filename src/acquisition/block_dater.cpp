@@ -290,13 +290,12 @@ void BlockDater::Series(const Block& block, bool stepped, std::vector<Event>& ev
     if (in_series_ && !stepped) {
         const std::int64_t expected = timeline::SampleTime(series_ns_, static_cast<double>(first_scan - series_scan_),
                                                            config_.SampleFrq);
-        const std::int64_t off = block.time_ns - expected;
-        const auto tolerance = static_cast<std::int64_t>(std::llround(timing_.time_tolerance * 1e9 / config_.SampleFrq));
-        if (std::llabs(off) <= tolerance) return;
+        if (timeline::Within(expected, block.time_ns, timeline::ToleranceNs(timing_.time_tolerance, config_.SampleFrq)))
+            return;
         Event e;
         e.kind = Event::Kind::kTimeTear;
         e.sequence = block.sequence;
-        e.value = off;
+        e.value = block.time_ns - expected;
         events.push_back(std::move(e));
     }
     in_series_ = true;

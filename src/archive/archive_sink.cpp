@@ -36,7 +36,7 @@ void ArchiveSink::Setup(const acq::AcqConfig& card) {
     card_ = card;
     std::set<std::string> streams;
     mseed::PackOptions pack = config_.pack;
-    pack.tolerance_ns = std::llround(config_.timing.time_tolerance * 1e9 / card.SampleFrq);
+    pack.tolerance_ns = timeline::ToleranceNs(config_.timing.time_tolerance, card.SampleFrq);
     mseed::PackOptions clock_pack = pack;
 #ifdef ZQD_HAVE_RESAMPLE
     resampler_.reset();

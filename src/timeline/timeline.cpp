@@ -35,13 +35,22 @@ std::int64_t HalfPeriodNs(double rate) {
     return static_cast<std::int64_t>(std::floor(5e8 / rate));
 }
 
-bool Continues(std::int64_t expected_ns, std::int64_t t_ns, double rate) {
+std::int64_t ToleranceNs(double periods, double rate) {
+    if (!(rate > 0) || !(periods > 0)) return 0;
+    const double ns = periods * 1e9 / rate;
+    return ns >= 9.2e18 ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(std::llround(ns));
+}
+
+bool Within(std::int64_t expected_ns, std::int64_t t_ns, std::int64_t tolerance_ns) {
     // The difference of two times of this program fits: both lie within
     // +-292 years of 1970, but clamp rather than overflow for any others.
     std::int64_t diff = 0;
     if (__builtin_sub_overflow(t_ns, expected_ns, &diff)) return false;
-    const std::int64_t half = HalfPeriodNs(rate);
-    return diff <= half && diff >= -half;
+    return diff <= tolerance_ns && diff >= -tolerance_ns;
+}
+
+bool Continues(std::int64_t expected_ns, std::int64_t t_ns, double rate) {
+    return Within(expected_ns, t_ns, HalfPeriodNs(rate));
 }
 
 std::int64_t Break(std::int64_t expected_ns, std::int64_t t_ns, double rate) {

@@ -24,9 +24,15 @@ std::int64_t SampleTime(std::int64_t origin_ns, double index, double rate);
 // the continuity rule.
 std::int64_t HalfPeriodNs(double rate);
 
+// `periods` sample periods at `rate` samples a second, to the nearest whole
+// nanosecond: a tolerance given in sample periods.
+std::int64_t ToleranceNs(double periods, double rate);
+
 // The continuity rule: a series whose next sample is due at `expected_ns`
-// continues with a sample at `t_ns` when the two lie within half a sample
-// period of each other (inclusive); anything farther is a gap or an overlap.
+// continues with a sample at `t_ns` when the two lie within `tolerance_ns`
+// of each other (inclusive); anything farther is a gap or an overlap.
+bool Within(std::int64_t expected_ns, std::int64_t t_ns, std::int64_t tolerance_ns);
+// The rule at its usual tolerance: half a sample period.
 bool Continues(std::int64_t expected_ns, std::int64_t t_ns, double rate);
 
 // The signed difference `t_ns` - `expected_ns` when the series does not

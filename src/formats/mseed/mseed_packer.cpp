@@ -121,10 +121,7 @@ std::int64_t ChannelPacker::SampleTime(std::int64_t index) const {
 bool ChannelPacker::Continues(std::int64_t t_ns) const {
     if (!in_series_) return false;
     const std::int64_t expected = NominalTime(series_packed_ + static_cast<std::int64_t>(Held()));
-    if (options_.tolerance_ns <= 0) return timeline::Continues(expected, t_ns, rate_);
-    std::int64_t diff = 0;
-    if (__builtin_sub_overflow(t_ns, expected, &diff)) return false;
-    return diff <= options_.tolerance_ns && diff >= -options_.tolerance_ns;
+    return timeline::Within(expected, t_ns, Tolerance());
 }
 
 void ChannelPacker::Add(std::int64_t t_ns, const std::int32_t* samples, std::size_t n, Timing timing, double true_rate) {
@@ -175,6 +172,10 @@ void ChannelPacker::Add(std::int64_t t_ns, const std::int32_t* samples, std::siz
     Pack(false);
 }
 
+std::int64_t ChannelPacker::Tolerance() const {
+    return options_.tolerance_ns > 0 ? options_.tolerance_ns : timeline::HalfPeriodNs(rate_);
+}
+
 std::size_t ChannelPacker::RecordCap() const {
     // A record's samples are timed from its start at the nominal rate; the
     // card's measured rate takes them off by this much a sample.
@@ -182,9 +183,7 @@ std::size_t ChannelPacker::RecordCap() const {
     for (const Mark& m : marks_)
         if (m.rate > 0) drift = std::max(drift, std::abs(1e9 / m.rate - 1e9 / rate_));
     if (!(drift > 0)) return 0;
-    const double tolerance = options_.tolerance_ns > 0 ? static_cast<double>(options_.tolerance_ns)
-                                                       : static_cast<double>(timeline::HalfPeriodNs(rate_));
-    const double cap = 1 + std::floor(tolerance / drift);
+    const double cap = 1 + std::floor(static_cast<double>(Tolerance()) / drift);
     return cap >= 1e9 ? 0 : static_cast<std::size_t>(cap);
 }
 

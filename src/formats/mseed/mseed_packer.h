@@ -67,6 +67,7 @@ public:
     std::int64_t NominalTime(std::int64_t index) const;
 
 private:
+    std::int64_t Tolerance() const;  // ns: the options', or half a sample period
     // The most samples a record may hold before the times its samples are
     // given (its start, then the nominal rate) drift past the tolerance from
     // the measured ones; 0: no limit.
