@@ -9,10 +9,10 @@
 #include <memory>
 #include <numbers>
 
-#include "view/filter.h"
+#include "signal/filter.h"
 #include "view/filtered_model.h"
 #ifdef ZQD_HAVE_SPECTROGRAM
-#include "view/spectrogram.h"
+#include "signal/spectrogram.h"
 #endif
 
 namespace {
@@ -32,7 +32,7 @@ std::vector<std::int32_t> Signal(std::size_t n) {
     return v;
 }
 
-const view::FilterSpec kBand = *view::ParseFilter("bp:1:10:4");
+const signal::FilterSpec kBand = *signal::ParseFilter("bp:1:10:4");
 
 // The view's way: the span of an hour (its margin beyond the data), filtered into a model.
 void BM_BandPassHourInAView(benchmark::State& state) {
@@ -55,8 +55,8 @@ BENCHMARK(BM_BandPassHourInAView)->Unit(benchmark::kMillisecond)->UseRealTime();
 // The same filter alone: forward and backward over the same doubles.
 void BM_BandPassHourAlone(benchmark::State& state) {
     const auto v = Signal(7'200'000);
-    view::Filter f;
-    (void)view::Filter::Design(kBand, kRate, f);
+    signal::Filter f;
+    (void)signal::Filter::Design(kBand, kRate, f);
     std::vector<double> x;
     for (auto _ : state) {
         state.PauseTiming();
@@ -73,8 +73,8 @@ BENCHMARK(BM_BandPassHourAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_SpectrogramTenMinutes(benchmark::State& state) {
     const auto v = Signal(1'200'000);
     for (auto _ : state) {
-        view::Spectrogram s;
-        (void)view::ComputeSpectrogram(v.data(), v.size(), kRate, kT0, static_cast<int>(state.range(0)), s);
+        signal::Spectrogram s;
+        (void)signal::ComputeSpectrogram(v.data(), v.size(), kRate, kT0, static_cast<int>(state.range(0)), s);
         benchmark::DoNotOptimize(s.db.data());
     }
 }

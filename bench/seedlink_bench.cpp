@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "acquisition/session.h"
-#include "archive/archive_config.h"
+#include "config/station_config.h"
 #include "archive/archive_run.h"
 #include "card/card.h"
 #include "stream/live_service.h"
@@ -194,7 +194,7 @@ RunResult Run(bool with_clients, const std::filesystem::path& dir) {
     ::close(up[1]);
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
-    auto config = zqd::archive::DefaultConfig();
+    auto config = zqd::config::DefaultConfig();
     config.live.listen = "127.0.0.1:0";
     config.live.per_address = kClients;  // every client is on loopback
     std::mutex m;
@@ -209,7 +209,7 @@ RunResult Run(bool with_clients, const std::filesystem::path& dir) {
         entered[static_cast<std::size_t>(r->sequence - first)] = now;
     });
     RunResult result;
-    if (!live.Start(config, dir, "bench").ok()) return result;
+    if (!live.Start(config.live, config.records.station, config.records.pack.record_length, dir, "bench").ok()) return result;
     if (with_clients) {
         const std::uint16_t port = live.Snapshot().port;
         WriteAll(down[1], &port, sizeof port);
@@ -225,13 +225,13 @@ RunResult Run(bool with_clients, const std::filesystem::path& dir) {
     zqd::archive::ArchiveRun run(session);
     session.Initial();
     const double cpu0 = CpuSeconds();
-    if (!run.Start(config, dir, [](const zqd::archive::ArchiveNote&) {}, kDataSeconds * 1'000'000'000LL, live.Tap()).ok())
+    if (!run.Start(config.Run(), dir, {}, kDataSeconds * 1'000'000'000LL, live.Feed()).ok())
         return result;
-    while (run.Snapshot().archived_ns < kDataSeconds * 1'000'000'000LL && session.Running())
+    while (run.Snapshot().station.archived_ns < kDataSeconds * 1'000'000'000LL && session.Running())
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     run.Stop();
     const auto st = run.Snapshot();
-    result.blocks = st.blocks;
+    result.blocks = st.station.blocks;
     result.lossless = st.Lossless();
     {
         std::lock_guard lock(m);

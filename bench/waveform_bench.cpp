@@ -23,7 +23,7 @@
 #include "formats/sds/sds_writer.h"
 #include "formats/sds/sds_layout.h"
 #include "view/sources/open.h"
-#include "archive/archive_config.h"
+#include "config/station_config.h"
 #include "app/frm_viewer.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -36,9 +36,9 @@ namespace {
 
 // The day's archive as the viewer opens it, with the default channels.
 zqd::Status OpenDay(const std::filesystem::path& root, zqd::view::Opened& o, const std::filesystem::path& cache) {
-    const auto config = zqd::archive::DefaultConfig();
-    const std::vector<std::pair<int, std::string>> rows(config.channels.begin(), config.channels.end());
-    return zqd::view::OpenForView(root, config.acquisition.ChnNum, rows, std::nullopt, std::nullopt, o, cache);
+    const auto config = zqd::config::DefaultConfig();
+    const std::vector<std::pair<int, std::string>> rows(config.records.channels.begin(), config.records.channels.end());
+    return zqd::view::OpenForView(root, config.card.ChnNum, rows, std::nullopt, std::nullopt, o, cache);
 }
 
 using Clock = std::chrono::steady_clock;

@@ -12,8 +12,8 @@
 #include <sstream>
 
 #include "acquisition/session.h"
-#include "archive/archive_config.h"
-#include "archive/archive_sink.h"
+#include "archive/archive_run.h"
+#include "config/station_config.h"
 #include "app/frm_archive.h"
 #include "app/archive_texts.h"
 #include "app/messages.h"
@@ -31,6 +31,13 @@ namespace {
 using test::TempDir;
 using mseed::ChannelPacker;
 using mseed::Timing;
+using config::DefaultConfig;
+using config::LoadConfig;
+using config::SaveConfig;
+using config::StationConfig;
+using config::Validate;
+using records::BandCode;
+using records::GpsChannelCodes;
 
 std::int64_t Ns(const std::string& iso) {
     std::int64_t ns = 0;
@@ -75,21 +82,21 @@ ReadBack Read(const std::filesystem::path& file) {
     return out;
 }
 
-TEST(ArchiveConfig, DefaultsAreValidUniqueSeedCodes) {
-    const ArchiveConfig c = DefaultConfig();
+TEST(StationConfig, DefaultsAreValidUniqueSeedCodes) {
+    const StationConfig c = DefaultConfig();
     EXPECT_TRUE(Validate(c, "defaults").ok());
-    EXPECT_EQ(c.channels.size(), 17u);
-    EXPECT_EQ(c.channels.count(1), 0u);  // the GPS slot
-    EXPECT_EQ(c.channels.at(0), "GYP");
-    EXPECT_EQ(c.channels.at(2), "GY0");
-    EXPECT_EQ(c.channels.at(17), "GYF");
+    EXPECT_EQ(c.records.channels.size(), 17u);
+    EXPECT_EQ(c.records.channels.count(1), 0u);  // the GPS slot
+    EXPECT_EQ(c.records.channels.at(0), "GYP");
+    EXPECT_EQ(c.records.channels.at(2), "GY0");
+    EXPECT_EQ(c.records.channels.at(17), "GYF");
     EXPECT_EQ(BandCode(2000), 'G');
     EXPECT_EQ(BandCode(500), 'D');
     EXPECT_EQ(BandCode(100), 'E');
     EXPECT_EQ(BandCode(40), 'S');
 }
 
-TEST(ArchiveConfig, BadFilesAreRefusedWithTheFileTheLineAndTheProblem) {
+TEST(StationConfig, BadFilesAreRefusedWithTheFileTheLineAndTheProblem) {
     TempDir dir;
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"[station]\nnetwork = \"XX\"\ncolour = 3\n", "第 3 行"},
@@ -106,7 +113,7 @@ TEST(ArchiveConfig, BadFilesAreRefusedWithTheFileTheLineAndTheProblem) {
     };
     for (const auto& [text, why] : cases) {
         test::WriteFile(dir / "c.toml", text);
-        ArchiveConfig c = DefaultConfig();
+        StationConfig c = DefaultConfig();
         const Status s = LoadConfig(dir / "c.toml", c);
         EXPECT_FALSE(s.ok()) << text;
         const std::string said = app::Text(s);
@@ -115,17 +122,17 @@ TEST(ArchiveConfig, BadFilesAreRefusedWithTheFileTheLineAndTheProblem) {
     }
     test::WriteFile(dir / "c.toml",
                     "[station]\nnetwork = \"AB\"\nstation = \"S1\"\nlocation = \"\"\n[channels]\n0 = false\n2 = \"HHZ\"\n");
-    ArchiveConfig c = DefaultConfig();
+    StationConfig c = DefaultConfig();
     ASSERT_TRUE(LoadConfig(dir / "c.toml", c).ok());
-    EXPECT_EQ(c.station.network, "AB");
-    EXPECT_EQ(c.channels.count(0), 0u);
-    EXPECT_EQ(c.channels.at(2), "HHZ");
-    EXPECT_EQ(c.channels.size(), 16u);
+    EXPECT_EQ(c.records.station.network, "AB");
+    EXPECT_EQ(c.records.channels.count(0), 0u);
+    EXPECT_EQ(c.records.channels.at(2), "HHZ");
+    EXPECT_EQ(c.records.channels.size(), 16u);
 }
 
 // Every refusal names the file and the line, in the program's words, and
 // quotes no more than a short excerpt of what it was given.
-TEST(ArchiveConfig, RefusalsNameTheLineInOurWordsWithAShortExcerpt) {
+TEST(StationConfig, RefusalsNameTheLineInOurWordsWithAShortExcerpt) {
     TempDir dir;
     const std::string huge(2 << 20, 'A');
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -139,7 +146,7 @@ TEST(ArchiveConfig, RefusalsNameTheLineInOurWordsWithAShortExcerpt) {
     };
     for (const auto& [text, why] : cases) {
         test::WriteFile(dir / "c.toml", text);
-        ArchiveConfig c = DefaultConfig();
+        StationConfig c = DefaultConfig();
         const Status s = LoadConfig(dir / "c.toml", c);
         ASSERT_FALSE(s.ok()) << text.substr(0, 60);
         const std::string said = app::Text(s);
@@ -150,10 +157,10 @@ TEST(ArchiveConfig, RefusalsNameTheLineInOurWordsWithAShortExcerpt) {
             EXPECT_EQ(said.find(english), std::string::npos) << said;
     }
     // The command line's codes are checked as the file's are.
-    ArchiveConfig c = DefaultConfig();
-    c.station.location = "A";
+    StationConfig c = DefaultConfig();
+    c.records.station.location = "A";
     EXPECT_EQ(Validate(c, "命令行").why, Status::Why::kBadLocation);
-    c.station.location = "";
+    c.records.station.location = "";
     EXPECT_TRUE(Validate(c, "命令行").ok());
 }
 
@@ -233,7 +240,7 @@ struct ArchiveRun {
     sim::SimCard sim;
     acq::Session session{card, {false, std::chrono::milliseconds(1000)}};
     std::vector<std::string> lines;
-    std::shared_ptr<ArchiveSink> sink;
+    std::unique_ptr<StationArchive> archive;
     std::shared_ptr<acq::SinkRunner> runner;
 
     std::filesystem::path root;
@@ -250,18 +257,20 @@ struct ArchiveRun {
         s.start_ns = Ns(start);
         return s;
     }
-    // The sink goes before `lines`, which its last words may still reach.
+    // The archive goes before `lines`, which its last words may still reach.
     ~ArchiveRun() {
         if (runner) session.RemoveSink(runner);
         runner.reset();
-        sink.reset();
+        archive.reset();
     }
     void Attach() {
-        sink = std::make_shared<ArchiveSink>(DefaultConfig(), root,
-                                             [this](const ArchiveNote& n) { lines.push_back(app::NoteText(n)); });
-        runner = session.AddSink(sink, 64);
+        Reports reports{[this](const records::StationNote& n) { lines.push_back(app::NoteText(n)); },
+                        [this](const DiskNote& n) { lines.push_back(app::NoteText(n)); }};
+        archive = std::make_unique<StationArchive>(DefaultConfig().Run(), root, std::move(reports), false);
+        runner = session.AddSink(archive->Records(), 64);
         session.SetTiming(DefaultConfig().timing);  // as a run of the archive's sets it
     }
+    ArchiveStatus Status() const { return archive->Snapshot(); }
     void Run(int blocks, bool stop = true) {
         if (!session.Running()) {
             ASSERT_TRUE(session.Start(acq::AcqConfig{}).ok());
@@ -281,7 +290,7 @@ TEST(ArchiveSink, ChannelsEqualTheCardsSamplesAtTheBlocksGpsTimes) {
     ArchiveRun run("2008-05-12T17:38:40.300000000");
     run.Run(5);
     const auto record = test::SimRecord("2008-05-12T17:38:40.300000000", 5);
-    for (const auto& [offset, code] : DefaultConfig().channels) {
+    for (const auto& [offset, code] : DefaultConfig().records.channels) {
         const ReadBack rb = Read(run.File(code));
         ASSERT_TRUE(rb.all_parsed) << code;
         ASSERT_EQ(rb.series.size(), 1u) << code;
@@ -327,7 +336,7 @@ TEST(ArchiveSink, AFailedReadIsAGapOfExactlyOneBlockNeverStaleData) {
     EXPECT_EQ(rb.series_start[1] - rb.series_start[0], 3 * utc::kNsPerSecond);  // 2 s of data, 1 s missing
     const auto record = test::SimRecord("2008-05-12T17:38:40.300000000", 5);
     EXPECT_EQ(rb.series[1][0], record[3 * 36000 + 5]);  // buffer 3, not the lost 2
-    EXPECT_EQ(run.sink->Snapshot().read_failures, 1u);
+    EXPECT_EQ(run.Status().station.read_failures, 1u);
 }
 
 TEST(ArchiveSink, ARunAcrossMidnightMakesTwoDayFilesSplitAtMidnight) {
@@ -348,7 +357,7 @@ TEST(ArchiveSink, ATornTailIsCutAtStartAndSaid) {
     run.Run(3);
     run.session.RemoveSink(run.runner);
     run.runner.reset();
-    run.sink.reset();
+    run.archive.reset();
     const auto file = run.File("GY0");
     const auto whole = std::filesystem::file_size(file);
     {  // a killed writer: half a record, and a last record that is garbage
@@ -377,7 +386,7 @@ TEST(ArchiveSink, AFullDiskIsReportedExistingFilesStayWholeAndWritingResumes) {
     {
         ArchiveRun run("2008-05-12T17:38:40.300000000", {}, mount.path());
         run.Run(12, false);  // more than fits
-        ASSERT_FALSE(run.sink->Snapshot().writing);
+        ASSERT_FALSE(run.Status().disk.writing);
         bool said = false;
         for (const auto& l : run.lines) said = said || l.find("写入失败") != std::string::npos;
         EXPECT_TRUE(said);
@@ -389,7 +398,7 @@ TEST(ArchiveSink, AFullDiskIsReportedExistingFilesStayWholeAndWritingResumes) {
         // Room again: what waited in memory is written.
         std::filesystem::remove(mount / "filler");
         run.Run(1);
-        EXPECT_TRUE(run.sink->Snapshot().writing) << app::Text(run.sink->Snapshot().last_error);
+        EXPECT_TRUE(run.Status().disk.writing) << app::Text(run.Status().disk.last_error);
         said = false;
         for (const auto& l : run.lines) said = said || l.find("写入恢复") != std::string::npos;
         EXPECT_TRUE(said);
@@ -450,11 +459,11 @@ TEST(Retention, OldDaysOfOurOwnStreamsGoWholeAndNothingElse) {
     EXPECT_TRUE(std::filesystem::exists(ours[7]));
     // The configuration takes the table, and refuses what does not fit, at its line.
     test::WriteFile(dir / "c.toml", "[retention]\nkeep_days = 30\nmin_free_mb = 100\n");
-    ArchiveConfig c = DefaultConfig();
+    StationConfig c = DefaultConfig();
     ASSERT_TRUE(LoadConfig(dir / "c.toml", c).ok());
-    EXPECT_EQ(c.retention.keep_days, 30);
-    EXPECT_EQ(c.retention.min_free_bytes, 100u << 20);
-    EXPECT_EQ(DefaultConfig().retention.min_free_bytes, 2048u << 20);
+    EXPECT_EQ(c.archive.retention.keep_days, 30);
+    EXPECT_EQ(c.archive.retention.min_free_bytes, 100u << 20);
+    EXPECT_EQ(DefaultConfig().archive.retention.min_free_bytes, 2048u << 20);
     test::WriteFile(dir / "c.toml", "[retention]\nkeep_days = -1\n");
     const Status bad = LoadConfig(dir / "c.toml", c);
     EXPECT_NE(app::Text(bad).find("第 2 行"), std::string::npos) << app::Text(bad);
@@ -470,24 +479,24 @@ TEST(ArchiveSink, WhatAFullDiskStillRefusesAtTheStopIsCountedToTheSample) {
         run.Run(30);  // about three times what fits, then stopped
         run.session.RemoveSink(run.runner);
         run.runner.reset();
-        run.sink->Finish();
-        st = run.sink->Snapshot();
+        run.archive->Finish();
+        st = run.Status();
         lines = run.lines;
     }
     std::uint64_t on_disk = 0;
     for (const auto& e : std::filesystem::recursive_directory_iterator(mount.path()))
         if (e.is_regular_file())
             for (const auto& r : Read(e.path()).records) on_disk += static_cast<std::uint64_t>(r.samples);
-    EXPECT_GT(st.unwritten_records, 0u);
+    EXPECT_GT(st.disk.unwritten_records, 0u);
     // The data's samples, and the clock's a second: LCQ and LCR from the
     // start (the first blocks wait for the rate), LCE from the third pulse
     // (its prediction needs the rate); the receiver's seven, one a message.
-    EXPECT_EQ(on_disk + st.unwritten_samples, 30u * 2000 * 17 + 30 + 30 + 28 + 7 * 30);
+    EXPECT_EQ(on_disk + st.disk.unwritten_samples, 30u * 2000 * 17 + 30 + 30 + 28 + 7 * 30);
     EXPECT_FALSE(st.Lossless());
     bool said = false;
     for (const auto& l : lines) said = said || l.find("未能写入") != std::string::npos;
     EXPECT_TRUE(said);
-    EXPECT_NE(app::StatusLine(st).find("未写入磁盘 " + std::to_string(st.unwritten_records) + " 个记录"), std::string::npos)
+    EXPECT_NE(app::StatusLine(st).find("未写入磁盘 " + std::to_string(st.disk.unwritten_records) + " 个记录"), std::string::npos)
         << app::StatusLine(st);
 }
 
@@ -680,7 +689,7 @@ TEST(Convert, MiniSeedHoldsEveryChannelAtTheDecodedBlockTimes) {
     ASSERT_TRUE(ConvertRecord(file, o, sum, Quiet).ok());
     EXPECT_EQ(sum.channels, 17u);
     EXPECT_EQ(sum.segments, 1u);
-    for (const auto& [offset, code] : o.config.channels) {
+    for (const auto& [offset, code] : o.records.channels) {
         const ReadBack rb = Read(dir / "out" / ("XX.ZQD01.00." + code + ".2008.133.173840.mseed"));
         ASSERT_TRUE(rb.all_parsed) << code;
         ASSERT_EQ(rb.series.size(), 1u) << code;
@@ -867,11 +876,11 @@ namespace {
 using view::Opened;
 
 // What the viewer opens, with the default configuration's channels.
-Status OpenForView(const std::filesystem::path& path, const ArchiveConfig& config, std::optional<std::int64_t> from,
+Status OpenForView(const std::filesystem::path& path, const StationConfig& config, std::optional<std::int64_t> from,
                    std::optional<std::int64_t> to, Opened& opened,
                    const view::CacheOptions& cache = view::DefaultSummaryCache()) {
-    const std::vector<std::pair<int, std::string>> rows(config.channels.begin(), config.channels.end());
-    return view::OpenForView(path, config.acquisition.ChnNum, rows, from, to, opened, cache);
+    const std::vector<std::pair<int, std::string>> rows(config.records.channels.begin(), config.records.channels.end());
+    return view::OpenForView(path, config.card.ChnNum, rows, from, to, opened, cache);
 }
 
 TEST(ViewFiles, ARecordWithABlockWithoutTimeIsOneStretchMarkedWhereCarried) {
@@ -1017,7 +1026,7 @@ TEST(ViewFiles, FilteredSpansAndReadingsAgainAreMadeOnAnotherThreadWhileTheViewD
     EXPECT_EQ(viewer.FilterNeeded(shown, a + utc::kNsPerSecond, b + utc::kNsPerSecond), std::nullopt);  // within what was made
     // The same as filtering there and then.
     view::WaveformModel direct;
-    ASSERT_TRUE(view::FilterModel(*model, shown, job->t0, job->t1, *view::ParseFilter("bp:1:10"), direct).ok());
+    ASSERT_TRUE(view::FilterModel(*model, shown, job->t0, job->t1, *signal::ParseFilter("bp:1:10"), direct).ok());
     EXPECT_EQ(filtered->Envelope(0, a, b, 900), direct.Envelope(0, a, b, 900));
     // The reading again: in place, and the filter is made anew from it.
     auto [status, opened] = again.get();
@@ -1218,7 +1227,7 @@ TEST(ViewFiles, TheVisibleSpanExportsAsMiniSeedSacAndCsv) {
     const std::int64_t t0 = Ns("2008-05-12T10:00:00.500000000"), t1 = Ns("2008-05-12T10:00:01.500000000");
     for (const char* format : {"mseed", "sac", "csv"}) {
         int files = 0;
-        ASSERT_TRUE(view::ExportSpan(*o.model, {1, 2}, t0, t1, format, DefaultConfig().station, DefaultConfig().pack,
+        ASSERT_TRUE(view::ExportSpan(*o.model, {1, 2}, t0, t1, format, DefaultConfig().records.station, DefaultConfig().records.pack,
                                      dir / format, files)
                         .ok());
         EXPECT_EQ(files, 2);

@@ -8,11 +8,16 @@
 #include <cmath>
 #include <numbers>
 
-#include "view/filter.h"
+#include "signal/filter.h"
 #include "view/filtered_model.h"
 
 namespace zqd::view {
 namespace {
+
+using signal::Filter;
+using signal::FilterSpec;
+using signal::FilterText;
+using signal::ParseFilter;
 
 constexpr double kPi = std::numbers::pi;
 
@@ -133,11 +138,12 @@ TEST(Filter, TextsAreReadBackAndWhatCannotBeIsRefused) {
         EXPECT_EQ(FilterText(*f), good);
     }
     EXPECT_EQ(ParseFilter("bp:1:10")->order, 4);
-    std::string why;
     for (const char* bad : {"", "bp", "bp:10:1", "bp:1", "hp:-1", "hp:abc", "lp:20:9", "lp:20:2.5", "xx:1", "demean:1",
                             "bp:1:10:4:5", "hp:nan", "hp:inf"}) {
-        EXPECT_FALSE(ParseFilter(bad, &why)) << bad;
-        EXPECT_FALSE(why.empty()) << bad;
+        const auto f = ParseFilter(bad);
+        ASSERT_FALSE(f) << bad;
+        EXPECT_EQ(f.status().why, Status::Why::kFilterUnreadable) << bad;
+        EXPECT_EQ(f.status().detail, bad);
     }
     Filter f;
     EXPECT_FALSE(Filter::Design(*ParseFilter("lp:50"), 100, f).ok());   // at Nyquist
@@ -187,10 +193,12 @@ TEST(FilteredModel, OnlyTheSpanShownIsFilteredWithItsMarginAndTheDriftIsGone) {
 }  // namespace zqd::view
 
 #ifdef ZQD_HAVE_SPECTROGRAM
-#include "view/spectrogram.h"
+#include "signal/spectrogram.h"
 
-namespace zqd::view {
+namespace zqd::signal {
 namespace {
+
+constexpr double kPi = std::numbers::pi;
 
 TEST(Spectrogram, ASineAndAChirpPeakAtTheirFrequencyAndTime) {
     constexpr double kRate = 200;
@@ -234,5 +242,5 @@ TEST(Spectrogram, ASineAndAChirpPeakAtTheirFrequencyAndTime) {
 }
 
 }  // namespace
-}  // namespace zqd::view
+}  // namespace zqd::signal
 #endif

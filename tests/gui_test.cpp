@@ -282,7 +282,7 @@ TEST(ViewerWindow, OpensARecordKeepsItOverABadFileSavesAPictureAndExports) {
     const auto data = test::SimRecord("2008-05-12T10:00:00.000000000", 2);
     ASSERT_TRUE(t1dat::SaveRecordFile(dir / "T1.DAT", 2, 2000, data.data(), data.size()).ok());
     test::WriteFile(dir / "bad.DAT", "not a record");
-    ui::ViewerWindow w(archive::DefaultConfig());
+    ui::ViewerWindow w(config::DefaultConfig());
     ASSERT_TRUE(w.Open(QString::fromStdString((dir / "T1.DAT").string())));
     ASSERT_NE(w.Waves()->Model(), nullptr);
     EXPECT_EQ(w.Waves()->Model()->ChannelCount(), 17);
@@ -318,7 +318,7 @@ TEST(ViewerWindow, HelicorderRowsOpenTheirWaveformsAndFiltersAreMadeInTheBackgro
         ASSERT_TRUE(sds.Sync().ok());
     };
     write(t0, 240);
-    ui::ViewerWindow w(archive::DefaultConfig());
+    ui::ViewerWindow w(config::DefaultConfig());
     w.show();
     ASSERT_TRUE(w.Open(QString::fromStdString((dir / "sds").string())));
     // D: the helicorder of the current row, its day.

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <map>
 
-#include "archive/archive_config.h"
+#include "config/station_config.h"
 #include "archive/station_metadata.h"
 #include "common/utc.h"
 #include "test_support.h"
@@ -169,30 +169,30 @@ TEST_F(StationDescribesItself, WithoutCoordinatesOrAnArchiveItRefusesAndWritesNo
     EXPECT_FALSE(std::filesystem::exists(out));
     // A [sensor] without its sensitivity is refused at its line.
     test::WriteFile(*dir_ / "bad.toml", "[station]\nlatitude = 1.0\nlongitude = 2.0\n\n[sensor]\nunit = \"m/s\"\n");
-    ArchiveConfig c = DefaultConfig();
-    const Status s = LoadConfig(*dir_ / "bad.toml", c);
+    config::StationConfig c = config::DefaultConfig();
+    const Status s = config::LoadConfig(*dir_ / "bad.toml", c);
     EXPECT_EQ(s.why, Status::Why::kConfigSensorNeedsSensitivity);
     EXPECT_EQ(s.line, 5);
     // What a configuration says of the station is written back as it was read.
     test::WriteFile(*dir_ / "good.toml",
                     "[station]\nlatitude = 1.5\nlongitude = 2.0\n[acquisition]\ninput_range = 2.5\n"
                     "[timing]\ngps_channels = [\"GNS\", \"GST\"]\n[sensor]\nsensitivity = 1500\nunit = \"m/s**2\"\n");
-    ASSERT_TRUE(LoadConfig(*dir_ / "good.toml", c).ok());
-    ASSERT_TRUE(SaveConfig(*dir_ / "again.toml", c).ok());
-    ArchiveConfig again = DefaultConfig();
-    ASSERT_TRUE(LoadConfig(*dir_ / "again.toml", again).ok());
+    ASSERT_TRUE(config::LoadConfig(*dir_ / "good.toml", c).ok());
+    ASSERT_TRUE(config::SaveConfig(*dir_ / "again.toml", c).ok());
+    config::StationConfig again = config::DefaultConfig();
+    ASSERT_TRUE(config::LoadConfig(*dir_ / "again.toml", again).ok());
     EXPECT_EQ(again.meta.latitude, 1.5);
     EXPECT_EQ(again.meta.input_range_volts, 2.5);
     EXPECT_DOUBLE_EQ(CardCountsPerVolt(again.meta), 13107.2);
-    EXPECT_EQ(again.gps_channels, (std::vector<std::string>{"GNS", "GST"}));
+    EXPECT_EQ(again.records.gps_channels, (std::vector<std::string>{"GNS", "GST"}));
     ASSERT_TRUE(again.meta.sensor);
     EXPECT_EQ(again.meta.sensor->unit, "m/s**2");
     test::WriteFile(*dir_ / "code.toml", "[timing]\ngps_channels = [\"GNS\", \"XYZ\"]\n");
-    EXPECT_EQ(LoadConfig(*dir_ / "code.toml", c).line, 2);
+    EXPECT_EQ(config::LoadConfig(*dir_ / "code.toml", c).line, 2);
     // The installed example holds every setting at its default.
-    ArchiveConfig example = DefaultConfig();
-    ASSERT_TRUE(LoadConfig(ZQD_SOURCE_DIR "/packaging/archive.toml", example).ok());
-    EXPECT_EQ(example.gps_channels, GpsChannelCodes());
+    config::StationConfig example = config::DefaultConfig();
+    ASSERT_TRUE(config::LoadConfig(ZQD_SOURCE_DIR "/packaging/archive.toml", example).ok());
+    EXPECT_EQ(example.records.gps_channels, records::GpsChannelCodes());
     EXPECT_EQ(example.meta.input_range_volts, 5.0);
     EXPECT_FALSE(example.meta.latitude || example.meta.sensor);
 }

@@ -244,12 +244,12 @@ TEST_F(SessionFixture, LiveWavesTakeEveryBlockAsASinkAndMarkCarriedTime) {
 
 TEST_F(SessionFixture, LiveWavesFilteredCausallyRunOnAcrossBlocksAsOneSignal) {
     view::LiveWaves live(session, {{2, "GY0"}});
-    view::FilterSpec bad;
-    bad.kind = view::FilterSpec::Kind::kLowPass;
+    signal::FilterSpec bad;
+    bad.kind = signal::FilterSpec::Kind::kLowPass;
     bad.high_hz = 1500;  // beyond the Nyquist frequency of 2000 samples/s
     EXPECT_EQ(live.SetFilter(bad, 2000).why, Status::Why::kBadFilter);
     EXPECT_EQ(live.Filtered(), nullptr);
-    const auto spec = view::ParseFilter("bp:5:50");
+    const auto spec = signal::ParseFilter("bp:5:50");
     ASSERT_TRUE(live.SetFilter(*spec, 2000).ok());
     SimFeed feed("2008-05-12T17:38:40.300000000");
     StartSim(feed, MainSettings());
@@ -264,8 +264,8 @@ TEST_F(SessionFixture, LiveWavesFilteredCausallyRunOnAcrossBlocksAsOneSignal) {
     // Block by block, the same as the whole signal through one causal filter.
     std::vector<double> x(8000);
     for (std::size_t j = 0; j < x.size(); ++j) x[j] = static_cast<std::uint16_t>(sink->blocks[j / 2000]->At(static_cast<std::int64_t>(j % 2000), 2));
-    view::Filter whole;
-    ASSERT_TRUE(view::Filter::Design(*spec, 2000, whole).ok());
+    signal::Filter whole;
+    ASSERT_TRUE(signal::Filter::Design(*spec, 2000, whole).ok());
     whole.Run(x.data(), x.size());
     std::vector<std::int32_t> got(8000);
     st.source->Read(0, got.size(), got.data());

@@ -7,7 +7,8 @@
 
 #include "acquisition/session.h"
 #include "app/messages.h"
-#include "archive/archive_config.h"
+#include "archive/archive_run.h"
+#include "config/station_config.h"
 #include "card/sim/sim_card.h"
 #include "scripted_card.h"
 #include "stream/ring_feed.h"
@@ -151,13 +152,12 @@ TEST(RingFeed, TheRingHoldsExactlyTheArchivedRecordsInTheOrderWritten) {
     test::ScriptedCard card;
     card.fill = [&](int k, std::int16_t* w) { sim.FillSamples(k, w + 1); };
     acq::Session session(card, {false, std::chrono::milliseconds(1000)});
-    archive::ArchiveConfig c = archive::DefaultConfig();
-    c.channels = {{0, "GYP"}, {2, "GY0"}};
+    config::StationConfig c = config::DefaultConfig();
+    c.records.channels = {{0, "GYP"}, {2, "GY0"}};
     RecordRing ring;
     ASSERT_TRUE(ring.Open(dir / "ring.zqr", 8u << 20).ok());
-    auto sink = std::make_shared<archive::ArchiveSink>(c, dir / "arc");
-    sink->SetRecordTap(RingTap(ring, {}));
-    auto runner = session.AddSink(sink, 64);
+    archive::StationArchive station(c.Run(), dir / "arc", {}, false, std::make_shared<RingFeed>(ring, nullptr));
+    auto runner = session.AddSink(station.Records(), 64);
     session.SetTiming(c.timing);
     ASSERT_TRUE(session.Start(acq::AcqConfig{}).ok());
     card.queryResults.push_back(10);

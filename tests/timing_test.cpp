@@ -15,8 +15,8 @@
 #include "acquisition/pulse_finder.h"
 #include "acquisition/session.h"
 #include "app/archive_texts.h"
-#include "archive/archive_config.h"
-#include "archive/archive_sink.h"
+#include "archive/archive_run.h"
+#include "config/station_config.h"
 #include "card/sim/sim_card.h"
 #include "common/utc.h"
 #include "scripted_card.h"
@@ -89,7 +89,7 @@ struct Station {
     sim::SimCard sim;
     acq::AcqConfig acq;
     acq::Session session{card, {false, std::chrono::milliseconds(1000)}};
-    std::shared_ptr<ArchiveSink> sink;
+    std::unique_ptr<StationArchive> archive;
     std::shared_ptr<acq::SinkRunner> runner;
     std::vector<std::string> notes;
 
@@ -99,13 +99,15 @@ struct Station {
         sim.Initial(320, 5, 0, 0);
         sim.StartIntr(acq.BufNum, acq.ChnPoints, 0, acq.ChnNum, acq.SampleFrq, 0, 1);
         card.fill = [this](int k, std::int16_t* w) { sim.FillSamples(k, w + 1); };
-        ArchiveConfig c = DefaultConfig();
-        c.acquisition = acq;
-        c.channels = std::move(channels);
+        config::StationConfig c = config::DefaultConfig();
+        c.card = acq;
+        c.records.channels = std::move(channels);
         c.timing = timing;
-        c.pack.record_length = record_length;
-        sink = std::make_shared<ArchiveSink>(c, dir.path(), [this](const ArchiveNote& n) { notes.push_back(app::NoteText(n)); });
-        runner = session.AddSink(sink, 64);
+        c.records.pack.record_length = record_length;
+        Reports reports{[this](const records::StationNote& n) { notes.push_back(app::NoteText(n)); },
+                        [this](const DiskNote& n) { notes.push_back(app::NoteText(n)); }};
+        archive = std::make_unique<StationArchive>(c.Run(), dir.path(), std::move(reports), false);
+        runner = session.AddSink(archive->Records(), 64);
         session.SetTiming(timing);
     }
     static sim::SimSettings Settings(sim::SimSettings s, std::int64_t start) {
@@ -128,6 +130,7 @@ struct Station {
         return dir.path() / "2008" / "XX" / "ZQD01" / (chan + ".D") / ("XX.ZQD01.00." + chan + ".D.2008.133");
     }
     std::vector<Rec> Records(const std::string& chan) const { return ReadAll(File(chan)); }
+    ArchiveStatus Status() const { return archive->Snapshot(); }
     // The true time of scan k, from the simulated card's own clock.
     double Truth(std::int64_t k) const { return static_cast<double>(kStart) + sim.ScanTime(k); }
     bool Said(const std::string& part) const {
@@ -170,7 +173,7 @@ sim::SimSettings RealCard(double wander = 5, std::int64_t delay_ms = 480) {
 }
 
 acq::TimingConfig FromMessage() {
-    acq::TimingConfig t = ArchiveTiming();
+    acq::TimingConfig t = config::RecordingTiming();
     t.date_from = acq::TimingConfig::DateFrom::kMessage;
     return t;
 }
@@ -183,7 +186,7 @@ class AtEveryRate : public ::testing::TestWithParam<int> {};
 
 TEST_P(AtEveryRate, RecordsStartOnTheTruthFromTheFirstAndTheClocksChannelsHaveEverySecond) {
     const int rate = GetParam();
-    Station st(RealCard(), ArchiveTiming(), {{0, "EYP"}, {2, "EY0"}}, CardAt(rate));
+    Station st(RealCard(), config::RecordingTiming(), {{0, "EYP"}, {2, "EY0"}}, CardAt(rate));
     st.Run(300);
     // The archive holds the run's day and nothing else: no file of the
     // computer's clock.
@@ -226,7 +229,7 @@ TEST_P(AtEveryRate, RecordsStartOnTheTruthFromTheFirstAndTheClocksChannelsHaveEv
 #ifdef ZQD_HAVE_RESAMPLE
 TEST_P(AtEveryRate, ResampledEachChannelIsOneSeries) {
     const int rate = GetParam();
-    acq::TimingConfig t = ArchiveTiming();
+    acq::TimingConfig t = config::RecordingTiming();
     t.resample = true;
     Station st(RealCard(), t, {{0, "EYP"}, {2, "EY0"}}, CardAt(rate));
     st.Run(120);
@@ -254,7 +257,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, AtEveryRate, ::testing::Values(100, 200, 2000),
 // for a pulse, the channel is said to carry none, naming the setting, and
 // the messages date the data at their quality.
 TEST(TimeThatCannotLie, APulseChannelWithoutAPulseIsSaidAndNeverGivesGoodTimes) {
-    acq::TimingConfig t = ArchiveTiming();
+    acq::TimingConfig t = config::RecordingTiming();
     t.pps_channel = 2;
     Station st(RealCard(0, 120), t, {{2, "EY0"}}, CardAt(200));
     st.Run(120);
@@ -267,14 +270,14 @@ TEST(TimeThatCannotLie, APulseChannelWithoutAPulseIsSaidAndNeverGivesGoodTimes) 
     }
     EXPECT_FALSE(std::filesystem::exists(st.File("LCE")));
     for (auto v : Values(st.Records("LCQ"))) EXPECT_LE(v, 40);
-    EXPECT_NE(app::TimingSummaryText(st.sink->Snapshot()).find("没有秒脉冲"), std::string::npos);
+    EXPECT_NE(app::TimingSummaryText(st.Status().station).find("没有秒脉冲"), std::string::npos);
 }
 
 // A message that begins a millisecond before the next pulse: which second
 // it names cannot be told. The labels follow the rule (the pulse before
 // it), and are said to be in doubt, naming the settings.
 TEST(TimeThatCannotLie, AMessageJustBeforeThePulseLeavesItsSecondInDoubtAndSaysSo) {
-    Station st(RealCard(0, 999), ArchiveTiming(), {{0, "EYP"}}, CardAt(200));
+    Station st(RealCard(0, 999), config::RecordingTiming(), {{0, "EYP"}}, CardAt(200));
     st.Run(60);
     EXPECT_TRUE(st.Said("无法确定它指的是哪一秒")) << st.AllSaid();
     EXPECT_TRUE(st.Said("message_refers_to")) << st.AllSaid();
@@ -286,14 +289,14 @@ TEST(TimeThatCannotLie, AMessageJustBeforeThePulseLeavesItsSecondInDoubtAndSaysS
         EXPECT_LE(std::abs(o.error_ns), 20e3) << o.scan;  // the rule's reading is the right one here
     }
     for (auto v : Values(st.Records("LCQ"))) EXPECT_LT(v, 90);
-    EXPECT_NE(app::TimingSummaryText(st.sink->Snapshot()).find("报文紧挨秒脉冲"), std::string::npos)
-        << app::TimingSummaryText(st.sink->Snapshot());
+    EXPECT_NE(app::TimingSummaryText(st.Status().station).find("报文紧挨秒脉冲"), std::string::npos)
+        << app::TimingSummaryText(st.Status().station);
 }
 
 // A receiver 950 ms late against the default 900: the pulse still dates the
 // data, and each label is said to be doubtful until the setting fits.
 TEST(TimeThatCannotLie, AMessageLaterThanTheSettingKeepsThePulseButNotItsQuality) {
-    Station st(RealCard(0, 950), ArchiveTiming(), {{0, "EYP"}}, CardAt(200));
+    Station st(RealCard(0, 950), config::RecordingTiming(), {{0, "EYP"}}, CardAt(200));
     st.Run(60);
     EXPECT_TRUE(st.Said("超过 max_message_delay_ms = 900")) << st.AllSaid();
     EXPECT_FALSE(st.Said("秒脉冲中断")) << st.AllSaid();
@@ -301,10 +304,10 @@ TEST(TimeThatCannotLie, AMessageLaterThanTheSettingKeepsThePulseButNotItsQuality
         EXPECT_LT(o.quality, 90) << o.scan;
         EXPECT_LE(std::abs(o.error_ns), 20e3) << o.scan;
     }
-    EXPECT_EQ(st.sink->Snapshot().clock.source, acq::ClockSource::kPulse);
+    EXPECT_EQ(st.Status().station.clock.source, acq::ClockSource::kPulse);
 
     // With the setting widened, the same receiver is good.
-    acq::TimingConfig wide = ArchiveTiming();
+    acq::TimingConfig wide = config::RecordingTiming();
     wide.max_message_delay_ms = 990;
     Station ok(RealCard(0, 950), wide, {{0, "EYP"}}, CardAt(200));
     ok.Run(30);
@@ -318,7 +321,7 @@ TEST(TimeThatCannotLie, RunningFreeTheQualityFallsAsTheErrorGrowsAndTheSummaryNa
     sim::SimSettings s = RealCard(5);
     s.gps_outage_from = 60;
     s.gps_outage_for = 120;
-    Station st(s, ArchiveTiming(), {{0, "EYP"}, {2, "EY0"}}, CardAt(200));
+    Station st(s, config::RecordingTiming(), {{0, "EYP"}, {2, "EY0"}}, CardAt(200));
     st.Run(300);
     EXPECT_TRUE(st.Said("秒脉冲中断")) << st.AllSaid();
     EXPECT_TRUE(st.Said("秒脉冲恢复")) << st.AllSaid();
@@ -345,7 +348,7 @@ TEST(TimeThatCannotLie, RunningFreeTheQualityFallsAsTheErrorGrowsAndTheSummaryNa
     EXPECT_LT(lcq.at(178), 90);
     EXPECT_EQ(lcq.at(250), 100);
     EXPECT_EQ(lcq.size(), 300u);
-    const ArchiveStatus status = st.sink->Snapshot();
+    const records::StationStatus status = st.Status().station;
     EXPECT_EQ(status.timing_record.outages, 1u);
     EXPECT_EQ(status.timing_record.outage_ns, 120 * utc::kNsPerSecond);
     EXPECT_GT(std::llabs(status.timing_record.worst_step_ns), 100000);
@@ -363,7 +366,7 @@ TEST(TimeThatCannotLie, ALongRecordEndsBeforeItsSamplesDriftPastTheTolerance) {
     sim::SimSettings s;
     s.clock_ppm = -100;
     s.gps_delay_ms = 120;
-    Station st(s, ArchiveTiming(), {{2, "GY0"}}, CardAt(2000), 4096);
+    Station st(s, config::RecordingTiming(), {{2, "GY0"}}, CardAt(2000), 4096);
     st.Run(120);
     const auto recs = st.Records("GY0");
     ASSERT_FALSE(recs.empty());
@@ -438,7 +441,7 @@ TEST(PulseFinder, FindsEveryPulseAtEveryRateAndRefusesWhatIsNotOne) {
 TEST(PulseFinder, APulseNarrowerThanThreeSamplesIsRefusedAtTheStart) {
     sim::SimSettings s = RealCard(0, 120);
     s.pps_width_ms = 2;
-    acq::TimingConfig t = ArchiveTiming();
+    acq::TimingConfig t = config::RecordingTiming();
     t.pulse_width_ms = 2;
     Station st(s, t, {{0, "EYP"}}, CardAt(200));
     st.Run(20);
@@ -531,7 +534,7 @@ TEST(SessionPolling, ShortensWhenTheRingFillsAndLengthensWhenItIsNearlyEmpty) {
 // times wobble by a fraction of a microsecond around the second, and still
 // each second gets one sample of each clock channel, in one series.
 TEST(TimingFromThePulse, BlocksOnWholeSecondsGiveEachSecondOneClockSample) {
-    Station st({}, ArchiveTiming(), {{2, "GY0"}}, CardAt(2000), 512, kStart - 300000000);
+    Station st({}, config::RecordingTiming(), {{2, "GY0"}}, CardAt(2000), 512, kStart - 300000000);
     st.Run(120);
     for (const char* code : {"LCE", "LCQ", "LCR"}) {
         const auto recs = ReadAll(st.File(code));
@@ -553,7 +556,7 @@ TEST(TimingFromThePulse, DatedFromTheMessageTheReceiversLatencyShowsInLceAndLcqS
     for (const auto& r : ReadAll(st.File("GYP"))) EXPECT_LE(r.quality, 40);
 
     // No pulse wired: no phase error at all, and never better than the message.
-    acq::TimingConfig none = ArchiveTiming();
+    acq::TimingConfig none = config::RecordingTiming();
     none.pps_channel = acq::TimingConfig::kNoPulse;
     Station blind(RealCard(0, 120), none);
     blind.Run(30);
@@ -568,7 +571,7 @@ TEST(TimingFromThePulse, DatedFromTheMessageTheReceiversLatencyShowsInLceAndLcqS
 // integrating converter's step crosses its middle half a sample before the
 // edge, and a band-limited resampler keeps that.
 TEST(TimingFromThePulse, ResampledEveryEdgeStaysOnItsSecond) {
-    acq::TimingConfig t = ArchiveTiming();
+    acq::TimingConfig t = config::RecordingTiming();
     t.resample = true;
     Station st(RealCard(), t, {{0, "GYP"}, {2, "GY0"}});
     st.Run(300);
@@ -595,8 +598,8 @@ TEST(TimingFromThePulse, ResampledEveryEdgeStaysOnItsSecond) {
         ++edges;
     }
     EXPECT_GE(edges, 298);
-    EXPECT_EQ(st.sink->Snapshot().tears, 0u);
-    EXPECT_TRUE(st.sink->Snapshot().resampled);
+    EXPECT_EQ(st.Status().station.tears, 0u);
+    EXPECT_TRUE(st.Status().station.resampled);
     std::cout << "resampled: worst edge " << worst / 1e3 << " us\n";
 }
 #endif
@@ -610,7 +613,7 @@ struct Collect : acq::Sink {
 // that waited for the lock too, dated within a microsecond of the truth,
 // from the pulse; series torn only as the tolerance allows.
 TEST(TimingFromThePulse, EveryBlockIsDatedWithinAMicrosecondOfItsFirstScansTrueTime) {
-    Station st(RealCard(), ArchiveTiming());
+    Station st(RealCard(), config::RecordingTiming());
     st.acq = acq::AcqConfig{};
     auto got = std::make_shared<Collect>();
     st.session.AddSink(got, 1000);
@@ -623,7 +626,7 @@ TEST(TimingFromThePulse, EveryBlockIsDatedWithinAMicrosecondOfItsFirstScansTrueT
         EXPECT_EQ(b->clock.quality, 100);
     }
     // Half a sample (250 us) at 20 to 30 ppm: a tear every 8 to 13 s.
-    const ArchiveStatus s = st.sink->Snapshot();
+    const records::StationStatus s = st.Status().station;
     EXPECT_GE(s.tears, 8u);
     EXPECT_LE(s.tears, 16u);
     EXPECT_TRUE(st.Said("时间撕裂"));
@@ -638,31 +641,31 @@ TEST(TimingConfig, ReadWrittenAndRefusedInOurWords) {
                     "[timing]\npps_channel = \"none\"\ndate_from = \"message\"\nthreshold = 3000\n"
                     "message_refers_to = \"next\"\nmax_message_delay_ms = 500\ntime_tolerance = 2.5\n"
                     "pulse_width_ms = 100\nfirst_time_wait_s = 4.5\nclock_channels = false\nlocation = \"10\"\n");
-    ArchiveConfig c = DefaultConfig();
+    config::StationConfig c = config::DefaultConfig();
     EXPECT_EQ(c.timing.first_time_wait_s, 10);
     EXPECT_EQ(c.timing.pulse_width_ms, 200);
-    ASSERT_TRUE(LoadConfig(dir / "c.toml", c).ok());
+    ASSERT_TRUE(config::LoadConfig(dir / "c.toml", c).ok());
     EXPECT_FALSE(c.timing.PulseWired());
     EXPECT_EQ(c.timing.date_from, acq::TimingConfig::DateFrom::kMessage);
     EXPECT_EQ(c.timing.threshold, 3000.0);
     EXPECT_TRUE(c.timing.message_refers_to_next);
     EXPECT_EQ(c.timing.max_message_delay_ms, 500);
     EXPECT_EQ(c.timing.time_tolerance, 2.5);
-    EXPECT_FALSE(c.clock_channels);
-    EXPECT_EQ(c.clock_location, "10");
-    ASSERT_TRUE(SaveConfig(dir / "d.toml", c).ok());
-    ArchiveConfig d = DefaultConfig();
-    ASSERT_TRUE(LoadConfig(dir / "d.toml", d).ok());
+    EXPECT_FALSE(c.records.clock_channels);
+    EXPECT_EQ(c.records.clock_location, "10");
+    ASSERT_TRUE(config::SaveConfig(dir / "d.toml", c).ok());
+    config::StationConfig d = config::DefaultConfig();
+    ASSERT_TRUE(config::LoadConfig(dir / "d.toml", d).ok());
     EXPECT_EQ(d.timing.threshold, 3000.0);
     EXPECT_EQ(d.timing.time_tolerance, 2.5);
     EXPECT_EQ(d.timing.pulse_width_ms, 100);
     EXPECT_EQ(d.timing.first_time_wait_s, 4.5);
-    EXPECT_EQ(d.clock_location, "10");
+    EXPECT_EQ(d.records.clock_location, "10");
     EXPECT_FALSE(d.timing.PulseWired());
     for (const char* bad : {"date_from = \"gps\"", "pps_channel = 40", "time_tolerance = \"x\"", "resample = 1",
                             "pulse_width_ms = 0", "first_time_wait_s = -1"}) {
         test::WriteFile(dir / "c.toml", std::string("[timing]\n") + bad + "\n");
-        const std::string text = app::Text(LoadConfig(dir / "c.toml", c));
+        const std::string text = app::Text(config::LoadConfig(dir / "c.toml", c));
         EXPECT_NE(text.find("第 2 行"), std::string::npos) << text;
     }
 }

@@ -5,16 +5,13 @@
 // silently.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <variant>
 
 #include "acquisition/block.h"
+#include "common/bounded_worker.h"
 #include "common/status.h"
 
 namespace zqd::acq {
@@ -84,40 +81,22 @@ public:
     // `threaded` false: items wait until Drain() delivers them on the
     // caller's thread (for tests that must not depend on timing).
     SinkRunner(std::shared_ptr<Sink> sink, std::size_t capacity, bool threaded);
-    // Delivers what is queued, then ends the thread.
-    ~SinkRunner();
-    SinkRunner(const SinkRunner&) = delete;
-    SinkRunner& operator=(const SinkRunner&) = delete;
 
     // Queues an item; false (and counted) when the queue is full. Events
     // have room beyond the blocks' capacity, so that a stop or a failure
     // still reaches a sink whose queue is full of blocks.
-    bool Push(Item item);
+    bool Push(Item item) { return worker_.Push(std::move(item)); }
     // Delivers everything queued, on the calling thread (not threaded only).
-    void Drain();
+    void Drain() { worker_.Drain(); }
     // Waits until everything queued so far has been delivered.
-    void Flush();
+    void Flush() { worker_.Flush(); }
 
-    std::uint64_t Dropped() const;
+    std::uint64_t Dropped() const { return worker_.Dropped(); }
     const std::shared_ptr<Sink>& Target() const { return sink_; }
 
 private:
-    void Run();
-    void Deliver(Item& item);
-
     std::shared_ptr<Sink> sink_;
-    const std::size_t capacity_;
-    const bool threaded_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable idle_;
-    std::deque<Item> queue_;
-    std::size_t blocks_queued_ = 0;
-    bool busy_ = false;
-    bool quit_ = false;
-    std::uint64_t dropped_ = 0;
-    std::uint64_t unreported_drops_ = 0;
-    std::thread thread_;
+    BoundedWorker<Item> worker_;  // last: its thread ends before the sink goes
 };
 
 }  // namespace zqd::acq

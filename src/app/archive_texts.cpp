@@ -68,8 +68,8 @@ std::string ClockText(const acq::BlockClock& c, std::int32_t nominal_rate, const
     return t;
 }
 
-std::string TimingSummaryText(const archive::ArchiveStatus& s) {
-    const archive::TimingRecord& r = s.timing_record;
+std::string TimingSummaryText(const records::StationStatus& s) {
+    const records::TimingRecord& r = s.timing_record;
     std::vector<std::string> parts;
     if (r.outages > 0)
         parts.push_back("秒脉冲中断 " + std::to_string(r.outages) + " 次，共 " + std::to_string(r.outage_ns / 1000000000) +
@@ -106,18 +106,13 @@ std::string FixText(const gps::HaData& m) {
     return t;
 }
 
-std::string MessagesText(const archive::ArchiveStatus& s) {
+std::string MessagesText(const records::StationStatus& s) {
     return "GPS 报文 " + std::to_string(s.messages) + " 条，校验失败 " + std::to_string(s.bad_messages) + " 条";
 }
 
-std::string NoteText(const archive::ArchiveNote& n) {
-    using Kind = archive::ArchiveNote::Kind;
-    const std::string path = platform::PathText(n.path);
+std::string NoteText(const records::StationNote& n) {
+    using Kind = records::StationNote::Kind;
     switch (n.kind) {
-    case Kind::kRepaired:
-        return "修复 " + path + "：截去尾部不完整的 " + std::to_string(n.value) + " 字节，保留 " + std::to_string(n.count) +
-               " 个完整记录";
-    case Kind::kRepairFailed: return "无法修复 " + path + "：" + Text(n.status);
     case Kind::kReadFailed: return "读数失败：ADResult=" + std::to_string(n.value) + "，缺一块数据";
     case Kind::kGap:
     case Kind::kBackwards:
@@ -127,23 +122,6 @@ std::string NoteText(const archive::ArchiveNote& n) {
     case Kind::kCardError: return Text(n.status);
     case Kind::kGpsBack: return "GPS 时间恢复";
     case Kind::kGpsLost: return "GPS 时间中断：沿用上一块的时间";
-    case Kind::kNewDayFile: return "新的日文件：" + path;
-    case Kind::kWriteFailing:
-        return "写入失败：" + Text(n.status) + "；数据暂存内存（最多 " + std::to_string(n.value) + " MiB），稍后重试";
-    case Kind::kWriteRecovered: return "写入恢复";
-    case Kind::kMemoryFull:
-        return "内存暂存已满，丢弃 " + std::to_string(n.value) + " 个记录（" + std::to_string(n.count) + " 个样本），未写入磁盘";
-    case Kind::kUnwrittenAtStop:
-        return "停止时磁盘仍然拒绝写入：" + std::to_string(n.value) + " 个记录（" + std::to_string(n.count) +
-               " 个样本）未能写入";
-    case Kind::kDayRemoved: {
-        const std::string day = utc::Iso(n.value).substr(0, 10);
-        std::string t = "删除最旧的一天 " + day + "：" + std::to_string(n.count) + " 个日文件，" +
-                        Megabytes(static_cast<std::int64_t>(n.bytes)) + "（" +
-                        (n.for_space ? "磁盘剩余空间不足" : "超过保留天数") + "）";
-        if (!n.status.ok()) t += "；" + Text(n.status);
-        return t;
-    }
     case Kind::kPulseLost:
         return "秒脉冲中断（最后一个在 " + utc::Iso(n.value) + "）：按测得的采样率自由运行，时间质量随可能的偏差下降";
     case Kind::kPulseBack:
@@ -196,6 +174,38 @@ std::string NoteText(const archive::ArchiveNote& n) {
     case Kind::kRateOff: return "板卡采样率偏离标称值 " + Ppm(static_cast<double>(n.value) / 1000.0);
     case Kind::kOverflow:
         return "板卡缓冲区溢出：第 " + std::to_string(n.sequence + 1) + " 次读数之前丢失 " + std::to_string(n.value) + " 块";
+
+    }
+    return {};
+}
+
+std::string NoteText(const archive::DiskNote& n) {
+    using Kind = archive::DiskNote::Kind;
+    const std::string path = platform::PathText(n.path);
+    switch (n.kind) {
+    case Kind::kRepaired:
+        return "修复 " + path + "：截去尾部不完整的 " + std::to_string(n.value) + " 字节，保留 " + std::to_string(n.count) +
+               " 个完整记录";
+    case Kind::kRepairFailed: return "无法修复 " + path + "：" + Text(n.status);
+    case Kind::kNewDayFile: return "新的日文件：" + path;
+    case Kind::kWriteFailing:
+        return "写入失败：" + Text(n.status) + "；数据暂存内存（最多 " + std::to_string(n.value) + " MiB），稍后重试";
+    case Kind::kWriteRecovered: return "写入恢复";
+    case Kind::kMemoryFull:
+        return "内存暂存已满，丢弃 " + std::to_string(n.value) + " 个记录（" + std::to_string(n.count) + " 个样本），未写入磁盘";
+    case Kind::kUnwrittenAtStop:
+        return "停止时磁盘仍然拒绝写入：" + std::to_string(n.value) + " 个记录（" + std::to_string(n.count) +
+               " 个样本）未能写入";
+    case Kind::kDayRemoved: {
+        const std::string day = utc::Iso(n.value).substr(0, 10);
+        std::string t = "删除最旧的一天 " + day + "：" + std::to_string(n.count) + " 个日文件，" +
+                        Megabytes(static_cast<std::int64_t>(n.bytes)) + "（" +
+                        (n.for_space ? "磁盘剩余空间不足" : "超过保留天数") + "）";
+        if (!n.status.ok()) t += "；" + Text(n.status);
+        return t;
+    }
+    case Kind::kBehind:
+        return "磁盘来不及写入：" + std::to_string(n.value) + " 个记录（" + std::to_string(n.count) + " 个样本）未能送到磁盘";
     }
     return {};
 }
@@ -217,31 +227,46 @@ std::string NoteText(const convert::ConvertNote& n) {
 }
 
 Losses LossesOf(const archive::ArchiveStatus& s) {
-    return Losses{s.read_failures, s.overflowed_blocks, s.time_gaps, s.dropped_blocks, s.unwritten_records, s.unwritten_samples};
+    const records::StationStatus& r = s.station;
+    return Losses{r.read_failures, r.overflowed_blocks, r.time_gaps, r.dropped_blocks, s.disk.unwritten_records,
+                  s.disk.unwritten_samples};
 }
 
-std::string StatusLine(const archive::ArchiveStatus& s) {
-    std::string line = "块 " + std::to_string(s.blocks) + " | 损失 " + LossText(LossesOf(s), false) + " | GPS " +
-                       (s.gps ? "正常" : s.last_gps_ns ? "中断" : "未收到") +
- (s.last_time_ns ? " " + utc::Iso(s.last_time_ns) : std::string()) + " | " +
-                       (s.clock.pulse ? "秒脉冲正常" : "无秒脉冲") +
-                       (s.clock.bound_ns > 0 ? " 可能偏差 ±" + FixedText(static_cast<double>(s.clock.bound_ns) / 1000.0, 1) + " 微秒"
-                                             : std::string()) +
-                       (s.clock.phase_error_ns != acq::ClockSample::kNoValue ? " 相位误差 " + Micro(s.clock.phase_error_ns)
-                                                                              : std::string()) +
-                       (s.clock.rate > 0 && s.nominal_rate > 0 ? " 采样率 " + Ppm((s.clock.rate / s.nominal_rate - 1) * 1e6)
-                                                               : std::string()) +
-                       " | 时间质量 " + std::to_string(s.quality) +
-                       (s.clock.doubts != 0 ? "（秒存疑：" + DoubtsText(s.clock.doubts) + "）" : std::string()) + " | " +
-                       RuleText(s.timing) +
-                       (s.last_message ? " | " + FixText(*s.last_message) : std::string()) + " | " + MessagesText(s) +
-                       " | 文件 " + std::to_string(s.files) + " | " +
-                       Megabytes(static_cast<std::int64_t>(s.bytes)) + " | 剩余 " +
-                       (s.free_bytes >= 0 ? Megabytes(s.free_bytes) : std::string("未知"));
-    if (s.removed_days > 0)
-        line += " | 已删旧日 " + std::to_string(s.removed_days) + "（" + Megabytes(static_cast<std::int64_t>(s.removed_bytes)) + "）";
-    if (!s.writing) line += " | 写入失败：" + Text(s.last_error);
-    return line;
+namespace {
+
+// The clock's part of the status line: the pulse, how far off the time may
+// be, the phase error, the rate, the quality, which pulse the message names.
+std::string ClockPart(const records::StationStatus& s) {
+    const acq::BlockClock& c = s.clock;
+    std::string t = c.pulse ? "秒脉冲正常" : "无秒脉冲";
+    if (c.bound_ns > 0) t += " 可能偏差 ±" + FixedText(static_cast<double>(c.bound_ns) / 1000.0, 1) + " 微秒";
+    if (c.phase_error_ns != acq::ClockSample::kNoValue) t += " 相位误差 " + Micro(c.phase_error_ns);
+    if (c.rate > 0 && s.nominal_rate > 0) t += " 采样率 " + Ppm((c.rate / s.nominal_rate - 1) * 1e6);
+    t += " | 时间质量 " + std::to_string(s.quality);
+    if (c.doubts != 0) t += "（秒存疑：" + DoubtsText(c.doubts) + "）";
+    return t + " | " + RuleText(s.timing);
+}
+
+// The disk's part: files, bytes, free space, what was removed, a refusal.
+std::string DiskPart(const archive::DiskStatus& d) {
+    std::string t = "文件 " + std::to_string(d.files) + " | " + Megabytes(static_cast<std::int64_t>(d.bytes)) + " | 剩余 " +
+                    (d.free_bytes >= 0 ? Megabytes(d.free_bytes) : std::string("未知"));
+    if (d.removed_days > 0)
+        t += " | 已删旧日 " + std::to_string(d.removed_days) + "（" + Megabytes(static_cast<std::int64_t>(d.removed_bytes)) + "）";
+    if (!d.writing) t += " | 写入失败：" + Text(d.last_error);
+    return t;
+}
+
+}  // namespace
+
+std::string StatusLine(const archive::ArchiveStatus& a) {
+    const records::StationStatus& s = a.station;
+    std::string line = "块 " + std::to_string(s.blocks) + " | 损失 " + LossText(LossesOf(a), false) + " | GPS " +
+                       (s.gps ? "正常" : s.last_gps_ns ? "中断" : "未收到");
+    if (s.last_time_ns) line += " " + utc::Iso(s.last_time_ns);
+    line += " | " + ClockPart(s);
+    if (s.last_message) line += " | " + FixText(*s.last_message);
+    return line + " | " + MessagesText(s) + " | " + DiskPart(a.disk);
 }
 
 std::string OpenedText(const view::Opened& o) {

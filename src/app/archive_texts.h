@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "app/messages.h"
-#include "archive/archive_sink.h"
+#include "archive/archive_run.h"
 #include "convert/convert.h"
 #include "stream/live_service.h"
 #include "view/sources/open.h"
 
 namespace zqd::app {
 
-std::string NoteText(const archive::ArchiveNote& note);
+std::string NoteText(const records::StationNote& note);
+std::string NoteText(const archive::DiskNote& note);
 std::string NoteText(const convert::ConvertNote& note);
 
 // "时钟：秒脉冲定时，秒脉冲正常，相位误差 +0.2 微秒，采样率偏差 +25.003 ppm，质量 100%，报文指其前的秒脉冲".
@@ -24,12 +25,12 @@ std::string RuleText(const acq::TimingConfig& timing);
 // What the clock went through in the run, for its closing line: outages,
 // the steps back at their ends, how far off the free-running time may have
 // been, the doubted seconds and the blocks dated from the computer's clock.
-std::string TimingSummaryText(const archive::ArchiveStatus& s);
+std::string TimingSummaryText(const records::StationStatus& s);
 
 // What the receiver says of itself: "3D 定位，卫星 7/8，30.52000°N 114.36000°E，海拔 23.50 m".
 std::string FixText(const gps::HaData& m);
 // The receiver's messages: "GPS 报文 600 条，校验失败 2 条".
-std::string MessagesText(const archive::ArchiveStatus& s);
+std::string MessagesText(const records::StationStatus& s);
 
 // The status line the archive window and the command line show.
 std::string StatusLine(const archive::ArchiveStatus& s);

@@ -13,9 +13,10 @@
 namespace zqd {
 
 using namespace archive;
+using config::StationConfig;
 
 FrmArchive::FrmArchive(acq::Session& session, std::filesystem::path configFile)
-    : session_(session), config_file_(std::move(configFile)), config_(DefaultConfig()), run_(session) {}
+    : session_(session), config_file_(std::move(configFile)), config_(config::DefaultConfig()), run_(session) {}
 
 FrmArchive::~FrmArchive() = default;
 
@@ -27,16 +28,16 @@ void FrmArchive::LiveFilterChosen(const Status& s, const std::string& note) {
 
 void FrmArchive::Form_Load() {
     if (platform::KindOf(config_file_) == platform::FileKind::kRegular) {
-        ArchiveConfig loaded = DefaultConfig();
-        if (const Status s = LoadConfig(config_file_, loaded); s.ok())
+        StationConfig loaded = config::DefaultConfig();
+        if (const Status s = config::LoadConfig(config_file_, loaded); s.ok())
             config_ = loaded;
         else
             Log("设置文件有误，使用默认设置：" + app::Text(s));
     }
     if (!config_.folder.empty()) Set(TxtFolder, platform::PathText(config_.folder));
-    Set(TxtNetwork, config_.station.network);
-    Set(TxtStation, config_.station.station);
-    Set(TxtLocation, config_.station.location);
+    Set(TxtNetwork, config_.records.station.network);
+    Set(TxtStation, config_.records.station.station);
+    Set(TxtLocation, config_.records.station.location);
     ChkSeedLink.Checked = !config_.live.listen.empty();
     Set(ChkSeedLink, ChkSeedLink.Text);
     if (!config_.live.listen.empty()) Set(TxtSeedLink, config_.live.listen);
@@ -54,14 +55,14 @@ void FrmArchive::FolderChosen(const std::string& folder) { Set(TxtFolder, folder
 
 Status FrmArchive::SaveSettings() {
     config_.folder = platform::PathFromUtf8(TxtFolder.Text);
-    return SaveConfig(config_file_, config_);
+    return config::SaveConfig(config_file_, config_);
 }
 
-ArchiveConfig FrmArchive::Entered() const {
-    ArchiveConfig c = config_;
-    c.station.network = TxtNetwork.Text;
-    c.station.station = TxtStation.Text;
-    c.station.location = TxtLocation.Text;
+StationConfig FrmArchive::Entered() const {
+    StationConfig c = config_;
+    c.records.station.network = TxtNetwork.Text;
+    c.records.station.station = TxtStation.Text;
+    c.records.station.location = TxtLocation.Text;
     c.live.listen = ChkSeedLink.Checked ? TxtSeedLink.Text : std::string();
     return c;
 }
@@ -72,13 +73,13 @@ std::string FrmArchive::StationXmlSuggested() const {
 }
 
 Status FrmArchive::StationXmlChosen(const std::string& file) {
-    const ArchiveConfig c = Entered();
-    Status s = Validate(c, "设置");
+    const StationConfig c = Entered();
+    Status s = config::Validate(c, "设置");
     if (s.ok()) {
         std::optional<std::filesystem::path> archive;
         if (!TxtFolder.Text.empty() && platform::KindOf(platform::PathFromUtf8(TxtFolder.Text)) == platform::FileKind::kDirectory)
             archive = platform::PathFromUtf8(TxtFolder.Text);
-        s = WriteStationXml(c, archive, platform::PathFromUtf8(file), "ZQD4830_GPS " + std::string(kVersion), utc::NowNs());
+        s = WriteStationXml(c.Description(), archive, platform::PathFromUtf8(file), "ZQD4830_GPS " + std::string(kVersion), utc::NowNs());
     }
     Log(s.ok() ? "台站元数据已写入 " + file : "台站元数据未能写出：" + app::Text(s));
     return s;
@@ -90,8 +91,8 @@ void FrmArchive::CmdStart_Click() {
         Log(app::Text(LastStart));
         return;
     }
-    ArchiveConfig c = Entered();
-    if (const Status s = Validate(c, "设置"); !s.ok()) {
+    StationConfig c = Entered();
+    if (const Status s = config::Validate(c, "设置"); !s.ok()) {
         LastStart = s;
         Log(app::Text(s));
         return;
@@ -111,25 +112,33 @@ void FrmArchive::CmdStart_Click() {
     };
     live_ = std::make_unique<stream::LiveService>(from_other_thread,
                                                   [from_other_thread](const Status& s) { from_other_thread(app::Text(s)); });
-    if (const Status s = live_->Start(config_, root, kVersion); !s.ok()) {
+    if (const Status s = live_->Start(config_.live, config_.records.station, config_.records.pack.record_length, root, kVersion);
+        !s.ok()) {
         LastStart = s;
         live_.reset();
         Log(app::Text(s));
         return;
     }
     if (const auto text = app::RingOpenedText(live_->Opened(), stream::LiveService::RingPath(root)); !text.empty()) Log(text);
-    LastStart = run_.Start(config_, root, [this](const ArchiveNote& note) {
-        if (note.kind == ArchiveNote::Kind::kDayRemoved) view::ForgetSummaries(note.paths);
+    Reports reports;
+    reports.station = [this](const records::StationNote& note) {
         std::lock_guard lock(events_mutex_);
         events_.push_back(app::NoteText(note));
-    }, -1, live_->Tap());
+    };
+    reports.disk = [this](const DiskNote& note) {
+        if (note.kind == DiskNote::Kind::kDayRemoved) view::ForgetSummaries(note.paths);
+        std::lock_guard lock(events_mutex_);
+        events_.push_back(app::NoteText(note));
+    };
+    LastStart = run_.Start(config_.Run(), root, std::move(reports), -1, live_->Feed());
     if (!LastStart.ok()) {
         live_.reset();
         Log(app::StartRefusedText(LastStart));
         return;
     }
-    Log("开始存档到 " + TxtFolder.Text + "：" + std::to_string(config_.channels.size()) + " 个通道，" +
-        config_.station.network + "." + config_.station.station + "." + config_.station.location);
+    const StreamCodes& codes = config_.records.station;
+    Log("开始存档到 " + TxtFolder.Text + "：" + std::to_string(config_.records.channels.size()) + " 个通道，" +
+        codes.network + "." + codes.station + "." + codes.location);
     if (const std::string notice = app::CardNotice(session_.Identity()); !notice.empty()) Log(notice);
     if (const auto text = app::LiveText(live_->Snapshot()); !text.empty()) Log("实时数据：" + text);
     CmdStart.Enabled = false;

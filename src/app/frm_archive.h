@@ -11,7 +11,7 @@
 #include "acquisition/session.h"
 #include "app/form.h"
 #include "archive/archive_run.h"
-#include "archive/archive_sink.h"
+#include "config/station_config.h"
 #include "stream/live_service.h"
 
 namespace zqd {
@@ -66,18 +66,18 @@ public:
     // What CmdHelicorder opens in the viewer, following its newest data: the archive folder.
     std::string HelicorderFolder() const { return TxtFolder.Text; }
 
-    const archive::ArchiveConfig& Config() const { return config_; }
+    const config::StationConfig& Config() const { return config_; }
 
 private:
     void Log(const std::string& line);
     std::string StatusText() const;  // the archive's status line, and what is served live
     void TakeEvents();
     Status SaveSettings();
-    archive::ArchiveConfig Entered() const;  // the settings with the codes as entered
+    config::StationConfig Entered() const;  // the settings with the codes as entered
 
     acq::Session& session_;
     std::filesystem::path config_file_;
-    archive::ArchiveConfig config_;
+    config::StationConfig config_;
     archive::ArchiveRun run_;
     std::unique_ptr<stream::LiveService> live_;
     std::mutex events_mutex_;

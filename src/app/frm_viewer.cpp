@@ -14,8 +14,8 @@ namespace zqd {
 Status FrmViewer::Open(const std::filesystem::path& path, std::optional<std::int64_t> from,
                        std::optional<std::int64_t> to) {
     view::Opened opened;
-    const std::vector<std::pair<int, std::string>> rows(config_.channels.begin(), config_.channels.end());
-    const Status s = view::OpenForView(path, config_.acquisition.ChnNum, rows, from, to, opened);
+    const std::vector<std::pair<int, std::string>> rows(config_.records.channels.begin(), config_.records.channels.end());
+    const Status s = view::OpenForView(path, config_.card.ChnNum, rows, from, to, opened);
     if (!s.ok()) {
         StatusText = app::Text(s);  // the view keeps what it showed
         return s;
@@ -31,15 +31,15 @@ Status FrmViewer::ExportVisible(const std::vector<int>& rows, std::int64_t t0, s
                                 const std::filesystem::path& folder) {
     if (!opened_.model) return Status::Fail(Status::Code::kQueryRefused);
     int files = 0;
-    const Status s = view::ExportSpan(*opened_.model, rows, t0, t1, format, config_.station, config_.pack, folder, files);
+    const Status s = view::ExportSpan(*opened_.model, rows, t0, t1, format, config_.records.station, config_.records.pack, folder, files);
     StatusText = s.ok() ? "已导出 " + std::to_string(files) + " 个文件到 " + platform::PathText(folder) : app::Text(s);
     return s;
 }
 
 std::function<std::pair<Status, view::Opened>()> FrmViewer::ReadAgain() const {
     if (!opened_.model || opened_.kind == view::Opened::Kind::kRecord) return {};
-    return [path = opened_.path, chn = config_.acquisition.ChnNum,
-            rows = std::vector<std::pair<int, std::string>>(config_.channels.begin(), config_.channels.end())] {
+    return [path = opened_.path, chn = config_.card.ChnNum,
+            rows = std::vector<std::pair<int, std::string>>(config_.records.channels.begin(), config_.records.channels.end())] {
         std::pair<Status, view::Opened> read;
         read.first = view::OpenForView(path, chn, rows, std::nullopt, std::nullopt, read.second);
         return read;
@@ -56,18 +56,18 @@ void FrmViewer::Reopened(const Status& s, view::Opened opened) {
     made_ = FilterMade{};  // made from the data before
 }
 
-Result<view::FilterSpec> FilterFromText(const std::string& text) {
+Result<signal::FilterSpec> FilterFromText(const std::string& text) {
     std::string t = text;
     while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.pop_back();
     while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.erase(0, 1);
-    if (t.empty() || t == "不滤波") return view::FilterSpec{};
-    const auto parsed = view::ParseFilter(t);
+    if (t.empty() || t == "不滤波") return signal::FilterSpec{};
+    const auto parsed = signal::ParseFilter(t);
     if (!parsed) return Status::Fail(Status::Code::kQueryRefused, Status::Why::kFilterUnreadable).About(t);
     return *parsed;
 }
 
-std::string LiveFilterNote(const view::FilterSpec& spec) {
-    return spec.kind == view::FilterSpec::Kind::kNone ? std::string() : "因果滤波 " + view::FilterText(spec);
+std::string LiveFilterNote(const signal::FilterSpec& spec) {
+    return spec.kind == signal::FilterSpec::Kind::kNone ? std::string() : "因果滤波 " + signal::FilterText(spec);
 }
 
 Status FrmViewer::FilterChosen(const std::string& text) {
@@ -84,7 +84,7 @@ Status FrmViewer::FilterChosen(const std::string& text) {
 
 namespace {
 
-bool Covers(const FilterMade& m, const view::FilterSpec& spec, const std::vector<bool>& shown, std::int64_t t0,
+bool Covers(const FilterMade& m, const signal::FilterSpec& spec, const std::vector<bool>& shown, std::int64_t t0,
             std::int64_t t1) {
     if (m.job.spec != spec || m.job.t0 > t0 || m.job.t1 < t1) return false;
     for (std::size_t c = 0; c < shown.size(); ++c)
@@ -141,7 +141,7 @@ void FrmViewer::FilterDone(FilterMade made) {
 
 std::string FrmViewer::FilterNote(bool ready) const {
     if (!Filtering()) return {};
-    std::string note = "零相位滤波 " + view::FilterText(filter_);
+    std::string note = "零相位滤波 " + signal::FilterText(filter_);
     if (made_.job.spec == filter_ && !made_.status.ok()) return note + "（未能滤波）";
     return ready ? note : note + "（计算中…）";
 }

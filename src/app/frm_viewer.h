@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_config.h"
+#include "config/station_config.h"
 #include "common/result.h"
-#include "view/filter.h"
+#include "signal/filter.h"
 #include "view/helicorder.h"
 #include "view/sources/open.h"
 #include "view/waveform_model.h"
@@ -25,7 +25,7 @@ struct FilterJob {
     std::shared_ptr<const view::WaveformModel> in;
     std::vector<bool> shown;
     std::int64_t t0 = 0, t1 = 0;
-    view::FilterSpec spec;
+    signal::FilterSpec spec;
     std::int64_t asked0 = 0, asked1 = 0;  // the span shown when it was asked for
 };
 struct FilterMade {
@@ -37,7 +37,7 @@ FilterMade RunFilterJob(FilterJob job);
 
 class FrmViewer {
 public:
-    explicit FrmViewer(archive::ArchiveConfig config) : config_(std::move(config)) {}
+    explicit FrmViewer(config::StationConfig config) : config_(std::move(config)) {}
 
     // Opens a record file, a miniSEED file or an SDS folder (only the days
     // that touch [from, to) when given). A refusal keeps what was shown.
@@ -58,8 +58,8 @@ public:
     // The filter chosen by its text ("bp:1:10", "hp:0.5", "lp:20", "demean";
     // empty or "不滤波": none). A refusal keeps the filter that was.
     Status FilterChosen(const std::string& text);
-    const view::FilterSpec& Filter() const { return filter_; }
-    bool Filtering() const { return filter_.kind != view::FilterSpec::Kind::kNone; }
+    const signal::FilterSpec& Filter() const { return filter_; }
+    bool Filtering() const { return filter_.kind != signal::FilterSpec::Kind::kNone; }
     // What the view draws for rows `shown` over [t0, t1): the filtered span
     // when one covers it, else nothing (the unfiltered model is drawn).
     std::shared_ptr<const view::WaveformModel> Filtered(const std::vector<bool>& shown, std::int64_t t0,
@@ -74,23 +74,23 @@ public:
 
     std::shared_ptr<view::WaveformModel> Model() const { return opened_.model; }
     const view::Opened& Opened() const { return opened_; }
-    const archive::ArchiveConfig& Config() const { return config_; }
+    const config::StationConfig& Config() const { return config_; }
     // The status line: what is open, or the last thing done, or why not.
     std::string StatusText = "打开 T1.DAT、miniSEED 文件或 SDS 文件夹（也可拖放到这里）";
     std::string Title = "波形浏览";
 
 private:
-    archive::ArchiveConfig config_;
+    config::StationConfig config_;
     view::Opened opened_;
-    view::FilterSpec filter_;
+    signal::FilterSpec filter_;
     FilterMade made_;     // the last filtered span, or its refusal
 };
 
 // A filter by its text ("bp:1:10", "hp:0.5", "lp:20", "demean"; empty or
 // "不滤波": none); kQueryRefused (kFilterUnreadable) when it is none of these.
-Result<view::FilterSpec> FilterFromText(const std::string& text);
+Result<signal::FilterSpec> FilterFromText(const std::string& text);
 // On a live view: "因果滤波 bp:1:10"; empty without a filter.
-std::string LiveFilterNote(const view::FilterSpec& spec);
+std::string LiveFilterNote(const signal::FilterSpec& spec);
 
 // The helicorder's title: the channel, its rows, the filter.
 std::string HelicorderTitle(const view::WaveformModel& m, const view::HelicorderView& h, const std::string& filter_note);

@@ -1,6 +1,7 @@
 #include "app/messages.h"
 
 #include <cstdint>
+#include <vector>
 
 #include "common/utc.h"
 
@@ -35,8 +36,41 @@ std::string Fill(const char* pattern, const Status& s) {
     return out;
 }
 
-// Settings: where they came from (a file, and its line), then what is wrong.
-std::string Setting(const char* pattern, const Status& s) {
+// At most a short excerpt of what was given, cut at a character's boundary.
+std::string Excerpt(const std::string& given) {
+    constexpr std::size_t kMost = 40;
+    if (given.size() <= kMost) return given;
+    std::size_t cut = kMost;
+    while (cut > 0 && (static_cast<unsigned char>(given[cut]) & 0xC0) == 0x80) --cut;
+    return given.substr(0, cut) + "…（共 " + std::to_string(given.size()) + " 字节）";
+}
+
+// "a | b | c" as the user reads choices: "a、b 或 c".
+std::string ChoiceList(const std::string& choices) {
+    std::vector<std::string> parts;
+    for (std::size_t at = 0;;) {
+        const auto bar = choices.find(" | ", at);
+        parts.push_back(choices.substr(at, bar == std::string::npos ? std::string::npos : bar - at));
+        if (bar == std::string::npos) break;
+        at = bar + 3;
+    }
+    std::string out;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == parts.size() ? " 或 " : "、") + parts[i];
+    return out;
+}
+
+// Settings: where they came from (a file, and its line), then what is wrong,
+// with what was given cut short.
+std::string Setting(const char* pattern, const Status& given) {
+    Status s = given;
+    s.text = Excerpt(s.text);
+    if (s.why == Why::kConfigChoice) s.other = ChoiceList(s.other);
+    if (s.why == Why::kConfigNumberOutOfRange) {  // "given|lowest|highest"
+        const auto a = s.other.find('|'), b = a == std::string::npos ? a : s.other.find('|', a + 1);
+        if (b != std::string::npos)
+            s.other = s.other.substr(0, a) + " 超出 " + s.other.substr(a + 1, b - a - 1) + " 到 " + s.other.substr(b + 1);
+    }
     std::string where = s.detail;
     if (s.line > 0) where += " 第 " + std::to_string(s.line) + " 行";
     return where + "：" + Fill(pattern, s);
@@ -54,6 +88,7 @@ const char* Pattern(Why why) {
     case Why::kBadAddressList: return "{d} 不是地址或网段（CIDR，如 10.0.0.0/8）";
     case Why::kNoNetworkCode: return "本程序构建时没有网络部分（Asio），不能提供实时数据";
     case Why::kLiveNeeds512: return "实时数据以 512 字节的记录传送，而存档的记录长度是 {v} 字节（record_length）";
+    case Why::kRingBehind: return "实时数据的环形缓存来不及接收，{v} 个记录没有送到";
     case Why::kSystem: return "{t}";
     case Why::kMissing: return "文件不存在";
     case Why::kIsFolder: return "是文件夹，不是文件";
@@ -155,6 +190,7 @@ const char* SettingPattern(Why why) {
     case Why::kConfigNotText: return "{t} 应为文字";
     case Why::kConfigNotInteger: return "{t} 应为整数";
     case Why::kConfigOutOfRange: return "{t} = {v} 超出 {w} 到 {x}";
+    case Why::kConfigNumberOutOfRange: return "{t} = {o}";
     case Why::kConfigChoice: return "{t} 应为 {o}";
     case Why::kNoResampling: return "resample = true：本程序构建时没有 libsamplerate，不能重采样";
     case Why::kConfigNotNumber: return "{t} 应为数";

@@ -6,10 +6,33 @@
 namespace zqd::archive {
 
 namespace {
-// Blocks the archive's queue holds: twenty minutes of one-second blocks, so
-// that a disk that stalls for a while costs no data.
+// Blocks the records' queue holds: twenty minutes of one-second blocks, so
+// that a stall costs no data.
 constexpr std::size_t kQueueBlocks = 1200;
+// Records each taker's queue holds: about twenty minutes of a full card's.
+constexpr std::size_t kQueueRecords = 65536;
 }  // namespace
+
+StationArchive::StationArchive(const RunSettings& settings, const std::filesystem::path& root, Reports reports,
+                               bool threaded, std::shared_ptr<records::RecordSubscriber> live)
+    : hub_(std::make_shared<records::RecordHub>(threaded)),
+      disk_(std::make_shared<SdsArchiver>(root, settings.archive, settings.records.pack.record_length,
+                                          std::move(reports.disk))),
+      records_(std::make_shared<records::StationRecords>(settings.records, settings.timing, hub_,
+                                                         std::move(reports.station))) {
+    // Live data first: they never wait for the disk.
+    if (live) hub_->Subscribe(std::move(live), kQueueRecords);
+    hub_->Subscribe(disk_, kQueueRecords);
+}
+
+StationArchive::~StationArchive() { Finish(); }
+
+void StationArchive::Finish() {
+    records_->Finish();
+    hub_->Drain();
+}
+
+ArchiveStatus StationArchive::Snapshot() const { return {records_->Snapshot(), disk_->Snapshot()}; }
 
 Status ArchiveRun::PrepareFolder(const std::filesystem::path& root) {
     std::error_code ec;
@@ -21,20 +44,19 @@ Status ArchiveRun::PrepareFolder(const std::filesystem::path& root) {
     return Status::Ok();
 }
 
-Status ArchiveRun::Start(const ArchiveConfig& config, const std::filesystem::path& root, ArchiveSink::Report report,
-                         std::int64_t limit_ns, ArchiveSink::RecordTap tap) {
+Status ArchiveRun::Start(const RunSettings& settings, const std::filesystem::path& root, Reports reports,
+                         std::int64_t limit_ns, std::shared_ptr<records::RecordSubscriber> live) {
     Stop();
     if (Status s = PrepareFolder(root); !s.ok()) return s;
-    sink_ = std::make_shared<ArchiveSink>(config, root, std::move(report));
-    if (limit_ns >= 0) sink_->Limit(limit_ns);
-    if (tap) sink_->SetRecordTap(std::move(tap));
-    runner_ = session_.AddSink(sink_, kQueueBlocks);
-    session_.SetTiming(config.timing);
-    const Status started = session_.Start(config.acquisition);
+    archive_ = std::make_unique<StationArchive>(settings, root, std::move(reports), session_.Threaded(), std::move(live));
+    if (limit_ns >= 0) archive_->Records()->Limit(limit_ns);
+    runner_ = session_.AddSink(archive_->Records(), kQueueBlocks);
+    session_.SetTiming(settings.timing);
+    const Status started = session_.Start(settings.card);
     if (!started.ok()) {
         session_.RemoveSink(runner_);
         runner_.reset();
-        sink_.reset();
+        archive_.reset();
     }
     return started;
 }
@@ -43,10 +65,10 @@ void ArchiveRun::Stop() {
     if (!runner_) return;
     session_.Stop();
     session_.RemoveSink(runner_);
-    runner_.reset();  // what is queued is archived, then everything is written and synced
-    sink_->Finish();  // and what the disk still refuses is counted as lost
-    last_ = sink_->Snapshot();
-    sink_.reset();
+    runner_.reset();  // what is queued is made into records
+    archive_->Finish();  // delivered, written and synced; what the disk still refuses counted as lost
+    last_ = archive_->Snapshot();
+    archive_.reset();
 }
 
 }  // namespace zqd::archive

@@ -44,6 +44,8 @@ public:
     void Enforce(std::int64_t today_ns, bool need_room, std::uint64_t to_write,
                  const std::function<void(const RemovedDay&)>& removed);
 
+    // One more of the archive's own streams, "NET.STA.LOC.CHA".
+    void AddStream(const std::string& stream) { streams_.insert(stream); }
     // Whether free space less `to_write` bytes is below the floor now.
     bool BelowFloor(std::uint64_t to_write = 0) const;
     const RetentionConfig& Config() const { return config_; }

@@ -1,10 +1,11 @@
 #include "archive/station_metadata.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <map>
 #include <vector>
 
+#include "common/numtext.h"
 #include "common/utc.h"
 #include "formats/mseed/mseed_scan.h"
 #include "formats/sds/sds_layout.h"
@@ -27,10 +28,13 @@ double Median(std::vector<std::int32_t>& v) {
     return (static_cast<double>(below) + *mid) / 2;
 }
 
-std::string Degrees(double v) {
+std::string Degrees(double v) { return FixedText(v, 6); }
+
+// The shortest text that reads back as `v`, whatever the locale.
+std::string Short(double v) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.6f", v);
-    return text;
+    const auto r = std::to_chars(text, text + sizeof text, v);
+    return std::string(text, r.ptr);
 }
 
 // What a state-of-health channel carries: its comment, and the unit one
@@ -67,8 +71,9 @@ const std::vector<Health>& HealthChannels() {
 
 double CardCountsPerVolt(const StationMeta& m) { return 65536.0 / (2 * m.input_range_volts); }
 
-ArchiveFacts ReadArchiveFacts(const ArchiveConfig& c, const std::filesystem::path& root) {
+ArchiveFacts ReadArchiveFacts(const StationDescription& d, const std::filesystem::path& root) {
     ArchiveFacts f;
+    const records::RecordsConfig& c = d.records;
     const std::string location = c.clock_location.value_or(c.station.location);
     std::map<std::string, std::vector<std::filesystem::path>> positions;  // channel -> its day files, oldest first
     std::optional<std::int64_t> first_day;
@@ -107,13 +112,10 @@ ArchiveFacts ReadArchiveFacts(const ArchiveConfig& c, const std::filesystem::pat
     return f;
 }
 
-Status DescribeStation(const ArchiveConfig& c, const ArchiveFacts& facts, std::int64_t now_ns,
-                       const std::string& module, stationxml::Document& doc) {
-    const StationMeta& m = c.meta;
-    stationxml::Station st;
-    st.code = c.station.station;
-    st.site = m.site;
-    st.start_ns = facts.first_data_ns.value_or(now_ns);
+namespace {
+
+// Where the station is: configured, or the median of the receiver's positions.
+Status Locate(const StationMeta& m, const ArchiveFacts& facts, stationxml::Station& st) {
     if (m.latitude && m.longitude) {
         st.latitude = *m.latitude;
         st.longitude = *m.longitude;
@@ -121,90 +123,95 @@ Status DescribeStation(const ArchiveConfig& c, const ArchiveFacts& facts, std::i
         st.comments.push_back(std::string("Coordinates from the station's configuration") +
                               (m.elevation ? "" : facts.elevation ? "; elevation: median of the GPS heights in the archive"
                                                                    : "; elevation not configured, given as 0"));
-    } else if (facts.latitude && facts.longitude) {
-        st.latitude = *facts.latitude;
-        st.longitude = *facts.longitude;
-        st.elevation = m.elevation.value_or(facts.elevation.value_or(0));
-        st.comments.push_back("Coordinates: median of " + std::to_string(facts.positions) +
-                              " GPS positions recorded in the archive (GLA, GLO, GEL) from " +
-                              utc::Iso(facts.positions_from_ns) + " to " + utc::Iso(facts.positions_to_ns) + ": " +
-                              Degrees(st.latitude) + ", " + Degrees(st.longitude));
-    } else {
-        return Status::Fail(Status::Code::kFileRefused, Status::Why::kNoCoordinates);
+        return Status::Ok();
     }
-    st.comments.push_back(facts.first_data_ns ? "Start date: the archive's first record"
-                                              : "Start date: when this document was written (no data in the archive)");
+    if (!facts.latitude || !facts.longitude) return Status::Fail(Status::Code::kFileRefused, Status::Why::kNoCoordinates);
+    st.latitude = *facts.latitude;
+    st.longitude = *facts.longitude;
+    st.elevation = m.elevation.value_or(facts.elevation.value_or(0));
+    st.comments.push_back("Coordinates: median of " + std::to_string(facts.positions) +
+                          " GPS positions recorded in the archive (GLA, GLO, GEL) from " + utc::Iso(facts.positions_from_ns) +
+                          " to " + utc::Iso(facts.positions_to_ns) + ": " + Degrees(st.latitude) + ", " +
+                          Degrees(st.longitude));
+    return Status::Ok();
+}
 
-    auto place = [&](stationxml::Channel& ch, const std::string& code, const std::string& location, double rate) {
-        ch.code = code;
-        ch.location = location;
-        ch.start_ns = st.start_ns;
-        ch.latitude = st.latitude;
-        ch.longitude = st.longitude;
-        ch.elevation = st.elevation;
-        ch.sample_rate = rate;
-    };
-    const double rate = c.acquisition.SampleFrq;
+stationxml::Channel Placed(const stationxml::Station& st, const std::string& code, const std::string& location, double rate) {
+    stationxml::Channel ch;
+    ch.code = code;
+    ch.location = location;
+    ch.start_ns = st.start_ns;
+    ch.latitude = st.latitude;
+    ch.longitude = st.longitude;
+    ch.elevation = st.elevation;
+    ch.sample_rate = rate;
+    return ch;
+}
+
+// The response of a card channel: the card's stage, after the sensor's if
+// one is configured and the channel carries ground motion.
+stationxml::Response CardResponse(const StationMeta& m, double rate, bool motion, const std::string& range) {
     const double volts = CardCountsPerVolt(m);
-    char range[48];
-    std::snprintf(range, sizeof range, "+-%g V", m.input_range_volts);
-    for (const auto& [offset, code] : c.channels) {
-        stationxml::Channel ch;
-        place(ch, code, c.station.location, rate);
+    stationxml::Response r;
+    stationxml::Stage adc;
+    adc.description = "A/D conversion: 65536 counts over " + range;
+    adc.input = {"V", "volts"};
+    adc.output = {"count", "digital counts"};
+    adc.gain = volts;
+    adc.input_sample_rate = rate;
+    r.output = {"count", "digital counts"};
+    if (m.sensor && motion) {
+        const SensorConfig& s = *m.sensor;
+        stationxml::Stage sensor;
+        sensor.kind = stationxml::Stage::Kind::kPolesZeros;
+        sensor.description = "Sensor, flat response at its sensitivity";
+        sensor.input = {s.unit, ""};
+        sensor.output = {"V", "volts"};
+        sensor.gain = s.sensitivity;
+        sensor.frequency = s.frequency;
+        adc.frequency = s.frequency;
+        r.stages = {sensor, adc};
+        r.sensitivity = s.sensitivity * volts;
+        r.frequency = s.frequency;
+        r.input = {s.unit, ""};
+        return r;
+    }
+    adc.frequency = 1;
+    r.stages = {adc};
+    r.sensitivity = volts;
+    r.frequency = 1;
+    r.input = {"V", "volts"};
+    return r;
+}
+
+void AddCardChannels(const StationDescription& c, stationxml::Station& st) {
+    const StationMeta& m = c.meta;
+    const double rate = c.card.SampleFrq;
+    const std::string range = "+-" + Short(m.input_range_volts) + " V";
+    for (const auto& [offset, code] : c.records.channels) {
+        stationxml::Channel ch = Placed(st, code, c.records.station.location, rate);
         ch.types = {"CONTINUOUS", "GEOPHYSICAL"};
-        ch.datalogger = std::string("ZQD4830 GPS-timed A/D card, 16 bits over ") + range;
+        ch.datalogger = "ZQD4830 GPS-timed A/D card, 16 bits over " + range;
         const bool pps = c.timing.PulseWired() && offset == c.timing.pps_channel;
-        stationxml::Response r;
-        stationxml::Stage adc;
-        adc.description = std::string("A/D conversion: 65536 counts over ") + range;
-        adc.input = {"V", "volts"};
-        adc.output = {"count", "digital counts"};
-        adc.gain = volts;
-        adc.input_sample_rate = rate;
-        if (pps) {
-            ch.comments.push_back("Card channel " + std::to_string(offset) +
-                                  ": the GPS receiver's 1PPS pulse, which times the data (not a ground motion)");
-        } else {
-            ch.comments.push_back("Card channel " + std::to_string(offset));
-        }
-        if (m.sensor && !pps) {
-            const SensorConfig& s = *m.sensor;
-            stationxml::Stage sensor;
-            sensor.kind = stationxml::Stage::Kind::kPolesZeros;
-            sensor.description = "Sensor, flat response at its sensitivity";
-            sensor.input = {s.unit, ""};
-            sensor.output = {"V", "volts"};
-            sensor.gain = s.sensitivity;
-            sensor.frequency = s.frequency;
-            adc.frequency = s.frequency;
-            r.stages.push_back(sensor);
-            r.stages.push_back(adc);
-            r.sensitivity = s.sensitivity * volts;
-            r.frequency = s.frequency;
-            r.input = {s.unit, ""};
-            char said[96];
-            std::snprintf(said, sizeof said, "Sensor, %g V per %s", s.sensitivity, s.unit.c_str());
-            ch.sensor = s.description.empty() ? std::string(said) : s.description;
-        } else {
-            adc.frequency = 1;
-            r.stages.push_back(adc);
-            r.sensitivity = volts;
-            r.frequency = 1;
-            r.input = {"V", "volts"};
-        }
-        r.output = {"count", "digital counts"};
-        ch.response = r;
+        ch.comments.push_back("Card channel " + std::to_string(offset) +
+                              (pps ? ": the GPS receiver's 1PPS pulse, which times the data (not a ground motion)" : ""));
+        ch.response = CardResponse(m, rate, !pps, range);
+        if (m.sensor && !pps)
+            ch.sensor = m.sensor->description.empty() ? "Sensor, " + Short(m.sensor->sensitivity) + " V per " + m.sensor->unit
+                                                      : m.sensor->description;
         st.channels.push_back(std::move(ch));
     }
-    const std::string health_location = c.clock_location.value_or(c.station.location);
+}
+
+void AddHealthChannels(const records::RecordsConfig& c, stationxml::Station& st) {
+    const std::string location = c.clock_location.value_or(c.station.location);
     for (const Health& h : HealthChannels()) {
         const std::string code = h.code;
         const bool clock = code[0] == 'L';
         const bool wanted = clock ? c.clock_channels
                                   : std::find(c.gps_channels.begin(), c.gps_channels.end(), code) != c.gps_channels.end();
         if (!wanted) continue;
-        stationxml::Channel ch;
-        place(ch, code, health_location, 1);
+        stationxml::Channel ch = Placed(st, code, location, 1);
         ch.types = {"CONTINUOUS", "HEALTH"};
         ch.comments.push_back(h.comment);
         stationxml::Response r;
@@ -215,8 +222,23 @@ Status DescribeStation(const ArchiveConfig& c, const ArchiveFacts& facts, std::i
         ch.response = r;
         st.channels.push_back(std::move(ch));
     }
+}
+
+}  // namespace
+
+Status DescribeStation(const StationDescription& c, const ArchiveFacts& facts, std::int64_t now_ns,
+                       const std::string& module, stationxml::Document& doc) {
+    stationxml::Station st;
+    st.code = c.records.station.station;
+    st.site = c.meta.site;
+    st.start_ns = facts.first_data_ns.value_or(now_ns);
+    if (Status s = Locate(c.meta, facts, st); !s.ok()) return s;
+    st.comments.push_back(facts.first_data_ns ? "Start date: the archive's first record"
+                                              : "Start date: when this document was written (no data in the archive)");
+    AddCardChannels(c, st);
+    AddHealthChannels(c.records, st);
     stationxml::Network net;
-    net.code = c.station.network;
+    net.code = c.records.station.network;
     net.start_ns = st.start_ns;
     net.stations.push_back(std::move(st));
     doc = {};
@@ -227,7 +249,7 @@ Status DescribeStation(const ArchiveConfig& c, const ArchiveFacts& facts, std::i
     return Status::Ok();
 }
 
-Status WriteStationXml(const ArchiveConfig& c, const std::optional<std::filesystem::path>& archive,
+Status WriteStationXml(const StationDescription& c, const std::optional<std::filesystem::path>& archive,
                        const std::filesystem::path& out, const std::string& module, std::int64_t now_ns) {
     const ArchiveFacts facts = archive ? ReadArchiveFacts(c, *archive) : ArchiveFacts{};
     stationxml::Document doc;

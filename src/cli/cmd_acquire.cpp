@@ -51,7 +51,7 @@ public:
     }
 
     int Run() override {
-        auto config = archive::DefaultConfig();
+        auto config = config::DefaultConfig();
         if (const int refused = station_.Load(config, kRefused); refused != kDone) return refused;
         const auto root = platform::PathFromUtf8(archive_);
         if (const Status s = archive::ArchiveRun::PrepareFolder(root); !s.ok()) {
@@ -66,7 +66,8 @@ public:
         if (!seedlink_.empty()) config.live.listen = seedlink_;
         stream::LiveService live([&say](const std::string& line) { say(line); },
                                  [&say](const Status& s) { say(app::Text(s)); });
-        if (const Status s = live.Start(config, root, kVersion); !s.ok()) {
+        if (const Status s = live.Start(config.live, config.records.station, config.records.pack.record_length, root, kVersion);
+            !s.ok()) {
             std::cerr << app::Text(s) << "\n";
             return kRefused;
         }
@@ -78,18 +79,24 @@ public:
         archive::ArchiveRun run(session);
         session.Initial();
         const std::int64_t limit_ns = duration_ > 0 ? static_cast<std::int64_t>(duration_ * 1e9) : -1;
-        const Status started = run.Start(config, root, [&](const archive::ArchiveNote& note) {
+        archive::Reports reports;
+        reports.station = [&](const records::StationNote& note) {
             say(app::NoteText(note));
-            if (note.kind == archive::ArchiveNote::Kind::kDayRemoved) view::ForgetSummaries(note.paths);
             ++events;
-        }, limit_ns, live.Tap());
+        };
+        reports.disk = [&](const archive::DiskNote& note) {
+            say(app::NoteText(note));
+            if (note.kind == archive::DiskNote::Kind::kDayRemoved) view::ForgetSummaries(note.paths);
+            ++events;
+        };
+        const Status started = run.Start(config.Run(), root, std::move(reports), limit_ns, live.Feed());
         if (!started.ok()) {
             std::cerr << app::StartRefusedText(started) << "\n";
             return kRefused;
         }
         say("ZQD4830_GPS " + std::string(kVersion) + "：开始存档到 " + archive_ + "：" +
-            std::to_string(config.channels.size()) + " 个通道，" + config.station.network + "." + config.station.station +
-            "." + config.station.location + "；" + app::CardNotice(session.Identity()));
+            std::to_string(config.records.channels.size()) + " 个通道，" + config.records.station.network + "." +
+            config.records.station.station + "." + config.records.station.location + "；" + app::CardNotice(session.Identity()));
         if (const auto text = app::LiveText(live.Snapshot()); !text.empty()) say("实时数据：" + text);
         std::signal(SIGINT, OnStopSignal);
         std::signal(SIGTERM, OnStopSignal);
@@ -98,11 +105,12 @@ public:
         live.Stop();
         const auto st = run.Snapshot();
         say(app::StatusLine(st));
-        say("结束：存档 " + std::to_string(st.blocks) + " 块；损失：" + app::LossText(app::LossesOf(st), true) +
-            "；时间撕裂 " + std::to_string(st.tears) + " 次；" + app::MessagesText(st) + "；" +
-            app::ClockText(st.clock, st.nominal_rate, st.timing) + "；" + app::TimingSummaryText(st));
+        say("结束：存档 " + std::to_string(st.station.blocks) + " 块；损失：" + app::LossText(app::LossesOf(st), true) +
+            "；时间撕裂 " + std::to_string(st.station.tears) + " 次；" + app::MessagesText(st.station) + "；" +
+            app::ClockText(st.station.clock, st.station.nominal_rate, st.station.timing) + "；" +
+            app::TimingSummaryText(st.station));
         if (card_failed) return kRefused;
-        return st.writing ? kDone : kRefused;
+        return st.disk.writing ? kDone : kRefused;
     }
 
 private:
@@ -116,13 +124,13 @@ private:
         while (!g_stop) {
             SleepMs(20);
             const auto st = run.Snapshot();
-            if (st.archived_ns >= next_minute || events != seen_events) {
+            if (st.station.archived_ns >= next_minute || events != seen_events) {
                 seen_events = events;
-                while (next_minute <= st.archived_ns) next_minute += 60 * utc::kNsPerSecond;
+                while (next_minute <= st.station.archived_ns) next_minute += 60 * utc::kNsPerSecond;
                 const auto served = app::LiveText(live.Snapshot());
                 say(app::StatusLine(st) + (served.empty() ? "" : "；" + served));
             }
-            if (limit_ns >= 0 && st.archived_ns >= limit_ns) return true;
+            if (limit_ns >= 0 && st.station.archived_ns >= limit_ns) return true;
             if (!session.Running()) return false;
         }
         return true;

@@ -38,9 +38,11 @@ public:
         o.out = out_.empty() ? std::filesystem::path(".") : platform::PathFromUtf8(out_);
         o.chn_num = chn_num_;
         o.volts = volts_;
-        o.config.acquisition.ChnNum = static_cast<std::int16_t>(chn_num_);
-        o.config.channels = archive::DefaultChannels(chn_num_, 2000);
-        if (const int refused = station_.Load(o.config, kUsage); refused != kDone) return refused;
+        config::StationConfig station = config::DefaultConfig();
+        station.card.ChnNum = static_cast<std::int16_t>(chn_num_);
+        station.records.channels = records::DefaultChannels(chn_num_, 2000);
+        if (const int refused = station_.Load(station, kUsage); refused != kDone) return refused;
+        o.records = station.records;
         if (!channels_.empty()) {
             const auto list = ParseChannelList(channels_, chn_num_);
             if (!list) {

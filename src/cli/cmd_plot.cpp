@@ -11,7 +11,7 @@
 #include "common/utc.h"
 #ifdef ZQD_WITH_PLOT
 #include "app/messages.h"
-#include "archive/archive_config.h"
+#include "config/station_config.h"
 #include "platform/text.h"
 #include "ui/plot.h"
 #endif
@@ -66,7 +66,7 @@ public:
         r.clip_rows = clip_;
         r.helicorder_colours = colours_;
         if (!filter_.empty()) {
-            const auto f = view::ParseFilter(filter_);
+            const auto f = signal::ParseFilter(filter_);
             if (!f) {
                 std::cerr << "--filter " << filter_
                           << " 要写成 bp:低:高、hp:拐角、lp:拐角（赫兹，可再加 :阶数，2 到 8，默认 4），或 demean，如 bp:1:10\n";
@@ -95,7 +95,7 @@ public:
             return kUsage;
         }
         if (!config_.empty()) {
-            if (const auto s = archive::LoadConfig(platform::PathFromUtf8(config_), r.config); !s.ok()) {
+            if (const auto s = config::LoadConfig(platform::PathFromUtf8(config_), r.config); !s.ok()) {
                 std::cerr << "配置有误：" << app::Text(s) << "\n";
                 return kRefused;
             }

@@ -29,7 +29,7 @@ public:
     }
 
     int Run() override {
-        auto config = archive::DefaultConfig();
+        auto config = config::DefaultConfig();
         if (const int refused = station_.Load(config, kRefused); refused != kDone) return refused;
         std::optional<std::filesystem::path> archive;
         if (!archive_.empty()) {
@@ -43,16 +43,16 @@ public:
         const std::string module = "ZQD4830_GPS " + std::string(kVersion);
         const std::int64_t now = utc::NowNs();
         if (out_.empty()) {
-            const archive::ArchiveFacts facts = archive ? archive::ReadArchiveFacts(config, *archive) : archive::ArchiveFacts{};
+            const archive::ArchiveFacts facts = archive ? archive::ReadArchiveFacts(config.Description(), *archive) : archive::ArchiveFacts{};
             stationxml::Document doc;
-            if (const Status s = archive::DescribeStation(config, facts, now, module, doc); !s.ok()) {
+            if (const Status s = archive::DescribeStation(config.Description(), facts, now, module, doc); !s.ok()) {
                 std::cerr << app::Text(s) << "\n";
                 return kRefused;
             }
             std::cout << stationxml::ToXml(doc) << std::flush;
             return kDone;
         }
-        if (const Status s = archive::WriteStationXml(config, archive, platform::PathFromUtf8(out_), module, now); !s.ok()) {
+        if (const Status s = archive::WriteStationXml(config.Description(), archive, platform::PathFromUtf8(out_), module, now); !s.ok()) {
             std::cerr << app::Text(s) << "\n";
             return kRefused;
         }

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/messages.h"
-#include "archive/archive_config.h"
+#include "config/station_config.h"
 #include "cli/command.h"
 #include "platform/text.h"
 
@@ -31,17 +31,18 @@ struct StationOptions {
     // Reads the file over `into`'s settings, then the codes: kDone, or the
     // exit status after the message ("配置有误：..."): kRefused for a file
     // that is not right, `bad_codes` for codes that are not.
-    int Load(archive::ArchiveConfig& into, int bad_codes) const {
+    int Load(config::StationConfig& into, int bad_codes) const {
         if (!config.empty()) {
-            if (const auto s = archive::LoadConfig(platform::PathFromUtf8(config), into); !s.ok()) {
+            if (const auto s = config::LoadConfig(platform::PathFromUtf8(config), into); !s.ok()) {
                 std::cerr << "配置有误：" << app::Text(s) << "\n";
                 return kRefused;
             }
         }
-        if (!network.empty()) into.station.network = network;
-        if (!station.empty()) into.station.station = station;
-        if (!location.empty()) into.station.location = location == "--" ? "" : location;
-        if (const auto s = archive::Validate(into, "命令行"); !s.ok()) {
+        StreamCodes& codes = into.records.station;
+        if (!network.empty()) codes.network = network;
+        if (!station.empty()) codes.station = station;
+        if (!location.empty()) codes.location = location == "--" ? "" : location;
+        if (const auto s = config::Validate(into, "命令行"); !s.ok()) {
             std::cerr << "配置有误：" << app::Text(s) << "\n";
             return bad_codes;
         }

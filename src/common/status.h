@@ -86,6 +86,7 @@ struct Status {
         kConfigUnknownKey,    // `other`: the table
         kConfigNotText, kConfigNotInteger,
         kConfigOutOfRange,    // `value` from `value2` to `value3`
+        kConfigNumberOutOfRange,  // `other`: "given|lowest|highest"
         kConfigEncoding, kConfigBadOffset,
         kConfigChoice,        // `other`: what it may be
         kConfigNotNumber,
@@ -113,6 +114,7 @@ struct Status {
         kBadAddressList,      // `detail` an allow or deny entry that is no address or network
         kNoNetworkCode,       // this build has no network code
         kLiveNeeds512,        // `value` the archive's record length
+        kRingBehind,          // `value` records never reached the ring of live data (its queue was full)
         kOffsetBeyondCard,    // offset `value`, channels `value2`
         kConfigWriteFailed,   // `detail` the file
 

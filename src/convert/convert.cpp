@@ -72,11 +72,11 @@ std::vector<std::pair<int, std::string>> ChannelsOf(const ConvertOptions& o, dou
     std::vector<std::pair<int, std::string>> chans;
     if (!o.channels.empty()) {
         for (int c : o.channels) {
-            const auto it = o.config.channels.find(c);
-            chans.push_back({c, it != o.config.channels.end() ? it->second : std::string{archive::BandCode(rate), 'Y', 'X'}});
+            const auto it = o.records.channels.find(c);
+            chans.push_back({c, it != o.records.channels.end() ? it->second : std::string{records::BandCode(rate), 'Y', 'X'}});
         }
     } else {
-        for (const auto& [c, code] : o.config.channels)
+        for (const auto& [c, code] : o.records.channels)
             if (c < o.chn_num) chans.push_back({c, code});
     }
     return chans;
@@ -112,7 +112,7 @@ Status ConvertRecord(const std::filesystem::path& file, const ConvertOptions& o,
     const std::int64_t points = rec->ChnPoints;
     const std::int64_t n = static_cast<std::int64_t>(o.chn_num) * points;
 
-    auto writer = MakeWriter(o.format, WriteOptions{o.out, o.config.pack, o.volts});
+    auto writer = MakeWriter(o.format, WriteOptions{o.out, o.records.pack, o.volts});
     if (!writer) return refuse(Status::Fail(Code::kQueryRefused, Why::kUnknownFormat).About(o.format));
     std::error_code ec;
     std::filesystem::create_directories(o.out, ec);
@@ -120,14 +120,14 @@ Status ConvertRecord(const std::filesystem::path& file, const ConvertOptions& o,
         Segment seg;
         seg.rate = rate;
         for (const auto& [offset, code] : chans) {
-            StreamCodes codes = o.config.station;
+            StreamCodes codes = o.records.station;
             codes.channel = code;
             seg.channels.push_back(codes);
         }
         for (int k = first; k <= last; ++k)
             seg.pieces.push_back({static_cast<std::uint64_t>((k - first) * points), static_cast<std::uint64_t>(points),
                                   dating->ns[static_cast<std::size_t>(k)], 0, TimingOf(dating->how[static_cast<std::size_t>(k)])});
-        seg.name = o.config.station.network + "." + o.config.station.station + "." + utc::Stamp(seg.StartNs());
+        seg.name = o.records.station.network + "." + o.records.station.station + "." + utc::Stamp(seg.StartNs());
         // A channel's samples, gathered from the scans block by block.
         seg.read = [&, first = first](std::size_t c, std::uint64_t from, std::size_t count, std::int32_t* out) {
             const auto per_block = static_cast<std::uint64_t>(points);

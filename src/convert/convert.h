@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_config.h"
+#include "records/records_config.h"
 #include "common/status.h"
 
 namespace zqd::convert {
@@ -19,10 +19,17 @@ struct ConvertOptions {
     std::string format = "mseed";  // a writer's name (writers.h)
     std::filesystem::path out = ".";
     int chn_num = 18;
-    std::vector<int> channels;     // card offsets; empty: those of `config`
-    archive::ArchiveConfig config = archive::DefaultConfig();
+    std::vector<int> channels;     // card offsets; empty: those of `records`
+    records::RecordsConfig records = Defaults();  // the codes, the channels, the packing
     std::optional<std::int64_t> assume_start_ns;  // for records without any time
     bool volts = false;            // CSV in volts (the export's scaling) instead of codes
+
+    // The codes and every channel of the main window's card.
+    static records::RecordsConfig Defaults() {
+        records::RecordsConfig r;
+        r.channels = records::DefaultChannels(18, 2000);
+        return r;
+    }
 };
 
 struct ConvertSummary {

@@ -16,13 +16,12 @@ std::filesystem::path LiveService::RingPath(const std::filesystem::path& archive
     return archive_root / ".zqd4830" / "live.ring";
 }
 
-Status LiveService::Start(const archive::ArchiveConfig& config, const std::filesystem::path& root,
-                          const std::string& version) {
+Status LiveService::Start(const LiveConfig& live, const StreamCodes& station, int record_length,
+                          const std::filesystem::path& root, const std::string& version) {
     Stop();
-    const auto& live = config.live;
     if (!live.Wanted()) return Status::Ok();
-    if (config.pack.record_length != RecordRing::kRecordBytes)  // refused rather than serving nothing
-        return Status::Fail(Status::Code::kFileRefused, Status::Why::kLiveNeeds512).Value(config.pack.record_length);
+    if (record_length != RecordRing::kRecordBytes)  // refused rather than serving nothing
+        return Status::Fail(Status::Code::kFileRefused, Status::Why::kLiveNeeds512).Value(record_length);
 #ifndef ZQD_HAVE_SEEDLINK
     // Refused rather than ignored: nothing would be served or reach the data centre.
     return Status::Fail(Status::Code::kFileRefused, Status::Why::kNoNetworkCode);
@@ -53,8 +52,8 @@ Status LiveService::Start(const archive::ArchiveConfig& config, const std::files
             }
         }
         ServerIdentity id;
-        id.network = config.station.network;
-        id.station = config.station.station;
+        id.network = station.network;
+        id.station = station.station;
         id.description = live.description.empty() ? "ZQD4830_GPS station " + id.network + "." + id.station : live.description;
         id.version = version;
         server_ = std::make_unique<SeedLinkServer>(id, ring_, limits, log_);
@@ -68,8 +67,7 @@ Status LiveService::Start(const archive::ArchiveConfig& config, const std::files
 #ifdef ZQD_HAVE_SEEDLINK
     if (!live.datalink.empty()) {
         push_ = std::make_unique<DataLinkPush>(ring_, live.datalink, path.parent_path() / "datalink.state",
-                                               "ZQD4830_GPS:" + config.station.network + "_" + config.station.station +
-                                                   ":" + version,
+                                               "ZQD4830_GPS:" + station.network + "_" + station.station + ":" + version,
                                                log_);
         push_->Start();
         datalink_ = live.datalink;
@@ -83,9 +81,9 @@ Status LiveService::Start(const archive::ArchiveConfig& config, const std::files
     return Status::Ok();
 }
 
-archive::ArchiveSink::RecordTap LiveService::Tap() {
+std::shared_ptr<records::RecordSubscriber> LiveService::Feed() {
     if (!open_) return {};
-    return RingTap(ring_, failed_);
+    return std::make_shared<RingFeed>(ring_, failed_);
 }
 
 void LiveService::Stop() {

@@ -1,6 +1,7 @@
 // Live data beside an archive run: the ring of recent records in the
-// archive's folder (.zqd4830/live.ring), fed with the records the disk
-// takes, and the SeedLink server on it when one is asked for.
+// archive's folder (.zqd4830/live.ring), fed with the station's records as
+// they are made, the SeedLink server on it and the push to a data centre
+// when they are asked for.
 #pragma once
 
 #include <filesystem>
@@ -9,8 +10,9 @@
 #include <mutex>
 #include <string>
 
-#include "archive/archive_config.h"
-#include "archive/archive_sink.h"
+#include "formats/stream_codes.h"
+#include "records/record.h"
+#include "stream/live_config.h"
 #include "common/status.h"
 #include "stream/datalink_push.h"
 #include "stream/record_ring.h"
@@ -45,12 +47,14 @@ public:
     // The ring file of an archive.
     static std::filesystem::path RingPath(const std::filesystem::path& archive_root);
 
-    // Opens the ring and starts what `config.live` asks for. Nothing when it
+    // Opens the ring and starts what `live` asks for, for the station
+    // `station` whose records are `record_length` bytes. Nothing when it
     // asks for nothing. kFileRefused (kRingOpenFailed, kListenFailed) with
     // the reason; nothing runs then.
-    Status Start(const archive::ArchiveConfig& config, const std::filesystem::path& root, const std::string& version);
-    // The tap for ArchiveSink::SetRecordTap: every archived record into the ring.
-    archive::ArchiveSink::RecordTap Tap();
+    Status Start(const LiveConfig& live, const StreamCodes& station, int record_length, const std::filesystem::path& root,
+                 const std::string& version);
+    // What takes the station's records into the ring; none when nothing is served.
+    std::shared_ptr<records::RecordSubscriber> Feed();
     void Stop();
     LiveState Snapshot() const;
     RecordRing& Ring() { return ring_; }

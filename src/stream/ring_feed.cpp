@@ -1,6 +1,5 @@
 #include "stream/ring_feed.h"
 
-#include <memory>
 
 namespace zqd::stream {
 
@@ -31,15 +30,16 @@ std::string StreamId(const std::string& wire) {
     return id;
 }
 
-archive::ArchiveSink::RecordTap RingTap(RecordRing& ring, std::function<void(const Status&)> failed) {
-    auto refusing = std::make_shared<bool>(false);
-    return [&ring, failed = std::move(failed), refusing](const StreamCodes& codes, const char* record, int length,
-                                                         std::int64_t start_ns, std::int64_t end_ns) {
-        if (length != RecordRing::kRecordBytes) return;  // the wire carries 512-byte records
-        const auto seq = ring.Append(WireName(codes), start_ns, end_ns, record, static_cast<std::size_t>(length));
-        if (!seq.ok() && !*refusing && failed) failed(seq.status());
-        *refusing = !seq.ok();
-    };
+void RingFeed::OnRecord(const records::RecordPtr& r) {
+    if (r->bytes.size() != RecordRing::kRecordBytes) return;  // the wire carries 512-byte records
+    const auto seq = ring_.Append(WireName(*r->codes), r->start_ns, r->end_ns, r->bytes.data(), r->bytes.size());
+    if (!seq.ok() && !refusing_ && failed_) failed_(seq.status());
+    refusing_ = !seq.ok();
+}
+
+void RingFeed::OnLost(std::uint64_t records, std::uint64_t) {
+    if (failed_)
+        failed_(Status::Fail(Status::Code::kLostBlocks, Status::Why::kRingBehind).Value(static_cast<std::int64_t>(records)));
 }
 
 }  // namespace zqd::stream

@@ -140,8 +140,8 @@ ArchiveWindow::ArchiveWindow(FrmArchive& form, view::LiveWaves* live, QWidget* p
 bool ArchiveWindow::ChooseLiveFilter(const QString& text) {
     if (!live_) return false;
     const auto spec = FilterFromText(text.toStdString());
-    const Status s = spec ? live_->SetFilter(*spec, form_.Config().acquisition.SampleFrq) : spec.status();
-    const view::FilterSpec now = s.ok() ? *spec : view::FilterSpec{};
+    const Status s = spec ? live_->SetFilter(*spec, form_.Config().card.SampleFrq) : spec.status();
+    const signal::FilterSpec now = s.ok() ? *spec : signal::FilterSpec{};
     if (s.ok()) {
         Waves->SetDrawn(live_->Filtered());
         Waves->View().note = LiveFilterNote(now);

@@ -69,8 +69,8 @@ int main(int argc, char** argv) {
     const bool archiving = app.arguments().contains("--archive");
 #ifdef ZQD_HAVE_ARCHIVE
     if (const auto args = app.arguments(); args.contains("--view")) {
-        zqd::archive::ArchiveConfig config = zqd::archive::DefaultConfig();
-        zqd::archive::LoadConfig(zqd::archive::DefaultConfigFile(), config);  // the user's channel names, if any
+        zqd::config::StationConfig config = zqd::config::DefaultConfig();
+        zqd::config::LoadConfig(zqd::config::DefaultConfigFile(), config);  // the user's channel names, if any
         zqd::ui::ViewerWindow window(config);
         window.setWindowTitle(QString::fromUtf8("波形浏览 — ZQD4830_GPS ") + zqd::kVersion);
         const int at = static_cast<int>(args.indexOf("--view"));
@@ -86,9 +86,9 @@ int main(int argc, char** argv) {
     zqd::acq::Session session(card, {true, std::chrono::milliseconds(monitor ? 100 : archiving ? 200 : 1000), true});
 #ifdef ZQD_HAVE_ARCHIVE
     if (archiving) {
-        zqd::FrmArchive form(session, zqd::archive::DefaultConfigFile());
+        zqd::FrmArchive form(session, zqd::config::DefaultConfigFile());
         form.Form_Load();
-        std::vector<std::pair<int, std::string>> rows(form.Config().channels.begin(), form.Config().channels.end());
+        std::vector<std::pair<int, std::string>> rows(form.Config().records.channels.begin(), form.Config().records.channels.end());
         zqd::view::LiveWaves live(session, rows);
         zqd::ui::ArchiveWindow window(form, &live);
         window.setWindowTitle(QString::fromUtf8("连续记录 — ZQD4830_GPS ") + zqd::kVersion);

@@ -18,7 +18,7 @@
 #include "view/filtered_model.h"
 #ifdef ZQD_HAVE_SPECTROGRAM
 #include "ui/spectrogram_paint.h"
-#include "view/spectrogram.h"
+#include "signal/spectrogram.h"
 #endif
 
 namespace zqd::ui {
@@ -53,9 +53,9 @@ Status WithSpectrogram(const view::WaveformModel& m, view::WaveformView v, const
     if (runs)
         for (const auto& run : *runs)
             if (!longest || run.values.size() > longest->values.size()) longest = &run;
-    view::Spectrogram s;
+    signal::Spectrogram s;
     const std::size_t have = longest ? longest->values.size() : 0;
-    if (Status st = view::ComputeSpectrogram(longest ? longest->values.data() : nullptr, have, longest ? longest->rate : 0,
+    if (Status st = signal::ComputeSpectrogram(longest ? longest->values.data() : nullptr, have, longest ? longest->rate : 0,
                                              longest ? longest->start_ns : 0, r.spectrogram, s);
         !st.ok())
         return st;
@@ -106,7 +106,7 @@ Status Plot(const PlotRequest& r, std::string& said) {
     }
     // A filter draws a filtered copy of the span, with the same rows.
     view::WaveformModel filtered;
-    const bool filtering = r.filter.kind != view::FilterSpec::Kind::kNone;
+    const bool filtering = r.filter.kind != signal::FilterSpec::Kind::kNone;
     if (filtering)
         if (Status s = view::FilterModel(m, *shown, v.Begin(), v.End(), r.filter, filtered); !s.ok()) return s;
     const view::WaveformModel& drawn = filtering ? filtered : m;
@@ -138,7 +138,7 @@ Status Plot(const PlotRequest& r, std::string& said) {
     if (Status s = SavePng(image, r.out); !s.ok()) return s;
     said = app::OpenedText(opened) + "；" + utc::Iso(v.Begin()) + " 到 " + utc::Iso(v.End()) + "，" +
            std::to_string(v.ShownRows().size()) + " 行" +
-           (filtering ? "，滤波 " + view::FilterText(r.filter) + "（零相位）" : std::string()) + spectrum + "，写出 " +
+           (filtering ? "，滤波 " + signal::FilterText(r.filter) + "（零相位）" : std::string()) + spectrum + "，写出 " +
            platform::PathText(r.out);
     for (const auto& n : app::OpenedNotes(opened)) said += "\n" + n;
     return Status::Ok();

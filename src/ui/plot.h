@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_config.h"
+#include "config/station_config.h"
 #include "common/status.h"
-#include "view/filter.h"
+#include "signal/filter.h"
 
 class QImage;
 
@@ -24,7 +24,7 @@ struct PlotRequest {
     std::string channels;         // "GY0,GY3" or rows "0,2-5"; empty: all
     int width = 1600, height = 900;
     bool volts = false;
-    view::FilterSpec filter;      // zero-phase, over the span drawn
+    signal::FilterSpec filter;      // zero-phase, over the span drawn
     int spectrogram = 0;          // frame length: the first channel shown, over its spectrogram
     double spectrogram_top_hz = 0;  // its highest frequency shown; 0: the Nyquist frequency
     // A helicorder of the first channel shown instead: rows of this many
@@ -34,7 +34,7 @@ struct PlotRequest {
     int helicorder_hours = 24;
     double clip_rows = 2;
     std::vector<std::string> helicorder_colours;  // names or #RRGGBB, in turn; empty: the usual
-    archive::ArchiveConfig config = archive::DefaultConfig();
+    config::StationConfig config = config::DefaultConfig();
 };
 
 // `image` as a PNG file, written crash-safe like every other output.

@@ -31,7 +31,7 @@ double NiceStep(double span, int most) {
 
 }  // namespace
 
-void PaintSpectrogram(QPainter& p, const QRect& rect, int label_width, const view::Spectrogram& s, std::int64_t t0,
+void PaintSpectrogram(QPainter& p, const QRect& rect, int label_width, const signal::Spectrogram& s, std::int64_t t0,
                       std::int64_t t1, const std::string& title, double top_hz) {
     const QColor background(252, 252, 250), text(40, 40, 40);
     p.fillRect(rect, background);

@@ -41,7 +41,7 @@ void SpectrogramWidget::Show(std::shared_ptr<const view::WaveformModel> m, int c
             const auto want = static_cast<unsigned>(std::clamp<std::size_t>(n * 4 / static_cast<std::size_t>(std::max(width(), 200)), 64, 8192));
             use = static_cast<int>(std::bit_ceil(want));
         }
-        const Status st = view::ComputeSpectrogram(longest ? longest->values.data() : nullptr, n,
+        const Status st = signal::ComputeSpectrogram(longest ? longest->values.data() : nullptr, n,
                                                    longest ? longest->rate : 0, longest ? longest->start_ns : 0, use, s_);
         if (!st.ok()) said_ = app::Text(st);
     }

@@ -12,7 +12,7 @@
 
 #include "view/waveform_model.h"
 #ifdef ZQD_HAVE_SPECTROGRAM
-#include "view/spectrogram.h"
+#include "signal/spectrogram.h"
 #endif
 
 namespace zqd::ui {
@@ -38,7 +38,7 @@ private:
     std::int64_t t0_ = 0, t1_ = 0;
     std::string said_;
 #ifdef ZQD_HAVE_SPECTROGRAM
-    view::Spectrogram s_;
+    signal::Spectrogram s_;
 #endif
 };
 

@@ -15,7 +15,7 @@
 
 namespace zqd::ui {
 
-ViewerWindow::ViewerWindow(archive::ArchiveConfig config, QWidget* parent)
+ViewerWindow::ViewerWindow(config::StationConfig config, QWidget* parent)
     : QWidget(parent), form_(std::move(config)) {
     setAcceptDrops(true);
     auto* layout = new QVBoxLayout(this);

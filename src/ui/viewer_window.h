@@ -29,7 +29,7 @@ namespace zqd::ui {
 class ViewerWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit ViewerWindow(archive::ArchiveConfig config, QWidget* parent = nullptr);
+    explicit ViewerWindow(config::StationConfig config, QWidget* parent = nullptr);
     ~ViewerWindow() override;
     // Opens `path`; false with the reason shown in the status line.
     bool Open(const QString& path);

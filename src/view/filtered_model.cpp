@@ -8,19 +8,19 @@
 
 namespace zqd::view {
 
-std::int64_t FilterMarginNs(const FilterSpec& spec) {
+std::int64_t FilterMarginNs(const signal::FilterSpec& spec) {
     double lowest = 0;
     switch (spec.kind) {
-    case FilterSpec::Kind::kHighPass:
-    case FilterSpec::Kind::kBandPass: lowest = spec.low_hz; break;
-    case FilterSpec::Kind::kLowPass: lowest = spec.high_hz; break;
+    case signal::FilterSpec::Kind::kHighPass:
+    case signal::FilterSpec::Kind::kBandPass: lowest = spec.low_hz; break;
+    case signal::FilterSpec::Kind::kLowPass: lowest = spec.high_hz; break;
     default: return 0;
     }
     return static_cast<std::int64_t>(std::min(10 / lowest, 3600.0) * 1e9);
 }
 
 Status FilterModel(const WaveformModel& in, const std::vector<bool>& shown, std::int64_t t0, std::int64_t t1,
-                   const FilterSpec& spec, WaveformModel& out, std::uint64_t most) {
+                   const signal::FilterSpec& spec, WaveformModel& out, std::uint64_t most) {
     out = WaveformModel{};
     const std::int64_t margin = FilterMarginNs(spec);
     std::int64_t from = 0, to = 0;  // the margin, short of the ends of time
@@ -52,8 +52,8 @@ Status FilterModel(const WaveformModel& in, const std::vector<bool>& shown, std:
     constexpr std::size_t kPiece = 4096;
     std::vector<double> x(kPiece);
     for (const Piece& p : pieces) {
-        Filter f;
-        if (Status s = Filter::Design(spec, p.stretch->rate, f); !s.ok()) return s;
+        signal::Filter f;
+        if (Status s = signal::Filter::Design(spec, p.stretch->rate, f); !s.ok()) return s;
         // The counts are read into the vector that then holds the result, and
         // filtered in pieces through a small buffer of doubles: forward, the
         // intermediate kept in place as floats (the filter's state stays
@@ -68,7 +68,7 @@ Status FilterModel(const WaveformModel& in, const std::vector<bool>& shown, std:
             const double mean = sum / static_cast<double>(n);
             for (std::int32_t& v : values) v = static_cast<std::int32_t>(std::lrint(std::clamp(v - mean, kLow, kHigh)));
         } else {
-            Filter::State state = f.SteadyStateAt(values[0]);
+            signal::Filter::State state = f.SteadyStateAt(values[0]);
             for (std::size_t at = 0; at < n; at += kPiece) {
                 const std::size_t m = std::min(kPiece, n - at);
                 for (std::size_t k = 0; k < m; ++k) x[k] = values[at + k];

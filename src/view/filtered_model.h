@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/status.h"
-#include "view/filter.h"
+#include "signal/filter.h"
 #include "view/waveform_model.h"
 
 namespace zqd::view {
@@ -19,7 +19,7 @@ namespace zqd::view {
 inline constexpr std::uint64_t kMostFilteredSamples = 25'000'000;
 
 // The margin read before and after the span: ten periods of the lowest corner.
-std::int64_t FilterMarginNs(const FilterSpec& spec);
+std::int64_t FilterMarginNs(const signal::FilterSpec& spec);
 
 // Channels `shown` (all when empty) of `in` over [t0, t1), each stretch
 // filtered on its own (zero-phase, in double precision, rounded to counts),
@@ -27,6 +27,6 @@ std::int64_t FilterMarginNs(const FilterSpec& spec);
 // (kBadFilter) when the filter does not suit a stretch's rate, or
 // (kFilteredSpanTooLong) when the span holds more than `most` samples.
 Status FilterModel(const WaveformModel& in, const std::vector<bool>& shown, std::int64_t t0, std::int64_t t1,
-                   const FilterSpec& spec, WaveformModel& out, std::uint64_t most = kMostFilteredSamples);
+                   const signal::FilterSpec& spec, WaveformModel& out, std::uint64_t most = kMostFilteredSamples);
 
 }  // namespace zqd::view

@@ -9,15 +9,15 @@
 namespace zqd::view {
 
 
-Status LiveWaves::SetFilter(const FilterSpec& spec, double rate) {
-    if (spec.kind == FilterSpec::Kind::kNone) {
+Status LiveWaves::SetFilter(const signal::FilterSpec& spec, double rate) {
+    if (spec.kind == signal::FilterSpec::Kind::kNone) {
         filtered_.reset();
         filters_.clear();
         held_.clear();
         return Status::Ok();
     }
-    Filter f;
-    if (Status s = Filter::Design(spec, rate, f); !s.ok()) return s;
+    signal::Filter f;
+    if (Status s = signal::Filter::Design(spec, rate, f); !s.ok()) return s;
     filters_.assign(static_cast<std::size_t>(model_->ChannelCount()), f);
     held_.assign(filters_.size(), nullptr);
     filtered_ = std::make_shared<WaveformModel>();

@@ -8,7 +8,7 @@
 
 #include "acquisition/mailbox.h"
 #include "acquisition/session.h"
-#include "view/filter.h"
+#include "signal/filter.h"
 #include "view/waveform_model.h"
 
 namespace zqd::view {
@@ -26,7 +26,7 @@ public:
     // to block, starting again after a gap), kept as long as the model's;
     // null without a filter. kQueryRefused (kBadFilter) when the filter does
     // not suit `rate`, the card's; the filter that was stays.
-    Status SetFilter(const FilterSpec& spec, double rate);
+    Status SetFilter(const signal::FilterSpec& spec, double rate);
     std::shared_ptr<const WaveformModel> Filtered() const { return filtered_; }
     // Appends what arrived; lets go of data older than `keep_seconds` before
     // the newest, but never of what lies after `keep_from_ns` (a paused
@@ -45,7 +45,7 @@ private:
 
     void AppendFiltered(const acq::Block& b);
     std::shared_ptr<WaveformModel> filtered_;
-    std::vector<Filter> filters_;  // one a channel
+    std::vector<signal::Filter> filters_;  // one a channel
     std::vector<std::shared_ptr<HeldSamples>> held_;  // each channel's last filtered stretch
 };
 

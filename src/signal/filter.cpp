@@ -1,12 +1,11 @@
-#include "view/filter.h"
+#include "signal/filter.h"
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <cmath>
 #include <numbers>
 
-namespace zqd::view {
+namespace zqd::signal {
 
 namespace {
 
@@ -29,10 +28,11 @@ std::vector<std::string> Split(const std::string& text) {
     return parts;
 }
 
+// The shortest text that reads back as `v`.
 std::string Short(double v) {
     char text[32];
-    std::snprintf(text, sizeof text, "%g", v);
-    return text;
+    const auto r = std::to_chars(text, text + sizeof text, v);
+    return std::string(text, r.ptr);
 }
 
 // |b0 + b1 z^-1 + b2 z^-2| / |1 + a1 z^-1 + a2 z^-2| at z = e^{jw}.
@@ -43,39 +43,38 @@ double SectionGain(const Biquad& s, double w) {
 
 }  // namespace
 
-std::optional<FilterSpec> ParseFilter(const std::string& text, std::string* why) {
-    auto fail = [&](const std::string& reason) -> std::optional<FilterSpec> {
-        if (why) *why = reason;
-        return std::nullopt;
+Result<FilterSpec> ParseFilter(const std::string& text) {
+    auto fail = [&]() -> Result<FilterSpec> {
+        return Status::Fail(Status::Code::kQueryRefused, Status::Why::kFilterUnreadable).About(text);
     };
     const auto parts = Split(text);
     FilterSpec f;
     const std::string& kind = parts[0];
     std::size_t corners = 0;
     if (kind == "none" || kind == "demean") {
-        if (parts.size() != 1) return fail("takes no corners");
+        if (parts.size() != 1) return fail();
         f.kind = kind == "none" ? FilterSpec::Kind::kNone : FilterSpec::Kind::kDemean;
         return f;
     }
     if (kind == "hp") f.kind = FilterSpec::Kind::kHighPass, corners = 1;
     else if (kind == "lp") f.kind = FilterSpec::Kind::kLowPass, corners = 1;
     else if (kind == "bp") f.kind = FilterSpec::Kind::kBandPass, corners = 2;
-    else return fail("is not bp, hp, lp, demean or none");
+    else return fail();
     if (parts.size() != corners + 1 && parts.size() != corners + 2)
-        return fail(corners == 2 ? "needs two corners in Hz (bp:LOW:HIGH[:ORDER])" : "needs one corner in Hz");
+        return fail();
     double c[2] = {0, 0};
     for (std::size_t i = 0; i < corners; ++i)
-        if (!Number(parts[i + 1], c[i]) || c[i] <= 0) return fail("corner '" + parts[i + 1] + "' is not a frequency above 0");
+        if (!Number(parts[i + 1], c[i]) || c[i] <= 0) return fail();
     if (f.kind == FilterSpec::Kind::kLowPass) f.high_hz = c[0];
     else f.low_hz = c[0];
     if (f.kind == FilterSpec::Kind::kBandPass) {
         f.high_hz = c[1];
-        if (f.high_hz <= f.low_hz) return fail("band's upper corner is not above its lower one");
+        if (f.high_hz <= f.low_hz) return fail();
     }
     if (parts.size() == corners + 2) {
         double order = 0;
         if (!Number(parts.back(), order) || order != std::floor(order) || order < 2 || order > 8)
-            return fail("order '" + parts.back() + "' is not from 2 to 8");
+            return fail();
         f.order = static_cast<int>(order);
     }
     return f;
@@ -267,4 +266,4 @@ void Filter::RunZeroPhase(double* x, std::size_t n) const {
     Pass(x, n, state, true);
 }
 
-}  // namespace zqd::view
+}  // namespace zqd::signal

@@ -1,11 +1,11 @@
-#include "archive/resampler.h"
+#include "signal/resampler.h"
 
 #include <samplerate.h>
 
 #include <algorithm>
 #include <cmath>
 
-namespace zqd::archive {
+namespace zqd::signal {
 
 namespace {
 constexpr double kNsPerSecond = 1e9;
@@ -97,4 +97,4 @@ void GridResampler::Run(const float* frames, std::size_t n, bool last, const Emi
     }
 }
 
-}  // namespace zqd::archive
+}  // namespace zqd::signal

@@ -9,13 +9,13 @@
 
 #include <complex>
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "common/status.h"
 
-namespace zqd::view {
+namespace zqd::signal {
 
 struct FilterSpec {
     enum class Kind { kNone, kDemean, kHighPass, kLowPass, kBandPass };
@@ -27,10 +27,10 @@ struct FilterSpec {
 };
 
 // "bp:1:10", "hp:0.5", "lp:20", "demean", each with ":ORDER" at its end if
-// wanted ("bp:1:10:6"); "none". Empty with the reason in `why` (English words
-// for the caller to put in its own) when the text is none of these.
-std::optional<FilterSpec> ParseFilter(const std::string& text, std::string* why = nullptr);
-// The text ParseFilter reads back.
+// wanted ("bp:1:10:6"); "none". kQueryRefused (kFilterUnreadable, the text)
+// for any other text. Numbers are read the same whatever the locale.
+Result<FilterSpec> ParseFilter(const std::string& text);
+// The text ParseFilter reads back, whatever the locale.
 std::string FilterText(const FilterSpec& spec);
 
 // One second-order section: y = (b0 + b1 z^-1 + b2 z^-2) / (1 + a1 z^-1 + a2 z^-2) x.
@@ -86,4 +86,4 @@ private:
     double seen_ = 0;
 };
 
-}  // namespace zqd::view
+}  // namespace zqd::signal

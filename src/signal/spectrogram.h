@@ -10,7 +10,7 @@
 
 #include "common/status.h"
 
-namespace zqd::view {
+namespace zqd::signal {
 
 struct Spectrogram {
     int frame = 0;                 // samples a frame (its FFT length)
@@ -35,4 +35,4 @@ struct Spectrogram {
 Status ComputeSpectrogram(const std::int32_t* x, std::size_t n, double rate, std::int64_t start_ns, int frame,
                           Spectrogram& out);
 
-}  // namespace zqd::view
+}  // namespace zqd::signal

@@ -1,4 +1,4 @@
-#include "view/spectrogram.h"
+#include "signal/spectrogram.h"
 
 #include <fftw3.h>
 
@@ -7,7 +7,7 @@
 #include <mutex>
 #include <numbers>
 
-namespace zqd::view {
+namespace zqd::signal {
 
 namespace {
 
@@ -77,4 +77,4 @@ Status ComputeSpectrogram(const std::int32_t* x, std::size_t n, double rate, std
     return Status::Ok();
 }
 
-}  // namespace zqd::view
+}  // namespace zqd::signal

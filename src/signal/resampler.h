@@ -15,7 +15,7 @@
 #include <functional>
 #include <vector>
 
-namespace zqd::archive {
+namespace zqd::signal {
 
 class GridResampler {
 public:
@@ -64,4 +64,4 @@ private:
     std::vector<float> out_;
 };
 
-}  // namespace zqd::archive
+}  // namespace zqd::signal

@@ -1,8 +1,9 @@
 // What the readers of the configuration's tables share: how a setting that
-// is not right is said (the file, its line, an excerpt of what was given),
-// and how values are written back.
+// is not right is said (the file, its line, what was given: values, never
+// words; the words are app/'s), and how each kind of value is taken.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 #define TOML_EXCEPTIONS 0
@@ -10,16 +11,12 @@
 
 #include "common/status.h"
 
-namespace zqd::archive {
+namespace zqd::config {
 
 // Capitals and digits only, as SEED codes are.
 bool CodeChars(const std::string& code);
-// A TOML string, quotes and backslashes escaped.
-std::string Quoted(const std::string& s);
-// A number as TOML writes a float: always with a point.
-std::string NumberText(double v);
-// At most a short excerpt of what was given, cut at a character's boundary.
-std::string Excerpt(const std::string& given);
+// The choices a setting has, as the status carries them: "\"pulse\" | \"message\"".
+std::string Choices(std::initializer_list<const char*> words);
 // A setting that is not right: `where` names the file (or who gave the
 // setting), `node` its line.
 Status Bad(const std::string& where, Status::Why why, const toml::node* node = nullptr);
@@ -38,27 +35,17 @@ Status IntegerAt(const toml::table& root, const std::string& file, const std::st
     return Status::Ok();
 }
 
-// A number setting at `path` within [lo, hi] into `out`; integers are numbers too.
+// A number setting at `path` within [lo, hi] into `out`; integers are numbers
+// too. Out of range: kConfigNumberOutOfRange, `other` "given|lo|hi".
 Status NumberAt(const toml::table& root, const std::string& file, const std::string& path, const char* said,
                 double lo, double hi, double& out);
 // A text setting at `path` into `out`.
 Status TextAt(const toml::table& root, const std::string& file, const std::string& path, const char* said,
               std::string& out);
+// A true or false at `path` into `out`.
+Status FlagAt(const toml::table& root, const std::string& file, const std::string& path, const char* said, bool& out);
+// One of `words` at `path`: `out` its index.
+Status ChoiceAt(const toml::table& root, const std::string& file, const std::string& path, const char* said,
+                std::initializer_list<const char*> words, int& out);
 
-}  // namespace zqd::archive
-
-namespace zqd::archive {
-
-struct ArchiveConfig;
-
-// [station]'s coordinates and site, [acquisition] input_range, [sensor], and
-// [timing] gps_channels.
-Status ReadStationMeta(const toml::table& root, const std::string& file, ArchiveConfig& c);
-// The same, as the configuration file writes them: lines for [station], for
-// [acquisition], for [timing], and the [sensor] table (empty without one).
-struct StationMetaText {
-    std::string station, acquisition, timing, sensor;
-};
-StationMetaText WriteStationMeta(const ArchiveConfig& c);
-
-}  // namespace zqd::archive
+}  // namespace zqd::config
