@@ -219,19 +219,7 @@ TEST(MseedPacker, SamplesComeBackAndNoRecordSpansMidnight) {
     EXPECT_EQ(rb.series_start[0], Ns("2008-05-12T23:59:55.300000000"));
 }
 
-// A small disk of its own (tmpfs, which needs root), unmounted at the end.
-struct SmallDisk {
-    TempDir dir;
-    bool mounted = false;
-    explicit SmallDisk(const std::string& size)
-        : mounted(geteuid() == 0 &&
-                  std::system(("mount -t tmpfs -o size=" + size + " tmpfs " + dir.path().string() + " 2>/dev/null").c_str()) == 0) {}
-    ~SmallDisk() {
-        if (mounted) (void)std::system(("umount " + dir.path().string()).c_str());
-    }
-    const std::filesystem::path& path() const { return dir.path(); }
-    std::filesystem::path operator/(const std::string& name) const { return dir / name; }
-};
+using test::SmallDisk;
 
 // The simulated card's buffers through a session without a thread into the archive sink.
 struct ArchiveRun {

@@ -2,7 +2,10 @@
 // made by the simulated card on a clock the test controls.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -31,6 +34,21 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// A disk of its own, `size` (e.g. "300k") of tmpfs: needs root to mount;
+// `mounted` false otherwise.
+struct SmallDisk {
+    TempDir dir;
+    bool mounted = false;
+    explicit SmallDisk(const std::string& size)
+        : mounted(geteuid() == 0 &&
+                  std::system(("mount -t tmpfs -o size=" + size + " tmpfs " + dir.path().string() + " 2>/dev/null").c_str()) == 0) {}
+    ~SmallDisk() {
+        if (mounted) (void)std::system(("umount " + dir.path().string()).c_str());
+    }
+    const std::filesystem::path& path() const { return dir.path(); }
+    std::filesystem::path operator/(const std::string& name) const { return dir / name; }
 };
 
 inline std::string ReadFile(const std::filesystem::path& p) {

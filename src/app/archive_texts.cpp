@@ -1,7 +1,6 @@
 #include "app/archive_texts.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 #include "app/messages.h"
@@ -13,11 +12,7 @@ namespace zqd::app {
 
 namespace {
 
-std::string Megabytes(std::int64_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-    return text;
-}
+std::string Megabytes(std::int64_t bytes) { return FixedText(static_cast<double>(bytes) / 1e6, 1) + " MB"; }
 
 std::string Micro(std::int64_t ns) { return FixedText(static_cast<double>(ns) / 1000.0, 1, true) + " 微秒"; }
 
@@ -98,10 +93,8 @@ std::string FixText(const gps::HaData& m) {
     t += "，卫星 " + std::to_string(m.tracked) + "/" + std::to_string(m.visible);
     if (m.HasPosition()) {
         const double lat = m.position.LatitudeDeg(), lon = m.position.LongitudeDeg();
-        char where[96];
-        std::snprintf(where, sizeof where, "，%.5f°%s %.5f°%s，海拔 %.2f m", std::abs(lat), lat < 0 ? "S" : "N",
-                      std::abs(lon), lon < 0 ? "W" : "E", m.position.height_msl_cm / 100.0);
-        t += where;
+        t += "，" + FixedText(std::abs(lat), 5) + "°" + (lat < 0 ? "S" : "N") + " " + FixedText(std::abs(lon), 5) + "°" +
+             (lon < 0 ? "W" : "E") + "，海拔 " + FixedText(m.position.height_msl_cm / 100.0, 2) + " m";
     }
     return t;
 }

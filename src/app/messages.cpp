@@ -89,6 +89,7 @@ const char* Pattern(Why why) {
     case Why::kNoNetworkCode: return "本程序构建时没有网络部分（Asio），不能提供实时数据";
     case Why::kLiveNeeds512: return "实时数据以 512 字节的记录传送，而存档的记录长度是 {v} 字节（record_length）";
     case Why::kRingBehind: return "实时数据的环形缓存来不及接收，{v} 个记录没有送到";
+    case Why::kRingNoRoom: return "实时数据的环形缓存 {d} 需要 {v} MB 磁盘空间，磁盘上没有这么多（可减小 ring_mb）";
     case Why::kSystem: return "{t}";
     case Why::kMissing: return "文件不存在";
     case Why::kIsFolder: return "是文件夹，不是文件";

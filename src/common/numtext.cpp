@@ -131,22 +131,28 @@ std::string FixedText(double value, int decimals, bool sign) {
     return text;
 }
 
+namespace {
+// printf's %.<precision>G in the C locale, whatever the process's locale.
+std::string GeneralUpper(double value, int precision) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision);
+    std::string text(buf, r.ptr);
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+}  // namespace
+
 std::string NumberText(double value) {
     if (value == 0.0) return "0";
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.15G", value);
-    return buf;
+    return GeneralUpper(value, 15);
 }
 
 std::string FormatFixed(float value, int decimals) {
-    if (!std::isfinite(value)) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%G", static_cast<double>(value));
-        return buf;
-    }
-    // 7 significant digits of the magnitude: "d.dddddde+XX".
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.6e", std::fabs(static_cast<double>(value)));
+    if (!std::isfinite(value)) return GeneralUpper(static_cast<double>(value), 6);
+    // 7 significant digits of the magnitude: "d.dddddde+XX", as %.6e in the C locale.
+    char buf[40] = {};
+    std::to_chars(buf, buf + sizeof buf - 1, std::fabs(static_cast<double>(value)), std::chars_format::scientific, 6);
     std::string digits;
     digits.push_back(buf[0]);
     digits.append(buf + 2, 6);
@@ -189,8 +195,11 @@ std::string FormatFixed(float value, int decimals) {
 
 std::string Hex16(std::int16_t value) {
     char buf[8];
-    std::snprintf(buf, sizeof buf, "%X", static_cast<unsigned>(static_cast<std::uint16_t>(value)));
-    return buf;
+    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<unsigned>(static_cast<std::uint16_t>(value)), 16);
+    std::string text(buf, r.ptr);
+    for (char& c : text)
+        if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+    return text;
 }
 
 std::int16_t AddCount16(std::int16_t counter, int n) {

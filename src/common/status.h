@@ -115,6 +115,7 @@ struct Status {
         kNoNetworkCode,       // this build has no network code
         kLiveNeeds512,        // `value` the archive's record length
         kRingBehind,          // `value` records never reached the ring of live data (its queue was full)
+        kRingNoRoom,          // the ring `detail` needs `value` MB on its disk, which has not so much free
         kOffsetBeyondCard,    // offset `value`, channels `value2`
         kConfigWriteFailed,   // `detail` the file
 

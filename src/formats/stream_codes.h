@@ -10,6 +10,7 @@ struct StreamCodes {
 
     // "NET.STA.LOC.CHA", as stream names are written.
     std::string Name() const { return network + "." + station + "." + location + "." + channel; }
+    bool operator==(const StreamCodes&) const = default;
 };
 
 }  // namespace zqd

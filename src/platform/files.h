@@ -43,6 +43,10 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 // Moves a file's position to a byte offset that may pass 2 GiB.
 bool SeekTo(std::FILE* file, std::uint64_t offset);
 
+// Allocates the disk space of `file`'s first `bytes` bytes (growing it if
+// shorter), so that writes within them cannot fail for want of room.
+bool ReserveSpace(std::FILE* file, std::uint64_t bytes);
+
 // Flushes a stdio file's data, and its size, through to the disk.
 Status SyncData(std::FILE* file);
 

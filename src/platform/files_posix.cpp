@@ -45,6 +45,11 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) { retur
 
 bool SeekTo(std::FILE* file, std::uint64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
 
+bool ReserveSpace(std::FILE* file, std::uint64_t bytes) {
+    if (std::fflush(file) != 0) return false;
+    return posix_fallocate(fileno(file), 0, static_cast<off_t>(bytes)) == 0;
+}
+
 Status ReplaceFileSafely(const std::filesystem::path& source, const std::filesystem::path& target, bool sync_folder) {
     if (std::rename(source.c_str(), target.c_str()) != 0) return SystemFailure();
     // Make the new directory entry durable too.

@@ -57,6 +57,24 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
 
 bool SeekTo(std::FILE* file, std::uint64_t offset) { return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0; }
 
+bool ReserveSpace(std::FILE* file, std::uint64_t bytes) {
+    // NTFS allocates a file's clusters when its end is set: writes within
+    // them need no more room.
+    if (std::fflush(file) != 0) return false;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    LARGE_INTEGER size{};
+    if (handle == INVALID_HANDLE_VALUE || !GetFileSizeEx(handle, &size)) return false;
+    if (static_cast<std::uint64_t>(size.QuadPart) >= bytes) return true;
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(bytes);
+    LARGE_INTEGER was{};
+    LARGE_INTEGER here{};
+    if (!SetFilePointerEx(handle, here, &was, FILE_CURRENT)) return false;
+    const bool ok = SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
+    SetFilePointerEx(handle, was, nullptr, FILE_BEGIN);
+    return ok;
+}
+
 Status ReplaceFileSafely(const std::filesystem::path& source, const std::filesystem::path& target,
                          bool /*sync_folder: the move is written through*/) {
     if (MoveFileExW(source.wstring().c_str(), target.wstring().c_str(),

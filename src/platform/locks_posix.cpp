@@ -142,7 +142,7 @@ Status AcquisitionLock::Acquire() {
     if (fd < 0) return Status::Fail(Code::kBusy, Why::kLockFileUnusable).About(PathText(path)).Said(LastErrorText());
     if (!IsRegular(fd)) {
         close(fd);
-        return Status::Fail(Code::kBusy, Why::kLockFileUnusable).About(PathText(path)).Said("不是普通文件");
+        return Status::Fail(Code::kBusy, Why::kLockNotRegular).About(PathText(path));
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         char text[256] = {};

@@ -98,6 +98,14 @@ Status RecordRing::WriteHeader() {
     return platform::SyncData(file_);
 }
 
+Status RecordRing::Reserve() {
+    const std::uint64_t bytes = kHeaderBytes + slots_ * kSlotBytes;
+    if (platform::ReserveSpace(file_, bytes)) return Status::Ok();
+    return Status::Fail(Status::Code::kWriteFailed, Status::Why::kRingNoRoom)
+        .About(platform::PathText(path_))
+        .Value(static_cast<std::int64_t>((bytes + (1u << 20) - 1) >> 20));
+}
+
 Status RecordRing::Create(std::uint64_t reserved) {
     if (file_) std::fclose(file_);
     file_ = platform::OpenFile(path_, "w+b");
@@ -107,12 +115,14 @@ Status RecordRing::Create(std::uint64_t reserved) {
     oldest_ = reserved;
     any_ = false;
     if (Status s = WriteHeader(); !s.ok()) return s;
-    // The slots read as empty until written: the file is extended, not filled.
+    // The slots read as empty until written: the file is extended, not
+    // filled, and its room taken on the disk, so that live data go on when
+    // the disk fills.
     std::vector<unsigned char> zero(kSlotBytes, 0);
     if (!platform::SeekTo(file_, kHeaderBytes + (slots_ - 1) * kSlotBytes) ||
         std::fwrite(zero.data(), 1, zero.size(), file_) != zero.size() || std::fflush(file_) != 0)
         return Failed(Status::Why::kRingWriteFailed, path_);
-    return Status::Ok();
+    return Reserve();
 }
 
 Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, std::uint64_t bytes) {
@@ -178,6 +188,7 @@ Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, s
         opened.next = next_;
         return opened;
     }
+    if (Status s = Reserve(); !s.ok()) return s;
     // After the reservation, never a number that may have gone out before.
     next_ = reserved;
     if (found) {

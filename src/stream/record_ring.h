@@ -106,6 +106,8 @@ private:
     RingRecordPtr ReadLocked(std::uint64_t seq);
     bool HeadLocked(std::uint64_t seq, Head& head);
     Status WriteHeader();
+    // Takes the whole file's room on the disk.
+    Status Reserve();
     Status Create(std::uint64_t reserved);
 
     std::FILE* file_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include "common/utc.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -45,6 +46,16 @@ void Put16(std::array<std::uint8_t, kHaLength>& m, int at, std::int64_t v) {
     m[at + 1] = static_cast<std::uint8_t>(u);
 }
 
+// A whole text as a number, whatever the locale: "0.5" everywhere.
+bool ParseReal(const std::string& text, double& out) {
+    double v = 0;
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, v);
+    if (r.ec != std::errc() || r.ptr != end || !std::isfinite(v)) return false;
+    out = v;
+    return true;
+}
+
 bool ParseInt(const char* text, long long& out) {
     char* end = nullptr;
     const long long v = std::strtoll(text, &end, 10);
@@ -67,9 +78,8 @@ SimSettings SettingsFromEnvironment(std::string& warnings) {
                         "\" is not YYYY-MM-DDTHH:MM:SS.fffffffff; using the system clock\n";
     }
     if (const char* v = std::getenv("ADCARD_SIM_SPEED"); v && *v) {
-        char* end = nullptr;
-        const double speed = std::strtod(v, &end);
-        if (end != v && *end == '\0' && std::isfinite(speed) && speed > 0 && speed <= 100000)
+        double speed = 0;
+        if (ParseReal(v, speed) && speed > 0 && speed <= 100000)
             s.speed = speed;
         else
             warnings += std::string("adcard: ADCARD_SIM_SPEED=\"") + v +
@@ -99,9 +109,8 @@ SimSettings SettingsFromEnvironment(std::string& warnings) {
     auto real = [&](const char* name, double lo, double hi, double& out) {
         const char* v = std::getenv(name);
         if (!v || !*v) return;
-        char* end = nullptr;
-        const double x = std::strtod(v, &end);
-        if (end != v && *end == '\0' && std::isfinite(x) && x >= lo && x <= hi)
+        double x = 0;
+        if (ParseReal(v, x) && x >= lo && x <= hi)
             out = x;
         else
             warnings += std::string("adcard: ") + name + "=\"" + v + "\" is not a number from " + std::to_string(static_cast<int>(lo)) +
@@ -113,9 +122,8 @@ SimSettings SettingsFromEnvironment(std::string& warnings) {
     real("ADCARD_SIM_GPS_DELAY_MS", 0, 999, delay);
     s.gps_delay_ms = static_cast<std::int64_t>(delay);
     if (const char* v = std::getenv("ADCARD_SIM_PPS_WIDTH_MS"); v && *v) {
-        char* end = nullptr;
-        const double width = std::strtod(v, &end);
-        if (end != v && *end == '\0' && std::isfinite(width) && width >= 0.001 && width <= 900)
+        double width = 0;
+        if (ParseReal(v, width) && width >= 0.001 && width <= 900)
             s.pps_width_ms = width;
         else
             warnings += std::string("adcard: ADCARD_SIM_PPS_WIDTH_MS=\"") + v +
@@ -155,13 +163,11 @@ SimSettings SettingsFromEnvironment(std::string& warnings) {
         const auto last = text.rfind(':');
         const auto middle = last == std::string::npos || last == 0 ? std::string::npos : text.rfind(':', last - 1);
         std::int64_t at = 0;
-        char* end = nullptr;
         const std::string seconds = middle == std::string::npos ? "" : text.substr(middle + 1, last - middle - 1);
-        const double length = std::strtod(seconds.c_str(), &end);
-        const bool length_ok = !seconds.empty() && *end == '\0' && std::isfinite(length) && length > 0 && length <= 86400;
+        double length = 0, peak = 0;
+        const bool length_ok = ParseReal(seconds, length) && length > 0 && length <= 86400;
         const std::string amplitude = last == std::string::npos ? "" : text.substr(last + 1);
-        const double peak = std::strtod(amplitude.c_str(), &end);
-        const bool peak_ok = !amplitude.empty() && *end == '\0' && std::isfinite(peak) && peak > 0 && peak <= 30000;
+        const bool peak_ok = ParseReal(amplitude, peak) && peak > 0 && peak <= 30000;
         if (middle != std::string::npos && ParseStartTime(text.substr(0, middle), at) && length_ok && peak_ok) {
             s.event_ns = at;
             s.event_seconds = length;
