@@ -225,11 +225,11 @@ TEST(DataLinkPush, ANonDataLinkServerOrNoneAtAllIsSaidAndRetried) {
     socklen_t n = sizeof a;
     ::getsockname(probe, reinterpret_cast<sockaddr*>(&a), &n);
     ::close(probe);
-    std::vector<std::string> log;
+    std::vector<LiveNote> log;
     std::mutex m;
-    DataLinkPush push(ring, "127.0.0.1:" + std::to_string(ntohs(a.sin_port)), dir / "state", "x", [&](const std::string& line) {
+    DataLinkPush push(ring, "127.0.0.1:" + std::to_string(ntohs(a.sin_port)), dir / "state", "x", [&](const LiveNote& note) {
         std::lock_guard lock(m);
-        log.push_back(line);
+        log.push_back(note);
     });
     push.SetBackoff(10ms, 20ms);
     push.Start();
@@ -238,7 +238,13 @@ TEST(DataLinkPush, ANonDataLinkServerOrNoneAtAllIsSaidAndRetried) {
         return log.size() >= 3;
     }));
     EXPECT_FALSE(push.Snapshot().connected);
-    EXPECT_NE(push.Snapshot().last_error.find("connect"), std::string::npos);
+    ASSERT_TRUE(push.Snapshot().ended);
+    EXPECT_EQ(push.Snapshot().last_end.end, LiveNote::End::kConnectFailed);
+    {
+        std::lock_guard lock(m);
+        EXPECT_EQ(log[0].kind, LiveNote::Kind::kPushEnded);
+        EXPECT_GE(log[1].again_ms, log[0].again_ms);
+    }
     push.Stop();
 }
 

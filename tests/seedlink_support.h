@@ -121,7 +121,7 @@ struct Station {
 };
 
 struct Server {
-    std::vector<std::string> log;
+    std::vector<LiveNote> log;
     std::mutex mutex;
     RecordRing& ring;
     std::unique_ptr<SeedLinkServer> server;
@@ -129,9 +129,9 @@ struct Server {
         ServerIdentity id;
         id.version = "test";
         id.description = "Test station";
-        server = std::make_unique<SeedLinkServer>(id, ring, limits, [this](const std::string& line) {
+        server = std::make_unique<SeedLinkServer>(id, ring, limits, [this](const LiveNote& note) {
             std::lock_guard lock(mutex);
-            log.push_back(line);
+            log.push_back(note);
         });
         EXPECT_TRUE(server->Start({"127.0.0.1", 0}).ok());
         ring.SetListener([s = server.get()](const RingRecordPtr&) { s->Notify(); });

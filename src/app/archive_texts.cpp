@@ -7,6 +7,7 @@
 #include "common/numtext.h"
 #include "common/utc.h"
 #include "platform/text.h"
+#include "stream/websocket.h"
 
 namespace zqd::app {
 
@@ -279,6 +280,84 @@ std::vector<std::string> OpenedNotes(const view::Opened& o) {
     return lines;
 }
 
+namespace {
+
+std::string FaultText(stream::FrameFault f) {
+    using F = stream::FrameFault;
+    switch (f) {
+    case F::kNone: return "";
+    case F::kReservedBits: return "保留位不为 0";
+    case F::kUnmasked: return "客户端的帧未加掩码";
+    case F::kBadControl: return "控制帧被分片或超过 125 字节";
+    case F::kUnknownOpcode: return "未知的操作码";
+    case F::kNothingToContinue: return "没有可接续的消息却来了接续帧";
+    case F::kNewInsideFragmented: return "分片消息中间来了新消息";
+    case F::kTooLong: return "消息过长";
+    }
+    return "";
+}
+
+// Why a connection ended, in words.
+std::string EndText(const stream::LiveNote& n) {
+    using E = stream::LiveNote::End;
+    const std::string said = n.text.empty() ? std::string() : "：" + n.text;
+    switch (n.end) {
+    case E::kNone: return "";
+    case E::kHandshakeIdle: return "握手时 " + std::to_string(n.value) + " 秒没有命令";
+    case E::kHandshakeLong: return "握手超过 " + std::to_string(n.value) + " 秒";
+    case E::kClientClosed: return "客户端关闭了连接";
+    case E::kReadFailed: return "读取失败" + said;
+    case E::kBye: return "客户端说 BYE";
+    case E::kWebSocketClosed: return "客户端关闭了 WebSocket";
+    case E::kDoesNotRead: return "客户端不读取回答，积压过多";
+    case E::kHttpHeadTooLong: return "HTTP 请求头超过 " + std::to_string(n.value) + " 字节";
+    case E::kWebSocketFault: return "WebSocket 帧有误：" + FaultText(static_cast<stream::FrameFault>(n.value));
+    case E::kAnswered: return "HTTP 请求已回答";
+    case E::kWriteFailed: return "发送失败" + said;
+    case E::kServerStopped: return "服务已停止";
+    case E::kStopped: return "已停止";
+    case E::kNotHostPort: return "服务器地址应为 主机:端口";
+    case E::kCannotResolve: return "找不到该主机" + said;
+    case E::kConnectFailed: return "连接失败" + said;
+    case E::kIdFailed: return "交换 ID 失败" + said;
+    case E::kNotDataLink: return "对方不是 DataLink 服务器" + said;
+    case E::kNoAnswer: return std::to_string(n.value) + " 秒内没有回答";
+    case E::kSendFailed: return "发送记录失败" + said;
+    case E::kNoAcknowledgement: return "等待确认失败" + said;
+    case E::kRecordRefused: return "服务器拒收第 " + std::to_string(n.value) + " 号记录" + said;
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string LiveNoteText(const stream::LiveNote& n) {
+    using K = stream::LiveNote::Kind;
+    switch (n.kind) {
+    case K::kListening: return "SeedLink 服务在 " + n.who + " 上提供实时数据";
+    case K::kRefused: {
+        using R = stream::LiveNote::Refusal;
+        const std::string why = n.refusal == R::kNotAllowed     ? "不在允许的地址内"
+                                : n.refusal == R::kTooManyClients ? "已有 " + std::to_string(n.value) + " 个客户端"
+                                                                  : "该地址已有 " + std::to_string(n.value) + " 个客户端";
+        return "拒绝 SeedLink 客户端 " + n.who + "：" + why;
+    }
+    case K::kClientEnded: {
+        std::string t = "SeedLink 客户端 " + n.who;
+        if (!n.via.empty()) t += "（" + n.via + "）";
+        if (!n.user_agent.empty()) t += " [" + n.user_agent + "]";
+        if (!n.asked.empty()) t += " 请求 " + n.asked;
+        t += "；送出 " + std::to_string(n.packets) + " 个数据包，" + std::to_string(n.bytes) + " 字节";
+        if (n.missed > 0) t += "，错过 " + std::to_string(n.missed) + " 个环形缓存已覆盖的记录";
+        return t + "；结束：" + EndText(n);
+    }
+    case K::kPushConnected: return "DataLink " + n.who + " 已连接（" + n.text + "）";
+    case K::kPushEnded:
+        return "DataLink " + n.who + "：" + EndText(n) + "；" + std::to_string(n.again_ms) + " 毫秒后重试";
+    }
+    return {};
+}
+
 std::string LiveText(const stream::LiveState& s) {
     std::string text;
     if (s.serving) {
@@ -291,7 +370,7 @@ std::string LiveText(const stream::LiveState& s) {
         text += "DataLink " + s.datalink + (s.push.connected ? " 已连接" : " 未连接") + "，落后 " +
                 std::to_string(s.push.behind) + " 个记录";
         if (s.push.skipped > 0) text += "，" + std::to_string(s.push.skipped) + " 个记录未能送出（环形缓存已覆盖）";
-        if (!s.push.connected && !s.push.last_error.empty()) text += "（" + s.push.last_error + "）";
+        if (!s.push.connected && s.push.ended) text += "（" + EndText(s.push.last_end) + "）";
     }
     return text;
 }

@@ -34,6 +34,8 @@ std::string MessagesText(const records::StationStatus& s);
 
 // The status line the archive window and the command line show.
 std::string StatusLine(const archive::ArchiveStatus& s);
+// What live data had to say: a client refused or gone, the push connected or ended.
+std::string LiveNoteText(const stream::LiveNote& note);
 // Live data: "SeedLink 0.0.0.0:18000，3 个客户端", or empty when nothing is served.
 std::string LiveText(const stream::LiveState& s);
 // What opening the ring of live data found, when worth saying; else empty.

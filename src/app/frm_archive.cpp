@@ -110,8 +110,9 @@ void FrmArchive::CmdStart_Click() {
         std::lock_guard lock(events_mutex_);
         events_.push_back(line);
     };
-    live_ = std::make_unique<stream::LiveService>(from_other_thread,
-                                                  [from_other_thread](const Status& s) { from_other_thread(app::Text(s)); });
+    live_ = std::make_unique<stream::LiveService>(
+        [from_other_thread](const stream::LiveNote& n) { from_other_thread(app::LiveNoteText(n)); },
+        [from_other_thread](const Status& s) { from_other_thread(app::Text(s)); });
     if (const Status s = live_->Start(config_.live, config_.records.station, config_.records.pack.record_length, root, kVersion);
         !s.ok()) {
         LastStart = s;

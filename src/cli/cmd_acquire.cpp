@@ -64,7 +64,7 @@ public:
             std::cout << line << "\n" << std::flush;
         };
         if (!seedlink_.empty()) config.live.listen = seedlink_;
-        stream::LiveService live([&say](const std::string& line) { say(line); },
+        stream::LiveService live([&say](const stream::LiveNote& note) { say(app::LiveNoteText(note)); },
                                  [&say](const Status& s) { say(app::Text(s)); });
         if (const Status s = live.Start(config.live, config.records.station, config.records.pack.record_length, root, kVersion);
             !s.ok()) {

@@ -31,7 +31,9 @@ std::int64_t Micro(std::int64_t ns) { return utc::FloorDiv(ns, 1000); }
 struct DataLinkPush::Net {
     asio::io_context io;
     asio::ip::tcp::socket socket{io};
-    std::string error;
+    std::string error;          // the system's words for what failed
+    bool timed_out = false;     // no answer within kIoLimit
+    bool not_datalink = false;  // an answer, but not DataLink's
 
     // Runs one asynchronous operation to its end or the time limit.
     template <typename Start>
@@ -50,7 +52,7 @@ struct DataLinkPush::Net {
             socket.close(ignored);
             io.restart();
             io.run();
-            error = "no answer within " + std::to_string(kIoLimit.count()) + " s";
+            timed_out = true;
             return false;
         }
         if (result) error = result.message();
@@ -68,7 +70,7 @@ struct DataLinkPush::Net {
         std::string head;
         if (!Read(head, 3)) return false;
         if (head[0] != 'D' || head[1] != 'L') {
-            error = "the server does not speak DataLink";
+            not_datalink = true;
             return false;
         }
         return Read(header, static_cast<unsigned char>(head[2]));
@@ -149,6 +151,19 @@ void DataLinkPush::SaveState() {
     (void)WriteWhole(state_path_, server_ + " " + std::to_string(next - 1) + "\n");
 }
 
+namespace {
+
+LiveNote Ended(LiveNote::End end, std::string text = {}, std::int64_t value = 0) {
+    LiveNote n;
+    n.kind = LiveNote::Kind::kPushEnded;
+    n.end = end;
+    n.text = std::move(text);
+    n.value = value;
+    return n;
+}
+
+}  // namespace
+
 void DataLinkPush::Run() {
     auto backoff = backoff_first_;
     while (true) {
@@ -157,15 +172,18 @@ void DataLinkPush::Run() {
             std::lock_guard lock(mutex_);
             sent_before = state_.sent;
         }
-        const std::string why = Session();
+        LiveNote why = Session();
+        why.who = server_;
         SaveState();
         std::unique_lock lock(mutex_);
         state_.connected = false;
         if (stop_) return;
-        state_.last_error = why;
         if (state_.sent > sent_before) backoff = backoff_first_;  // it worked for a while: start over
+        why.again_ms = backoff.count();
+        state_.last_end = why;
+        state_.ended = true;
         lock.unlock();
-        if (log_) log_("DataLink " + server_ + ": " + why + "; again in " + std::to_string(backoff.count()) + " ms");
+        if (log_) log_(why);
         lock.lock();
         wake_.wait_for(lock, backoff, [this] { return stop_; });
         if (stop_) return;
@@ -173,11 +191,11 @@ void DataLinkPush::Run() {
     }
 }
 
-std::string DataLinkPush::Session() {
+LiveNote DataLinkPush::Session() {
     Net net;
     {
         std::lock_guard lock(mutex_);
-        if (stop_) return "stopped";
+        if (stop_) return Ended(LiveNote::End::kStopped);
         net_ = &net;
     }
     struct Release {
@@ -187,9 +205,15 @@ std::string DataLinkPush::Session() {
             self.net_ = nullptr;
         }
     } release{*this};
+    // What a failed exchange was: no answer, not DataLink, or the system's words.
+    auto failed = [&](LiveNote::End end) {
+        if (net.timed_out) return Ended(LiveNote::End::kNoAnswer, {}, kIoLimit.count());
+        if (net.not_datalink) return Ended(LiveNote::End::kNotDataLink);
+        return Ended(end, net.error);
+    };
 
     const auto colon = server_.rfind(':');
-    if (colon == std::string::npos) return "not host:port";
+    if (colon == std::string::npos) return Ended(LiveNote::End::kNotHostPort);
     asio::ip::tcp::resolver resolver(net.io);
     asio::ip::tcp::resolver::results_type found;
     bool resolved = false;
@@ -201,86 +225,104 @@ std::string DataLinkPush::Session() {
                                resolved = true;
                            });
     net.io.run_for(kIoLimit);
-    if (!resolved || rerr) return "cannot find " + server_ + (rerr ? ": " + rerr.message() : std::string());
+    if (!resolved || rerr) return Ended(LiveNote::End::kCannotResolve, rerr ? rerr.message() : std::string());
     if (!net.Await([&](auto handler) {
             asio::async_connect(net.socket, found, [handler](const asio::error_code& ec, const asio::ip::tcp::endpoint&) mutable {
                 handler(ec, 0);
             });
         }))
-        return "connect: " + net.error;
+        return failed(LiveNote::End::kConnectFailed);
     asio::error_code ignored;
     net.socket.set_option(asio::ip::tcp::no_delay(true), ignored);
 
     // Who we are; the server answers with its own ID.
     const std::string id = Packet("ID " + client_id_);
     std::string reply;
-    if (!net.Send({asio::buffer(id)}) || !net.Reply(reply)) return "ID: " + net.error;
-    if (reply.rfind("ID DataLink", 0) != 0) return "the server's ID is not DataLink's: " + reply.substr(0, 60);
+    if (!net.Send({asio::buffer(id)}) || !net.Reply(reply)) return failed(LiveNote::End::kIdFailed);
+    if (reply.rfind("ID DataLink", 0) != 0) return Ended(LiveNote::End::kNotDataLink, reply.substr(0, 60));
     {
         std::lock_guard lock(mutex_);
         state_.connected = true;
-        state_.last_error.clear();
+        state_.ended = false;
     }
-    if (log_) log_("DataLink " + server_ + ": connected (" + reply + ")");
+    if (log_) {
+        LiveNote connected;
+        connected.kind = LiveNote::Kind::kPushConnected;
+        connected.who = server_;
+        connected.text = reply;
+        log_(connected);
+    }
+    return Transfer(net);
+}
 
+LiveNote DataLinkPush::Transfer(Net& net) {
+    auto failed = [&](LiveNote::End end) {
+        if (net.timed_out) return Ended(LiveNote::End::kNoAnswer, {}, kIoLimit.count());
+        if (net.not_datalink) return Ended(LiveNote::End::kNotDataLink);
+        return Ended(end, net.error);
+    };
+    std::string reply;
     while (true) {
         std::uint64_t next;
         {
             std::unique_lock lock(mutex_);
             wake_.wait_for(lock, std::chrono::seconds(10), [&] { return stop_ || notified_ || ring_.NextSequence() > next_; });
             notified_ = false;
-            if (stop_) return "stopped";
+            if (stop_) return Ended(LiveNote::End::kStopped);
             next = next_;
         }
-        // Up to a window of records, each a WRITE asking for an answer.
-        std::vector<RingRecordPtr> batch;
+        const std::vector<RingRecordPtr> batch = Window(next);
+        if (batch.empty()) continue;
         std::vector<std::string> heads;
-        std::uint64_t at = next;
-        while (batch.size() < kWindow) {
-            const auto held = ring_.AtOrAfter(at);
-            if (!held) break;
-            if (*held > at) {
-                // The ring no longer holds these (or the numbers a restart skipped).
-                const auto oldest = ring_.Oldest();
-                if (oldest && at < *oldest) {
-                    std::lock_guard lock(mutex_);
-                    state_.skipped += *oldest - at;
-                }
-            }
-            at = *held + 1;
-            auto record = ring_.Read(*held);
-            if (!record) continue;
+        for (const auto& record : batch)
             heads.push_back(Packet("WRITE " + record->stream + "/MSEED " + std::to_string(Micro(record->start_ns)) + " " +
                                    std::to_string(Micro(record->end_ns)) + " A " + std::to_string(record->bytes.size())));
-            batch.push_back(std::move(record));
-        }
-        if (batch.empty()) {
-            // Nothing sendable up to `at` (damaged slots only): move on.
-            if (at > next) {
-                std::lock_guard lock(mutex_);
-                next_ = at;
-            }
-            continue;
-        }
         std::vector<asio::const_buffer> buffers;
         for (std::size_t i = 0; i < batch.size(); ++i) {
             buffers.push_back(asio::buffer(heads[i]));
             buffers.push_back(asio::buffer(batch[i]->bytes));
         }
-        if (!net.Send(buffers)) return "WRITE: " + net.error;
+        if (!net.Send(buffers)) return failed(LiveNote::End::kSendFailed);
         for (const auto& record : batch) {
-            if (!net.Reply(reply)) return "waiting for the acknowledgement: " + net.error;
+            if (!net.Reply(reply)) return failed(LiveNote::End::kNoAcknowledgement);
             char status[16] = {};
             long long value = 0, size = 0;
             if (std::sscanf(reply.c_str(), "%15s %lld %lld", status, &value, &size) != 3 || size < 0 || size > 65535)
-                return "an answer that is not DataLink's: " + reply.substr(0, 60);
+                return Ended(LiveNote::End::kNotDataLink, reply.substr(0, 60));
             std::string message;
-            if (!net.Read(message, static_cast<std::size_t>(size))) return "reading the answer: " + net.error;
-            if (std::string(status) != "OK") return "the server refused record " + std::to_string(record->sequence) + ": " + message;
+            if (!net.Read(message, static_cast<std::size_t>(size))) return failed(LiveNote::End::kNoAcknowledgement);
+            if (std::string(status) != "OK")
+                return Ended(LiveNote::End::kRecordRefused, message, static_cast<std::int64_t>(record->sequence));
             Acked(record->sequence);
         }
         SaveState();
     }
+}
+
+std::vector<RingRecordPtr> DataLinkPush::Window(std::uint64_t next) {
+    // Up to a window of records after `next`; the numbers the ring no longer
+    // holds (or a restart skipped) counted as skipped.
+    std::vector<RingRecordPtr> batch;
+    std::uint64_t at = next;
+    while (batch.size() < kWindow) {
+        const auto held = ring_.AtOrAfter(at);
+        if (!held) break;
+        if (*held > at) {
+            const auto oldest = ring_.Oldest();
+            if (oldest && at < *oldest) {
+                std::lock_guard lock(mutex_);
+                state_.skipped += *oldest - at;
+            }
+        }
+        at = *held + 1;
+        if (auto record = ring_.Read(*held)) batch.push_back(std::move(record));
+    }
+    if (batch.empty() && at > next) {
+        // Nothing sendable up to `at` (damaged slots only): move on.
+        std::lock_guard lock(mutex_);
+        next_ = at;
+    }
+    return batch;
 }
 
 }  // namespace zqd::stream

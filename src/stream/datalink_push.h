@@ -15,7 +15,9 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "stream/live_note.h"
 #include "stream/record_ring.h"
 
 namespace zqd::stream {
@@ -25,12 +27,13 @@ struct PushState {
     std::uint64_t sent = 0;          // records acknowledged by the server, this run
     std::uint64_t behind = 0;        // records in the ring not yet acknowledged
     std::uint64_t skipped = 0;       // records the ring dropped before they could be sent
-    std::string last_error;          // why the last connection ended, if it did
+    LiveNote last_end;               // why the last connection ended, if it did (kPushEnded)
+    bool ended = false;
 };
 
 class DataLinkPush {
 public:
-    using Log = std::function<void(const std::string& line)>;
+    using Log = std::function<void(const LiveNote& note)>;
     // `server` is "host:port"; `state` the file of the last acknowledged number.
     DataLinkPush(RecordRing& ring, std::string server, std::filesystem::path state, std::string client_id, Log log);
     ~DataLinkPush();
@@ -50,8 +53,14 @@ public:
 
 private:
     void Run();
-    // One connection: sends until it fails or Stop; the reason it ended.
-    std::string Session();
+    // One connection: sends until it fails or Stop; why it ended.
+    LiveNote Session();
+    // Sends what the ring holds after what was acknowledged, a window at a
+    // time, until a send or an answer fails, or Stop.
+    struct Net;
+    LiveNote Transfer(Net& net);
+    // The next window of records from `next` on.
+    std::vector<RingRecordPtr> Window(std::uint64_t next);
     void Acked(std::uint64_t seq);
     void SaveState();  // the last acknowledged number, to its file (once a batch)
     std::optional<std::uint64_t> LoadState() const;
@@ -70,7 +79,6 @@ private:
     std::uint64_t next_ = 0;  // the next sequence number to send
     std::uint64_t saved_ = 0; // next_ as the state file has it
     PushState state_;
-    struct Net;
     Net* net_ = nullptr;  // the open connection, to close it from Stop
 };
 

@@ -13,6 +13,7 @@
 #include "formats/stream_codes.h"
 #include "records/record.h"
 #include "stream/live_config.h"
+#include "stream/live_note.h"
 #include "common/status.h"
 #include "stream/datalink_push.h"
 #include "stream/record_ring.h"
@@ -36,9 +37,9 @@ struct LiveState {
 
 class LiveService {
 public:
-    // `log` takes the server's line per connection; `failed` a ring that
-    // stops taking records.
-    using Log = std::function<void(const std::string& line)>;
+    // `log` hears what the server and the push have to say; `failed` a ring
+    // that stops taking records.
+    using Log = std::function<void(const LiveNote& note)>;
     LiveService(Log log, std::function<void(const Status&)> failed);
     ~LiveService();
     LiveService(const LiveService&) = delete;

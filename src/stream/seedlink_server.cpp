@@ -74,8 +74,8 @@ struct SeedLinkServer::Impl {
     void Accept();
     void Closed(const std::shared_ptr<Connection>& c);
     std::vector<ConnectionSummary> Summaries() const;
-    void Say(const std::string& line) {
-        if (log) log(line);
+    void Say(const LiveNote& note) {
+        if (log) log(note);
     }
 };
 
@@ -98,10 +98,12 @@ public:
         Pump();
     }
 
-    void Close(const std::string& why) {
+    void Close(LiveNote::End why, std::string text = {}, std::int64_t value = 0) {
         if (closed_) return;
         closed_ = true;
         why_ = why;
+        why_text_ = std::move(text);
+        why_value_ = value;
         asio::error_code ignored;
         timer_.cancel();
         socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
@@ -123,15 +125,23 @@ public:
         return s;
     }
     const std::string& Address() const { return address_; }
-    std::string LogLine() const {
-        std::string line = "SeedLink client " + address_;
-        if (mode_ == Mode::kWebSocket) line += " (WebSocket)";
-        if (mode_ == Mode::kHttp) line += " (HTTP " + http_target_ + ")";
-        if (session_ && !session_->UserAgent().empty()) line += " [" + session_->UserAgent() + "]";
-        if (session_ && !session_->Asked().empty()) line += " asked" + (session_->Asked().front() == ' ' ? "" : std::string(" ")) + session_->Asked();
-        line += "; sent " + std::to_string(packets_) + " packets, " + std::to_string(bytes_) + " bytes";
-        if (session_ && session_->Missed() > 0) line += ", missed " + std::to_string(session_->Missed()) + " records the ring dropped";
-        return line + "; ended: " + why_;
+    LiveNote Ended() const {
+        LiveNote n;
+        n.kind = LiveNote::Kind::kClientEnded;
+        n.who = address_;
+        n.end = why_;
+        n.text = why_text_;
+        n.value = why_value_;
+        if (mode_ == Mode::kWebSocket) n.via = "WebSocket";
+        if (mode_ == Mode::kHttp) n.via = "HTTP " + http_target_;
+        if (session_) {
+            n.user_agent = session_->UserAgent();
+            n.asked = session_->Asked();
+            n.missed = session_->Missed();
+        }
+        n.packets = packets_;
+        n.bytes = bytes_;
+        return n;
     }
 
 private:
@@ -149,15 +159,18 @@ private:
             if (ec || self->closed_) return;
             if (self->session_->CurrentPhase() != SeedLinkSession::Phase::kHandshake) return;
             if (self->mode_ == Mode::kHttp) return;
-            self->Close(by_idle ? "no command for " + std::to_string(self->server_.limits.idle_seconds) + " s while handshaking"
-                                : "handshake longer than " + std::to_string(self->server_.limits.handshake_seconds) + " s");
+            if (by_idle)
+                self->Close(LiveNote::End::kHandshakeIdle, {}, self->server_.limits.idle_seconds);
+            else
+                self->Close(LiveNote::End::kHandshakeLong, {}, self->server_.limits.handshake_seconds);
         });
     }
 
     void Read() {
         socket_.async_read_some(asio::buffer(in_), [self = shared_from_this()](const asio::error_code& ec, std::size_t n) {
             if (self->closed_) return;
-            if (ec) return self->Close(ec == asio::error::eof ? "the client closed" : "read: " + ec.message());
+            if (ec == asio::error::eof) return self->Close(LiveNote::End::kClientClosed);
+            if (ec) return self->Close(LiveNote::End::kReadFailed, ec.message());
             self->Take(std::string_view(self->in_.data(), n));
             if (!self->closed_) self->Read();
         });
@@ -209,7 +222,7 @@ private:
         for (auto& p : out) Answer(std::move(p));
         if (session_->CurrentPhase() == SeedLinkSession::Phase::kClose) {
             closing_after_write_ = true;
-            if (!writing_ && queue_.empty()) return Close("BYE");
+            if (!writing_ && queue_.empty()) return Close(LiveNote::End::kBye);
         }
         Arm();
         Pump();
@@ -218,7 +231,7 @@ private:
     void Answer(Piece p) {
         queued_ += p.Size();
         queue_.push_back(std::move(p));
-        if (queued_ > server_.limits.pending_bytes) return Close("does not read its answers");
+        if (queued_ > server_.limits.pending_bytes) return Close(LiveNote::End::kDoesNotRead);
         Pump();
     }
 
@@ -227,7 +240,7 @@ private:
     void TakeHttp(std::string_view data) {
         for (std::size_t i = 0; i < data.size(); ++i) {
             const char c = data[i];
-            if (++http_head_ > kHttpHeadBytes) return Close("an HTTP request head longer than 8 KiB");
+            if (++http_head_ > kHttpHeadBytes) return Close(LiveNote::End::kHttpHeadTooLong, {}, kHttpHeadBytes);
             if (c == '\n') {
                 const std::string line = Trim(line_);
                 line_.clear();
@@ -280,11 +293,12 @@ private:
             std::string message;
             const auto r = frames_.Feed(data, op, message);
             if (r == FrameParser::Result::kNeedMore) return;
-            if (r == FrameParser::Result::kBad) return Close("WebSocket: " + frames_.Why());
+            if (r == FrameParser::Result::kBad)
+                return Close(LiveNote::End::kWebSocketFault, {}, static_cast<std::int64_t>(frames_.Fault()));
             if (op == WsOpcode::kClose) {
                 Answer({true, FrameHeader(WsOpcode::kClose, 0), nullptr, true});
                 closing_after_write_ = true;
-                close_reason_ = "the client closed the WebSocket";
+                close_reason_ = LiveNote::End::kWebSocketClosed;
                 return;
             }
             if (op == WsOpcode::kPing) {
@@ -326,7 +340,7 @@ public:
             }
         }
         if (queue_.empty()) {
-            if (closing_after_write_) Close(mode_ == Mode::kHttp ? "answered" : close_reason_);
+            if (closing_after_write_) Close(mode_ == Mode::kHttp ? LiveNote::End::kAnswered : close_reason_);
             return;
         }
         buffers_.clear();
@@ -348,7 +362,7 @@ public:
         asio::async_write(socket_, buffers_, [self = shared_from_this()](const asio::error_code& ec, std::size_t n) {
             self->writing_ = false;
             if (self->closed_) return;
-            if (ec) return self->Close("write: " + ec.message());
+            if (ec) return self->Close(LiveNote::End::kWriteFailed, ec.message());
             self->bytes_ += n;
             for (std::size_t i = 0; i < self->in_flight_; ++i) {
                 const Piece& p = self->queue_.front();
@@ -383,8 +397,10 @@ private:
     std::vector<std::string> heads_;
     bool writing_ = false, waiting_ = false, closed_ = false, closing_after_write_ = false;
     std::uint64_t packets_ = 0, bytes_ = 0;
-    std::string why_;
-    std::string close_reason_ = "BYE";
+    LiveNote::End why_ = LiveNote::End::kNone;
+    std::string why_text_;
+    std::int64_t why_value_ = 0;
+    LiveNote::End close_reason_ = LiveNote::End::kBye;
 
     friend struct SeedLinkServer::Impl;
 };
@@ -398,16 +414,24 @@ void SeedLinkServer::Impl::Accept() {
             std::string address = e ? std::string("?") : remote.address().to_string();
             auto bytes = ParseAddress(remote.address().is_v6() && remote.address().to_v6().is_v4_mapped()
                                           ? asio::ip::make_address_v4(asio::ip::v4_mapped, remote.address().to_v6()).to_string() : address);
-            std::string refused;
-            if (!bytes || !limits.access.Admits(*bytes))
-                refused = "not in the allowed addresses";
-            else if (static_cast<int>(connections.size()) >= limits.clients)
-                refused = "already " + std::to_string(limits.clients) + " clients";
-            else if (per_address[address] >= limits.per_address)
-                refused = "already " + std::to_string(limits.per_address) + " clients from this address";
+            LiveNote refused;
+            refused.kind = LiveNote::Kind::kRefused;
+            bool refuse = true;
+            if (!bytes || !limits.access.Admits(*bytes)) {
+                refused.refusal = LiveNote::Refusal::kNotAllowed;
+            } else if (static_cast<int>(connections.size()) >= limits.clients) {
+                refused.refusal = LiveNote::Refusal::kTooManyClients;
+                refused.value = limits.clients;
+            } else if (per_address[address] >= limits.per_address) {
+                refused.refusal = LiveNote::Refusal::kTooManyFromAddress;
+                refused.value = limits.per_address;
+            } else {
+                refuse = false;
+            }
             const std::string who = address + ":" + std::to_string(e ? 0 : remote.port());
-            if (!refused.empty()) {
-                Say("SeedLink client " + who + " refused: " + refused);
+            if (refuse) {
+                refused.who = who;
+                Say(refused);
                 socket.close(e);
             } else {
                 socket.set_option(asio::ip::tcp::no_delay(true), e);
@@ -428,7 +452,7 @@ void SeedLinkServer::Impl::Closed(const std::shared_ptr<Connection>& c) {
     const std::string address = c->Address().substr(0, c->Address().rfind(':'));
     if (--per_address[address] <= 0) per_address.erase(address);
     clients.store(static_cast<int>(connections.size()));
-    Say(c->LogLine());
+    Say(c->Ended());
 }
 
 std::vector<ConnectionSummary> SeedLinkServer::Impl::Summaries() const {
@@ -470,7 +494,10 @@ Status SeedLinkServer::Start(const ListenAddress& where) {
     s.io.restart();
     s.Accept();
     s.thread = std::thread([&s] { s.io.run(); });
-    s.Say("SeedLink server listening on " + name);
+    LiveNote listening;
+    listening.kind = LiveNote::Kind::kListening;
+    listening.who = name;
+    s.Say(listening);
     return Status::Ok();
 }
 
@@ -482,7 +509,7 @@ void SeedLinkServer::Stop() {
         asio::error_code ignored;
         s.acceptor.close(ignored);
         auto all = s.connections;
-        for (const auto& c : all) c->Close("the server stopped");
+        for (const auto& c : all) c->Close(LiveNote::End::kServerStopped);
     });
     s.thread.join();
     s.io.stop();

@@ -17,6 +17,7 @@
 
 #include "common/result.h"
 #include "common/status.h"
+#include "stream/live_note.h"
 #include "stream/patterns.h"
 #include "stream/record_ring.h"
 #include "stream/seedlink_session.h"
@@ -43,7 +44,7 @@ std::optional<ListenAddress> ParseListen(const std::string& text);
 
 class SeedLinkServer {
 public:
-    using Log = std::function<void(const std::string& line)>;
+    using Log = std::function<void(const LiveNote& note)>;
 
     SeedLinkServer(ServerIdentity identity, RecordRing& ring, ServerLimits limits, Log log);
     ~SeedLinkServer();

@@ -108,8 +108,8 @@ FrameParser::Result FrameParser::Feed(std::string_view& data, WsOpcode& opcode, 
             if (head_.size() < 2) continue;
             const auto b0 = static_cast<unsigned char>(head_[0]), b1 = static_cast<unsigned char>(head_[1]);
             const std::size_t extra = (b1 & 0x7F) == 126 ? 2 : (b1 & 0x7F) == 127 ? 8 : 0;
-            if ((b0 & 0x70) != 0) return why_ = "reserved bits set", Result::kBad;
-            if ((b1 & 0x80) == 0) return why_ = "a client's frame must be masked", Result::kBad;
+            if ((b0 & 0x70) != 0) return fault_ = FrameFault::kReservedBits, Result::kBad;
+            if ((b1 & 0x80) == 0) return fault_ = FrameFault::kUnmasked, Result::kBad;
             if (head_.size() < 2 + extra + 4) continue;
             std::uint64_t length = b1 & 0x7F;
             if (extra > 0) {
@@ -120,16 +120,16 @@ FrameParser::Result FrameParser::Feed(std::string_view& data, WsOpcode& opcode, 
             frame_op_ = static_cast<WsOpcode>(b0 & 0x0F);
             final_ = (b0 & 0x80) != 0;
             const bool control = (b0 & 0x08) != 0;
-            if (control && (!final_ || length > 125)) return why_ = "a bad control frame", Result::kBad;
+            if (control && (!final_ || length > 125)) return fault_ = FrameFault::kBadControl, Result::kBad;
             if (!control && frame_op_ != WsOpcode::kContinuation && frame_op_ != WsOpcode::kText &&
                 frame_op_ != WsOpcode::kBinary)
-                return why_ = "an unknown opcode", Result::kBad;
+                return fault_ = FrameFault::kUnknownOpcode, Result::kBad;
             if (!control && frame_op_ == WsOpcode::kContinuation && !fragmented_)
-                return why_ = "a continuation with nothing to continue", Result::kBad;
+                return fault_ = FrameFault::kNothingToContinue, Result::kBad;
             if (!control && frame_op_ != WsOpcode::kContinuation && fragmented_)
-                return why_ = "a new message inside a fragmented one", Result::kBad;
+                return fault_ = FrameFault::kNewInsideFragmented, Result::kBad;
             if (length > max_ || (!control && message_.size() + length > max_))
-                return why_ = "a message longer than " + std::to_string(max_) + " bytes", Result::kBad;
+                return fault_ = FrameFault::kTooLong, Result::kBad;
             head_.clear();
             in_frame_ = true;
             left_ = length;

@@ -20,6 +20,18 @@ enum class WsOpcode : std::uint8_t { kContinuation = 0, kText = 1, kBinary = 2, 
 // The header of one unmasked, final frame of `length` bytes.
 std::string FrameHeader(WsOpcode opcode, std::uint64_t length);
 
+// Why a client's frame broke the protocol.
+enum class FrameFault {
+    kNone,
+    kReservedBits,         // reserved bits set
+    kUnmasked,             // a client's frame must be masked
+    kBadControl,           // a control frame fragmented or over 125 bytes
+    kUnknownOpcode,
+    kNothingToContinue,    // a continuation with nothing to continue
+    kNewInsideFragmented,  // a new message inside a fragmented one
+    kTooLong,              // a message longer than the limit
+};
+
 // Takes the client's bytes as they come and gives whole messages.
 class FrameParser {
 public:
@@ -30,7 +42,7 @@ public:
     // given as they come). kBad: a frame that breaks the protocol or the
     // size limit; the connection should close.
     Result Feed(std::string_view& data, WsOpcode& opcode, std::string& message);
-    const std::string& Why() const { return why_; }
+    FrameFault Fault() const { return fault_; }
 
 private:
     std::size_t max_;
@@ -42,7 +54,7 @@ private:
     std::uint64_t masked_ = 0;  // payload bytes unmasked so far
     std::string payload_, message_;
     bool fragmented_ = false;
-    std::string why_;
+    FrameFault fault_ = FrameFault::kNone;
 };
 
 }  // namespace zqd::stream

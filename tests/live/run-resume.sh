@@ -14,7 +14,7 @@ acquire() {
     --duration 3000 --seedlink "127.0.0.1:$port" >>"$work/acquire.txt" 2>&1 &
   pid=$!
   for _ in $(seq 1 100); do
-    grep -q "SeedLink server listening" "$work/acquire.txt" 2>/dev/null && return 0
+    grep -q "SeedLink 服务在 .* 上提供实时数据" "$work/acquire.txt" 2>/dev/null && return 0
     sleep 0.1
   done
   echo "the server did not start" >&2

@@ -17,7 +17,7 @@ pid=$!
 # The first records reach the ring at the first flush (ten seconds of data).
 day="$work/archive/2008/XX/ZQD01/GY0.D/XX.ZQD01.00.GY0.D.2008.133"
 for _ in $(seq 1 100); do
-  [ -s "$day" ] && grep -q "SeedLink server listening" "$work/acquire.txt" && break
+  [ -s "$day" ] && grep -q "SeedLink 服务在 .* 上提供实时数据" "$work/acquire.txt" && break
   sleep 0.2
 done
 status=0
