@@ -22,6 +22,7 @@
 #include "card/sim/sim_card.h"
 #include "common/numtext.h"
 #include "common/utc.h"
+#include "platform/files.h"
 #include "scripted_card.h"
 #include "test_support.h"
 
@@ -402,6 +403,30 @@ TEST(ArchiveSink, AFullDiskIsReportedExistingFilesStayWholeAndWritingResumes) {
 // Old days go whole, oldest first: only this archive's own streams' day
 // files, never today's, never anything else; the folders they leave empty go
 // too; a refused write frees one day.
+// The free-space floor counts what is about to be written: a write that
+// would take the disk below it makes room first, a day at a time, and no
+// more than it needs.
+TEST(Retention, TheFloorHoldsAfterTheWriteThatIsAboutToComeNotJustBeforeIt) {
+    SmallDisk disk("4m");
+    if (!disk.mounted) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    const auto folder = disk / "2008" / "XX" / "ZQD01" / "GY0.D";
+    std::filesystem::create_directories(folder);
+    for (int doy = 131; doy <= 133; ++doy)
+        test::WriteFile(folder / ("XX.ZQD01.00.GY0.D.2008." + std::to_string(doy)), std::string(1u << 20, 'x'));
+    const auto free = static_cast<std::uint64_t>(platform::FreeBytes(disk.path()));
+    ASSERT_GT(free, 600u << 10);
+    std::vector<RemovedDay> removed;
+    Retention r(disk.path(), {"XX.ZQD01.00.GY0"}, RetentionConfig{0, free - (512u << 10)});
+    const std::int64_t today = Ns("2008-05-12T15:00:00");  // day 133
+    r.Enforce(today, false, 0, [&](const RemovedDay& d) { removed.push_back(d); });
+    EXPECT_TRUE(removed.empty());  // above the floor now
+    r.Enforce(today, false, 1u << 20, [&](const RemovedDay& d) { removed.push_back(d); });
+    ASSERT_EQ(removed.size(), 1u);  // the oldest day makes room for the megabyte to come
+    EXPECT_EQ(removed[0].day_ns, Ns("2008-05-10T00:00:00"));
+    EXPECT_TRUE(removed[0].for_space);
+    EXPECT_TRUE(std::filesystem::exists(folder / "XX.ZQD01.00.GY0.D.2008.132"));
+}
+
 TEST(Retention, OldDaysOfOurOwnStreamsGoWholeAndNothingElse) {
     TempDir dir;
     const auto day = [&](const std::string& stream, int doy) {

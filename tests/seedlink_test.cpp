@@ -81,6 +81,41 @@ TEST(SeedLink, Version3FramesEachRecordWithItsSequenceAndServesSelectionsWindows
     EXPECT_EQ(ChannelOfRecord(i.Take(520).substr(8)), "ERR");
 }
 
+// Selectors that only exclude select everything else: a client asking for
+// all but the pulse's channel gets every other record, none of that one.
+TEST(SeedLink, NegativeSelectorsAloneSelectAllButWhatTheyName) {
+    Station st;
+    st.AddSeconds(5);  // sequences 0..9: GY0 even, GY1 odd
+    Server srv(st.ring);
+    for (const char* v : {"3.1", "4.0"}) {
+        Client c(srv.Port());
+        ASSERT_TRUE(c.Connected());
+        if (std::string(v) == "4.0") {
+            c.Line("SLPROTO 4.0");
+            EXPECT_EQ(c.Until("\r\n"), "OK\r\n");
+            c.Line("STATION XX_ZQD01");
+            c.Line("SELECT !*_G_Y_0");
+            c.Line("DATA 0");
+            c.Line("END");
+            EXPECT_EQ(c.Take(12), "OK\r\nOK\r\nOK\r\n");
+        } else {
+            c.Line("SELECT !GY0");
+            c.Line("DATA 000000");
+            EXPECT_EQ(c.Take(4), "OK\r\n");  // the SELECT's; DATA starts the transfer unanswered
+        }
+        for (std::uint64_t seq = 1; seq < 10; seq += 2) {
+            // 3.1: "SL" and six hex digits; 4.0: "SE", formats, the payload's
+            // length, the sequence, the station's id after its length.
+            std::string head = c.Take(v[0] == '3' ? 8 : 17);
+            ASSERT_FALSE(head.empty()) << v << " at " << seq;
+            if (v[0] == '4') head += c.Take(static_cast<unsigned char>(head[16]));
+            const std::string record = c.Take(512);
+            EXPECT_EQ(ChannelOfRecord(record), "GY1") << v << " at " << seq;
+        }
+        EXPECT_TRUE(c.Take(1, 300ms).empty()) << v;  // and no GY0 after them
+    }
+}
+
 TEST(SeedLink, Version4UsesItsHeaderErrorsDialUpAndJsonInfo) {
     Station st;
     st.AddSeconds(6);  // 0..11

@@ -91,6 +91,37 @@ TEST(RecordRing, HoldsTheNewestRecordsAndResumesAfterARestartWithoutReusingANumb
     EXPECT_EQ(ring.Read(*seq)->bytes, RecordOf(100));
 }
 
+// The header's reservation alone keeps numbers from being handed out
+// twice: a restart whose records never reached the disk (only the header
+// did) still begins after every number the run before may have given, at
+// the reservation's boundary and on either side of it.
+TEST(RecordRing, TheReservationAloneKeepsEveryNumberGivenFromBeingGivenAgain) {
+    constexpr std::uint64_t k = RecordRing::kReserve;
+    for (const std::uint64_t n : {std::uint64_t{1}, k - 1, k, k + 1, 2 * k, 2 * k + 1}) {
+        test::TempDir dir;
+        const auto file = dir / "ring.zqr";
+        {
+            RecordRing ring;
+            ASSERT_TRUE(ring.Open(file, 64 * kSlotBytes).ok());
+            const auto r = RecordOf(0);
+            for (std::uint64_t i = 0; i < n; ++i) ASSERT_TRUE(ring.Append("XX_ZQD01_00_GY0", 0, 1, r.data(), r.size()).ok());
+        }
+        // The slots lost, the header kept.
+        std::string bytes = test::ReadFile(file);
+        std::fill(bytes.begin() + 4096, bytes.end(), '\0');
+        test::WriteFile(file, bytes);
+        RecordRing ring;
+        const auto opened = ring.Open(file, 64 * kSlotBytes);
+        ASSERT_TRUE(opened.ok());
+        EXPECT_EQ(opened->kept, 0u) << n;
+        EXPECT_GE(opened->next, n) << "after " << n << " records";
+        const auto r = RecordOf(1);
+        const auto seq = ring.Append("XX_ZQD01_00_GY0", 0, 1, r.data(), r.size());
+        ASSERT_TRUE(seq.ok());
+        EXPECT_GE(*seq, n) << "after " << n << " records";
+    }
+}
+
 TEST(RecordRing, ADamagedRecordIsNotServedAndADamagedOrOtherRingIsMadeNewWithHigherNumbers) {
     test::TempDir dir;
     const auto file = dir / "ring.zqr";
