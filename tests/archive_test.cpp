@@ -1103,6 +1103,24 @@ TEST(ViewFiles, ACacheEntryPerFileGrowsWithItsFileAndIsNeverTrustedBlindly) {
     }
     EXPECT_EQ(open(cache).files_cached, 1);
 
+    // The file rewritten in place, its size and time kept: a byte in its
+    // head, or one in the last bytes before where the scan stopped, and the
+    // entry is not taken (the view is the file's own).
+    for (const std::uint64_t from_end : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{4000}}) {
+        const std::string before = test::ReadFile(file);
+        const auto when = std::filesystem::last_write_time(file);
+        std::string changed = before;
+        const std::size_t at = from_end == 0 ? 100 : changed.size() - from_end;
+        changed[at] = static_cast<char>(changed[at] ^ 0x01);
+        test::WriteFile(file, changed);
+        std::filesystem::last_write_time(file, when);
+        EXPECT_EQ(open(cache).files_indexed, 1) << from_end;
+        test::WriteFile(file, before);
+        std::filesystem::last_write_time(file, when);
+        EXPECT_EQ(open(cache).files_indexed, 1) << from_end;  // and back: the entry was made for the changed bytes
+        EXPECT_EQ(open(cache).files_cached, 1) << from_end;
+    }
+
     // A byte changed in the entry's summaries (its finest level, which
     // follows the record places): drawn as the file says, not as the entry
     // does, and the entry made anew on the next open.
