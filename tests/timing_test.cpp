@@ -493,6 +493,30 @@ TEST(ClockModel, CountsEdgesSaysWhenAMessageDisagreesAndWhenTheRateIsFarOff) {
     EXPECT_EQ(m.QualityCap(), 100);
 }
 
+// Edges located with the receiver's jitter (up to 3 us either way): the
+// rate is the line through the last seconds' edges, a fraction of a ppm off,
+// where one pair of edges would be up to six.
+TEST(ClockModel, TheRateIsMeasuredThroughSeveralEdgesNotOnePair) {
+    acq::ClockModel m;
+    m.Reset(acq::TimingConfig{}, 2000);
+    const double rate = 2000 * (1 + 25e-6);
+    const std::int64_t second0 = 1210613921000000000;
+    std::vector<acq::Event> events;
+    std::uint32_t noise = 12345;
+    double worst_ppm = 0;
+    for (int k = 0; k < 60; ++k) {
+        noise = noise * 1664525u + 1013904223u;
+        const double jitter_s = (static_cast<double>(noise >> 8) / 16777216.0 * 2 - 1) * 3e-6;
+        const double edge = 1000.25 + (k + jitter_s) * rate;
+        const auto m0 = static_cast<std::int64_t>(edge + 0.12 * rate);
+        m.Update({edge}, {gps::HaFix{second0 + k * utc::kNsPerSecond, m0, {}}}, m0 + 100, m0 + 100,
+                 static_cast<std::uint64_t>(k), events);
+        if (k >= 9) worst_ppm = std::max(worst_ppm, std::abs(m.Measured() / rate - 1) * 1e6);
+    }
+    EXPECT_LT(worst_ppm, 1.0);
+    EXPECT_GT(worst_ppm, 0.0);
+}
+
 // Free running, how good the time is follows how far off it may be.
 TEST(ClockModel, FreeQualityPassesTheMarksWithTheBound) {
     EXPECT_EQ(acq::FreeQuality(99999), 90);
