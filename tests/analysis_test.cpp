@@ -448,6 +448,20 @@ TEST_F(QueryFixture, ExportAfterQueriesOfThreeBlocksAndAReversedRange) {
     EXPECT_EQ(csv, expected);
 }
 
+// The whole road, as a user takes it: a record of the simulated card opened,
+// a second queried, exported; the T2.csv as its golden copy holds it.
+TEST_F(AnalysisFixture, ARecordedSecondExportsAsTheGoldenT2Csv) {
+    Save(3, 200, test::SimRecord("2008-05-12T17:38:40.300000000", 3, 18, 200, 200));
+    form.CmdOpen_Click();
+    ASSERT_EQ(form.TxtResult.Text.substr(0, 23), "2008-5-12 17:38:40:3000") << form.TxtResult.Text;
+    form.TxtFormT[2].Text = "41";
+    form.TxtToT[2].Text = "41";
+    form.TxtDispChnNo.Text = "3";
+    form.CmdFind_Click();
+    form.CmdOutput_Click();
+    EXPECT_TRUE(test::SameAsGolden("T2.csv", ReadFile(form.ExportFilePath)));
+}
+
 TEST_F(AnalysisFixture, AnExportThatCannotBeWrittenIsReported) {
     form.ExportFilePath = dir / "missing-folder" / "T2.csv";
     form.CmdOutput_Click();

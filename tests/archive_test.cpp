@@ -295,6 +295,19 @@ TEST(ArchiveSink, ChannelsEqualTheCardsSamplesAtTheBlocksGpsTimes) {
     EXPECT_EQ(channels, 27);
 }
 
+// A day file is a contract with every miniSEED reader: the first records
+// of the data, the pulse, the clock's and the receiver's channels as the
+// golden copies hold them (read by libmseed's msi and mseed2sac).
+TEST(ArchiveSink, TheFirstRecordsOfEachKindOfChannelAreTheGoldenOnes) {
+    ArchiveRun run("2008-05-12T17:38:40.300000000");
+    run.Run(12);
+    for (const auto& [chan, records] : std::vector<std::pair<std::string, std::size_t>>{{"GY0", 2}, {"GYP", 1}, {"LCE", 1}, {"LCQ", 1}, {"GLA", 1}}) {
+        const std::string day = test::ReadFile(run.File(chan));
+        ASSERT_GE(day.size(), records * 512) << chan;
+        EXPECT_TRUE(test::SameAsGolden("XX.ZQD01.00." + chan + ".D.2008.133.head", day.substr(0, records * 512)));
+    }
+}
+
 TEST(ArchiveSink, ThroughAGpsOutageSamplesStayContinuousAndTimingQualityFallsAndRecovers) {
     sim::SimSettings s;
     s.gps_outage_from = 12;

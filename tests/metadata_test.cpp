@@ -160,6 +160,25 @@ TEST_F(StationDescribesItself, StationXmlOfTheRunIsValidAndSaysWhereTheStationIs
     EXPECT_EQ(XPath(with_sensor, "count(//" + Fdsn("Channel") + "[@code='GYP']/" + Fdsn("Response") + "/" + Fdsn("Stage") + ")"), "1");
 }
 
+// The document a data centre loads, as its golden copy holds it (valid
+// against the FDSN schema): the pulse, one data channel behind a sensor, the
+// clock's three and one of the receiver's, where the configuration says.
+TEST(StationXml, TheDocumentOfASmallStationIsTheGoldenOne) {
+    config::StationConfig c = config::DefaultConfig();
+    c.records.channels = {{0, "GYP"}, {2, "GY0"}};
+    c.records.gps_channels = {"GST"};
+    c.meta.latitude = 30.52;
+    c.meta.longitude = 114.36;
+    c.meta.elevation = 23.5;
+    c.meta.site = "Wuhan & \"east\" vault";
+    c.meta.sensor = SensorConfig{28.8, "m/s", 4.5, "L-4C <geophone>"};
+    ArchiveFacts facts;
+    facts.first_data_ns = kStart;
+    stationxml::Document doc;
+    ASSERT_TRUE(DescribeStation(c.Description(), facts, 1796774400000000000, "ZQD4830_GPS test", doc).ok());
+    EXPECT_TRUE(test::SameAsGolden("station.xml", stationxml::ToXml(doc)));
+}
+
 TEST_F(StationDescribesItself, WithoutCoordinatesOrAnArchiveItRefusesAndWritesNothing) {
     int status = -1;
     const auto out = *dir_ / "none.xml";

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "seedlink_support.h"
+#include "stream/info_text.h"
 #include "stream/websocket.h"
 
 namespace zqd::stream {
@@ -336,6 +337,43 @@ TEST(SeedLink, HostileAndStalledClientsNeitherCrashTheServerNorHoldUpOthers) {
     }
     EXPECT_TRUE(told);
     EXPECT_EQ(last, st.ring.Newest());
+}
+
+// What the server says of a station of three seconds, as both versions say
+// it, and the 3.1 document as the log records that carry it: compared with
+// the bytes kept beside the tests, so that any change of what clients parse
+// shows as a diff.
+TEST(SeedLinkParts, InfoOfAStationIsTheGoldenDocuments) {
+    Station st;
+    st.AddSeconds(3);
+    ServerIdentity id;
+    id.version = "test";
+    id.description = "Test station";
+    id.started_ns = kT0 - 3600 * utc::kNsPerSecond;
+    ConnectionSummary c;
+    c.address = "192.0.2.7:40000";
+    c.user_agent = "slinktool/4.2";
+    c.asked = " SELECT GY? DATA";
+    c.since_ns = kT0 + 2 * utc::kNsPerSecond;
+    c.cursor = 4;
+    c.packets = 4;
+    c.bytes = 2080;
+    c.transfer = true;
+    const auto [streams_ok, streams] = XmlInfo(id, st.ring, "STREAMS", {c});
+    ASSERT_TRUE(streams_ok);
+    EXPECT_TRUE(test::SameAsGolden("seedlink-info-streams.xml", streams));
+    const auto [all_ok, all] = XmlInfo(id, st.ring, "ALL", {c});
+    ASSERT_TRUE(all_ok);
+    std::string framed;
+    const auto records = mseed::PackText({"SL", "INFO", "", "INF"}, all, kT0 + 3 * utc::kNsPerSecond);
+    ASSERT_GE(records.size(), 2u);  // the document spans records: every one but the last says more follow
+    for (std::size_t i = 0; i < records.size(); ++i) framed += (i + 1 < records.size() ? "SLINFO *" : "SLINFO  ") + records[i];
+    EXPECT_TRUE(test::SameAsGolden("seedlink-info-all.sl", framed));
+    for (const char* item : {"ID", "STREAMS", "CONNECTIONS"}) {
+        const auto [ok, json] = JsonInfo(id, st.ring, {item, "", ""}, {c});
+        ASSERT_TRUE(ok) << item;
+        EXPECT_TRUE(test::SameAsGolden(std::string("seedlink-info-") + item + ".json", json));
+    }
 }
 
 TEST(SeedLinkParts, PatternsAddressesAndWebSocketFrames) {

@@ -2,6 +2,7 @@
 // made by the simulated card on a clock the test controls.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -88,6 +89,28 @@ inline std::vector<std::int32_t> SimRecord(const std::string& start, int blocks,
     }
     data.push_back(0);
     return data;
+}
+
+// Output that is a contract (a file or protocol format) against its golden
+// copy in tests/data, byte for byte. With ZQD_WRITE_GOLDEN=1 the copy is
+// written instead: check it once with the independent tools, then commit it,
+// so that a change of format shows as a diff. A mismatch leaves the output
+// beside the build (name + ".actual") for cmp and diff.
+inline ::testing::AssertionResult SameAsGolden(const std::string& name, const std::string& bytes) {
+    const std::filesystem::path golden = std::filesystem::path(ZQD_GOLDEN_DIR) / name;
+    if (const char* w = std::getenv("ZQD_WRITE_GOLDEN"); w && std::string(w) == "1") {
+        WriteFile(golden, bytes);
+        return ::testing::AssertionSuccess() << "written " << golden;
+    }
+    if (!std::filesystem::is_regular_file(golden)) return ::testing::AssertionFailure() << golden << " is missing";
+    const std::string want = ReadFile(golden);
+    if (want == bytes) return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < want.size() && at < bytes.size() && want[at] == bytes[at]) ++at;
+    const auto actual = std::filesystem::current_path() / (name + ".actual");
+    WriteFile(actual, bytes);
+    return ::testing::AssertionFailure() << name << ": " << bytes.size() << " bytes against the golden " << want.size()
+                                         << ", the first difference at byte " << at << " (the output: " << actual << ")";
 }
 
 }  // namespace zqd::test
