@@ -149,86 +149,92 @@ void BlockDater::Finish(std::vector<Item>& out) {
 
 void BlockDater::Place(Waiting& w, std::vector<Item>& out) {
     Block& block = *w.block;
-    const std::uint64_t seq = block.sequence;
-    const std::int64_t first_scan = static_cast<std::int64_t>(seq) * config_.ChnPoints;
-    const std::int64_t end_scan = first_scan + config_.ChnPoints;
-    std::vector<Event> events;
-
-    ClockSource source = ClockSource::kNone;
-    if (const auto p = clock_.DatePulse(first_scan)) {
-        block.time_ns = p->ns;
-        block.time_status = p->free ? TimeStatus::kCarried : TimeStatus::kOwn;
-        source = p->free ? ClockSource::kFreeRun : ClockSource::kPulse;
-        if (p->free) block.clock.bound_ns = clock_.DatePulse(end_scan)->bound_ns;  // at the block's end, the worst
-    } else if (w.fix) {
-        block.time_ns = w.fix->time_ns + timeline::ScansToNs(first_scan - w.fix->start_scan, config_.SampleFrq);
-        block.time_status = TimeStatus::kOwn;
-        source = ClockSource::kMessage;
-        clock_.MessageDated();
-    } else if (have_time_) {
-        const auto scans = static_cast<std::int64_t>(seq - last_timed_sequence_) * config_.ChnPoints;
-        // Carried at the rate the pulse measured, if it did.
-        block.time_ns = clock_.Measured() > 0
-                            ? timeline::SampleTime(last_time_ns_, static_cast<double>(scans), clock_.Measured())
-                            : last_time_ns_ + timeline::ScansToNs(scans, config_.SampleFrq);
-        block.time_status = TimeStatus::kCarried;
-        source = ClockSource::kFreeRun;
-    } else if (first_fix_) {
-        // Before the run's first message: dated back from it.
-        block.time_ns = first_fix_->time_ns + timeline::ScansToNs(first_scan - first_fix_->start_scan, config_.SampleFrq);
-        block.time_status = TimeStatus::kCarried;
-        source = ClockSource::kMessage;
-        clock_.MessageDated();
-    }
+    const ClockSource source = Date(w);
     block.clock.source = source;
-
-    bool stepped = false;
-    if (block.time_status == TimeStatus::kOwn && have_end_) {
-        if (const std::int64_t step = timeline::Break(last_end_ns_, block.time_ns, config_.SampleFrq); step != 0) {
-            stepped = true;
-            // How many whole blocks the step is, if it is whole blocks.
-            const std::int64_t d = block.DurationNs();
-            const std::int64_t k = step > 0 && d > 0 ? (step + d / 2) / d : 0;
-            const bool whole =
-                k >= 1 && timeline::Continues(last_end_ns_ + timeline::ScansToNs(k * config_.ChnPoints, config_.SampleFrq),
-                                              block.time_ns, config_.SampleFrq);
-            // Dating that passes between the message and the pulse corrects
-            // the time by the message's latency: a tear, not a jump.
-            // So does a message's arrival, jittering by a scan or two.
-            const bool retimed = !whole && ((source != last_source_ && step > -timeline::kNsPerSecond &&
-                                             step < timeline::kNsPerSecond) ||
-                                            (source == ClockSource::kMessage && step > -kJitterNs && step < kJitterNs));
-            Event e;
-            e.sequence = seq;
-            if (whole && k == w.lost_reads) {
-                // The failed reads, said when they failed: nothing more.
-            } else if (whole && k > w.lost_reads && w.ring_full) {
-                e.kind = Event::Kind::kOverflow;
-                e.value = k - w.lost_reads;
-                events.push_back(std::move(e));
-            } else if (retimed) {
-                e.kind = Event::Kind::kTimeTear;
-                e.value = step;
-                events.push_back(std::move(e));
-            } else {
-                e.kind = step > 0 ? Event::Kind::kGap : Event::Kind::kTimeBackwards;
-                e.value = step;
-                events.push_back(std::move(e));
-            }
-        }
-    }
+    std::vector<Event> events;
+    const bool stepped = block.time_status == TimeStatus::kOwn && have_end_ && Step(w, source, events);
     Clock(block);
     if (block.time_status != TimeStatus::kNone) {
         Series(block, stepped || w.lost_reads > 0, events);
         have_time_ = true;
         last_time_ns_ = block.time_ns;
-        last_timed_sequence_ = seq;
+        last_timed_sequence_ = block.sequence;
         last_end_ns_ = block.time_ns + block.DurationNs();
         have_end_ = true;
         last_source_ = source;
     }
     for (auto& e : events) out.emplace_back(std::move(e));
     out.emplace_back(BlockPtr(std::move(w.block)));
+}
+
+ClockSource BlockDater::Date(Waiting& w) {
+    Block& block = *w.block;
+    const std::uint64_t seq = block.sequence;
+    const std::int64_t first_scan = static_cast<std::int64_t>(seq) * config_.ChnPoints;
+    const std::int64_t end_scan = first_scan + config_.ChnPoints;
+    if (const auto p = clock_.DatePulse(first_scan)) {
+        block.time_ns = p->ns;
+        block.time_status = p->free ? TimeStatus::kCarried : TimeStatus::kOwn;
+        if (p->free) block.clock.bound_ns = clock_.DatePulse(end_scan)->bound_ns;  // at the block's end, the worst
+        return p->free ? ClockSource::kFreeRun : ClockSource::kPulse;
+    }
+    if (w.fix) {
+        block.time_ns = w.fix->time_ns + timeline::ScansToNs(first_scan - w.fix->start_scan, config_.SampleFrq);
+        block.time_status = TimeStatus::kOwn;
+        clock_.MessageDated();
+        return ClockSource::kMessage;
+    }
+    if (have_time_) {
+        const auto scans = static_cast<std::int64_t>(seq - last_timed_sequence_) * config_.ChnPoints;
+        // Carried at the rate the pulse measured, if it did.
+        block.time_ns = clock_.Measured() > 0
+                            ? timeline::SampleTime(last_time_ns_, static_cast<double>(scans), clock_.Measured())
+                            : last_time_ns_ + timeline::ScansToNs(scans, config_.SampleFrq);
+        block.time_status = TimeStatus::kCarried;
+        return ClockSource::kFreeRun;
+    }
+    if (first_fix_) {
+        // Before the run's first message: dated back from it.
+        block.time_ns = first_fix_->time_ns + timeline::ScansToNs(first_scan - first_fix_->start_scan, config_.SampleFrq);
+        block.time_status = TimeStatus::kCarried;
+        clock_.MessageDated();
+        return ClockSource::kMessage;
+    }
+    return ClockSource::kNone;
+}
+
+bool BlockDater::Step(const Waiting& w, ClockSource source, std::vector<Event>& events) const {
+    const Block& block = *w.block;
+    const std::int64_t step = timeline::Break(last_end_ns_, block.time_ns, config_.SampleFrq);
+    if (step == 0) return false;
+    // How many whole blocks the step is, if it is whole blocks.
+    const std::int64_t d = block.DurationNs();
+    const std::int64_t k = step > 0 && d > 0 ? (step + d / 2) / d : 0;
+    const bool whole =
+        k >= 1 && timeline::Continues(last_end_ns_ + timeline::ScansToNs(k * config_.ChnPoints, config_.SampleFrq),
+                                      block.time_ns, config_.SampleFrq);
+    // Dating that passes between the message and the pulse corrects
+    // the time by the message's latency: a tear, not a jump.
+    // So does a message's arrival, jittering by a scan or two.
+    const bool retimed = !whole && ((source != last_source_ && step > -timeline::kNsPerSecond &&
+                                     step < timeline::kNsPerSecond) ||
+                                    (source == ClockSource::kMessage && step > -kJitterNs && step < kJitterNs));
+    Event e;
+    e.sequence = block.sequence;
+    if (whole && k == w.lost_reads) {
+        return true;  // the failed reads, said when they failed: nothing more
+    } else if (whole && k > w.lost_reads && w.ring_full) {
+        e.kind = Event::Kind::kOverflow;
+        e.value = k - w.lost_reads;
+    } else if (retimed) {
+        e.kind = Event::Kind::kTimeTear;
+        e.value = step;
+    } else {
+        e.kind = step > 0 ? Event::Kind::kGap : Event::Kind::kTimeBackwards;
+        e.value = step;
+    }
+    events.push_back(std::move(e));
+    return true;
 }
 
 void BlockDater::Clock(Block& block) {

@@ -69,6 +69,12 @@ private:
     bool PulseDates() const;
     bool GoodTime() const;
     void Place(Waiting& w, std::vector<Item>& out);
+    // The block's first scan dated by the best there is: the pulse, the
+    // message, carried from the last, or dated back from the first message.
+    ClockSource Date(Waiting& w);
+    // Whether a block of its own time does not continue the last one; the
+    // event that says so (none for reads already said to have failed).
+    bool Step(const Waiting& w, ClockSource source, std::vector<Event>& events) const;
     void Clock(Block& block);
     void Series(const Block& block, bool stepped, std::vector<Event>& events);
 

@@ -41,6 +41,78 @@ double SectionGain(const Biquad& s, double w) {
     return std::abs(s.b0 + s.b1 * z1 + s.b2 * z2) / std::abs(1.0 + s.a1 * z1 + s.a2 * z2);
 }
 
+// A corner pre-warped for the bilinear transform (s = 2 fs (z - 1) / (z + 1)).
+double Warp(double hz, double rate) { return 2 * rate * std::tan(std::numbers::pi * hz / rate); }
+
+// The analog Butterworth prototype's poles, moved to the filter's corners.
+std::vector<C> AnalogPoles(const FilterSpec& spec, double rate) {
+    const int n = spec.order;
+    std::vector<C> poles;
+    for (int k = 0; k < n; ++k) {
+        const double theta = std::numbers::pi * (2 * k + 1) / (2 * n);
+        const C p(-std::sin(theta), std::cos(theta));
+        if (spec.kind == FilterSpec::Kind::kLowPass) {
+            poles.push_back(p * Warp(spec.high_hz, rate));
+        } else if (spec.kind == FilterSpec::Kind::kHighPass) {
+            poles.push_back(Warp(spec.low_hz, rate) / p);
+        } else {
+            const double w1 = Warp(spec.low_hz, rate), w2 = Warp(spec.high_hz, rate);
+            const C half = p * (w2 - w1) / 2.0;
+            const C root = std::sqrt(half * half - w1 * w2);
+            poles.push_back(half + root);
+            poles.push_back(half - root);
+        }
+    }
+    return poles;
+}
+
+// Second-order sections of the digital filter: the poles mapped through the
+// bilinear transform (conjugate pairs one section each, real ones two by
+// two); as many zeros as poles, `zeros_at_dc` of them at z = +1 (analog s =
+// 0) and the rest at z = -1. Not yet normalised.
+std::vector<Biquad> DigitalSections(const std::vector<C>& poles, int zeros_at_dc, double fs2) {
+    std::vector<C> pairs;
+    std::vector<double> reals;
+    for (const C& p : poles) {
+        const C z = (fs2 + p) / (fs2 - p);
+        if (std::abs(z.imag()) < 1e-12 * std::max(1.0, std::abs(z)))
+            reals.push_back(z.real());
+        else if (z.imag() > 0)
+            pairs.push_back(z);
+    }
+    int dc_left = zeros_at_dc, nyquist_left = static_cast<int>(poles.size()) - zeros_at_dc;
+    // Two zeros to each section, one at +1 and one at -1 where both kinds are
+    // left (a band-pass: [1, 0, -1]).
+    auto zeros_for = [&](int count, Biquad& s) {
+        std::vector<double> z;
+        while (static_cast<int>(z.size()) < count) {
+            const bool dc = dc_left > 0 && (nyquist_left == 0 || z.empty() || z.back() < 0);
+            z.push_back(dc ? 1.0 : -1.0);
+            (dc ? dc_left : nyquist_left)--;
+        }
+        s.b0 = 1;
+        s.b1 = z.size() == 2 ? -(z[0] + z[1]) : -z[0];
+        s.b2 = z.size() == 2 ? z[0] * z[1] : 0;
+    };
+    std::vector<Biquad> sections;
+    for (const C& p : pairs) {
+        Biquad s;
+        s.a1 = -2 * p.real();
+        s.a2 = std::norm(p);
+        zeros_for(2, s);
+        sections.push_back(s);
+    }
+    for (std::size_t i = 0; i < reals.size(); i += 2) {
+        Biquad s;
+        const bool two = i + 1 < reals.size();
+        s.a1 = two ? -(reals[i] + reals[i + 1]) : -reals[i];
+        s.a2 = two ? reals[i] * reals[i + 1] : 0;
+        zeros_for(two ? 2 : 1, s);
+        sections.push_back(s);
+    }
+    return sections;
+}
+
 }  // namespace
 
 Result<FilterSpec> ParseFilter(const std::string& text) {
@@ -112,74 +184,13 @@ Status Filter::Design(const FilterSpec& spec, double rate, Filter& out) {
         out = std::move(f);
         return Status::Ok();
     }
-    // The analog prototype's poles, the corners pre-warped for the bilinear
-    // transform (s = 2 fs (z - 1) / (z + 1)).
     const double fs2 = 2 * rate;
-    auto warp = [&](double hz) { return fs2 * std::tan(std::numbers::pi * hz / rate); };
-    const int n = spec.order;
-    std::vector<C> poles;
-    int zeros_at_dc = 0;  // analog zeros at s = 0 (z = +1); the rest go to z = -1
-    for (int k = 0; k < n; ++k) {
-        const double theta = std::numbers::pi * (2 * k + 1) / (2 * n);
-        const C p(-std::sin(theta), std::cos(theta));
-        if (spec.kind == Kind::kLowPass) {
-            poles.push_back(p * warp(spec.high_hz));
-        } else if (spec.kind == Kind::kHighPass) {
-            poles.push_back(warp(spec.low_hz) / p);
-        } else {
-            const double w1 = warp(spec.low_hz), w2 = warp(spec.high_hz);
-            const C half = p * (w2 - w1) / 2.0;
-            const C root = std::sqrt(half * half - w1 * w2);
-            poles.push_back(half + root);
-            poles.push_back(half - root);
-        }
-    }
-    if (spec.kind != Kind::kLowPass) zeros_at_dc = n;
-    // Digital poles; conjugate pairs (one of each kept) and real ones.
-    std::vector<C> pairs;
-    std::vector<double> reals;
-    for (const C& p : poles) {
-        const C z = (fs2 + p) / (fs2 - p);
-        if (std::abs(z.imag()) < 1e-12 * std::max(1.0, std::abs(z)))
-            reals.push_back(z.real());
-        else if (z.imag() > 0)
-            pairs.push_back(z);
-    }
-    const int total_zeros = static_cast<int>(poles.size());
-    int dc_left = zeros_at_dc, nyquist_left = total_zeros - zeros_at_dc;
-    // Two zeros to each section, one at +1 and one at -1 where both kinds are
-    // left (a band-pass: [1, 0, -1]).
-    auto zeros_for = [&](int count, Biquad& s) {
-        std::vector<double> z;
-        while (static_cast<int>(z.size()) < count) {
-            const bool dc = dc_left > 0 && (nyquist_left == 0 || z.empty() || z.back() < 0);
-            z.push_back(dc ? 1.0 : -1.0);
-            (dc ? dc_left : nyquist_left)--;
-        }
-        s.b0 = 1;
-        s.b1 = z.size() == 2 ? -(z[0] + z[1]) : -z[0];
-        s.b2 = z.size() == 2 ? z[0] * z[1] : 0;
-    };
-    for (const C& p : pairs) {
-        Biquad s;
-        s.a1 = -2 * p.real();
-        s.a2 = std::norm(p);
-        zeros_for(2, s);
-        f.sections_.push_back(s);
-    }
-    for (std::size_t i = 0; i < reals.size(); i += 2) {
-        Biquad s;
-        const bool two = i + 1 < reals.size();
-        s.a1 = two ? -(reals[i] + reals[i + 1]) : -reals[i];
-        s.a2 = two ? reals[i] * reals[i + 1] : 0;
-        zeros_for(two ? 2 : 1, s);
-        f.sections_.push_back(s);
-    }
+    f.sections_ = DigitalSections(AnalogPoles(spec, rate), spec.kind == Kind::kLowPass ? 0 : spec.order, fs2);
     // Each section unit gain where the pass band is: DC, Nyquist, or the
     // band's centre (the geometric mean of the pre-warped corners).
     double w = 0;
     if (spec.kind == Kind::kHighPass) w = std::numbers::pi;
-    if (spec.kind == Kind::kBandPass) w = 2 * std::atan(std::sqrt(warp(spec.low_hz) * warp(spec.high_hz)) / fs2);
+    if (spec.kind == Kind::kBandPass) w = 2 * std::atan(std::sqrt(Warp(spec.low_hz, rate) * Warp(spec.high_hz, rate)) / fs2);
     for (Biquad& s : f.sections_) {
         const double g = SectionGain(s, w);
         s.b0 /= g;

@@ -125,6 +125,29 @@ Status RecordRing::Create(std::uint64_t reserved) {
     return Reserve();
 }
 
+bool RecordRing::ScanSlots(std::uint64_t old_slots, std::uint64_t below, std::uint64_t& newest) {
+    if (!platform::SeekTo(file_, kHeaderBytes)) return false;
+    bool found = false;
+    std::vector<unsigned char> slot(kSlotBytes);
+    for (std::uint64_t i = 0; i < old_slots; ++i) {
+        if (std::fread(slot.data(), 1, kSlotBytes, file_) != kSlotBytes) break;
+        Head head;
+        head.From(slot.data());
+        if (head.sequence_plus_one == 0 || head.sum != SlotSum(slot.data())) continue;
+        const std::uint64_t seq = head.sequence_plus_one - 1;
+        if (seq % old_slots != i || seq >= below) continue;
+        if (!found || seq > newest) newest = seq;
+        found = true;
+        const std::string name(head.stream, strnlen(head.stream, kStreamBytes));
+        auto [it, fresh] = spans_.try_emplace(name, Span{head.start_ns, head.end_ns});
+        if (!fresh) {
+            it->second.start_ns = std::min(it->second.start_ns, head.start_ns);
+            it->second.end_ns = std::max(it->second.end_ns, head.end_ns);
+        }
+    }
+    return found;
+}
+
 Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, std::uint64_t bytes) {
     std::lock_guard lock(mutex_);
     path_ = path;
@@ -154,28 +177,9 @@ Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, s
     std::uint64_t reserved = whole ? Get64(h + 32) : 0;
     // The records there: every slot whose check holds (of our layout).
     std::uint64_t newest = 0;
-    bool found = false;
     spans_.clear();
     recent_.fill(nullptr);
-    if (ours && old_slots > 0 && platform::SeekTo(file_, kHeaderBytes)) {
-        std::vector<unsigned char> slot(kSlotBytes);
-        for (std::uint64_t i = 0; i < old_slots; ++i) {
-            if (std::fread(slot.data(), 1, kSlotBytes, file_) != kSlotBytes) break;
-            Head head;
-            head.From(slot.data());
-            if (head.sequence_plus_one == 0 || head.sum != SlotSum(slot.data())) continue;
-            const std::uint64_t seq = head.sequence_plus_one - 1;
-            if (seq % old_slots != i || (whole && seq >= reserved)) continue;
-            if (!found || seq > newest) newest = seq;
-            found = true;
-            const std::string name(head.stream, strnlen(head.stream, kStreamBytes));
-            auto [it, fresh] = spans_.try_emplace(name, Span{head.start_ns, head.end_ns});
-            if (!fresh) {
-                it->second.start_ns = std::min(it->second.start_ns, head.start_ns);
-                it->second.end_ns = std::max(it->second.end_ns, head.end_ns);
-            }
-        }
-    }
+    const bool found = ours && old_slots > 0 && ScanSlots(old_slots, whole ? reserved : UINT64_MAX, newest);
     if (found) reserved = std::max(reserved, newest + 1);
     if (!whole || old_slots != slots_) {
         // Another layout, a damaged header or another size: made new, its

@@ -108,6 +108,9 @@ private:
     Status WriteHeader();
     // Takes the whole file's room on the disk.
     Status Reserve();
+    // The old slots' records whose check holds and whose number is below `below`:
+    // their spans into spans_, the newest number into `newest`; false when none.
+    bool ScanSlots(std::uint64_t old_slots, std::uint64_t below, std::uint64_t& newest);
     Status Create(std::uint64_t reserved);
 
     std::FILE* file_ = nullptr;

@@ -15,6 +15,7 @@
 #include "view/live_waves.h"
 
 class QComboBox;
+class QVBoxLayout;
 
 namespace zqd::ui {
 
@@ -52,6 +53,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QVBoxLayout* LayOutControls();
+    void AddLiveView(QVBoxLayout* layout);
+    void Connect();
     template <typename Handler>
     void Run(Handler handler);
 

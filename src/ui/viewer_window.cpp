@@ -18,7 +18,25 @@ namespace zqd::ui {
 ViewerWindow::ViewerWindow(config::StationConfig config, QWidget* parent)
     : QWidget(parent), form_(std::move(config)) {
     setAcceptDrops(true);
+    waves_ = new WaveformWidget(this);
+    helicorder_ = new HelicorderWidget(this);
+    helicorder_->hide();
+    spectrogram_ = new SpectrogramWidget(this);
+    spectrogram_->hide();
     auto* layout = new QVBoxLayout(this);
+    layout->addLayout(MakeToolBar());
+    layout->addWidget(waves_, 3);
+    layout->addWidget(helicorder_, 3);
+    layout->addWidget(spectrogram_, 1);
+    status_ = new QLabel(Q(form_.StatusText), this);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(status_);
+    resize(1100, 760);
+    waves_->setFocus();
+    ConnectViews();
+}
+
+QHBoxLayout* ViewerWindow::MakeToolBar() {
     auto* bar = new QHBoxLayout;
     auto button = [&](const char* text, const char* tip, auto&& slot) {
         auto* b = new QPushButton(QString::fromUtf8(text), this);
@@ -28,11 +46,6 @@ ViewerWindow::ViewerWindow(config::StationConfig config, QWidget* parent)
         bar->addWidget(b);
         return b;
     };
-    waves_ = new WaveformWidget(this);
-    helicorder_ = new HelicorderWidget(this);
-    helicorder_->hide();
-    spectrogram_ = new SpectrogramWidget(this);
-    spectrogram_->hide();
     button("打开文件…", "T1.DAT 或 miniSEED 文件", [this] {
         const QString f = QFileDialog::getOpenFileName(this, QString::fromUtf8("打开文件"));
         if (!f.isEmpty()) Open(f);
@@ -82,16 +95,10 @@ ViewerWindow::ViewerWindow(config::StationConfig config, QWidget* parent)
         if (!f.isEmpty()) SavePicture(f);
     });
     bar->addStretch(1);
-    layout->addLayout(bar);
-    layout->addWidget(waves_, 3);
-    layout->addWidget(helicorder_, 3);
-    layout->addWidget(spectrogram_, 1);
-    status_ = new QLabel(Q(form_.StatusText), this);
-    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(status_);
-    resize(1100, 760);
-    waves_->setFocus();
+    return bar;
+}
 
+void ViewerWindow::ConnectViews() {
     connect(waves_, &WaveformWidget::ViewChanged, this, [this] { ViewMoved(); });
     connect(helicorder_, &HelicorderWidget::ViewChanged, this, [this] { ViewMoved(); });
     connect(waves_, &WaveformWidget::HelicorderAsked, this, [this](bool escape) {

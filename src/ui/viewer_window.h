@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -60,6 +61,8 @@ protected:
     void dropEvent(QDropEvent* e) override;
 
 private:
+    QHBoxLayout* MakeToolBar();  // the buttons, the spectrogram's frame and the filter
+    void ConnectViews();         // the views' signals and the background timers
     void ViewMoved();       // what the views need after a change: filter, spectrogram
     void PollBackground();  // a filtered span or a new reading, done
     void Installed();       // a model opened or read again, shown

@@ -68,6 +68,46 @@ bool ParseInt(const char* text, long long& out) {
 
 bool ParseStartTime(const std::string& text, std::int64_t& ns) { return utc::ParseIso(text, ns); }
 
+// SECOND:SECONDS: from which second of acquisition, for how long.
+static void ReadSpan(const char* name, std::int64_t& from_out, std::int64_t& for_out, std::string& warnings) {
+    const char* v = std::getenv(name);
+    if (!v || !*v) return;
+    const std::string text(v);
+    const auto colon = text.find(':');
+    long long from = 0, length = 0;
+    if (colon != std::string::npos && ParseInt(text.substr(0, colon).c_str(), from) &&
+        ParseInt(text.substr(colon + 1).c_str(), length) && from >= 0 && length >= 1) {
+        from_out = from;
+        for_out = length;
+    } else {
+        warnings += std::string("adcard: ") + name + "=\"" + text +
+                    "\" is not SECOND:SECONDS (from which second of acquisition, for how long); ignored\n";
+    }
+}
+
+// ADCARD_SIM_EVENT, ISO_TIME:SECONDS:AMPLITUDE: the time's own colons before the last two.
+static void ReadEvent(SimSettings& s, std::string& warnings) {
+    const char* v = std::getenv("ADCARD_SIM_EVENT");
+    if (!v || !*v) return;
+    const std::string text(v);
+    const auto last = text.rfind(':');
+    const auto middle = last == std::string::npos || last == 0 ? std::string::npos : text.rfind(':', last - 1);
+    std::int64_t at = 0;
+    const std::string seconds = middle == std::string::npos ? "" : text.substr(middle + 1, last - middle - 1);
+    double length = 0, peak = 0;
+    const bool length_ok = ParseReal(seconds, length) && length > 0 && length <= 86400;
+    const std::string amplitude = last == std::string::npos ? "" : text.substr(last + 1);
+    const bool peak_ok = ParseReal(amplitude, peak) && peak > 0 && peak <= 30000;
+    if (middle != std::string::npos && ParseStartTime(text.substr(0, middle), at) && length_ok && peak_ok) {
+        s.event_ns = at;
+        s.event_seconds = length;
+        s.event_amplitude = peak;
+    } else {
+        warnings += "adcard: ADCARD_SIM_EVENT=\"" + text +
+                    "\" is not ISO_TIME:SECONDS:AMPLITUDE (e.g. 2026-12-08T10:00:00:120:3000); ignored\n";
+    }
+}
+
 SimSettings SettingsFromEnvironment(std::string& warnings) {
     SimSettings s;
     if (const char* v = std::getenv("ADCARD_SIM_START"); v && *v) {
@@ -139,44 +179,9 @@ SimSettings SettingsFromEnvironment(std::string& warnings) {
     }
     every("ADCARD_SIM_ADRESULT_FAIL", s.adresult_fail);
     every("ADCARD_SIM_GPS_CORRUPT", s.gps_corrupt);
-    // SECOND:SECONDS: from which second of acquisition, for how long.
-    auto span = [&](const char* name, std::int64_t& from_out, std::int64_t& for_out) {
-        const char* v = std::getenv(name);
-        if (!v || !*v) return;
-        const std::string text(v);
-        const auto colon = text.find(':');
-        long long from = 0, length = 0;
-        if (colon != std::string::npos && ParseInt(text.substr(0, colon).c_str(), from) &&
-            ParseInt(text.substr(colon + 1).c_str(), length) && from >= 0 && length >= 1) {
-            from_out = from;
-            for_out = length;
-        } else {
-            warnings += std::string("adcard: ") + name + "=\"" + text +
-                        "\" is not SECOND:SECONDS (from which second of acquisition, for how long); ignored\n";
-        }
-    };
-    span("ADCARD_SIM_GPS_OUTAGE", s.gps_outage_from, s.gps_outage_for);
-    span("ADCARD_SIM_GPS_NOFIX", s.gps_nofix_from, s.gps_nofix_for);
-    // ISO_TIME:SECONDS:AMPLITUDE, the time's own colons before the last two.
-    if (const char* v = std::getenv("ADCARD_SIM_EVENT"); v && *v) {
-        const std::string text(v);
-        const auto last = text.rfind(':');
-        const auto middle = last == std::string::npos || last == 0 ? std::string::npos : text.rfind(':', last - 1);
-        std::int64_t at = 0;
-        const std::string seconds = middle == std::string::npos ? "" : text.substr(middle + 1, last - middle - 1);
-        double length = 0, peak = 0;
-        const bool length_ok = ParseReal(seconds, length) && length > 0 && length <= 86400;
-        const std::string amplitude = last == std::string::npos ? "" : text.substr(last + 1);
-        const bool peak_ok = ParseReal(amplitude, peak) && peak > 0 && peak <= 30000;
-        if (middle != std::string::npos && ParseStartTime(text.substr(0, middle), at) && length_ok && peak_ok) {
-            s.event_ns = at;
-            s.event_seconds = length;
-            s.event_amplitude = peak;
-        } else {
-            warnings += "adcard: ADCARD_SIM_EVENT=\"" + text +
-                        "\" is not ISO_TIME:SECONDS:AMPLITUDE (e.g. 2026-12-08T10:00:00:120:3000); ignored\n";
-        }
-    }
+    ReadSpan("ADCARD_SIM_GPS_OUTAGE", s.gps_outage_from, s.gps_outage_for, warnings);
+    ReadSpan("ADCARD_SIM_GPS_NOFIX", s.gps_nofix_from, s.gps_nofix_for, warnings);
+    ReadEvent(s, warnings);
     return s;
 }
 
@@ -336,11 +341,16 @@ std::int32_t SimCard::ADResult(std::int16_t* words) {
 }
 
 void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
-    const std::int64_t f = sample_frq_;
     const std::int64_t first = index * chn_points_;
     const std::int64_t end = first + chn_points_;
-    const int cn = chn_num_;
+    FillSignals(first, end, samples);
+    FillPulse(first, end, samples);
+    if (chn_num_ >= 2) FillMessages(first, end, samples);
+}
 
+void SimCard::FillSignals(std::int64_t first, std::int64_t end, std::int16_t* samples) const {
+    const std::int64_t f = sample_frq_;
+    const int cn = chn_num_;
     // Analog test signals around mid-scale of the 12-bit converter.
     for (std::int64_t s = first; s < end; ++s) {
         const double t = static_cast<double>(s) / static_cast<double>(f);
@@ -358,7 +368,15 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
             scan[ch] = static_cast<std::int16_t>(std::lround(v));
         }
     }
+}
 
+bool SimCard::Silent(std::int64_t k) const {
+    return settings_.gps_outage_for > 0 && k >= settings_.gps_outage_from &&
+           k < settings_.gps_outage_from + settings_.gps_outage_for;
+}
+
+void SimCard::FillPulse(std::int64_t first, std::int64_t end, std::int16_t* samples) const {
+    const int cn = chn_num_;
     // 1PPS on channel 0, as an integrating converter sees it: high from
     // every whole GPS second for the pulse's width, each scan the average of
     // the input over its own sample period, so that the scans the edges fall
@@ -367,14 +385,10 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
     const std::int64_t w_lo = FloorDiv(start_ns_ + static_cast<std::int64_t>(first_t), kNsPerSecond) - 1;
     const std::int64_t w_hi = FloorDiv(start_ns_ + static_cast<std::int64_t>(end_t), kNsPerSecond) + 1;
     const std::int64_t first_second = FloorDiv(start_ns_ + kNsPerSecond - 1, kNsPerSecond);
-    auto silent = [&](std::int64_t k) {  // a receiver without a fix sends neither message nor pulse
-        return settings_.gps_outage_for > 0 && k >= settings_.gps_outage_from &&
-               k < settings_.gps_outage_from + settings_.gps_outage_for;
-    };
     for (std::int64_t w = w_lo; w <= w_hi; ++w) {
         if (w * kNsPerSecond < start_ns_) continue;
         // The pulse of second w comes in second w - first_second of acquisition.
-        if (silent(settings_.Real() ? w - first_second : FloorDiv(w * kNsPerSecond - start_ns_, kNsPerSecond))) continue;
+        if (Silent(settings_.Real() ? w - first_second : FloorDiv(w * kNsPerSecond - start_ns_, kNsPerSecond))) continue;
         const double rise = PulseRise(w), fall = PulseFall(w);
         if (rise < 0) continue;  // before the first scan
         for (std::int64_t k = std::max(ScanAt(rise), first); k < end; ++k) {
@@ -387,10 +401,16 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
             v = static_cast<std::int16_t>(std::lround(v + (kPulseCode - v) * share));
         }
     }
+}
 
+void SimCard::FillMessages(std::int64_t first, std::int64_t end, std::int16_t* samples) const {
+    const std::int64_t f = sample_frq_;
+    const int cn = chn_num_;
+    const std::int64_t w_lo = FloorDiv(start_ns_ + static_cast<std::int64_t>(ScanTime(first)), kNsPerSecond) - 1;
+    const std::int64_t w_hi = FloorDiv(start_ns_ + static_cast<std::int64_t>(ScanTime(end)), kNsPerSecond) + 1;
+    const std::int64_t first_second = FloorDiv(start_ns_ + kNsPerSecond - 1, kNsPerSecond);
     // GPS receiver at 9600 baud, 8N1, in offset 1: one @@Ha message a
     // second. A byte lands in the sample during which its stop bit ends.
-    if (cn < 2) return;
     if (!settings_.Real()) {
         // The ideal receiver: each message starts with the first scan of each
         // second of acquisition and carries that scan's time.
@@ -398,9 +418,7 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
         const std::int64_t k_hi = end / f + 1;
         for (std::int64_t k = k_lo; k <= k_hi; ++k) {
             if (k % message_every_ != 0) continue;
-            if (settings_.gps_outage_for > 0 && k >= settings_.gps_outage_from &&
-                k < settings_.gps_outage_from + settings_.gps_outage_for)
-                continue;  // the receiver sends nothing: the slot keeps 4096
+            if (Silent(k)) continue;  // the receiver sends nothing: the slot keeps 4096
             auto msg = HaMessage(start_ns_ + k * kNsPerSecond, !NoFix(k));
             if (settings_.gps_corrupt > 0 && (k + 1) % settings_.gps_corrupt == 0)
                 msg[20] ^= 0x5A;  // a byte of the position: only the checksum tells
@@ -418,7 +436,7 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
     // pulse, begins D ms after it; message k is the k-th since the start.
     for (std::int64_t w = std::max(w_lo - 1 - message_every_, first_second); w <= w_hi; ++w) {
         const std::int64_t k = w - first_second;
-        if (silent(k) || k % message_every_ != 0) continue;
+        if (Silent(k) || k % message_every_ != 0) continue;
         auto msg = HaMessage(w * kNsPerSecond, !NoFix(k));
         if (settings_.gps_corrupt > 0 && (k + 1) % settings_.gps_corrupt == 0) msg[20] ^= 0x5A;
         const double sent = static_cast<double>(w * kNsPerSecond - start_ns_) + static_cast<double>(settings_.gps_delay_ms) * 1e6;

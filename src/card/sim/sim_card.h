@@ -101,6 +101,12 @@ public:
     // Samples of buffer `index` of the current acquisition, scan by scan:
     // ChnNum x ChnPoints words. A pure function of the start time and settings.
     void FillSamples(std::int64_t index, std::int16_t* samples) const;
+    // Scans [first, end) of a block: the analog test signals, the 1PPS on
+    // channel 0 over them, the receiver's messages on channel 1.
+    void FillSignals(std::int64_t first, std::int64_t end, std::int16_t* samples) const;
+    void FillPulse(std::int64_t first, std::int64_t end, std::int16_t* samples) const;
+    void FillMessages(std::int64_t first, std::int64_t end, std::int16_t* samples) const;
+    bool Silent(std::int64_t k) const;  // second k of acquisition in an outage: neither message nor pulse
 
     // The true time of scan k, in ns after the first scan: k / SampleFrq on an
     // ideal card; on a real one as its drifting clock makes it.

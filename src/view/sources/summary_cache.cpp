@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 
 #include "platform/files.h"
@@ -19,6 +20,49 @@ namespace zqd::view {
 std::uint64_t CacheChecksum(const void* data, std::size_t bytes) { return XXH3_64bits(data, bytes); }
 
 using namespace entry;
+
+namespace {
+
+// One stretch of a directory, its runs attached in place from the mapped
+// files; false when a run does not fit its file or the pieces do not cover
+// the stretch.
+bool AttachStretch(const Directory::Stretch& ds, const std::vector<const Mapped*>& files,
+                   const std::shared_ptr<const void>& keep, const std::function<void()>& damaged, IndexedStretch& s) {
+    s.code = ds.code;
+    s.start_ns = ds.start_ns;
+    s.rate = ds.rate;
+    s.count = ds.count;
+    std::vector<SummaryPyramid::Run> levels;
+    std::vector<PieceList::Run> pieces;
+    std::vector<std::uint64_t> buckets;
+    for (const CacheRun& r : ds.runs) {
+        const Mapped& fm = *files[r.file];
+        if (r.level < 0) {
+            if (!Fits(fm, r.offset, r.count, sizeof(Piece), r.sums, PieceList::kCheckPieces)) return false;
+            pieces.push_back({reinterpret_cast<const Piece*>(fm.map->Data() + r.offset), static_cast<std::size_t>(r.count),
+                              reinterpret_cast<const std::uint64_t*>(fm.map->Data() + r.sums)});
+            s.cached_pieces += static_cast<std::size_t>(r.count);
+        } else {
+            if (!Fits(fm, r.offset, r.count, sizeof(MinMax), r.sums, SummaryPyramid::kCheckBuckets)) return false;
+            levels.push_back({static_cast<int>(r.level), r.first, static_cast<std::size_t>(r.count),
+                              reinterpret_cast<const MinMax*>(fm.map->Data() + r.offset),
+                              reinterpret_cast<const std::uint64_t*>(fm.map->Data() + r.sums)});
+            if (buckets.size() <= static_cast<std::size_t>(r.level)) buckets.resize(static_cast<std::size_t>(r.level) + 1, 0);
+            buckets[static_cast<std::size_t>(r.level)] += r.count;
+        }
+    }
+    if (!s.summary.Attach(ds.state, levels, ds.last, keep, &CacheChecksum, damaged)) return false;
+    s.pieces.Attach(std::move(pieces), ds.first_piece, ds.last_piece, &CacheChecksum, damaged);
+    // The pieces cover the stretch, as the directory says its ends
+    // are (each piece is checked itself when it is used).
+    if (s.pieces.Size() == 0 || ds.first_piece.first != 0 || ds.last_piece.first + ds.last_piece.count != s.count)
+        return false;
+    s.cached_runs = ds.runs;
+    s.cached_buckets = std::move(buckets);
+    return true;
+}
+
+}  // namespace
 
 SummaryCache::SummaryCache(CacheOptions options) : options_(std::move(options)) {}
 
@@ -91,37 +135,7 @@ SummaryCache::Fit SummaryCache::Load(const FileStamp& file, FileIndex& idx) {
         for (const Mapped* fm : files) out.keep.push_back(fm->map);
         for (const auto& ds : dir.stretches) {
             IndexedStretch s;
-            s.code = ds.code;
-            s.start_ns = ds.start_ns;
-            s.rate = ds.rate;
-            s.count = ds.count;
-            std::vector<SummaryPyramid::Run> levels;
-            std::vector<PieceList::Run> pieces;
-            std::vector<std::uint64_t> buckets;
-            for (const CacheRun& r : ds.runs) {
-                const Mapped& fm = *files[r.file];
-                if (r.level < 0) {
-                    if (!Fits(fm, r.offset, r.count, sizeof(Piece), r.sums, PieceList::kCheckPieces)) return Fit::kNone;
-                    pieces.push_back({reinterpret_cast<const Piece*>(fm.map->Data() + r.offset), static_cast<std::size_t>(r.count),
-                                      reinterpret_cast<const std::uint64_t*>(fm.map->Data() + r.sums)});
-                    s.cached_pieces += static_cast<std::size_t>(r.count);
-                } else {
-                    if (!Fits(fm, r.offset, r.count, sizeof(MinMax), r.sums, SummaryPyramid::kCheckBuckets)) return Fit::kNone;
-                    levels.push_back({static_cast<int>(r.level), r.first, static_cast<std::size_t>(r.count),
-                                      reinterpret_cast<const MinMax*>(fm.map->Data() + r.offset),
-                                      reinterpret_cast<const std::uint64_t*>(fm.map->Data() + r.sums)});
-                    if (buckets.size() <= static_cast<std::size_t>(r.level)) buckets.resize(static_cast<std::size_t>(r.level) + 1, 0);
-                    buckets[static_cast<std::size_t>(r.level)] += r.count;
-                }
-            }
-            if (!s.summary.Attach(ds.state, levels, ds.last, out.keep.front(), &CacheChecksum, damaged)) return Fit::kNone;
-            s.pieces.Attach(std::move(pieces), ds.first_piece, ds.last_piece, &CacheChecksum, damaged);
-            // The pieces cover the stretch, as the directory says its ends
-            // are (each piece is checked itself when it is used).
-            if (s.pieces.Size() == 0 || ds.first_piece.first != 0 || ds.last_piece.first + ds.last_piece.count != s.count)
-                return Fit::kNone;
-            s.cached_runs = ds.runs;
-            s.cached_buckets = std::move(buckets);
+            if (!AttachStretch(ds, files, out.keep.front(), damaged, s)) return Fit::kNone;
             out.stretches.push_back(std::move(s));
         }
         out.carried = std::move(dir.carried);
