@@ -169,6 +169,76 @@ check "SeedLink under wine: HELLO and the first record" seedlink_client 18731
 check "acquire --seedlink under wine ends well" wait "$acquire_pid"
 fi
 
+# The windows, driven as a user would (clicks, typing, reading the labels
+# back) on a virtual screen: the same files and texts as on Linux.
+if [ -f "$win/zqd4830-gps.exe" ]; then
+  display=":$((100 + RANDOM % 800))"
+  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY="$display"
+  sleep 2
+  gui="$work/窗口 程序"
+  drive="$work/drive"
+  mkdir -p "$gui" "$drive"
+  cp "$win/zqd4830-gps.exe" "$win/adcard.dll" "$gui/"
+  wdrive=$("${wine[@]}" winepath -w "$drive" 2>/dev/null | tr -d '\r')
+  wgui=$("${wine[@]}" winepath -w "$gui" 2>/dev/null | tr -d '\r')
+  drive_windows() { timeout 400 "${wine[@]}" "$win/zqd_win32_drive.exe" "$@"; }
+  ended() {  # ended PID: the program ended well within a minute (else it is killed)
+    for _ in $(seq 1 60); do
+      if ! kill -0 "$1" 2>/dev/null; then wait "$1"; return; fi
+      sleep 1
+    done
+    kill "$1" 2>/dev/null
+    return 1
+  }
+  check "the program's --version under wine" test "$(timeout 60 "${wine[@]}" "$gui/zqd4830-gps.exe" --version | tr -d '\r')" = \
+    "$("$lin/zqd4830-cli" --version | sed 's/zqd4830-cli/zqd4830-gps/')"
+
+  env ADCARD_SIM_SPEED=4 ADCARD_SIM_START=2008-05-12T17:38:40.300000000 "${wine[@]}" "$gui/zqd4830-gps.exe" &
+  gui_pid=$!
+  check "main window: record 20 blocks, 打开文件, 查询, 导出, 退出, driven" drive_windows main "$wdrive"
+  check "main window gone after 退出" ended "$gui_pid"
+  check "main window's T1.DAT byte-identical to Linux's" cmp "$gui/T1.DAT" "$work/linux/T1.DAT"
+  check "main window's 打开文件 listing identical to Linux's" cmp "$drive/main-open.txt" "$work/linux-decode.txt"
+  check "main window's T2.csv byte-identical to Linux's" cmp "$gui/T2.csv" "$work/linux/T2.csv"
+
+  monsim=(env ADCARD_SIM_SPEED=0.5 ADCARD_SIM_START=2008-05-12T17:38:40.300000000)
+  "${monsim[@]}" "$lin/zqd4830-cli" monitor --ticks 150 >"$work/linux-monitor.txt" &
+  linux_monitor=$!
+  "${monsim[@]}" "${wine[@]}" "$gui/zqd4830-gps.exe" --monitor &
+  gui_pid=$!
+  check "monitor: start, ticks, stop, output A5 read back, driven" drive_windows monitor "$wdrive"
+  check "monitor gone after 退出" ended "$gui_pid"
+  check "Linux monitor ran" ended "$linux_monitor"
+  shown=$(cut -f1-6 "$drive/monitor-stopped.txt")
+  check "monitor's read-outs as Linux shows them at the same count ($shown)" \
+    grep -qxF "$shown" <(cut -f1-6 "$work/linux-monitor.txt")
+
+  if [ -n "$mseed_source" ]; then
+    "${sim[@]}" "${wine[@]}" "$gui/zqd4830-gps.exe" --archive &
+    gui_pid=$!
+    check "archive window: start, stop, close, driven" drive_windows archive "$wdrive" "$wgui\\窗口存档"
+    check "archive window gone" ended "$gui_pid"
+    same=0
+    while IFS= read -r f; do
+      if cmp -s -n 512 "$gui/窗口存档/$f" "$work/linux/archive/$f"; then same=$((same + 1)); fi
+    done < <(cd "$work/linux/archive" && find . -type f -path '*/GY?.D/*')
+    # The health channels' records are written at the stop or every ten minutes: longer in the longer run.
+    check "archive window's data day files begin as the command line's ($same of 17)" test "$same" = 17
+    check "archive window wrote 27 day files" test "$(find "$gui/窗口存档" -type f | wc -l)" = 27
+  fi
+
+  mkdir -p "build/$win_preset/screenshots"
+  for s in main monitor archive; do
+    if [ -f "$drive/$s-window.bmp" ]; then
+      check "picture of the $s window" python3 scripts/bmp2png.py "$drive/$s-window.bmp" "build/$win_preset/screenshots/$s-window.png"
+    fi
+  done
+  kill "$xvfb_pid" 2>/dev/null || true
+  unset DISPLAY
+fi
+
 check "monitor under wine" run_win monitor --ticks 5 >"$work/win-monitor.txt"
 check "monitor printed its read-outs" test -s "$work/win-monitor.txt"
 check "output under wine" run_win output --group 1 --value ff
@@ -201,6 +271,8 @@ fi
 zip=$(ls build/win32/zqd4830-gps-*-win32.zip | head -n 1)
 listing=$(cmake -E tar tf "$zip")
 check "zip holds zqd4830-cli.exe" grep -qx "zqd4830-cli.exe" <<<"$listing"
+check "zip holds zqd4830-gps.exe" grep -qx "zqd4830-gps.exe" <<<"$listing"
+check "zip has no window driver" test -z "$(grep "drive" <<<"$listing")"
 check "zip holds sim/adcard.dll" grep -qx "sim/adcard.dll" <<<"$listing"
 check "zip holds README.txt" grep -qx "README.txt" <<<"$listing"
 check "zip has no adcard.dll beside the program" test -z "$(grep -x "adcard.dll" <<<"$listing")"
