@@ -1358,3 +1358,58 @@ TEST(Convert, AMiniSeedFileIsRefusedAsDataAlreadyNotAsABadRecord) {
 
 }  // namespace
 }  // namespace zqd::archive
+
+#include <condition_variable>
+
+#include "records/record_hub.h"
+
+namespace zqd {
+namespace {
+
+// The ring of live data has each record as it is published, while the
+// disk's taker is stalled: the disk's queue fills and counts what it lets
+// go, the ring misses nothing and waits for nothing.
+TEST(RecordHub, TheRingHasEachRecordAsItIsMadeWhileTheDiskIsStalled) {
+    struct Counting : records::RecordSubscriber {
+        std::atomic<int> records{0};
+        void OnRecord(const records::RecordPtr&) override { ++records; }
+    };
+    struct Stalled : records::RecordSubscriber {
+        std::mutex m;
+        std::condition_variable cv;
+        bool released = false;
+        std::atomic<std::uint64_t> records{0}, lost{0};
+        void OnRecord(const records::RecordPtr&) override {
+            std::unique_lock lock(m);
+            cv.wait(lock, [this] { return released; });
+            ++records;
+        }
+        void OnLost(std::uint64_t n, std::uint64_t) override { lost += n; }
+        void Release() {
+            std::lock_guard lock(m);
+            released = true;
+            cv.notify_all();
+        }
+    };
+    auto ring = std::make_shared<Counting>();
+    auto disk = std::make_shared<Stalled>();
+    records::RecordHub hub(true);
+    hub.Subscribe(disk, 8);
+    hub.SubscribeFirst(ring);  // made after the disk's, served before it
+    for (int i = 0; i < 20; ++i) {
+        auto r = std::make_shared<records::Record>();
+        r->samples = 100;
+        hub.Publish(r);
+        EXPECT_EQ(ring->records.load(), i + 1);  // at once, not after a queue's thread
+    }
+    disk->Release();
+    hub.Drain();
+    hub.Publish(records::Mark::kEnd);  // the loss is told before the next item
+    hub.Drain();
+    EXPECT_EQ(disk->records + disk->lost, 20u);
+    EXPECT_LE(disk->records.load(), 9u);  // its queue's eight and the one it was holding
+    EXPECT_EQ(ring->records.load(), 20);
+}
+
+}  // namespace
+}  // namespace zqd

@@ -20,8 +20,8 @@ StationArchive::StationArchive(const RunSettings& settings, const std::filesyste
                                           std::move(reports.disk))),
       records_(std::make_shared<records::StationRecords>(settings.records, settings.timing, hub_,
                                                          std::move(reports.station))) {
-    // Live data first: they never wait for the disk.
-    if (live) hub_->Subscribe(std::move(live), kQueueRecords);
+    // Live data first: the ring has each record as it is made, never waiting for the disk.
+    if (live) hub_->SubscribeFirst(std::move(live));
     hub_->Subscribe(disk_, kQueueRecords);
 }
 

@@ -46,6 +46,12 @@ void RecordHub::Subscribe(std::shared_ptr<RecordSubscriber> subscriber, std::siz
     runners_.push_back(std::move(runner));
 }
 
+void RecordHub::SubscribeFirst(std::shared_ptr<RecordSubscriber> subscriber) {
+    auto runner = std::make_shared<Runner>(std::move(subscriber), 1, false);
+    std::lock_guard lock(mutex_);
+    runners_.insert(runners_.begin(), std::move(runner));
+}
+
 void RecordHub::Clear() {
     std::vector<std::shared_ptr<Runner>> runners;
     {
