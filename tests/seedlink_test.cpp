@@ -339,6 +339,53 @@ TEST(SeedLink, HostileAndStalledClientsNeitherCrashTheServerNorHoldUpOthers) {
     EXPECT_EQ(last, st.ring.Newest());
 }
 
+// A client that asks for everything and never reads: its socket takes
+// nothing more once its buffers are full, and after the write timeout it is
+// dropped, said with the reason, while a client beside it has every record.
+TEST(SeedLink, AClientThatNeverReadsIsDroppedAfterItsTimeoutWhileAnotherKeepsReceiving) {
+    Station st;
+    st.AddSeconds(2);
+    ServerLimits limits;
+    limits.write_timeout_seconds = 1;
+    limits.send_buffer_bytes = 4096;
+    Server srv(st.ring, limits);
+    Client stalled(srv.Port(), 2048);
+    Client reader(srv.Port());
+    for (Client* c : {&stalled, &reader}) {
+        c->Line("STATION ZQD01 XX");
+        c->Line("DATA 000000");
+        c->Line("END");
+    }
+    EXPECT_EQ(reader.Until("OK\r\nOK\r\n"), "OK\r\nOK\r\n");  // the station's and the data's
+    std::uint64_t got = 0, last = 0;
+    auto read = [&](std::chrono::milliseconds wait) {
+        for (;;) {
+            const std::string p = reader.Take(520, wait);
+            if (p.size() < 520) return;
+            ++got;
+            last = std::stoull(p.substr(2, 6), nullptr, 16);
+        }
+    };
+    auto dropped = [&srv] {
+        std::lock_guard lock(srv.mutex);
+        int n = 0;
+        for (const auto& note : srv.log)
+            if (note.kind == LiveNote::Kind::kClientEnded && note.end == LiveNote::End::kWriteStalled && note.value == 1) ++n;
+        return n;
+    };
+    st.AddSeconds(300);  // 600 records, far more than the stalled client's buffers hold
+    read(200ms);
+    // Told by the server, not by reading the stalled socket (which would unstall it).
+    for (int k = 0; k < 50 && dropped() == 0; ++k) std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(dropped(), 1);
+    EXPECT_TRUE(stalled.Closed(2000ms));
+    st.AddSeconds(10);
+    read(1000ms);
+    ASSERT_TRUE(st.ring.Newest());
+    EXPECT_EQ(got, *st.ring.Newest() + 1);  // every record, from the first
+    EXPECT_EQ(last, *st.ring.Newest());
+}
+
 // What the server says of a station of three seconds, as both versions say
 // it, and the 3.1 document as the log records that carry it: compared with
 // the bytes kept beside the tests, so that any change of what clients parse

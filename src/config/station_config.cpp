@@ -89,8 +89,8 @@ Status CheckKeys(const toml::table& root, const std::string& file) {
                     "pulse_width_ms", "first_time_wait_s", "time_tolerance", "resample", "rate_alarm_ppm",
                     "quality_fall_per_hour", "clock_channels", "location", "gps_channels"}},
         {"sensor", {"sensitivity", "unit", "frequency", "description"}},
-        {"seedlink", {"listen", "ring_mb", "clients", "per_address", "handshake_seconds", "idle_seconds", "allow",
-                      "deny", "description"}},
+        {"seedlink", {"listen", "ring_mb", "clients", "per_address", "handshake_seconds", "idle_seconds",
+                      "write_timeout_s", "allow", "deny", "description"}},
         {"datalink", {"server"}},
         {"channels", {}},
     };
@@ -237,6 +237,7 @@ Status ReadLive(const toml::table& root, const std::string& file, stream::LiveCo
                      integer("seedlink.per_address", 1, 10000, live.per_address),
                      integer("seedlink.handshake_seconds", 1, 86400, live.handshake_seconds),
                      integer("seedlink.idle_seconds", 1, 86400, live.idle_seconds),
+                     integer("seedlink.write_timeout_s", 1, 86400, live.write_timeout_s),
                      ListAt(root, file, "seedlink.allow", live.allow), ListAt(root, file, "seedlink.deny", live.deny),
                      TextAt(root, file, "seedlink.description", "seedlink.description", live.description),
                      TextAt(root, file, "datalink.server", "datalink.server", live.datalink)})
@@ -434,6 +435,7 @@ toml::table Document(const StationConfig& c) {
                                         {"per_address", l.per_address},
                                         {"handshake_seconds", l.handshake_seconds},
                                         {"idle_seconds", l.idle_seconds},
+                                        {"write_timeout_s", l.write_timeout_s},
                                         {"allow", Strings(l.allow)},
                                         {"deny", Strings(l.deny)},
                                         {"description", l.description}});

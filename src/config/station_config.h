@@ -22,7 +22,7 @@
 //                  clock_channels = true (LCE, LCQ, LCR at 1 sample/s)  location = the data's
 //                  gps_channels = ["GNS", "GST", "GLA", "GLO", "GEL", "GDP", "GTP"] (the receiver's health)
 //   [seedlink]     listen = "" (off; "18000" or "ADDR:PORT")  ring_mb = 256  clients = 100  per_address = 10
-//                  handshake_seconds = 60  idle_seconds = 30  allow = []  deny = [] (addresses or networks, CIDR)
+//                  handshake_seconds = 60  idle_seconds = 30  write_timeout_s = 10  allow = []  deny = [] (addresses or networks, CIDR)
 //                  description = "" (HELLO's second line)
 //   [datalink]     server = "" (off; "host:16000")
 //   [channels]     0 = "GYP"  1 = false  2 = "GY0"  ...   (card offset = SEED channel code, or false)

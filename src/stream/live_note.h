@@ -32,6 +32,7 @@ struct LiveNote {
         kWebSocketFault,    // `value` a FrameFault
         kAnswered,          // an HTTP request answered
         kWriteFailed,       // `text`
+        kWriteStalled,      // its socket took nothing for `value` s
         kServerStopped,
         // The push's connection.
         kStopped,

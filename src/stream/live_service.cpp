@@ -43,6 +43,7 @@ Status LiveService::Start(const LiveConfig& live, const StreamCodes& station, in
         limits.per_address = live.per_address;
         limits.handshake_seconds = live.handshake_seconds;
         limits.idle_seconds = live.idle_seconds;
+        limits.write_timeout_seconds = live.write_timeout_s;
         for (const auto& [list, into] : {std::pair{&live.allow, &limits.access.allow}, std::pair{&live.deny, &limits.access.deny}}) {
             for (const auto& text : *list) {
                 const auto n = ParseNetwork(text);

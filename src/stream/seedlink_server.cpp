@@ -82,7 +82,7 @@ struct SeedLinkServer::Impl {
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(SeedLinkServer::Impl& server, asio::ip::tcp::socket socket, std::string address)
-        : server_(server), socket_(std::move(socket)), timer_(server.io), address_(std::move(address)),
+        : server_(server), socket_(std::move(socket)), timer_(server.io), write_timer_(server.io), address_(std::move(address)),
           since_(utc::NowNs()), frames_(server.limits.line_bytes) {}
 
     void Begin() {
@@ -106,6 +106,7 @@ public:
         why_value_ = value;
         asio::error_code ignored;
         timer_.cancel();
+        write_timer_.cancel();
         socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
         server_.Closed(shared_from_this());
@@ -359,6 +360,9 @@ public:
             if (p.record) buffers_.push_back(asio::buffer(p.record->bytes));
         }
         writing_ = true;
+        ++writes_;
+        write_began_ = std::chrono::steady_clock::now();
+        WatchWrites();
         asio::async_write(socket_, buffers_, [self = shared_from_this()](const asio::error_code& ec, std::size_t n) {
             self->writing_ = false;
             if (self->closed_) return;
@@ -376,9 +380,30 @@ public:
     }
 
 private:
+    // A client whose socket takes none of a write for the timeout is dropped
+    // (it never reads); the others are not held up meanwhile. One timer a
+    // connection, armed while writes are going on, not one a write.
+    void WatchWrites() {
+        if (watching_ || closed_) return;
+        watching_ = true;
+        const std::uint64_t write = writes_;
+        write_timer_.expires_at(write_began_ + std::chrono::seconds(server_.limits.write_timeout_seconds));
+        write_timer_.async_wait([self = shared_from_this(), write](const asio::error_code& ec) {
+            self->watching_ = false;
+            if (ec || self->closed_ || !self->writing_) return;
+            if (self->writes_ == write)
+                return self->Close(LiveNote::End::kWriteStalled, {}, self->server_.limits.write_timeout_seconds);
+            self->WatchWrites();  // the write now going on, from when it began
+        });
+    }
+
     SeedLinkServer::Impl& server_;
     asio::ip::tcp::socket socket_;
     asio::steady_timer timer_;
+    asio::steady_timer write_timer_;
+    std::uint64_t writes_ = 0;  // the writes begun
+    std::chrono::steady_clock::time_point write_began_;
+    bool watching_ = false;
     std::string address_;
     std::int64_t since_;
     std::chrono::steady_clock::time_point handshake_deadline_;

@@ -29,6 +29,7 @@ struct ServerLimits {
     int per_address = 10;         // at once from one address
     int handshake_seconds = 60;   // from connecting to the transfer
     int idle_seconds = 30;        // between commands while handshaking
+    int write_timeout_seconds = 10;  // a write the client's socket does not take within this: the client dropped
     std::size_t line_bytes = 255; // a command line, its terminator included
     std::size_t pending_bytes = 1u << 20;  // answers waiting for a client that does not read
     int send_buffer_bytes = 256 << 10;     // the system's buffer per client (SO_SNDBUF): what a stalled client pins
