@@ -239,6 +239,36 @@ TEST(SeedLink, AClientResumesAfterADisconnectAndAfterARestartWithNoGapAndNoDupli
     EXPECT_EQ(got[22], opened->next + 2);
 }
 
+// A 3.1 client resuming after a restart as libslink does, with the number
+// after its last record and that record's time: the number falls among those
+// the last run reserved and never used, and the client gets the new run's
+// records from the first, none of the old again, even when its last record's
+// time is the oldest the ring holds (a 1-sample/s channel's, minutes back).
+TEST(SeedLink, A31ClientResumesThroughARestartByItsNumberNotByAnOldTime) {
+    auto st = std::make_unique<Station>();
+    st->AddSeconds(10);  // 0..19
+    const auto path = st->dir / "live.ring";
+    st->ring.SetListener({});
+    RecordRing again;
+    const auto opened = again.Open(path, 4096 * 576);
+    ASSERT_TRUE(opened.ok());
+    ASSERT_GT(opened->next, 20u);
+    EXPECT_TRUE(again.Skipped(20));
+    EXPECT_FALSE(again.Skipped(19));
+    const auto held = again.Read(3);
+    ASSERT_TRUE(held);
+    StreamCodes codes{"XX", "ZQD01", "00", "GY0"};
+    for (int k = 0; k < 3; ++k)
+        ASSERT_TRUE(again.Append(WireName(codes), kT0 + (20 + k) * utc::kNsPerSecond, kT0 + (21 + k) * utc::kNsPerSecond,
+                                 held->bytes.data(), 512).ok());
+    Server srv(again);
+    Client c(srv.Port());
+    const auto got = TakeV3(c, "DATA 000014 2027,01,15,08,00,00", 3);  // next 0x14 = 20, its last record at kT0
+    ASSERT_EQ(got.size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) EXPECT_EQ(got[k], opened->next + k);
+    EXPECT_EQ(c.Take(520, 300ms), "");  // and nothing old after them
+}
+
 TEST(SeedLink, WebSocketAndHttpShareThePort) {
     Station st;
     st.AddSeconds(2);

@@ -352,6 +352,11 @@ std::optional<std::uint64_t> RecordRing::Newest() const {
     return newest_;
 }
 
+bool RecordRing::Skipped(std::uint64_t seq) const {
+    std::lock_guard lock(mutex_);
+    return seq >= hole_from_ && seq < hole_to_;
+}
+
 std::optional<std::uint64_t> RecordRing::AtOrAfter(std::uint64_t seq) const {
     std::lock_guard lock(mutex_);
     if (!any_) return std::nullopt;

@@ -79,6 +79,10 @@ public:
     std::optional<std::uint64_t> Newest() const;
     // The first held record at or after `seq` (the oldest if `seq` is older).
     std::optional<std::uint64_t> AtOrAfter(std::uint64_t seq) const;
+    // Whether `seq` is one of the numbers an earlier run reserved and never
+    // recorded (skipped at this run's start): the next record after it is
+    // the first of this run.
+    bool Skipped(std::uint64_t seq) const;
     std::uint64_t Slots() const { return slots_; }
     // The number the next record appended will have.
     std::uint64_t NextSequence() const;

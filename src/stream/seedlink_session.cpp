@@ -371,9 +371,12 @@ void SeedLinkSession::Start() {
             cursor_ = back > next ? 0 : next - back;
         }
         if (cursor_ > next) cursor_ = next;  // a number from the future: the next packet
-        if (r.newer_than) {
+        if (r.newer_than && !ring_.Skipped(cursor_)) {
             // The number stands if the packet it names is newer than the
-            // time; otherwise the time does.
+            // time; otherwise the time does. A number the last run reserved
+            // and never used (a client's next after a restart) stands too:
+            // the record after it is this run's first, whatever the time of
+            // the client's last record (a 1-sample/s channel's is minutes old).
             const auto held = ring_.Read(cursor_);
             if (!held || held->start_ns <= *r.newer_than) {
                 r.start = r.newer_than;
