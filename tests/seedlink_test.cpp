@@ -61,8 +61,16 @@ TEST(SeedLink, Version3FramesEachRecordWithItsSequenceAndServesSelectionsWindows
     EXPECT_EQ(w.Take(4, 300ms), "OK\r\n");  // the SELECT's; TIME starts the transfer unanswered
     for (const char* want : {"SL000007", "SL000009", "SL00000B"}) EXPECT_EQ(w.Take(520).substr(0, 8), want);
     EXPECT_EQ(w.Take(3), "END");
+    EXPECT_TRUE(w.Closed(2000ms));  // and the connection closed, as ringserver does
 
     // INFO STREAMS: XML in log records, "SLINFO *" on all but the last.
+    // HELLO after SLPROTO 4.0 names 4.0.
+    Client h(srv.Port());
+    h.Line("SLPROTO 4.0");
+    h.Line("HELLO");
+    EXPECT_EQ(h.Until("OK\r\n"), "OK\r\n");
+    EXPECT_EQ(h.Until("\r\n").rfind("SeedLink v4.0 (ZQD4830_GPS test) :: SLPROTO:3.1 SLPROTO:4.0", 0), 0u);
+
     Client i(srv.Port());
     i.Line("INFO STREAMS");
     std::string xml;
@@ -154,7 +162,7 @@ TEST(SeedLink, Version4UsesItsHeaderErrorsDialUpAndJsonInfo) {
         EXPECT_EQ(p.substr(25), std::string(held->bytes.begin(), held->bytes.end()));
     }
     EXPECT_EQ(c.Take(3), "END");
-    EXPECT_EQ(c.Take(1, 300ms), "");  // and nothing after it
+    EXPECT_TRUE(c.Closed(2000ms));  // and nothing after it: the dial-up ends the connection
 
     Client i(srv.Port());
     i.Line("SLPROTO 4.0");

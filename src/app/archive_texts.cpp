@@ -305,6 +305,7 @@ std::string EndText(const stream::LiveNote& n) {
     case E::kNone: return "";
     case E::kHandshakeIdle: return "握手时 " + std::to_string(n.value) + " 秒没有命令";
     case E::kHandshakeLong: return "握手超过 " + std::to_string(n.value) + " 秒";
+    case E::kTransferEnded: return "所请求的数据已发完（END）";
     case E::kWriteStalled: return std::to_string(n.value) + " 秒没有收下数据（不读的客户端）";
     case E::kClientClosed: return "客户端关闭了连接";
     case E::kReadFailed: return "读取失败" + said;

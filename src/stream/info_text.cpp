@@ -71,6 +71,8 @@ std::pair<bool, std::string> JsonInfo(const ServerIdentity& identity, RecordRing
     const std::string station_id = identity.network + "_" + identity.station;
     std::string body;
     if (q.item == "ID") {
+        // When the server started and the protocols it speaks, beside who it is.
+        body = ",\"started\":" + JsonText(utc::IsoMicro(identity.started_ns)) + ",\"protocol\":[\"3.1\",\"4.0\"]";
     } else if (q.item == "FORMATS") {
         body = ",\"format\":{\"2\":{\"mimetype\":\"application/vnd.fdsn.mseed\",\"subformat\":{\"D\":\"data/generic\"}},"
                "\"J\":{\"mimetype\":\"application/json\",\"subformat\":{\"I\":\"SeedLink info\",\"E\":\"SeedLink error\"}}},"

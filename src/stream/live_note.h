@@ -31,6 +31,7 @@ struct LiveNote {
         kHttpHeadTooLong,   // an HTTP request head longer than `value` bytes
         kWebSocketFault,    // `value` a FrameFault
         kAnswered,          // an HTTP request answered
+        kTransferEnded,     // a time window or a dial-up transfer sent whole, END said
         kWriteFailed,       // `text`
         kWriteStalled,      // its socket took nothing for `value` s
         kServerStopped,

@@ -375,6 +375,11 @@ public:
                 self->queue_.pop_front();
             }
             if (self->session_ && self->session_->CurrentPhase() == SeedLinkSession::Phase::kClose) self->closing_after_write_ = true;
+            if (self->session_ && self->session_->CurrentPhase() == SeedLinkSession::Phase::kDone) {
+                // A window or a dial-up sent whole: END, then the connection closed, as ringserver does.
+                self->closing_after_write_ = true;
+                self->close_reason_ = LiveNote::End::kTransferEnded;
+            }
             self->Pump();
         });
     }

@@ -87,8 +87,9 @@ void Put64(std::string& s, std::uint64_t v) {
 
 std::string ServerIdentity::Software() const { return "ZQD4830_GPS " + version; }
 
-std::string SeedLinkSession::HelloLine(const ServerIdentity& identity) {
-    return "SeedLink v3.1 (" + identity.Software() + ") :: SLPROTO:3.1 SLPROTO:4.0 CAP EXTREPLY NSWILDCARD BATCH WS:13";
+std::string SeedLinkSession::HelloLine(const ServerIdentity& identity, bool v4) {
+    return std::string(v4 ? "SeedLink v4.0 (" : "SeedLink v3.1 (") + identity.Software() +
+           ") :: SLPROTO:3.1 SLPROTO:4.0 CAP EXTREPLY NSWILDCARD BATCH WS:13";
 }
 
 SeedLinkSession::SeedLinkSession(const ServerIdentity& identity, RecordRing& ring, Connections connections)
@@ -129,7 +130,7 @@ void SeedLinkSession::Command(std::string_view line, std::vector<Piece>& out) {
     if (phase_ != Phase::kHandshake) return;  // in transfer only INFO and BYE
 
     if (verb == "HELLO") {
-        out.push_back({false, HelloLine(identity_) + "\r\n" + identity_.description + "\r\n", nullptr});
+        out.push_back({false, HelloLine(identity_, v4_) + "\r\n" + identity_.description + "\r\n", nullptr});
         return;
     }
     if (verb == "SLPROTO") {

@@ -70,7 +70,9 @@ public:
     // Records the ring dropped before this client had them.
     std::uint64_t Missed() const { return missed_; }
 
-    static std::string HelloLine(const ServerIdentity& identity);
+    // HELLO's first line: "SeedLink v3.1" for the clients of 3.1, which may
+    // read the version; "v4.0", the highest, once a client has asked for it.
+    static std::string HelloLine(const ServerIdentity& identity, bool v4 = false);
 
 private:
     struct Selector {
