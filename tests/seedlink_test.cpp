@@ -286,6 +286,11 @@ TEST(SeedLink, WebSocketAndHttpShareThePort) {
     const std::string reply = h.Until("\r\n\r\n");
     EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
     EXPECT_TRUE(h.Closed());
+    // An upgrade without its key: HTTP's own refusal, not /id's answer.
+    Client nokey(srv.Port());
+    nokey.Send("GET /seedlink HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n");
+    EXPECT_EQ(nokey.Until("\r\n\r\n").rfind("HTTP/1.1 400 Bad Request\r\n", 0), 0u);
+    EXPECT_TRUE(nokey.Closed());
 
     Client w(srv.Port());
     w.Send("GET /seedlink HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"

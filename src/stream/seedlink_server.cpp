@@ -259,7 +259,10 @@ private:
         const auto sp2 = http_request_.find(' ', sp1 + 1);
         http_target_ = sp1 == std::string::npos ? "/" : http_request_.substr(sp1 + 1, sp2 - sp1 - 1);
         const bool get = http_request_.rfind("GET ", 0) == 0;
-        if (get && Lower(headers_["upgrade"]) == "websocket" && !headers_["sec-websocket-key"].empty()) {
+        if (get && Lower(headers_["upgrade"]) == "websocket" && headers_["sec-websocket-key"].empty())
+            return SendHttp("400 Bad Request",
+                            ErrorJson(server_.identity, "ARGUMENTS", "a WebSocket upgrade needs Sec-WebSocket-Key"));
+        if (get && Lower(headers_["upgrade"]) == "websocket") {
             std::string protocol;
             const std::string offered = headers_["sec-websocket-protocol"];
             for (const char* p : {"SeedLink4.0", "SeedLink3.1"})
@@ -272,12 +275,7 @@ private:
             if (!rest.empty()) TakeFrames(rest);
             return;
         }
-        const auto send = [&](const std::string& status, const std::string& body) {
-            mode_ = Mode::kHttp;
-            closing_after_write_ = true;
-            Raw("HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-                "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n" + body);
-        };
+        const auto send = [&](const std::string& status, const std::string& body) { SendHttp(status, body); };
         std::vector<ConnectionSummary> none;
         if (get && (http_target_ == "/id" || http_target_ == "/"))
             return send("200 OK", JsonInfo(server_.identity, server_.ring, {"ID", "", ""}, none).second);
@@ -287,6 +285,14 @@ private:
     }
 
     void Raw(std::string bytes) { Answer({false, std::move(bytes), nullptr, true}); }
+
+    // A JSON answer, then the connection closed.
+    void SendHttp(const std::string& status, const std::string& body) {
+        mode_ = Mode::kHttp;
+        closing_after_write_ = true;
+        Raw("HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n" + body);
+    }
 
     void TakeFrames(std::string_view data) {
         while (!data.empty() && !closed_) {
