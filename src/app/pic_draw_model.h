@@ -15,4 +15,14 @@ struct PicDrawModel {
     unsigned Generation = 0;
 };
 
+// The trace as the polyline a surface of `width` x `height` pixels draws:
+// each sample at its place while there are at most two a pixel column;
+// beyond, one stroke a column from its first sample through its lowest and
+// highest to its last (at the column's middle), joined to the next. Empty
+// when there is nothing to draw.
+struct TracePoint {
+    double x = 0, y = 0;
+};
+std::vector<TracePoint> TraceLine(const PicDrawModel& model, int width, int height);
+
 }  // namespace zqd

@@ -56,13 +56,15 @@ void SdsArchiver::OnMark(records::Mark mark) {
     if (mark == records::Mark::kEnd) Finish();
 }
 
-void SdsArchiver::OnLost(std::uint64_t records, std::uint64_t samples) {
+void SdsArchiver::OnLost(std::uint64_t records, std::uint64_t samples) { Unwritten(DiskNote::Kind::kBehind, records, samples); }
+
+void SdsArchiver::Unwritten(DiskNote::Kind why, std::uint64_t records, std::uint64_t samples) {
     {
         std::lock_guard lock(mutex_);
         status_.unwritten_records += records;
         status_.unwritten_samples += samples;
     }
-    DiskNote note{DiskNote::Kind::kBehind, static_cast<std::int64_t>(records)};
+    DiskNote note{why, static_cast<std::int64_t>(records)};
     note.count = samples;
     Say(std::move(note));
 }
@@ -155,15 +157,7 @@ void SdsArchiver::DropOverLimit() {
         samples += pending_.front().samples;
         pending_.pop_front();
     }
-    if (dropped == 0) return;
-    {
-        std::lock_guard lock(mutex_);
-        status_.unwritten_records += dropped;
-        status_.unwritten_samples += samples;
-    }
-    DiskNote note{DiskNote::Kind::kMemoryFull, static_cast<std::int64_t>(dropped)};
-    note.count = samples;
-    Say(std::move(note));
+    if (dropped > 0) Unwritten(DiskNote::Kind::kMemoryFull, dropped, samples);
 }
 
 void SdsArchiver::Finish() {

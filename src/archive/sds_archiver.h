@@ -86,6 +86,8 @@ private:
         std::uint64_t samples = 0;
     };
     void Say(DiskNote note);
+    // Records the disk will not have (`why`): counted, then said.
+    void Unwritten(DiskNote::Kind why, std::uint64_t records, std::uint64_t samples);
     void WritePending();
     // One write refused: whether old days made room for it.
     bool MadeRoom(const Pending& p);

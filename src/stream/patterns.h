@@ -27,6 +27,14 @@ std::optional<Network> ParseNetwork(std::string_view text);
 // An address's 16 bytes (IPv4 mapped); nothing for a text that is not one.
 std::optional<std::array<std::uint8_t, 16>> ParseAddress(std::string_view text);
 
+// "18000", "0.0.0.0:18000", "[::1]:18000": the address and port to listen on.
+struct ListenAddress {
+    std::string host = "0.0.0.0";
+    std::uint16_t port = 18000;
+};
+std::optional<ListenAddress> ParseListen(const std::string& text);
+
+
 // Who may connect: an address in `deny` may not; with an `allow` list, only
 // an address in it may.
 struct AccessList {

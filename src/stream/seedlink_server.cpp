@@ -33,26 +33,6 @@ constexpr int kPacketsPerWrite = 32;
 
 }  // namespace
 
-std::optional<ListenAddress> ParseListen(const std::string& text) {
-    ListenAddress a;
-    std::string port = text;
-    if (!text.empty() && text.front() == '[') {
-        const auto close = text.find("]:");
-        if (close == std::string::npos) return std::nullopt;
-        a.host = text.substr(1, close - 1);
-        port = text.substr(close + 2);
-    } else if (const auto colon = text.rfind(':'); colon != std::string::npos) {
-        a.host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-    }
-    unsigned v = 0;
-    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), v);
-    if (ec != std::errc() || end != port.data() + port.size() || port.empty() || v > 65535) return std::nullopt;
-    if (!ParseAddress(a.host)) return std::nullopt;
-    a.port = static_cast<std::uint16_t>(v);
-    return a;
-}
-
 class Connection;
 
 struct SeedLinkServer::Impl {

@@ -36,13 +36,6 @@ struct ServerLimits {
     AccessList access;
 };
 
-// "18000", "0.0.0.0:18000", "[::1]:18000": the address and port to listen on.
-struct ListenAddress {
-    std::string host = "0.0.0.0";
-    std::uint16_t port = 18000;
-};
-std::optional<ListenAddress> ParseListen(const std::string& text);
-
 class SeedLinkServer {
 public:
     using Log = std::function<void(const LiveNote& note)>;

@@ -1,6 +1,5 @@
 #include "ui_win32/main_frame.h"
 
-#include <algorithm>
 #include <vector>
 
 #include "ui_win32/control_ids.h"
@@ -34,48 +33,15 @@ void PaintTrace(HDC dc, const RECT& rect, const PicDrawModel& model) {
     HBRUSH back = CreateSolidBrush(GetSysColor(COLOR_MENUTEXT));
     FillRect(dc, &rect, back);
     DeleteObject(back);
-    const auto& ys = model.Trace;
-    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    const double xspan = model.Right - model.Left, yspan = model.Bottom - model.Top;
-    if (ys.size() < 2 || width < 1 || height < 1 || xspan == 0 || yspan == 0) return;
-    auto px = [&](double x) { return (x - model.Left) / xspan * width; };
-    auto py = [&](double y) { return static_cast<int>((y - model.Top) / yspan * height); };
-    std::vector<POINT> line;
-    const std::size_t n = ys.size();
-    if (n <= static_cast<std::size_t>(2 * width)) {
-        line.reserve(n);
-        for (std::size_t j = 0; j < n; ++j)
-            line.push_back({rect.left + static_cast<int>(px(static_cast<double>(j))), rect.top + py(ys[j])});
-    } else {
-        // Every pixel column one stroke from its lowest to its highest sample.
-        struct Column {
-            std::int32_t lo = 0, hi = 0, first = 0, last = 0;
-            bool used = false;
-        };
-        std::vector<Column> cols(static_cast<std::size_t>(width));
-        for (std::size_t j = 0; j < n; ++j) {
-            const double x = px(static_cast<double>(j));
-            if (x < 0 || x >= width) continue;
-            Column& c = cols[static_cast<std::size_t>(x)];
-            const std::int32_t y = ys[j];
-            if (!c.used) {
-                c = {y, y, y, y, true};
-            } else {
-                c.lo = std::min(c.lo, y);
-                c.hi = std::max(c.hi, y);
-                c.last = y;
-            }
-        }
-        for (std::size_t i = 0; i < cols.size(); ++i) {
-            const Column& c = cols[i];
-            if (!c.used) continue;
-            const int x = rect.left + static_cast<int>(i);
-            for (std::int32_t y : {c.first, c.lo, c.hi, c.last}) line.push_back({x, rect.top + py(y)});
-        }
-    }
+    const auto line = TraceLine(model, rect.right - rect.left, rect.bottom - rect.top);
+    if (line.empty()) return;
+    std::vector<POINT> points;
+    points.reserve(line.size());
+    for (const TracePoint& p : line)
+        points.push_back({rect.left + static_cast<int>(p.x), rect.top + static_cast<int>(p.y)});
     HPEN pen = CreatePen(PS_SOLID, 1, static_cast<COLORREF>(model.Color));
     HGDIOBJ old = SelectObject(dc, pen);
-    Polyline(dc, line.data(), static_cast<int>(line.size()));
+    Polyline(dc, points.data(), static_cast<int>(points.size()));
     SelectObject(dc, old);
     DeleteObject(pen);
 }
