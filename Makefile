@@ -34,7 +34,7 @@ test: build-asan build-tsan
 	# The threaded code (session, sinks, record saving and loading, file locks, command line, conversion, the viewer's
 	# indexing and its cache, the ring, the SeedLink server, the DataLink push, the station's metadata end to end) under ThreadSanitizer.
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) \
-	  -R '^(SessionFixture|SessionThread|Mailbox|MonitorThreaded|RecordSink|RecordFile|SafeFile|EndToEnd|MainFixture|MonitorFixture|AnalysisFixture|ArchiveSink|ArchiveEndToEnd|RecordHub|Convert|ViewFiles|Retention|RecordRing|SeedLink|DataLinkPush|StationDescribesItself)\.'
+	  -R '^(SessionFixture|SessionThread|Mailbox|MonitorThreaded|RecordSink|RecordFile|SafeFile|EndToEnd|MainFixture|MonitorFixture|AnalysisFixture|ArchiveSink|ArchiveEndToEnd|RecordHub|Convert|ViewFiles|Retention|RecordRing|SeedLink|LiveStop|DataLinkPush|StationDescribesItself)\.'
 
 build-tsan: deps
 	cmake --preset tsan >/dev/null

@@ -1,9 +1,12 @@
 // Live data never wait for the disk: a disk that fills while a SeedLink
 // client is connected costs the archive records, counted and said, and the
-// client none.
+// client none. And a clean stop serves every record to every client before
+// it closes.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
+#include <thread>
 
 #include "app/archive_texts.h"
 #include "archive/archive_run.h"
@@ -11,6 +14,7 @@
 #include "config/station_config.h"
 #include "scripted_card.h"
 #include "seedlink_support.h"
+#include "stream/live_service.h"
 #include "test_support.h"
 
 namespace zqd::stream {
@@ -83,6 +87,157 @@ TEST(LiveDataBeforeTheDisk, AFullDiskLosesRecordsOnTheDiskAndNoneOnTheWire) {
         got.insert(seq);
     }
     EXPECT_EQ(got.size(), made);
+}
+
+// Clients on plain sockets, read together by one thread until the server closes each.
+class ManyClients {
+public:
+    ManyClients(std::uint16_t port, int n) : got_(static_cast<std::size_t>(n)) {
+        for (int k = 0; k < n; ++k) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(port);
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+            fds_.push_back(fd);
+        }
+    }
+    ~ManyClients() {
+        if (reader_.joinable()) reader_.join();
+        for (int fd : fds_) ::close(fd);
+    }
+    void SendAll(const std::string& text) {
+        for (int fd : fds_) (void)!::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    }
+    // Reads every socket until each is closed, or `limit` has passed.
+    void StartReading(std::chrono::seconds limit) {
+        reader_ = std::thread([this, limit] {
+            const auto until = std::chrono::steady_clock::now() + limit;
+            std::vector<bool> open(fds_.size(), true);
+            std::size_t left = fds_.size();
+            std::vector<pollfd> polls;
+            char b[65536];
+            while (left > 0 && std::chrono::steady_clock::now() < until) {
+                polls.clear();
+                for (std::size_t i = 0; i < fds_.size(); ++i)
+                    if (open[i]) polls.push_back({fds_[i], POLLIN, 0});
+                if (::poll(polls.data(), polls.size(), 100) <= 0) continue;
+                for (const auto& p : polls) {
+                    if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                    const std::size_t i = static_cast<std::size_t>(
+                        std::find(fds_.begin(), fds_.end(), p.fd) - fds_.begin());
+                    const auto n = ::recv(p.fd, b, sizeof b, 0);
+                    if (n > 0) {
+                        std::lock_guard lock(mutex_);
+                        got_[i].append(b, static_cast<std::size_t>(n));
+                    } else {
+                        open[i] = false;
+                        --left;
+                    }
+                }
+            }
+            closed_ = fds_.size() - left;
+        });
+    }
+    // Until every client has `bytes` or `limit` has passed.
+    bool WaitFor(std::size_t bytes, std::chrono::seconds limit) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < until) {
+            {
+                std::lock_guard lock(mutex_);
+                if (std::all_of(got_.begin(), got_.end(), [&](const std::string& g) { return g.size() >= bytes; }))
+                    return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+    // After the reading ended: what each client got, and how many the server closed.
+    const std::vector<std::string>& Got() {
+        if (reader_.joinable()) reader_.join();
+        return got_;
+    }
+    std::size_t Closed() const { return closed_; }
+
+private:
+    std::vector<int> fds_;
+    std::vector<std::string> got_;
+    std::mutex mutex_;
+    std::thread reader_;
+    std::size_t closed_ = 0;
+};
+
+// The last records are made at the stop (each channel's part-filled record,
+// the health channels'); every client still connected is sent them, and all
+// it asked for before them, before the connection closes.
+TEST(LiveStop, EveryClientConnectedAtACleanStopHasEveryRecordTheArchiveHas) {
+    test::TempDir dir;
+    std::mutex mutex;
+    std::map<LiveNote::End, int> ended;
+    LiveService live(
+        [&](const LiveNote& note) {
+            std::lock_guard lock(mutex);
+            if (note.kind == LiveNote::Kind::kClientEnded) ++ended[note.end];
+        },
+        nullptr);
+    LiveConfig lc;
+    lc.listen = "127.0.0.1:0";
+    lc.ring_mb = 16;
+    lc.per_address = 100;
+    config::StationConfig c = config::DefaultConfig();
+    ASSERT_TRUE(live.Start(lc, c.records.station, 512, dir.path(), "test").ok());
+    constexpr int kClients = 100;
+    ManyClients clients(live.Snapshot().port, kClients);
+    clients.StartReading(std::chrono::seconds(60));
+    clients.SendAll("STATION " + c.records.station.station + " " + c.records.station.network + "\r\nDATA\r\nEND\r\n");
+    ASSERT_TRUE(clients.WaitFor(8, std::chrono::seconds(20)));  // "OK\r\nOK\r\n": each is in transfer
+
+    constexpr int kRate = 200;
+    sim::SimSettings s;
+    s.start_from_clock = false;
+    s.start_ns = 1210613920300000000;
+    sim::SimCard sim(s, [] { return 0; });
+    sim.Initial(320, 5, 0, 0);
+    sim.StartIntr(10, kRate, 0, 18, kRate, 0, 1);
+    test::ScriptedCard card;
+    card.fill = [&](int k, std::int16_t* w) { sim.FillSamples(k, w + 1); };
+    acq::Session session(card, {false, std::chrono::milliseconds(1000)});
+    c.card.ChnPoints = kRate;
+    c.card.SampleFrq = kRate;
+    archive::StationArchive station(c.Run(), dir / "archive", {}, false, live.Feed());
+    auto runner = session.AddSink(station.Records(), 64);
+    session.SetTiming(c.timing);
+    ASSERT_TRUE(session.Start(c.card).ok());
+    for (int k = 0; k < 3; ++k) {
+        card.queryResults.push_back(10);
+        session.Pump();
+    }
+    session.Stop();
+    session.Pump();
+    station.Finish();  // the last records, into the ring and onto the disk
+    live.Stop();
+
+    const archive::ArchiveStatus st = station.Snapshot();
+    ASSERT_GT(st.disk.records, 200u);
+    ASSERT_EQ(st.disk.records, st.station.records);
+    const auto& got = clients.Got();
+    EXPECT_EQ(clients.Closed(), static_cast<std::size_t>(kClients));
+    const std::string head = "OK\r\nOK\r\n";
+    int complete = 0;
+    for (const auto& g : got) {
+        ASSERT_EQ(g.substr(0, head.size()), head);
+        const std::size_t packets = (g.size() - head.size()) / 520;
+        EXPECT_EQ((g.size() - head.size()) % 520, 0u);
+        bool in_order = true;
+        for (std::size_t i = 0; i < packets; ++i)
+            in_order = in_order && std::stoull(g.substr(head.size() + i * 520 + 2, 6), nullptr, 16) == (*live.Ring().Oldest() + i);
+        EXPECT_TRUE(in_order);
+        if (packets == st.disk.records && in_order) ++complete;
+    }
+    EXPECT_EQ(complete, kClients);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(ended[LiveNote::End::kServerStopped], kClients);
 }
 
 }  // namespace

@@ -48,6 +48,7 @@ struct SeedLinkServer::Impl {
     std::map<std::string, int> per_address;
     std::atomic<bool> notify_pending{false};
     bool stopping = false;
+    asio::steady_timer stop_timer{io};
 
     Impl(ServerIdentity id, RecordRing& r, ServerLimits l, Log lg, std::atomic<int>& c)
         : identity(std::move(id)), ring(r), limits(std::move(l)), log(std::move(lg)), clients(c) {}
@@ -74,6 +75,16 @@ public:
 
     void Wake() {
         if (!waiting_) return;
+        waiting_ = false;
+        Pump();
+    }
+
+    // At a stop: a client in transfer is sent what the ring holds for it and
+    // closed once it has it (Pump); any other is closed now.
+    void Finish() {
+        if (closed_) return;
+        if (!session_ || session_->CurrentPhase() != SeedLinkSession::Phase::kTransfer)
+            return Close(LiveNote::End::kServerStopped);
         waiting_ = false;
         Pump();
     }
@@ -328,6 +339,7 @@ public:
         }
         if (queue_.empty()) {
             if (closing_after_write_) Close(mode_ == Mode::kHttp ? LiveNote::End::kAnswered : close_reason_);
+            else if (server_.stopping && waiting_) Close(LiveNote::End::kServerStopped);  // sent all it asked for
             return;
         }
         buffers_.clear();
@@ -469,6 +481,7 @@ void SeedLinkServer::Impl::Closed(const std::shared_ptr<Connection>& c) {
     if (--per_address[address] <= 0) per_address.erase(address);
     clients.store(static_cast<int>(connections.size()));
     Say(c->Ended());
+    if (stopping && connections.empty()) stop_timer.cancel();
 }
 
 std::vector<ConnectionSummary> SeedLinkServer::Impl::Summaries() const {
@@ -525,7 +538,15 @@ void SeedLinkServer::Stop() {
         asio::error_code ignored;
         s.acceptor.close(ignored);
         auto all = s.connections;
-        for (const auto& c : all) c->Close(LiveNote::End::kServerStopped);
+        for (const auto& c : all) c->Finish();
+        if (s.connections.empty()) return;
+        // Those that do not take the rest in time are closed without it.
+        s.stop_timer.expires_after(std::chrono::seconds(s.limits.stop_seconds));
+        s.stop_timer.async_wait([&s](const asio::error_code& ec) {
+            if (ec) return;
+            auto left = s.connections;
+            for (const auto& c : left) c->Close(LiveNote::End::kServerStopped);
+        });
     });
     s.thread.join();
     s.io.stop();

@@ -30,6 +30,7 @@ struct ServerLimits {
     int handshake_seconds = 60;   // from connecting to the transfer
     int idle_seconds = 30;        // between commands while handshaking
     int write_timeout_seconds = 10;  // a write the client's socket does not take within this: the client dropped
+    int stop_seconds = 5;         // at a stop, for the clients to be sent what the ring holds
     std::size_t line_bytes = 255; // a command line, its terminator included
     std::size_t pending_bytes = 1u << 20;  // answers waiting for a client that does not read
     int send_buffer_bytes = 256 << 10;     // the system's buffer per client (SO_SNDBUF): what a stalled client pins
@@ -48,7 +49,9 @@ public:
     // Listens and serves on a thread of its own. kFileRefused
     // (kListenFailed) with the address and the system's reason.
     Status Start(const ListenAddress& where);
-    // Closes every connection and stops. Nothing when not running.
+    // Stops taking connections, sends each client in transfer what the ring
+    // holds for it (for at most `stop_seconds`), then closes every
+    // connection and stops. Nothing when not running.
     void Stop();
 
     std::uint16_t Port() const { return port_.load(); }
