@@ -659,7 +659,7 @@ TEST(ArchiveEndToEnd, KilledAndRestartedTheArchiveReadsWhole) {
     ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << test::ReadFile(dir / "second.txt");
     // The day files of the first run go on; none is said to be new (but the
     // ones of a sample a second, the clock's and the receiver's, which the
-    // first run, killed within its first ten minutes, had not written yet).
+    // first run, killed within its first minute, had not written yet).
     EXPECT_NE(test::ReadFile(dir / "first.txt").find("新的日文件"), std::string::npos);
     std::istringstream second(test::ReadFile(dir / "second.txt"));
     for (std::string line; std::getline(second, line);)

@@ -15,6 +15,7 @@
 #include "scripted_card.h"
 #include "seedlink_support.h"
 #include "stream/live_service.h"
+#include "records/records_config.h"
 #include "test_support.h"
 
 namespace zqd::stream {
@@ -238,6 +239,83 @@ TEST(LiveStop, EveryClientConnectedAtACleanStopHasEveryRecordTheArchiveHas) {
     EXPECT_EQ(complete, kClients);
     std::lock_guard lock(mutex);
     EXPECT_EQ(ended[LiveNote::End::kServerStopped], kClients);
+}
+
+// The health channels, a sample a second, reach the ring (and so every live
+// client) within a minute of their data, in the same records as the disk's.
+TEST(LiveHealth, TheClockAndReceiverChannelsAreServedWithinAMinuteAsTheDiskHasThem) {
+    test::TempDir dir;
+    RecordRing ring;
+    ASSERT_TRUE(ring.Open(dir / "live.ring", 8u << 20).ok());
+    constexpr int kRate = 200;
+    sim::SimSettings s;
+    s.start_from_clock = false;
+    s.start_ns = 1210613920300000000;
+    sim::SimCard sim(s, [] { return 0; });
+    sim.Initial(320, 5, 0, 0);
+    sim.StartIntr(10, kRate, 0, 18, kRate, 0, 1);
+    test::ScriptedCard card;
+    card.fill = [&](int k, std::int16_t* w) { sim.FillSamples(k, w + 1); };
+    acq::Session session(card, {false, std::chrono::milliseconds(1000)});
+    config::StationConfig c = config::DefaultConfig();
+    c.card.ChnPoints = kRate;
+    c.card.SampleFrq = kRate;
+    std::set<std::string> health;
+    for (const char* code : {"LCE", "LCQ", "LCR"}) health.insert(code);
+    for (const auto& code : records::GpsChannelCodes()) health.insert(code);
+    archive::StationArchive station(c.Run(), dir / "archive", {}, false, std::make_shared<RingFeed>(ring, nullptr));
+    auto runner = session.AddSink(station.Records(), 64);
+    session.SetTiming(c.timing);
+    ASSERT_TRUE(session.Start(c.card).ok());
+    // The newest end of each health channel's records in the ring.
+    std::map<std::string, std::int64_t> served;
+    std::uint64_t next = 0;
+    auto look = [&] {
+        for (; ring.Newest() && next <= *ring.Newest(); ++next) {
+            const auto r = ring.Read(next);
+            ASSERT_TRUE(r);
+            const std::string chan = r->stream.substr(r->stream.rfind('_') + 1);
+            if (health.count(chan)) served[chan] = std::max(served[chan], r->end_ns);
+        }
+    };
+    const std::int64_t t0 = s.start_ns - s.start_ns % utc::kNsPerSecond;
+    std::int64_t worst_s = 0;
+    constexpr int kSeconds = 300;
+    for (int k = 1; k <= kSeconds; ++k) {
+        card.queryResults.push_back(1);
+        session.Pump();
+        look();
+        const std::int64_t now = t0 + k * utc::kNsPerSecond;  // the end of the data made so far
+        if (k < 70) continue;  // the time's lock, then the first minute of health
+        for (const auto& chan : health) {
+            ASSERT_TRUE(served.count(chan)) << chan << " unserved after " << k << " s";
+            worst_s = std::max(worst_s, (now - served[chan]) / utc::kNsPerSecond);
+        }
+    }
+    EXPECT_LE(worst_s, 61);
+    session.Stop();
+    session.Pump();
+    station.Finish();
+    look();
+
+    // The ring's records of each health channel are its day file's, byte for byte.
+    std::map<std::string, std::string> on_wire, on_disk;
+    for (std::uint64_t q = *ring.Oldest(); q <= *ring.Newest(); ++q) {
+        const auto r = ring.Read(q);
+        const std::string chan = r->stream.substr(r->stream.rfind('_') + 1);
+        if (health.count(chan)) on_wire[chan].append(r->bytes.begin(), r->bytes.end());
+    }
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir / "archive")) {
+        const std::string name = e.path().filename().string();
+        for (const auto& chan : health)
+            if (e.is_regular_file() && name.find("." + chan + ".D.") != std::string::npos) on_disk[chan] = test::ReadFile(e.path());
+    }
+    ASSERT_EQ(on_disk.size(), health.size());
+    for (const auto& chan : health) {
+        EXPECT_EQ(on_wire[chan], on_disk[chan]) << chan;
+        EXPECT_GE(on_disk[chan].size() / 512, static_cast<std::size_t>(kSeconds / 60 - 1)) << chan;
+        EXPECT_LE(on_disk[chan].size() / 512, static_cast<std::size_t>(kSeconds / 60 + 1)) << chan;
+    }
 }
 
 }  // namespace

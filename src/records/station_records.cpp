@@ -338,10 +338,17 @@ void StationRecords::AddGps(const acq::Block& b, const mseed::Timing& timing) {
 }
 
 void StationRecords::Flush(bool everything) {
-    // The channels of a sample a second fill a record in minutes: they are
-    // packed whole when full, or every ten minutes, or at the stop, not as
-    // records of a few samples at every flush.
-    for (auto& c : channels_) c.packer->Pack(everything || c.offset >= 0 || c.packer->Held() >= kClockFlushSamples);
+    // The health channels, a sample a second, would fill a record in tens of
+    // minutes: an operator watching the clock live needs them within a
+    // minute, and a record of a few samples at every flush would be ten times
+    // the records. So they are packed when full, or at the flush after which
+    // the next would leave their oldest sample more than a minute unsent, or
+    // at the stop: a record a minute, by the data's own clock, to the disk
+    // and the ring alike.
+    const auto health_due = [this](const mseed::ChannelPacker& p) {
+        return static_cast<double>(p.Held()) / p.SampleRate() + config_.flush_seconds > kHealthLatencySeconds;
+    };
+    for (auto& c : channels_) c.packer->Pack(everything || c.offset >= 0 || health_due(*c.packer));
     since_flush_ns_ = 0;
     hub_->Publish(Mark::kFlush);
 }

@@ -117,10 +117,11 @@ public:
     void OnBlock(const acq::BlockPtr& block) override;
     void OnEvent(const acq::Event& event) override;
 
-    // Packs what is held into records, short ones too (the clock's channels
-    // only when `everything` or ten minutes are held), then a flush mark.
+    // Packs what is held into records, short ones too (the health channels
+    // only when `everything`, or when the next flush would find their oldest
+    // sample more than a minute old), then a flush mark.
     void Flush(bool everything = true);
-    static constexpr std::size_t kClockFlushSamples = 600;
+    static constexpr std::int64_t kHealthLatencySeconds = 60;
     // Packs everything, then the end mark. Not while blocks arrive.
     void Finish();
     // Makes records of no more than this much data (ns); blocks after it are let go.
