@@ -29,6 +29,12 @@ std::string Trim(std::string_view s) {
 }
 
 constexpr std::size_t kHttpHeadBytes = 8192;
+// After refusing a request whose head is too long: what more of it is read
+// and let go, and for how long, so that closing does not reset the
+// connection under the answer (a close with unread bytes sends RST, and the
+// client may lose the answer with it).
+constexpr std::size_t kLingerBytes = 1u << 20;
+constexpr auto kLinger = std::chrono::seconds(2);
 constexpr int kPacketsPerWrite = 32;
 
 }  // namespace
@@ -161,7 +167,9 @@ private:
     void Read() {
         socket_.async_read_some(asio::buffer(in_), [self = shared_from_this()](const asio::error_code& ec, std::size_t n) {
             if (self->closed_) return;
-            if (ec == asio::error::eof) return self->Close(LiveNote::End::kClientClosed);
+            if (ec == asio::error::eof)
+                return self->linger_ ? self->Close(self->close_reason_, {}, self->close_value_)
+                                     : self->Close(LiveNote::End::kClientClosed);
             if (ec) return self->Close(LiveNote::End::kReadFailed, ec.message());
             self->Take(std::string_view(self->in_.data(), n));
             if (!self->closed_) self->Read();
@@ -169,6 +177,11 @@ private:
     }
 
     void Take(std::string_view data) {
+        if (discarding_) {
+            discarded_ += data.size();
+            if (discarded_ > kLingerBytes) Close(close_reason_, {}, close_value_);
+            return;
+        }
         if (mode_ == Mode::kWebSocket) return TakeFrames(data);
         if (mode_ == Mode::kHttp) return TakeHttp(data);
         for (std::size_t i = 0; i < data.size() && !closed_; ++i) {
@@ -183,15 +196,12 @@ private:
                 std::string line;
                 line.swap(line_);
                 if (mode_ == Mode::kUnknown) {
-                    const auto verb = line.substr(0, line.find(' '));
-                    for (const char* http : {"GET", "HEAD", "POST", "PUT", "DELETE", "OPTIONS", "TRACE", "CONNECT"}) {
-                        if (verb == http) {
-                            mode_ = Mode::kHttp;
-                            http_request_ = line;
-                            http_head_ = line.size();
-                            const std::size_t next = c == '\r' && i + 1 < data.size() && data[i + 1] == '\n' ? i + 2 : i + 1;
-                            return TakeHttp(data.substr(next));
-                        }
+                    if (HttpVerb(line.substr(0, line.find(' ')))) {
+                        mode_ = Mode::kHttp;
+                        http_request_ = line;
+                        http_head_ = line.size();
+                        const std::size_t next = c == '\r' && i + 1 < data.size() && data[i + 1] == '\n' ? i + 2 : i + 1;
+                        return TakeHttp(data.substr(next));
                     }
                     mode_ = Mode::kSeedLink;
                 }
@@ -199,6 +209,12 @@ private:
             } else if (overlong_) {
                 // the rest of a line that was too long: dropped
             } else if (line_.size() + 2 >= server_.limits.line_bytes) {
+                if (mode_ == Mode::kUnknown && HttpVerb(line_.substr(0, line_.find(' '))) && line_.find(' ') != std::string::npos) {
+                    http_request_ = line_;
+                    return RefuseHttp("414 URI Too Long", "a request line longer than " +
+                                                              std::to_string(server_.limits.line_bytes) + " characters",
+                                      server_.limits.line_bytes);
+                }
                 overlong_ = true;
                 Answer({false, "ERROR ARGUMENTS command line longer than " + std::to_string(server_.limits.line_bytes) +
                                    " characters\r\n", nullptr});
@@ -232,7 +248,9 @@ private:
     void TakeHttp(std::string_view data) {
         for (std::size_t i = 0; i < data.size(); ++i) {
             const char c = data[i];
-            if (++http_head_ > kHttpHeadBytes) return Close(LiveNote::End::kHttpHeadTooLong, {}, kHttpHeadBytes);
+            if (++http_head_ > kHttpHeadBytes)
+                return RefuseHttp("431 Request Header Fields Too Large",
+                                  "a request head longer than " + std::to_string(kHttpHeadBytes) + " bytes", kHttpHeadBytes);
             if (c == '\n') {
                 const std::string line = Trim(line_);
                 line_.clear();
@@ -273,6 +291,38 @@ private:
         if (get && http_target_ == "/streams")
             return send("200 OK", JsonInfo(server_.identity, server_.ring, {"STREAMS", "", ""}, none).second);
         send("404 Not Found", ErrorJson(server_.identity, "UNSUPPORTED", "nothing at " + http_target_ + "; try /id or /streams"));
+    }
+
+    static bool HttpVerb(const std::string& verb) {
+        for (const char* http : {"GET", "HEAD", "POST", "PUT", "DELETE", "OPTIONS", "TRACE", "CONNECT"})
+            if (verb == http) return true;
+        return false;
+    }
+
+    // A request too long to take: HTTP's refusal, what more of it comes read
+    // and let go, then the connection closed.
+    void RefuseHttp(const std::string& status, const std::string& why, std::size_t limit) {
+        const auto sp1 = http_request_.find(' ');
+        const auto sp2 = http_request_.find(' ', sp1 + 1);
+        http_target_ = http_request_.substr(sp1 + 1, std::min<std::size_t>(sp2 - sp1 - 1, 40));
+        line_.clear();
+        discarding_ = true;
+        close_reason_ = LiveNote::End::kHttpHeadTooLong;
+        close_value_ = static_cast<std::int64_t>(limit);
+        SendHttp(status, ErrorJson(server_.identity, "ARGUMENTS", why));
+    }
+
+    // The answer sent: no more to send, what the client still sends read
+    // until it closes, for a moment at most.
+    void Linger() {
+        if (linger_) return;
+        linger_ = true;
+        asio::error_code ignored;
+        socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+        timer_.expires_after(kLinger);
+        timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+            if (!ec && !self->closed_) self->Close(self->close_reason_, {}, self->close_value_);
+        });
     }
 
     void Raw(std::string bytes) { Answer({false, std::move(bytes), nullptr, true}); }
@@ -338,7 +388,8 @@ public:
             }
         }
         if (queue_.empty()) {
-            if (closing_after_write_) Close(mode_ == Mode::kHttp ? LiveNote::End::kAnswered : close_reason_);
+            if (closing_after_write_ && discarding_) Linger();
+            else if (closing_after_write_) Close(mode_ == Mode::kHttp ? LiveNote::End::kAnswered : close_reason_);
             else if (server_.stopping && waiting_) Close(LiveNote::End::kServerStopped);  // sent all it asked for
             return;
         }
@@ -424,6 +475,9 @@ private:
     std::vector<asio::const_buffer> buffers_;
     std::vector<std::string> heads_;
     bool writing_ = false, waiting_ = false, closed_ = false, closing_after_write_ = false;
+    bool discarding_ = false, linger_ = false;  // a refused request's rest read and let go
+    std::size_t discarded_ = 0;
+    std::int64_t close_value_ = 0;
     std::uint64_t packets_ = 0, bytes_ = 0;
     LiveNote::End why_ = LiveNote::End::kNone;
     std::string why_text_;
