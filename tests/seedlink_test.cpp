@@ -84,7 +84,7 @@ TEST(SeedLink, Version3FramesEachRecordWithItsSequenceAndServesSelectionsWindows
     }
     EXPECT_NE(xml.find("<station name=\"ZQD01\" network=\"XX\" description=\"Test station\" begin_seq=\"000000\" end_seq=\"000016\""),
               std::string::npos);
-    EXPECT_NE(xml.find("<stream location=\"00\" seedname=\"GY1\" type=\"D\" begin_time=\"2027/01/15 08:00:00.0000\" end_time=\"2027/01/15 08:00:11.0000\""),
+    EXPECT_NE(xml.find("<stream location=\"00\" seedname=\"GY1\" type=\"D\" begin_time=\"2027-01-15T08:00:00.000000Z\" end_time=\"2027-01-15T08:00:11.000000Z\""),
               std::string::npos);
     i.Line("INFO GAPS");
     EXPECT_EQ(ChannelOfRecord(i.Take(520).substr(8)), "ERR");

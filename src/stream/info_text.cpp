@@ -13,14 +13,11 @@ namespace {
 
 std::string XmlText(const std::string& s) { return stationxml::Escape(s); }
 
-// "2026/12/08 05:00:00.0000": 3.1's times.
-std::string SlashTime(std::int64_t ns) {
-    const auto c = utc::FromNs(ns);
-    char b[40];
-    std::snprintf(b, sizeof b, "%04lld/%02u/%02u %02u:%02u:%02u.%04lld", static_cast<long long>(c.year), c.month,
-                  c.day, c.hour, c.minute, c.second, static_cast<long long>(c.ns / 100000));
-    return b;
-}
+// 3.1's times as today's servers write them (ringserver's INFO in XML
+// carries its JSON's times): ISO 8601 in UTC to the microsecond,
+// "2026-12-08T05:00:00.000000Z". The old "2026/12/08 05:00:00.0000" of
+// SeisComP's server is read by fewer clients.
+std::string XmlTime(std::int64_t ns) { return utc::IsoMicro(ns); }
 
 std::string Hex6(std::uint64_t seq) {
     char b[8];
@@ -131,7 +128,7 @@ std::pair<bool, std::string> XmlInfo(const ServerIdentity& identity, RecordRing&
                                      const std::vector<ConnectionSummary>& connections) {
     std::string xml = "<?xml version=\"1.0\"?>\n<seedlink software=\"" + XmlText(SeedLinkSession::HelloLine(identity)) +
                       "\" organization=\"" + XmlText(identity.description) + "\" started=\"" +
-                      SlashTime(identity.started_ns) + "\"";
+                      XmlTime(identity.started_ns) + "\"";
     const bool all = item == "ALL";
     if (item == "ID") return {true, xml + "/>\n"};
     xml += ">\n";
@@ -152,12 +149,12 @@ std::pair<bool, std::string> XmlInfo(const ServerIdentity& identity, RecordRing&
             if (item == "STREAMS" || all) {
                 for (const auto& [wire, span] : ring.Streams())
                     xml += "<stream location=\"" + XmlText(LocationOf(wire)) + "\" seedname=\"" + XmlText(ChannelOf(wire)) +
-                           "\" type=\"D\" begin_time=\"" + SlashTime(span.start_ns) + "\" end_time=\"" +
-                           SlashTime(span.end_ns) + "\" begin_recno=\"0\" end_recno=\"0\" gap_check=\"disabled\" gap_treshold=\"0\"/>\n";
+                           "\" type=\"D\" begin_time=\"" + XmlTime(span.start_ns) + "\" end_time=\"" +
+                           XmlTime(span.end_ns) + "\" begin_recno=\"0\" end_recno=\"0\" gap_check=\"disabled\" gap_treshold=\"0\"/>\n";
             }
             if (item == "CONNECTIONS" || all) {
                 for (const auto& c : connections)
-                    xml += "<connection host=\"" + XmlText(c.address) + "\" ctime=\"" + SlashTime(c.since_ns) +
+                    xml += "<connection host=\"" + XmlText(c.address) + "\" ctime=\"" + XmlTime(c.since_ns) +
                            "\" current_seq=\"" + Hex6(c.cursor) + "\" txcount=\"" + std::to_string(c.packets) +
                            "\" totBytes=\"" + std::to_string(c.bytes) + "\" realtime=\"" +
                            (c.transfer ? "yes" : "no") + "\" useragent=\"" + XmlText(c.user_agent) + "\"/>\n";
