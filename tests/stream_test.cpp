@@ -122,6 +122,47 @@ TEST(RecordRing, TheReservationAloneKeepsEveryNumberGivenFromBeingGivenAgain) {
     }
 }
 
+// Every restart skips the numbers its run had reserved: the ring serves
+// the records of every run it still holds, over each skip, and a number
+// in any skip stands for the first record after it.
+TEST(RecordRing, TheRecordsOfEveryEarlierRunAreServedAcrossEachRestartsSkip) {
+    test::TempDir dir;
+    const auto file = dir / "ring.zqr";
+    constexpr std::uint64_t kSlots = 4 * RecordRing::kReserve;
+    std::vector<std::uint64_t> given, firsts;
+    for (int run = 0; run < 3; ++run) {
+        RecordRing ring;
+        const auto opened = ring.Open(file, kSlots * kSlotBytes);
+        ASSERT_TRUE(opened.ok());
+        EXPECT_EQ(opened->kept, given.size()) << "run " << run;
+        for (int k = 0; k < 5; ++k) {
+            const auto r = RecordOf(given.size());
+            const auto seq = ring.Append("XX_ZQD01_00_GY0", 0, 1, r.data(), r.size());
+            ASSERT_TRUE(seq.ok());
+            if (k == 0) firsts.push_back(*seq);
+            given.push_back(*seq);
+        }
+    }
+    RecordRing ring;
+    ASSERT_TRUE(ring.Open(file, kSlots * kSlotBytes).ok());
+    ASSERT_EQ(ring.Oldest(), given.front());
+    std::vector<std::uint64_t> served;
+    for (auto at = ring.AtOrAfter(0); at; at = ring.AtOrAfter(*at + 1)) {
+        const auto r = ring.Read(*at);
+        ASSERT_TRUE(r) << *at;
+        EXPECT_EQ(r->bytes, RecordOf(served.size())) << *at;
+        served.push_back(*at);
+    }
+    EXPECT_EQ(served, given);
+    // The number after each run's last: skipped, and the next held is the next run's first.
+    for (std::size_t run = 0; run < 3; ++run) {
+        const std::uint64_t after_last = given[run * 5 + 4] + 1;
+        EXPECT_TRUE(ring.Skipped(after_last)) << "run " << run;
+        EXPECT_FALSE(ring.Skipped(given[run * 5 + 4])) << "run " << run;
+        if (run < 2) EXPECT_EQ(ring.AtOrAfter(after_last), firsts[run + 1]);
+    }
+}
+
 TEST(RecordRing, ADamagedRecordIsNotServedAndADamagedOrOtherRingIsMadeNewWithHigherNumbers) {
     test::TempDir dir;
     const auto file = dir / "ring.zqr";

@@ -125,7 +125,8 @@ Status RecordRing::Create(std::uint64_t reserved) {
     return Reserve();
 }
 
-bool RecordRing::ScanSlots(std::uint64_t old_slots, std::uint64_t below, std::uint64_t& newest) {
+bool RecordRing::ScanSlots(std::uint64_t old_slots, std::uint64_t below, std::uint64_t& newest,
+                           std::vector<std::uint64_t>& held) {
     if (!platform::SeekTo(file_, kHeaderBytes)) return false;
     bool found = false;
     std::vector<unsigned char> slot(kSlotBytes);
@@ -138,6 +139,7 @@ bool RecordRing::ScanSlots(std::uint64_t old_slots, std::uint64_t below, std::ui
         if (seq % old_slots != i || seq >= below) continue;
         if (!found || seq > newest) newest = seq;
         found = true;
+        held.push_back(seq);
         const std::string name(head.stream, strnlen(head.stream, kStreamBytes));
         auto [it, fresh] = spans_.try_emplace(name, Span{head.start_ns, head.end_ns});
         if (!fresh) {
@@ -151,7 +153,7 @@ bool RecordRing::ScanSlots(std::uint64_t old_slots, std::uint64_t below, std::ui
 Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, std::uint64_t bytes) {
     std::lock_guard lock(mutex_);
     path_ = path;
-    hole_from_ = hole_to_ = 0;
+    holes_.clear();
     newest_ = 0;
     slots_ = std::max<std::uint64_t>(16, bytes / kSlotBytes);
     Opened opened;
@@ -179,7 +181,8 @@ Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, s
     std::uint64_t newest = 0;
     spans_.clear();
     recent_.fill(nullptr);
-    const bool found = ours && old_slots > 0 && ScanSlots(old_slots, whole ? reserved : UINT64_MAX, newest);
+    std::vector<std::uint64_t> held;
+    const bool found = ours && old_slots > 0 && ScanSlots(old_slots, whole ? reserved : UINT64_MAX, newest, held);
     if (found) reserved = std::max(reserved, newest + 1);
     if (!whole || old_slots != slots_) {
         // Another layout, a damaged header or another size: made new, its
@@ -197,12 +200,18 @@ Result<RecordRing::Opened> RecordRing::Open(const std::filesystem::path& path, s
     next_ = reserved;
     if (found) {
         any_ = true;
-        oldest_ = newest;
-        while (oldest_ > 0 && newest - (oldest_ - 1) < slots_ && ReadLocked(oldest_ - 1)) --oldest_;
+        // What the last lap of the slots holds, through the numbers every
+        // earlier restart skipped: a slot the skipped numbers never reached
+        // keeps a record of an older lap, which is not served.
+        std::sort(held.begin(), held.end());
+        const std::uint64_t lap = newest + 1 >= slots_ ? newest + 1 - slots_ : 0;
+        held.erase(held.begin(), std::lower_bound(held.begin(), held.end(), lap));
+        oldest_ = held.front();
+        for (std::size_t i = 1; i < held.size(); ++i)
+            if (held[i] > held[i - 1] + 1) holes_.emplace_back(held[i - 1] + 1, held[i]);
+        holes_.emplace_back(newest + 1, next_);  // reserved by the last run and never recorded
         newest_ = newest;
-        hole_from_ = newest + 1;  // numbers reserved and never recorded
-        hole_to_ = next_;
-        opened.kept = newest - oldest_ + 1;
+        opened.kept = held.size();
     } else {
         oldest_ = next_;
     }
@@ -253,6 +262,7 @@ Result<std::uint64_t> RecordRing::Append(const std::string& stream, std::int64_t
         any_ = true;
         newest_ = seq;
         if (next_ - oldest_ > slots_) oldest_ = next_ - slots_;
+        while (!holes_.empty() && holes_.front().second <= oldest_) holes_.erase(holes_.begin());
         auto r = std::make_shared<RingRecord>();
         r->sequence = seq;
         r->start_ns = start_ns;
@@ -301,7 +311,7 @@ std::uint64_t RecordRing::FirstEndingAfter(std::int64_t t_ns, std::int64_t late_
         Head head;
         // The numbers a restart skipped, and a damaged slot, count as ending
         // late: the search then starts early, never late.
-        const bool known = !(mid >= hole_from_ && mid < hole_to_) && HeadLocked(mid, head);
+        const bool known = !HoleAt(mid) && HeadLocked(mid, head);
         if (known && head.end_ns <= from)
             lo = mid + 1;
         else
@@ -338,7 +348,8 @@ RingRecordPtr RecordRing::ReadLocked(std::uint64_t seq) {
 std::optional<std::uint64_t> RecordRing::Oldest() const {
     std::lock_guard lock(mutex_);
     if (!any_) return std::nullopt;
-    return oldest_ < hole_from_ || oldest_ >= hole_to_ ? oldest_ : hole_to_;
+    const auto* hole = HoleAt(oldest_);
+    return hole ? hole->second : oldest_;
 }
 
 std::uint64_t RecordRing::NextSequence() const {
@@ -354,14 +365,22 @@ std::optional<std::uint64_t> RecordRing::Newest() const {
 
 bool RecordRing::Skipped(std::uint64_t seq) const {
     std::lock_guard lock(mutex_);
-    return seq >= hole_from_ && seq < hole_to_;
+    return HoleAt(seq) != nullptr;
+}
+
+const std::pair<std::uint64_t, std::uint64_t>* RecordRing::HoleAt(std::uint64_t seq) const {
+    auto it = std::upper_bound(holes_.begin(), holes_.end(), seq,
+                               [](std::uint64_t s, const auto& hole) { return s < hole.first; });
+    if (it == holes_.begin()) return nullptr;
+    --it;
+    return seq < it->second ? &*it : nullptr;
 }
 
 std::optional<std::uint64_t> RecordRing::AtOrAfter(std::uint64_t seq) const {
     std::lock_guard lock(mutex_);
     if (!any_) return std::nullopt;
     std::uint64_t s = std::max(seq, oldest_);
-    if (s >= hole_from_ && s < hole_to_) s = hole_to_;
+    if (const auto* hole = HoleAt(s)) s = hole->second;
     if (s > newest_) return std::nullopt;
     return s;
 }

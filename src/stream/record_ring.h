@@ -80,8 +80,8 @@ public:
     // The first held record at or after `seq` (the oldest if `seq` is older).
     std::optional<std::uint64_t> AtOrAfter(std::uint64_t seq) const;
     // Whether `seq` is one of the numbers an earlier run reserved and never
-    // recorded (skipped at this run's start): the next record after it is
-    // the first of this run.
+    // recorded (skipped at a restart), or a damaged slot's: the next record
+    // held after it follows whatever came before it.
     bool Skipped(std::uint64_t seq) const;
     std::uint64_t Slots() const { return slots_; }
     // The number the next record appended will have.
@@ -114,7 +114,10 @@ private:
     Status Reserve();
     // The old slots' records whose check holds and whose number is below `below`:
     // their spans into spans_, the newest number into `newest`; false when none.
-    bool ScanSlots(std::uint64_t old_slots, std::uint64_t below, std::uint64_t& newest);
+    bool ScanSlots(std::uint64_t old_slots, std::uint64_t below, std::uint64_t& newest,
+                   std::vector<std::uint64_t>& found);
+    // The skipped numbers `seq` falls among: nullptr when none.
+    const std::pair<std::uint64_t, std::uint64_t>* HoleAt(std::uint64_t seq) const;
     Status Create(std::uint64_t reserved);
 
     std::FILE* file_ = nullptr;
@@ -124,8 +127,9 @@ private:
     std::uint64_t reserved_ = 0;  // numbers below this may be handed out
     std::uint64_t oldest_ = 0;    // held: oldest_ to newest_, but for the hole
     std::uint64_t newest_ = 0;
-    // The numbers reserved by the run before and never recorded.
-    std::uint64_t hole_from_ = 0, hole_to_ = 0;
+    // The numbers held records skip, [from, to), in order: those each
+    // restart reserved and never used, and damaged slots.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> holes_;
     bool any_ = false;
     std::map<std::string, Span> spans_;
     // The most recent records, as appended: what live clients are served.
