@@ -159,7 +159,9 @@ TEST(RecordRing, TheRecordsOfEveryEarlierRunAreServedAcrossEachRestartsSkip) {
         const std::uint64_t after_last = given[run * 5 + 4] + 1;
         EXPECT_TRUE(ring.Skipped(after_last)) << "run " << run;
         EXPECT_FALSE(ring.Skipped(given[run * 5 + 4])) << "run " << run;
-        if (run < 2) EXPECT_EQ(ring.AtOrAfter(after_last), firsts[run + 1]);
+        if (run < 2) {
+            EXPECT_EQ(ring.AtOrAfter(after_last), firsts[run + 1]);
+        }
     }
 }
 
