@@ -7,9 +7,13 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <cmath>
+#include <complex>
 #include <cstdio>
 #include <map>
+#include <tuple>
 
+#include "app/messages.h"
 #include "config/station_config.h"
 #include "archive/station_metadata.h"
 #include "common/utc.h"
@@ -134,44 +138,103 @@ TEST_F(StationDescribesItself, StationXmlOfTheRunIsValidAndSaysWhereTheStationIs
     EXPECT_EQ(XPath(xml, "count(//" + Fdsn("Channel") + "[" + Fdsn("SampleRate") + "=2000])"), "17");
     EXPECT_EQ(XPath(xml, "count(//" + Fdsn("Channel") + "[" + Fdsn("SampleRate") + "=1])"), "10");
     const std::string gy0 = "//" + Fdsn("Channel") + "[@code='GY0']/" + Fdsn("Response") + "/";
-    EXPECT_EQ(XPath(xml, "string(" + gy0 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("Value") + ")"), "6553.6");
+    // 12-bit offset binary over +-5 V: 409.6 codes a volt.
+    EXPECT_EQ(XPath(xml, "string(" + gy0 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("Value") + ")"), "409.6");
     EXPECT_EQ(XPath(xml, "string(" + gy0 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("InputUnits") + "/" + Fdsn("Name") + ")"), "V");
     EXPECT_EQ(XPath(xml, "string(" + gy0 + Fdsn("Stage") + "/" + Fdsn("Decimation") + "/" + Fdsn("InputSampleRate") + ")"), "2000");
     EXPECT_NE(XPath(xml, "string(//" + Fdsn("Channel") + "[@code='GYP']/" + Fdsn("Comment") + ")").find("1PPS"), std::string::npos);
     EXPECT_NE(XPath(xml, "string(//" + Fdsn("Channel") + "[@code='GST']/" + Fdsn("Comment") + ")").find("fix state"), std::string::npos);
 
     // A configured sensor of 28.8 V/(m/s): a sensor stage ahead of the card's, and
-    // the overall sensitivity their product, in count/(m/s); coordinates as configured.
+    // the overall sensitivity their product, in count/(m/s); coordinates as
+    // configured. GY0 behind a 4.5 Hz geophone, vertical; GY1 east.
     test::WriteFile(*dir_ / "station.toml",
                     "[station]\nlatitude = -12.5\nlongitude = 45.25\nelevation = 310.0\nsite = \"Vault & hill\"\n"
-                    "[sensor]\nsensitivity = 28.8\nunit = \"m/s\"\nfrequency = 1.0\n");
+                    "[sensor]\nsensitivity = 28.8\nunit = \"m/s\"\nfrequency = 1.0\n"
+                    "[sensors.geo]\nnatural_frequency = 4.5\ndamping = 0.7\ngenerator_constant = 28.8\n"
+                    "[channels.GY0]\nsensor = \"geo\"\nazimuth = 0\ndip = -90\n[channels.GY1]\nazimuth = 90\ndip = 0\n");
     const auto with_sensor = *dir_ / "sensor.xml";
     ASSERT_EQ((Shell(ZQD_BIN_DIR "/zqd4830-cli stationxml --config " + (*dir_ / "station.toml").string() + " --archive " +
                        (*dir_ / "a").string() + " --out " + with_sensor.string() + " 2>&1", &status), status), 0);
     EXPECT_NE(Validate(with_sensor).find("validates"), std::string::npos) << Validate(with_sensor);
     EXPECT_EQ(XPath(with_sensor, "string(" + station + Fdsn("Latitude") + ")"), "-12.5");
     EXPECT_EQ(XPath(with_sensor, "string(" + station + Fdsn("Site") + "/" + Fdsn("Name") + ")"), "Vault & hill");
-    const double overall = std::stod(XPath(with_sensor, "string(" + gy0 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("Value") + ")"));
-    EXPECT_NEAR(overall, 28.8 * 6553.6, 1e-6);
-    EXPECT_EQ(XPath(with_sensor, "string(" + gy0 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("InputUnits") + "/" + Fdsn("Name") + ")"), "m/s");
-    EXPECT_EQ(XPath(with_sensor, "string(" + gy0 + Fdsn("Stage") + "[@number='1']/" + Fdsn("StageGain") + "/" + Fdsn("Value") + ")"), "28.8");
-    EXPECT_EQ(XPath(with_sensor, "string(" + gy0 + Fdsn("Stage") + "[@number='2']/" + Fdsn("StageGain") + "/" + Fdsn("Value") + ")"), "6553.6");
+    const std::string gy1 = "//" + Fdsn("Channel") + "[@code='GY1']/" + Fdsn("Response") + "/";
+    const double overall = std::stod(XPath(with_sensor, "string(" + gy1 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("Value") + ")"));
+    EXPECT_NEAR(overall, 28.8 * 409.6, 1e-6);
+    EXPECT_EQ(XPath(with_sensor, "string(" + gy1 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("InputUnits") + "/" + Fdsn("Name") + ")"), "m/s");
+    EXPECT_EQ(XPath(with_sensor, "string(" + gy1 + Fdsn("Stage") + "[@number='1']/" + Fdsn("StageGain") + "/" + Fdsn("Value") + ")"), "28.8");
+    EXPECT_EQ(XPath(with_sensor, "string(" + gy1 + Fdsn("Stage") + "[@number='2']/" + Fdsn("StageGain") + "/" + Fdsn("Value") + ")"), "409.6");
+    // Orientation as configured, or none.
+    const auto channel = [&](const std::string& code, const std::string& what) {
+        return XPath(with_sensor, "string(//" + Fdsn("Channel") + "[@code='" + code + "']/" + Fdsn(what) + ")");
+    };
+    EXPECT_EQ(channel("GY0", "Azimuth") + " " + channel("GY0", "Dip"), "0 -90");
+    EXPECT_EQ(channel("GY1", "Azimuth") + " " + channel("GY1", "Dip"), "90 0");
+    EXPECT_EQ(XPath(with_sensor, "count(//" + Fdsn("Channel") + "[@code='GY2']/" + Fdsn("Azimuth") + ")"), "0");
+    // The geophone's stage, read back from the document, is its textbook response:
+    // G (f/f0)^2 / sqrt((1 - (f/f0)^2)^2 + (2h f/f0)^2), phase pi - atan2(2h f/f0, 1 - (f/f0)^2).
+    const std::string pz = gy0 + Fdsn("Stage") + "[@number='1']/" + Fdsn("PolesZeros") + "/";
+    const auto number = [&](const std::string& path) { return std::stod(XPath(with_sensor, "string(" + path + ")")); };
+    const auto roots = [&](const std::string& tag) {
+        std::vector<std::complex<double>> out;
+        const int n = std::stoi(XPath(with_sensor, "count(" + pz + Fdsn(tag) + ")"));
+        for (int i = 0; i < n; ++i) {
+            const std::string at = pz + Fdsn(tag) + "[@number='" + std::to_string(i) + "']/";
+            out.emplace_back(number(at + Fdsn("Real")), number(at + Fdsn("Imaginary")));
+        }
+        return out;
+    };
+    const auto zeros = roots("Zero"), poles = roots("Pole");
+    ASSERT_EQ(zeros.size(), 2u);
+    ASSERT_EQ(poles.size(), 2u);
+    const double a0 = number(pz + Fdsn("NormalizationFactor"));
+    const double gain = number(gy0 + Fdsn("Stage") + "[@number='1']/" + Fdsn("StageGain") + "/" + Fdsn("Value"));
+    const double fn = number(pz + Fdsn("NormalizationFrequency"));
+    EXPECT_NEAR(number(gy0 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("Value")), gain * 409.6, 1e-6 * gain * 409.6);
+    EXPECT_EQ(number(gy0 + Fdsn("InstrumentSensitivity") + "/" + Fdsn("Frequency")), fn);
+    constexpr double kPi = 3.14159265358979323846;
+    for (const double f : {0.5, 1.0, 4.5, 10.0, 22.5, 80.0}) {
+        const std::complex<double> s(0, 2 * kPi * f);
+        std::complex<double> h = gain * a0;
+        for (const auto& z : zeros) h *= s - z;
+        for (const auto& p : poles) h /= s - p;
+        const double r = f / 4.5;
+        const double amplitude = 28.8 * r * r / std::sqrt((1 - r * r) * (1 - r * r) + (2 * 0.7 * r) * (2 * 0.7 * r));
+        const double phase = kPi - std::atan2(2 * 0.7 * r, 1 - r * r);
+        EXPECT_NEAR(std::abs(h), amplitude, 1e-9 * amplitude) << f << " Hz";
+        EXPECT_NEAR(std::remainder(std::arg(h) - phase, 2 * kPi), 0, 1e-9) << f << " Hz";
+    }
     // The pulse is no ground motion: the card's stage alone.
     EXPECT_EQ(XPath(with_sensor, "count(//" + Fdsn("Channel") + "[@code='GYP']/" + Fdsn("Response") + "/" + Fdsn("Stage") + ")"), "1");
 }
 
 // The document a data centre loads, as its golden copy holds it (valid
-// against the FDSN schema): the pulse, one data channel behind a sensor, the
-// clock's three and one of the receiver's, where the configuration says.
+// against the FDSN schema): the pulse, a data channel behind a flat sensor
+// and one behind a geophone, facing east, the clock's three and one of the
+// receiver's, where the configuration says.
 TEST(StationXml, TheDocumentOfASmallStationIsTheGoldenOne) {
     config::StationConfig c = config::DefaultConfig();
-    c.records.channels = {{0, "GYP"}, {2, "GY0"}};
     c.records.gps_channels = {"GST"};
     c.meta.latitude = 30.52;
     c.meta.longitude = 114.36;
     c.meta.elevation = 23.5;
     c.meta.site = "Wuhan & \"east\" vault";
-    c.meta.sensor = SensorConfig{28.8, "m/s", 4.5, "L-4C <geophone>"};
+    c.records.channels = {{0, "GYP"}, {2, "GY0"}, {3, "GY1"}};
+    SensorConfig flat;
+    flat.sensitivity = 28.8;
+    flat.frequency = 4.5;
+    flat.description = "L-4C <geophone>";
+    c.meta.sensor = flat;
+    SensorConfig& geo = c.meta.sensors["geo"];
+    geo.sensitivity = 28.8;
+    geo.frequency = 22.5;
+    geo.description = "4.5 Hz geophone";
+    geo.natural_frequency = 4.5;
+    geo.damping = 0.7;
+    c.meta.channels["GY1"].azimuth = 90;
+    c.meta.channels["GY1"].dip = 0;
+    c.meta.channels["GY1"].sensor = "geo";
     ArchiveFacts facts;
     facts.first_data_ns = kStart;
     stationxml::Document doc;
@@ -192,6 +255,23 @@ TEST_F(StationDescribesItself, WithoutCoordinatesOrAnArchiveItRefusesAndWritesNo
     const Status s = config::LoadConfig(*dir_ / "bad.toml", c);
     EXPECT_EQ(s.why, Status::Why::kConfigSensorNeedsSensitivity);
     EXPECT_EQ(s.line, 5);
+    // Sensors and channels that cannot be: refused at their line, in words.
+    for (const auto& [text, why, line] : std::vector<std::tuple<std::string, Status::Why, int>>{
+             {"[sensors.a]\nnatural_frequency = 4.5\ngain = 2.0\n", Status::Why::kConfigSensorForm, 1},
+             {"[sensors.a]\ngain = 2.0\npoles = [[0.5, 1.0]]\n", Status::Why::kConfigBadRoots, 3},
+             {"[sensors.a]\ngain = 2.0\nzeros = [[0, 0]]\nnormalization_frequency = 0.0000001\n",
+              Status::Why::kConfigNumberOutOfRange, 4},
+             {"[channels.HHZ]\ndip = -90\n", Status::Why::kConfigNoSuchChannel, 1},
+             {"[channels.GY0]\nsensor = \"nothing\"\n", Status::Why::kConfigNoSuchSensor, 2},
+             {"[channels.GY0]\ndip = -91\n", Status::Why::kConfigNumberOutOfRange, 2},
+             {"[acquisition]\nbits = 12\nzero_code = 4096\n", Status::Why::kConfigZeroCode, 3}}) {
+        test::WriteFile(*dir_ / "bad.toml", text);
+        config::StationConfig d = config::DefaultConfig();
+        const Status refused = config::LoadConfig(*dir_ / "bad.toml", d);
+        EXPECT_EQ(refused.why, why) << text << app::Text(refused);
+        EXPECT_EQ(refused.line, line) << text;
+        EXPECT_EQ(app::Text(refused).find("：："), std::string::npos) << app::Text(refused);
+    }
     // What a configuration says of the station is written back as it was read.
     test::WriteFile(*dir_ / "good.toml",
                     "[station]\nlatitude = 1.5\nlongitude = 2.0\n[acquisition]\ninput_range = 2.5\n"
@@ -202,7 +282,7 @@ TEST_F(StationDescribesItself, WithoutCoordinatesOrAnArchiveItRefusesAndWritesNo
     ASSERT_TRUE(config::LoadConfig(*dir_ / "again.toml", again).ok());
     EXPECT_EQ(again.meta.latitude, 1.5);
     EXPECT_EQ(again.meta.input_range_volts, 2.5);
-    EXPECT_DOUBLE_EQ(CardCountsPerVolt(again.meta), 13107.2);
+    EXPECT_DOUBLE_EQ(CardCountsPerVolt(again.meta), 819.2);  // 4096 codes over +-2.5 V
     EXPECT_EQ(again.records.gps_channels, (std::vector<std::string>{"GNS", "GST"}));
     ASSERT_TRUE(again.meta.sensor);
     EXPECT_EQ(again.meta.sensor->unit, "m/s**2");
@@ -214,6 +294,28 @@ TEST_F(StationDescribesItself, WithoutCoordinatesOrAnArchiveItRefusesAndWritesNo
     EXPECT_EQ(example.records.gps_channels, records::GpsChannelCodes());
     EXPECT_EQ(example.meta.input_range_volts, 5.0);
     EXPECT_FALSE(example.meta.latitude || example.meta.sensor);
+    EXPECT_EQ(example.meta.bits, 12);
+    EXPECT_EQ(example.meta.zero_code, 2048);
+    // Its commented sensors and channel tables, taken in, are good settings too.
+    std::string text = test::ReadFile(ZQD_SOURCE_DIR "/packaging/archive.toml");
+    for (const char* from : {"# [sensors.", "# [channels.GY0]"}) {
+        std::size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        while (at < text.size() && text.compare(at, 2, "# ") == 0 && text.compare(at, 3, "# #") != 0) {
+            text.erase(at, 2);
+            at = text.find('\n', at) + 1;
+        }
+    }
+    const std::size_t second = text.find("# [sensors.");
+    ASSERT_NE(second, std::string::npos);
+    for (std::size_t at = second; at < text.size() && text.compare(at, 2, "# ") == 0; at = text.find('\n', at) + 1)
+        text.erase(at, 2);
+    test::WriteFile(*dir_ / "example.toml", text);
+    config::StationConfig full = config::DefaultConfig();
+    const Status loaded = config::LoadConfig(*dir_ / "example.toml", full);
+    ASSERT_TRUE(loaded.ok()) << app::Text(loaded) << "\n" << text;
+    EXPECT_EQ(full.meta.sensors.size(), 2u);
+    EXPECT_EQ(full.meta.channels.at("GY0").sensor, "geophone");
 }
 
 }  // namespace

@@ -208,6 +208,15 @@ Message MessageOf(Why why) {
     case Why::kNoCoordinates:
         return {Form::kSetting, "不知道台站的位置：设置中没有 [station] latitude 和 longitude，存档中也没有 GPS 位置（GLA、GLO）；"
                "请在设置中给出坐标，或用 --archive 指向已记录了 GPS 状态通道的存档"};
+    case Why::kConfigSensorForm:
+        return {Form::kSetting, "传感器 [sensors.{t}] 须给出零极点（poles、zeros、gain，可加 normalization_frequency），"
+               "或动圈检波器的 natural_frequency、damping 和 generator_constant，二者取一"};
+    case Why::kConfigBadRoots:
+        return {Form::kSetting, "{t} 应为 [实部, 虚部] 的数组（弧度/秒），极点的实部须小于 0，且归一化频率上不能有零点或极点"};
+    case Why::kConfigBadName: return {Form::kSetting, "传感器名“{t}”只能用字母、数字、_ 和 -"};
+    case Why::kConfigNoSuchChannel: return {Form::kSetting, "没有代码为“{t}”的通道；[channels.{t}] 只能写已有的通道"};
+    case Why::kConfigNoSuchSensor: return {Form::kSetting, "没有名为“{t}”的传感器；请在 [sensors.{t}] 中给出它"};
+    case Why::kConfigZeroCode: return {Form::kSetting, "zero_code = {v} 超出了 bits 所允许的 0 到 {w}"};
     case Why::kConfigSensorNeedsSensitivity: return {Form::kSetting, "[sensor] 须给出 sensitivity（传感器每单位输入输出的伏数，如 28.8）"};
     case Why::kCodeIsHealthChannel: return {Form::kSetting, "通道代码“{t}”已用作时钟或 GPS 状态通道；请换一个代码，或在 [timing] 中关掉那个状态通道"};
     case Why::kConfigEncoding: return {Form::kSetting, "encoding 应为 \"steim2\"、\"steim1\" 或 \"int32\""};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <map>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "formats/sds/sds_layout.h"
 #include "platform/safe_file.h"
 #include "platform/text.h"
+#include "signal/response.h"
 
 namespace zqd::archive {
 
@@ -69,7 +71,37 @@ const std::vector<Health>& HealthChannels() {
 
 }  // namespace
 
-double CardCountsPerVolt(const StationMeta& m) { return 65536.0 / (2 * m.input_range_volts); }
+double CardCountsPerVolt(const StationMeta& m) { return std::ldexp(1.0, m.bits) / (2 * m.input_range_volts); }
+
+SensorStage StageOf(const SensorConfig& s) {
+    SensorStage st;
+    st.frequency = s.frequency;
+    if (s.natural_frequency && s.damping) {
+        const signal::PolesZeros pz = signal::Geophone(*s.natural_frequency, *s.damping, s.frequency);
+        st.zeros = pz.zeros;
+        st.poles = pz.poles;
+        st.a0 = pz.a0;
+        // The generator constant holds far above the natural frequency; the
+        // gain is the response's at the normalisation frequency.
+        st.gain = s.sensitivity / pz.a0;
+        return st;
+    }
+    st.zeros = s.zeros;
+    st.poles = s.poles;
+    st.a0 = s.zeros.empty() && s.poles.empty() ? 1 : signal::NormalisationAt(s.zeros, s.poles, s.frequency);
+    st.gain = s.sensitivity;
+    return st;
+}
+
+std::optional<std::pair<double, double>> OrientationOf(const std::string& code) {
+    if (code.empty()) return std::nullopt;
+    switch (code.back()) {
+    case 'Z': return std::pair{0.0, -90.0};
+    case 'N': return std::pair{0.0, 0.0};
+    case 'E': return std::pair{90.0, 0.0};
+    default: return std::nullopt;
+    }
+}
 
 ArchiveFacts ReadArchiveFacts(const StationDescription& d, const std::filesystem::path& root) {
     ArchiveFacts f;
@@ -149,39 +181,57 @@ stationxml::Channel Placed(const stationxml::Station& st, const std::string& cod
 }
 
 // The response of a card channel: the card's stage, after the sensor's if
-// one is configured and the channel carries ground motion.
-stationxml::Response CardResponse(const StationMeta& m, double rate, bool motion, const std::string& range) {
-    const double volts = CardCountsPerVolt(m);
+// the channel has one and carries ground motion.
+stationxml::Response CardResponse(const StationMeta& m, const SensorConfig* sensor, double rate, const std::string& range) {
+    const double counts = CardCountsPerVolt(m);
     stationxml::Response r;
     stationxml::Stage adc;
-    adc.description = "A/D conversion: 65536 counts over " + range;
+    adc.description = "A/D conversion: " + std::to_string(1LL << m.bits) + " codes over " + range;
     adc.input = {"V", "volts"};
     adc.output = {"count", "digital counts"};
-    adc.gain = volts;
+    adc.gain = counts;
     adc.input_sample_rate = rate;
     r.output = {"count", "digital counts"};
-    if (m.sensor && motion) {
-        const SensorConfig& s = *m.sensor;
-        stationxml::Stage sensor;
-        sensor.kind = stationxml::Stage::Kind::kPolesZeros;
-        sensor.description = "Sensor, flat response at its sensitivity";
-        sensor.input = {s.unit, ""};
-        sensor.output = {"V", "volts"};
-        sensor.gain = s.sensitivity;
-        sensor.frequency = s.frequency;
+    if (sensor) {
+        const SensorStage s = StageOf(*sensor);
+        stationxml::Stage st;
+        st.kind = stationxml::Stage::Kind::kPolesZeros;
+        st.description = sensor->natural_frequency
+                             ? "Moving-coil geophone: natural frequency " + Short(*sensor->natural_frequency) + " Hz, damping " +
+                                   Short(*sensor->damping) + ", generator constant " + Short(sensor->sensitivity) + " V per " +
+                                   sensor->unit
+                             : s.poles.empty() && s.zeros.empty() ? "Sensor, flat response at its sensitivity"
+                                                                  : "Sensor, by its poles and zeros";
+        st.input = {sensor->unit, ""};
+        st.output = {"V", "volts"};
+        st.gain = s.gain;
+        st.frequency = s.frequency;
+        st.normalization_factor = s.a0;
+        st.zeros = s.zeros;
+        st.poles = s.poles;
         adc.frequency = s.frequency;
-        r.stages = {sensor, adc};
-        r.sensitivity = s.sensitivity * volts;
+        r.stages = {st, adc};
+        // The product of the stages' gains at the normalisation frequency.
+        r.sensitivity = s.gain * counts;
         r.frequency = s.frequency;
-        r.input = {s.unit, ""};
+        r.input = {sensor->unit, ""};
         return r;
     }
     adc.frequency = 1;
     r.stages = {adc};
-    r.sensitivity = volts;
+    r.sensitivity = counts;
     r.frequency = 1;
     r.input = {"V", "volts"};
     return r;
+}
+
+// The sensor a data channel names, or the default one; none for the pulse.
+const SensorConfig* SensorOf(const StationMeta& m, const ChannelSetup* setup) {
+    if (setup && !setup->sensor.empty()) {
+        const auto it = m.sensors.find(setup->sensor);
+        return it == m.sensors.end() ? nullptr : &it->second;
+    }
+    return m.sensor ? &*m.sensor : nullptr;
 }
 
 void AddCardChannels(const StationDescription& c, stationxml::Station& st) {
@@ -191,14 +241,24 @@ void AddCardChannels(const StationDescription& c, stationxml::Station& st) {
     for (const auto& [offset, code] : c.records.channels) {
         stationxml::Channel ch = Placed(st, code, c.records.station.location, rate);
         ch.types = {"CONTINUOUS", "GEOPHYSICAL"};
-        ch.datalogger = "ZQD4830 GPS-timed A/D card, 16 bits over " + range;
+        ch.datalogger = "ZQD4830 GPS-timed A/D card, " + std::to_string(m.bits) + " bits over " + range;
         const bool pps = c.timing.PulseWired() && offset == c.timing.pps_channel;
         ch.comments.push_back("Card channel " + std::to_string(offset) +
                               (pps ? ": the GPS receiver's 1PPS pulse, which times the data (not a ground motion)" : ""));
-        ch.response = CardResponse(m, rate, !pps, range);
-        if (m.sensor && !pps)
-            ch.sensor = m.sensor->description.empty() ? "Sensor, " + Short(m.sensor->sensitivity) + " V per " + m.sensor->unit
-                                                      : m.sensor->description;
+        ch.comments.push_back("The samples are the card's codes, offset binary: code " + std::to_string(m.zero_code) +
+                              " is 0 V (subtract it before applying the response)");
+        const auto found = m.channels.find(code);
+        const ChannelSetup* setup = found == m.channels.end() ? nullptr : &found->second;
+        const SensorConfig* sensor = pps ? nullptr : SensorOf(m, setup);
+        if (!pps) {
+            const auto by_code = OrientationOf(code);
+            ch.azimuth = setup && setup->azimuth ? setup->azimuth : by_code ? std::optional(by_code->first) : std::nullopt;
+            ch.dip = setup && setup->dip ? setup->dip : by_code ? std::optional(by_code->second) : std::nullopt;
+        }
+        ch.response = CardResponse(m, sensor, rate, range);
+        if (sensor)
+            ch.sensor = sensor->description.empty() ? "Sensor, " + Short(sensor->sensitivity) + " V per " + sensor->unit
+                                                    : sensor->description;
         st.channels.push_back(std::move(ch));
     }
 }

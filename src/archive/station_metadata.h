@@ -4,10 +4,13 @@
 // archive; as FDSN StationXML.
 #pragma once
 
+#include <complex>
 #include <cstdint>
+#include <map>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "acquisition/block.h"
 #include "acquisition/timing.h"
@@ -17,20 +20,48 @@
 
 namespace zqd::archive {
 
-// The sensor ahead of the card: volts out per unit of ground motion.
+// A sensor ahead of the card: volts out per unit of ground motion, its
+// response's shape by poles and zeros (rad/s; none: flat), or a moving-coil
+// geophone's natural frequency and damping, from which they are made.
 struct SensorConfig {
-    double sensitivity = 0;   // V per `unit`
+    double sensitivity = 0;   // V per `unit` at `frequency`; a geophone's: its generator constant
     std::string unit = "m/s";
-    double frequency = 1;     // Hz, where the sensitivity holds
+    double frequency = 1;     // Hz: where the sensitivity holds and the poles and zeros are normalised
     std::string description;
+    std::vector<std::complex<double>> zeros, poles;
+    std::optional<double> natural_frequency, damping;  // a geophone (Hz; a fraction of critical)
+    bool operator==(const SensorConfig&) const = default;
 };
+
+// The response of a sensor as its stage says it: poles, zeros and the
+// factor normalising them at `frequency`, and the gain there (V per unit).
+struct SensorStage {
+    std::vector<std::complex<double>> zeros, poles;
+    double a0 = 1, frequency = 1, gain = 0;
+};
+SensorStage StageOf(const SensorConfig& s);
+
+// What a channel's metadata add to its code: its orientation and its sensor.
+struct ChannelSetup {
+    std::optional<double> azimuth, dip;  // degrees; absent: by the component code (Z, N, E), or none
+    std::string sensor;                  // a name in StationMeta::sensors; empty: the default sensor
+    bool operator==(const ChannelSetup&) const = default;
+};
+
+// A channel's orientation by its component code, the code's last letter:
+// Z up (0, -90), N north (0, 0), E east (90, 0); none for other codes.
+std::optional<std::pair<double, double>> OrientationOf(const std::string& code);
 
 // What the station's metadata say beyond the codes.
 struct StationMeta {
     std::optional<double> latitude, longitude, elevation;  // degrees, degrees, metres
     std::string site;
-    double input_range_volts = 5;  // the card's full scale: 65536 counts over +-this
-    std::optional<SensorConfig> sensor;
+    double input_range_volts = 5;  // the card's full scale: its codes over +-this
+    int bits = 12;                 // the card's converter: 2^bits codes over the range
+    int zero_code = 2048;          // the code of 0 V (offset binary); the archive keeps the codes as they are
+    std::optional<SensorConfig> sensor;          // every data channel's that names none
+    std::map<std::string, SensorConfig> sensors;  // by name
+    std::map<std::string, ChannelSetup> channels;  // by SEED channel code
 };
 
 // The settings the station's description is made from.

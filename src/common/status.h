@@ -95,6 +95,12 @@ struct Status {
         kConfigCodeReused,    // `value`: the line that used it
         kConfigCodeDefault,
         kConfigSensorNeedsSensitivity,
+        kConfigSensorForm,     // `text`: the sensor's name; neither poles and zeros with a gain, nor a geophone's three
+        kConfigBadRoots,       // `text`: the setting (poles, zeros, normalization_frequency)
+        kConfigBadName,        // `text`: a sensor's name
+        kConfigNoSuchChannel,  // `text`: a [channels.CODE] table for a code no channel has
+        kConfigNoSuchSensor,   // `text`: the sensor named
+        kConfigZeroCode,       // `value`: zero_code, `value2`: the highest code of `bits`
         kCodeIsHealthChannel,  // `text`: a data channel's code is a clock or GPS channel's
         kNoCoordinates,        // neither the configuration nor the archive says where the station is
         kBadFilter,            // `detail`: the filter; `text`: the Nyquist frequency in Hz

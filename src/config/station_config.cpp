@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include "config/sensor_config.h"
 #include "config/toml_read.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -82,7 +83,7 @@ namespace {
 Status CheckKeys(const toml::table& root, const std::string& file) {
     static const std::map<std::string, std::set<std::string>> kKeys = {
         {"station", {"network", "station", "location", "latitude", "longitude", "elevation", "site"}},
-        {"acquisition", {"channels", "points_per_channel", "scan_rate", "buffers", "input_range"}},
+        {"acquisition", {"channels", "points_per_channel", "scan_rate", "buffers", "input_range", "bits", "zero_code"}},
         {"archive", {"folder", "record_length", "encoding", "flush_interval", "memory_limit_mb"}},
         {"retention", {"keep_days", "min_free_mb"}},
         {"timing", {"pps_channel", "date_from", "polarity", "threshold", "message_refers_to", "max_message_delay_ms",
@@ -93,13 +94,14 @@ Status CheckKeys(const toml::table& root, const std::string& file) {
                       "write_timeout_s", "allow", "deny", "description"}},
         {"datalink", {"server"}},
         {"channels", {}},
+        {"sensors", {}},
     };
     for (const auto& [key, node] : root) {
         const std::string k(key.str());
         const auto known = kKeys.find(k);
         if (known == kKeys.end()) return Bad(file, Why::kConfigUnknownTable, &node).Said(k);
         if (!node.is_table()) return Bad(file, Why::kConfigNotTable, &node).Said(k);
-        if (k == "channels") continue;
+        if (k == "channels" || k == "sensors") continue;  // checked as they are read
         for (const auto& [sub, value] : *node.as_table())
             if (!known->second.count(std::string(sub.str())))
                 return Bad(file, Why::kConfigUnknownKey, &value).And(k).Said(std::string(sub.str()));
@@ -245,7 +247,7 @@ Status ReadLive(const toml::table& root, const std::string& file, stream::LiveCo
     return Status::Ok();
 }
 
-// [station]'s coordinates and site, [acquisition] input_range, [sensor].
+// [station]'s coordinates and site, [acquisition] input_range, bits and zero_code, the sensors.
 Status ReadStationMeta(const toml::table& root, const std::string& file, archive::StationMeta& m) {
     auto coordinate = [&](const char* path, const char* said, double lo, double hi, std::optional<double>& out) {
         double v = 0;
@@ -260,18 +262,13 @@ Status ReadStationMeta(const toml::table& root, const std::string& file, archive
                      TextAt(root, file, "station.site", "site", m.site),
                      NumberAt(root, file, "acquisition.input_range", "input_range", 0.001, 1000, m.input_range_volts)})
         if (!s.ok()) return s;
-    if (!root["sensor"].as_table()) return Status::Ok();
-    archive::SensorConfig sensor;
-    if (!root.at_path("sensor.sensitivity").node()) return Bad(file, Why::kConfigSensorNeedsSensitivity, root["sensor"].node());
-    for (Status s : {NumberAt(root, file, "sensor.sensitivity", "sensitivity", 1e-12, 1e12, sensor.sensitivity),
-                     TextAt(root, file, "sensor.unit", "unit", sensor.unit),
-                     NumberAt(root, file, "sensor.frequency", "frequency", 1e-6, 1e6, sensor.frequency),
-                     TextAt(root, file, "sensor.description", "description", sensor.description)})
+    for (Status s : {IntegerAt(root, file, "acquisition.bits", "bits", 8, 24, m.bits),
+                     IntegerAt(root, file, "acquisition.zero_code", "zero_code", 0, (1LL << 24) - 1, m.zero_code)})
         if (!s.ok()) return s;
-    if (sensor.unit.empty() || sensor.unit.size() > 20)
-        return Bad(file, Why::kConfigChoice, root.at_path("sensor.unit").node()).Said("unit").And("\"m/s\" | \"m/s**2\" | \"m\"");
-    m.sensor = sensor;
-    return Status::Ok();
+    if (m.zero_code >= (1 << m.bits))
+        return Bad(file, Why::kConfigZeroCode, root.at_path("acquisition.zero_code").node())
+            .Values(m.zero_code, (1LL << m.bits) - 1);
+    return ReadSensors(root, file, m);
 }
 
 // [timing] gps_channels: some of GpsChannelCodes, each once.
@@ -304,6 +301,7 @@ Status ReadChannels(const toml::table& root, const std::string& file, StationCon
     }
     std::map<std::string, int> lines;  // code -> the line that set it
     for (const auto& [key, value] : *map) {
+        if (value.is_table()) continue;  // a channel's orientation and sensor, read with the sensors
         const std::string k(key.str());
         char* end = nullptr;
         const long offset = std::strtol(k.c_str(), &end, 10);
@@ -362,7 +360,8 @@ Status LoadConfig(const std::filesystem::path& path, StationConfig& c) {
     const toml::table& root = parsed.table();
     for (Status s : {CheckKeys(root, file), ReadSettings(root, file, c), ReadTiming(root, file, c),
                      ReadLive(root, file, c.live), ReadStationMeta(root, file, c.meta),
-                     ReadGpsChannels(root, file, c.records), ReadChannels(root, file, c)})
+                     ReadGpsChannels(root, file, c.records), ReadChannels(root, file, c),
+                     ReadChannelSetups(root, file, c.records.channels, c.meta)})
         if (!s.ok()) return s;
     return Validate(c, file);
 }
@@ -417,7 +416,9 @@ toml::table Document(const StationConfig& c) {
                                            {"points_per_channel", c.card.ChnPoints},
                                            {"scan_rate", c.card.SampleFrq},
                                            {"buffers", c.card.BufNum},
-                                           {"input_range", c.meta.input_range_volts}});
+                                           {"input_range", c.meta.input_range_volts},
+                                           {"bits", c.meta.bits},
+                                           {"zero_code", c.meta.zero_code}});
     const int enc = c.records.pack.encoding;
     toml::table archive{{"record_length", c.records.pack.record_length},
                         {"encoding", enc == 10 ? "steim1" : enc == 3 ? "int32" : "steim2"},
@@ -440,17 +441,13 @@ toml::table Document(const StationConfig& c) {
                                         {"deny", Strings(l.deny)},
                                         {"description", l.description}});
     root.insert("datalink", toml::table{{"server", l.datalink}});
-    if (const auto& s = c.meta.sensor)
-        root.insert("sensor", toml::table{{"sensitivity", s->sensitivity},
-                                          {"unit", s->unit},
-                                          {"frequency", s->frequency},
-                                          {"description", s->description}});
     toml::table channels;
     for (int offset = 0; offset < c.card.ChnNum; ++offset) {
         const auto it = c.records.channels.find(offset);
         if (it == c.records.channels.end()) channels.insert(std::to_string(offset), false);
         else channels.insert(std::to_string(offset), it->second);
     }
+    WriteSensors(c.meta, root, channels);
     root.insert("channels", std::move(channels));
     return root;
 }

@@ -65,8 +65,18 @@ void WriteStage(Writer& w, const Stage& s, int number) {
         w.UnitsOf("InputUnits", s.input);
         w.UnitsOf("OutputUnits", s.output);
         w.Leaf("PzTransferFunctionType", "LAPLACE (RADIANS/SECOND)");
-        w.Leaf("NormalizationFactor", "1");
+        w.Leaf("NormalizationFactor", Number(s.normalization_factor));
         w.Leaf("NormalizationFrequency", Number(s.frequency));
+        const auto roots = [&w](const char* tag, const std::vector<std::complex<double>>& all) {
+            for (std::size_t i = 0; i < all.size(); ++i) {
+                w.Open(tag, " number=\"" + std::to_string(i) + "\"");
+                w.Leaf("Real", Number(all[i].real()));
+                w.Leaf("Imaginary", Number(all[i].imag()));
+                w.Close(tag);
+            }
+        };
+        roots("Zero", s.zeros);
+        roots("Pole", s.poles);
         w.Close("PolesZeros");
     } else {
         w.Open("Coefficients");
@@ -100,6 +110,8 @@ void WriteChannel(Writer& w, const Channel& c) {
     w.Leaf("Longitude", Number(c.longitude));
     w.Leaf("Elevation", Number(c.elevation));
     w.Leaf("Depth", Number(c.depth));
+    if (c.azimuth) w.Leaf("Azimuth", Number(*c.azimuth));
+    if (c.dip) w.Leaf("Dip", Number(*c.dip));
     for (const auto& t : c.types) w.Leaf("Type", t);
     w.Leaf("SampleRate", Number(c.sample_rate));
     auto equipment = [&](const char* tag, const std::string& description) {

@@ -4,6 +4,7 @@
 // "m/s").
 #pragma once
 
+#include <complex>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,6 +27,9 @@ struct Stage {
     Units input, output;
     double gain = 1;
     double frequency = 0;                       // where the gain holds, Hz
+    // Poles and zeros (rad/s) and the factor that normalises them at `frequency`.
+    double normalization_factor = 1;
+    std::vector<std::complex<double>> zeros, poles;
     std::optional<double> input_sample_rate;    // a decimation block (factor 1) at this rate
 };
 
@@ -40,6 +44,7 @@ struct Channel {
     std::string code, location;
     std::int64_t start_ns = 0;
     double latitude = 0, longitude = 0, elevation = 0, depth = 0;
+    std::optional<double> azimuth, dip;  // degrees: clockwise from north; down from the horizontal
     double sample_rate = 0;
     std::vector<std::string> types;  // "CONTINUOUS", "GEOPHYSICAL", "HEALTH"
     std::vector<std::string> comments;
