@@ -8,6 +8,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "app/frm_viewer.h"
 #include "signal/filter.h"
 #include "view/filtered_model.h"
 
@@ -187,6 +188,28 @@ TEST(FilteredModel, OnlyTheSpanShownIsFilteredWithItsMarginAndTheDriftIsGone) {
     // Too much to filter is refused before anything is read.
     EXPECT_EQ(FilterModel(m, {}, kT0, kT0 + 600'000'000'000, spec, out, 100000).why, Status::Why::kFilteredSpanTooLong);
     EXPECT_EQ(FilterModel(m, {}, t0, t1, *ParseFilter("lp:60"), out).why, Status::Why::kBadFilter);
+
+    // A health row of a sample a second beside them: below a 1 Hz corner's
+    // Nyquist frequency, it is shown as it is, and named; the others are filtered.
+    std::vector<std::int32_t> slow(600);
+    for (std::size_t k = 0; k < slow.size(); ++k) slow[k] = static_cast<std::int32_t>(100 + k % 7);
+    const int lce = m.AddChannel("XX.ZQD01.00.LCE");
+    Stretch& s = m.AddStretch(lce, kT0, 1, std::make_shared<HeldSamples>(slow));
+    s.summary.Append(slow.data(), slow.size());
+    s.count = slow.size();
+    std::vector<int> left;
+    ASSERT_TRUE(FilterModel(m, {}, t0, t1, *ParseFilter("bp:1:10"), out, kMostFilteredSamples, &left).ok());
+    EXPECT_EQ(left, std::vector<int>{lce});
+    ASSERT_EQ(out.At(lce).stretches.size(), 1u);
+    std::vector<std::int32_t> back(out.At(lce).stretches[0].count);
+    out.At(lce).stretches[0].source->Read(0, back.size(), back.data());
+    const auto first = static_cast<std::size_t>((out.At(lce).stretches[0].start_ns - kT0) / 1'000'000'000);
+    EXPECT_EQ(back, std::vector<std::int32_t>(slow.begin() + static_cast<std::ptrdiff_t>(first),
+                                              slow.begin() + static_cast<std::ptrdiff_t>(first + back.size())));
+    EXPECT_NEAR(out.RangeIn(1, t0, t1).max, 300, 10);  // the 2 Hz wave kept, the drift gone
+    EXPECT_EQ(zqd::UnfilteredNote(m, left), "未滤波：LCE（采样率太低，不适合此滤波器，按原样显示）");
+    // The health row alone: nothing to filter, refused.
+    EXPECT_EQ(FilterModel(m, {false, false, true}, t0, t1, *ParseFilter("bp:1:10"), out).why, Status::Why::kBadFilter);
 }
 
 }  // namespace

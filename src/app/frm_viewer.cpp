@@ -127,7 +127,8 @@ std::optional<FilterJob> FrmViewer::FilterNeeded(const std::vector<bool>& shown,
 FilterMade RunFilterJob(FilterJob job) {
     FilterMade made;
     auto out = std::make_shared<view::WaveformModel>();
-    made.status = view::FilterModel(*job.in, job.shown, job.t0, job.t1, job.spec, *out);
+    made.status = view::FilterModel(*job.in, job.shown, job.t0, job.t1, job.spec, *out, view::kMostFilteredSamples,
+                                    &made.unfiltered);
     if (made.status.ok()) made.model = std::move(out);
     made.job = std::move(job);
     return made;
@@ -136,6 +137,7 @@ FilterMade RunFilterJob(FilterJob job) {
 void FrmViewer::FilterDone(FilterMade made) {
     if (made.job.in != opened_.model || made.job.spec != filter_) return;  // chosen before something else was
     if (!made.status.ok()) StatusText = app::Text(made.status);
+    else if (!made.unfiltered.empty()) StatusText = UnfilteredNote(*made.job.in, made.unfiltered);
     made_ = std::move(made);
 }
 
@@ -143,7 +145,24 @@ std::string FrmViewer::FilterNote(bool ready) const {
     if (!Filtering()) return {};
     std::string note = "零相位滤波 " + signal::FilterText(filter_);
     if (made_.job.spec == filter_ && !made_.status.ok()) return note + "（未能滤波）";
-    return ready ? note : note + "（计算中…）";
+    if (!ready) return note + "（计算中…）";
+    if (made_.job.spec == filter_ && made_.model && !made_.unfiltered.empty())
+        note += "；" + UnfilteredNote(*made_.job.in, made_.unfiltered);
+    return note;
+}
+
+std::string UnfilteredNote(const view::WaveformModel& m, const std::vector<int>& rows) {
+    if (rows.empty()) return {};
+    std::string names;
+    const std::size_t named = std::min<std::size_t>(rows.size(), 3);
+    for (std::size_t i = 0; i < named; ++i) {
+        if (rows[i] < 0 || rows[i] >= m.ChannelCount()) continue;
+        const std::string& name = m.At(rows[i]).name;
+        if (!names.empty()) names += "、";
+        names += name.substr(name.rfind('.') + 1);
+    }
+    if (rows.size() > named) names += " 等 " + std::to_string(rows.size()) + " 道";
+    return "未滤波：" + names + "（采样率太低，不适合此滤波器，按原样显示）";
 }
 
 std::string HelicorderTitle(const view::WaveformModel& m, const view::HelicorderView& h, const std::string& filter_note) {

@@ -32,7 +32,10 @@ struct FilterMade {
     FilterJob job;
     Status status;
     std::shared_ptr<view::WaveformModel> model;
+    std::vector<int> unfiltered;  // rows whose rate the filter does not suit, shown as they are
 };
+// "未滤波：LCE、LCQ 等 10 道（采样率太低，不适合此滤波器）"; empty when none.
+std::string UnfilteredNote(const view::WaveformModel& m, const std::vector<int>& rows);
 FilterMade RunFilterJob(FilterJob job);
 
 class FrmViewer {

@@ -107,8 +107,12 @@ Status Plot(const PlotRequest& r, std::string& said) {
     // A filter draws a filtered copy of the span, with the same rows.
     view::WaveformModel filtered;
     const bool filtering = r.filter.kind != signal::FilterSpec::Kind::kNone;
+    std::vector<int> unfiltered;
     if (filtering)
-        if (Status s = view::FilterModel(m, *shown, v.Begin(), v.End(), r.filter, filtered); !s.ok()) return s;
+        if (Status s = view::FilterModel(m, *shown, v.Begin(), v.End(), r.filter, filtered, view::kMostFilteredSamples,
+                                         &unfiltered);
+            !s.ok())
+            return s;
     const view::WaveformModel& drawn = filtering ? filtered : m;
     QImage image;
     std::string spectrum;
@@ -140,6 +144,7 @@ Status Plot(const PlotRequest& r, std::string& said) {
            std::to_string(v.ShownRows().size()) + " 行" +
            (filtering ? "，滤波 " + signal::FilterText(r.filter) + "（零相位）" : std::string()) + spectrum + "，写出 " +
            platform::PathText(r.out);
+    if (!unfiltered.empty()) said += "\n" + UnfilteredNote(m, unfiltered);
     for (const auto& n : app::OpenedNotes(opened)) said += "\n" + n;
     return Status::Ok();
 }

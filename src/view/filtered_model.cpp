@@ -20,8 +20,9 @@ std::int64_t FilterMarginNs(const signal::FilterSpec& spec) {
 }
 
 Status FilterModel(const WaveformModel& in, const std::vector<bool>& shown, std::int64_t t0, std::int64_t t1,
-                   const signal::FilterSpec& spec, WaveformModel& out, std::uint64_t most) {
+                   const signal::FilterSpec& spec, WaveformModel& out, std::uint64_t most, std::vector<int>* unfiltered) {
     out = WaveformModel{};
+    if (unfiltered) unfiltered->clear();
     const std::int64_t margin = FilterMarginNs(spec);
     std::int64_t from = 0, to = 0;  // the margin, short of the ends of time
     if (__builtin_sub_overflow(t0, margin, &from)) from = std::numeric_limits<std::int64_t>::min();
@@ -51,9 +52,22 @@ Status FilterModel(const WaveformModel& in, const std::vector<bool>& shown, std:
     constexpr double kLow = std::numeric_limits<std::int32_t>::min(), kHigh = std::numeric_limits<std::int32_t>::max();
     constexpr std::size_t kPiece = 4096;
     std::vector<double> x(kPiece);
-    for (const Piece& p : pieces) {
-        signal::Filter f;
-        if (Status s = signal::Filter::Design(spec, p.stretch->rate, f); !s.ok()) return s;
+    // Each row's filter, or why it has none.
+    std::vector<signal::Filter> filters(pieces.size());
+    std::vector<bool> suits(pieces.size());
+    Status refused = Status::Ok();
+    std::vector<int> left;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const Status s = signal::Filter::Design(spec, pieces[i].stretch->rate, filters[i]);
+        suits[i] = s.ok();
+        if (s.ok()) continue;
+        if (refused.ok()) refused = s;
+        if (std::find(left.begin(), left.end(), pieces[i].channel) == left.end()) left.push_back(pieces[i].channel);
+    }
+    if (!pieces.empty() && std::none_of(suits.begin(), suits.end(), [](bool b) { return b; })) return refused;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const Piece& p = pieces[i];
+        const signal::Filter& f = filters[i];
         // The counts are read into the vector that then holds the result, and
         // filtered in pieces through a small buffer of doubles: forward, the
         // intermediate kept in place as floats (the filter's state stays
@@ -62,7 +76,9 @@ Status FilterModel(const WaveformModel& in, const std::vector<bool>& shown, std:
         std::vector<std::int32_t> values(p.count);
         p.stretch->source->Read(p.first, values.size(), values.data());
         const std::size_t n = values.size();
-        if (!f.Filters()) {  // de-mean
+        if (!suits[i]) {
+            // left as it is
+        } else if (!f.Filters()) {  // de-mean
             double sum = 0;
             for (const std::int32_t v : values) sum += v;
             const double mean = sum / static_cast<double>(n);
@@ -89,6 +105,7 @@ Status FilterModel(const WaveformModel& in, const std::vector<bool>& shown, std:
         s.summary.Append(held->values.data(), held->values.size());
         s.count = held->values.size();
     }
+    if (unfiltered) *unfiltered = std::move(left);
     return Status::Ok();
 }
 

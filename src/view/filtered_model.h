@@ -23,10 +23,13 @@ std::int64_t FilterMarginNs(const signal::FilterSpec& spec);
 
 // Channels `shown` (all when empty) of `in` over [t0, t1), each stretch
 // filtered on its own (zero-phase, in double precision, rounded to counts),
-// into `out`, whose rows are `in`'s (the others empty). kQueryRefused
-// (kBadFilter) when the filter does not suit a stretch's rate, or
-// (kFilteredSpanTooLong) when the span holds more than `most` samples.
+// into `out`, whose rows are `in`'s (the others empty). A row whose rate the
+// filter does not suit (a health channel of a sample a second under a 1 Hz
+// corner) is copied as it is, and named in `unfiltered`. kQueryRefused
+// (kBadFilter) when the filter suits no row, or (kFilteredSpanTooLong) when
+// the span holds more than `most` samples.
 Status FilterModel(const WaveformModel& in, const std::vector<bool>& shown, std::int64_t t0, std::int64_t t1,
-                   const signal::FilterSpec& spec, WaveformModel& out, std::uint64_t most = kMostFilteredSamples);
+                   const signal::FilterSpec& spec, WaveformModel& out, std::uint64_t most = kMostFilteredSamples,
+                   std::vector<int>* unfiltered = nullptr);
 
 }  // namespace zqd::view
