@@ -443,3 +443,39 @@ TEST(WaveformModel, LiveBlocksJoinFollowAndLeaveAPausedViewAsItWas) {
 
 }  // namespace
 }  // namespace zqd::view
+
+#include "app/frm_viewer.h"
+
+namespace zqd {
+namespace {
+
+// An archive's rows come sorted by name, the receiver's G* and the clock's
+// LC* among the data: opened, the data are shown and the health channels
+// are not; a list draws its rows in the order it names them.
+TEST(ViewerRows, DataFirstHealthOnRequestAndTheOrderAsked) {
+    view::WaveformModel m;
+    for (const char* name : {"XX.ZQD01.00.GDP", "XX.ZQD01.00.HHE", "XX.ZQD01.00.HHN", "XX.ZQD01.00.HHZ", "XX.ZQD01.10.LCE",
+                             "XX.ZQD01.00.LCQ"})
+        m.AddChannel(name);
+    const auto shown = SelectRows(m, {});
+    ASSERT_TRUE(shown.ok());
+    EXPECT_EQ(*shown, (std::vector<bool>{false, true, true, true, false, false}));
+    std::vector<int> order;
+    const auto asked = SelectRows(m, "HHZ,HHN,HHE,LCE", &order);
+    ASSERT_TRUE(asked.ok());
+    EXPECT_EQ(order, (std::vector<int>{3, 2, 1, 4}));
+    view::WaveformView v;
+    v.SetRowCount(m.ChannelCount());
+    for (int c = 0; c < m.ChannelCount(); ++c) v.SetHidden(c, !(*asked)[static_cast<std::size_t>(c)]);
+    v.SetOrder(order);
+    EXPECT_EQ(v.ShownRows(), (std::vector<int>{3, 2, 1, 4}));
+    v.SetHidden(0, false);  // shown on request: after those asked for
+    EXPECT_EQ(v.ShownRows(), (std::vector<int>{3, 2, 1, 4, 0}));
+    // Health channels alone are shown.
+    view::WaveformModel health;
+    health.AddChannel("XX.ZQD01.00.LCE");
+    EXPECT_EQ(*SelectRows(health, {}), std::vector<bool>{true});
+}
+
+}  // namespace
+}  // namespace zqd

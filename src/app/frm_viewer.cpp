@@ -1,11 +1,13 @@
 #include "app/frm_viewer.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "app/archive_texts.h"
 #include "app/messages.h"
 #include "common/numtext.h"
 #include "platform/text.h"
+#include "records/records_config.h"
 #include "view/export_span.h"
 #include "view/filtered_model.h"
 
@@ -177,16 +179,32 @@ void FrmViewer::PictureSaved(const Status& saved, const std::filesystem::path& f
     StatusText = saved.ok() ? "图片已存为 " + platform::PathText(file) : app::Text(saved);
 }
 
-Result<std::vector<bool>> SelectRows(const view::WaveformModel& m, const std::string& list) {
+bool IsHealthRow(const std::string& name) {
+    const std::string code = name.substr(name.rfind('.') + 1);
+    const auto& gps = records::GpsChannelCodes();
+    return code == "LCE" || code == "LCQ" || code == "LCR" || std::find(gps.begin(), gps.end(), code) != gps.end();
+}
+
+Result<std::vector<bool>> SelectRows(const view::WaveformModel& m, const std::string& list, std::vector<int>* order) {
     std::vector<bool> shown(static_cast<std::size_t>(m.ChannelCount()), list.empty());
-    if (list.empty()) return shown;
+    if (order) order->clear();
+    if (list.empty()) {
+        bool any_data = false;
+        for (int c = 0; c < m.ChannelCount(); ++c) any_data = any_data || !IsHealthRow(m.At(c).name);
+        for (int c = 0; c < m.ChannelCount() && any_data; ++c) shown[static_cast<std::size_t>(c)] = !IsHealthRow(m.At(c).name);
+        return shown;
+    }
+    const auto take = [&](int c) {
+        shown[static_cast<std::size_t>(c)] = true;
+        if (order) order->push_back(c);
+    };
     for (const std::string& part : SplitText(list, ',')) {
         bool found = false;
         for (int c = 0; c < m.ChannelCount(); ++c) {
             const std::string& name = m.At(c).name;
             const std::size_t dot = name.rfind('.');
             if (name == part || (dot != std::string::npos && name.substr(dot + 1) == part)) {
-                shown[static_cast<std::size_t>(c)] = true;
+                take(c);
                 found = true;
             }
         }
@@ -196,7 +214,7 @@ Result<std::vector<bool>> SelectRows(const view::WaveformModel& m, const std::st
             if (std::isdigit(static_cast<unsigned char>(part.empty() ? 'x' : part[0]))) return rows.status();
             return Status::Fail(Status::Code::kQueryRefused, Status::Why::kNoSuchChannel).About(part);
         }
-        for (int c : *rows) shown[static_cast<std::size_t>(c)] = true;
+        for (int c : *rows) take(c);
     }
     return shown;
 }

@@ -99,8 +99,13 @@ std::string LiveFilterNote(const signal::FilterSpec& spec);
 std::string HelicorderTitle(const view::WaveformModel& m, const view::HelicorderView& h, const std::string& filter_note);
 
 // The rows a list names: channel codes (the whole name or its last part) or
-// row numbers and ranges ("GY0,GY3", "0,2-5"); all for an empty list.
-// kQueryRefused with kNoSuchChannel or the list's own reason.
-Result<std::vector<bool>> SelectRows(const view::WaveformModel& model, const std::string& list);
+// row numbers and ranges ("GY0,GY3", "0,2-5"), into `order` as they are
+// named; for an empty list the data rows (the health channels too when there
+// are no others). kQueryRefused with kNoSuchChannel or the list's own reason.
+Result<std::vector<bool>> SelectRows(const view::WaveformModel& model, const std::string& list,
+                                     std::vector<int>* order = nullptr);
+// A row of the station's health (the clock's LCE, LCQ, LCR, the receiver's
+// G* channels), by its name's channel code.
+bool IsHealthRow(const std::string& name);
 
 }  // namespace zqd

@@ -86,13 +86,15 @@ Status Plot(const PlotRequest& r, std::string& said) {
     const auto extent = m.Extent();
     v.SetSpan(r.from.value_or(extent->begin_ns), r.to.value_or(extent->end_ns));
     v.volts = r.volts;
-    const auto shown = SelectRows(m, r.channels);
+    std::vector<int> order;
+    const auto shown = SelectRows(m, r.channels, &order);
     if (!shown) {
         Status refused = shown.status();
         refused.code = Status::Code::kFileRefused;  // the channels asked for are not in the input
         return refused;
     }
     for (int c = 0; c < m.ChannelCount(); ++c) v.SetHidden(c, !(*shown)[static_cast<std::size_t>(c)]);
+    v.SetOrder(order);  // as the list names them
 
     // Drawing text needs the toolkit's application object; without a display
     // it draws offscreen.

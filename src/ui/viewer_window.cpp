@@ -245,6 +245,16 @@ bool ViewerWindow::Open(const QString& path) {
             fastest = m.At(c).stretches.front().rate;
             waves_->View().current_row = c;
         }
+    // The data channels; the health channels on request (显示全部通道, A).
+    if (const auto rows = SelectRows(m, {}); rows.ok()) {
+        int hidden = 0;
+        for (int c = 0; c < m.ChannelCount(); ++c) {
+            waves_->View().SetHidden(c, !(*rows)[static_cast<std::size_t>(c)]);
+            hidden += !(*rows)[static_cast<std::size_t>(c)];
+        }
+        if (hidden > 0)
+            status_->setText(Q(form_.StatusText + "；" + std::to_string(hidden) + " 个状态通道未显示（A 显示全部通道）"));
+    }
     setWindowTitle(Q(form_.Title));
     ViewMoved();
     return true;

@@ -141,8 +141,15 @@ void WaveformView::SetHidden(int row, bool hidden) {
 
 std::vector<int> WaveformView::ShownRows() const {
     std::vector<int> rows;
-    for (int r = 0; r < static_cast<int>(hidden_.size()); ++r)
-        if (!hidden_[static_cast<std::size_t>(r)]) rows.push_back(r);
+    const int n = static_cast<int>(hidden_.size());
+    std::vector<bool> taken(hidden_.size(), false);
+    for (int r : order_)
+        if (r >= 0 && r < n && !hidden_[static_cast<std::size_t>(r)] && !taken[static_cast<std::size_t>(r)]) {
+            taken[static_cast<std::size_t>(r)] = true;
+            rows.push_back(r);
+        }
+    for (int r = 0; r < n; ++r)
+        if (!hidden_[static_cast<std::size_t>(r)] && !taken[static_cast<std::size_t>(r)]) rows.push_back(r);
     return rows;
 }
 

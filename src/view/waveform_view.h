@@ -56,7 +56,10 @@ public:
     }
     bool Hidden(int row) const { return row < static_cast<int>(hidden_.size()) && hidden_[static_cast<std::size_t>(row)]; }
     void SetHidden(int row, bool hidden);
+    // The rows not hidden, top to bottom: those of the order given first, in
+    // its order, then the others by their number.
     std::vector<int> ShownRows() const;
+    void SetOrder(std::vector<int> rows) { order_ = std::move(rows); }
     // Each shown row's share of the height: 1 by default, 0.25 to 8.
     double Weight(int row) const;
     void Resize(int row, double factor);
@@ -82,6 +85,7 @@ public:
 private:
     std::int64_t t0_ = 0, t1_ = 1'000'000'000;
     std::vector<bool> hidden_;
+    std::vector<int> order_;  // the rows drawn first, in this order
     std::vector<double> weight_;
     std::vector<MinMax> fixed_;
 };
