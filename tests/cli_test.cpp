@@ -323,11 +323,20 @@ TEST(Cli, PlotWritesThePictureWithoutADisplayAndRefusesWhatItCannotDraw) {
     const auto data = test::SimRecord("2008-05-12T10:00:00.000000000", 2);
     ASSERT_TRUE(t1dat::SaveRecordFile(dir / "T1.DAT", 2, 2000, data.data(), data.size()).ok());
     const std::string in = (dir / "T1.DAT").string(), out = (dir / "p.png").string();
-    CliRun r = Cli("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM", "plot --size 640x360 --out " + out + " " + in, dir / "err");
+    CliRun r = Cli("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_RUNTIME_DIR", "plot --size 640x360 --out " + out + " " + in, dir / "err");
     if (r.status == 1 && ReadFile(dir / "err").find("不能画图") != std::string::npos) GTEST_SKIP() << "built without the windows";
     ASSERT_EQ(r.status, 0) << ReadFile(dir / "err");
     EXPECT_EQ(ReadFile(dir / "p.png").substr(1, 3), "PNG");
     EXPECT_NE(r.out.find("17 行"), std::string::npos) << r.out;
+    // Headless, without a session directory: no warning of the toolkit's.
+    EXPECT_EQ(ReadFile(dir / "err").find("XDG_RUNTIME_DIR"), std::string::npos) << ReadFile(dir / "err");
+    // The format the name asks for, or a usage error before anything is read.
+    ASSERT_EQ(Cli("", "plot --size 640x360 --out " + (dir / "p.JPG").string() + " " + in, dir / "err").status, 0);
+    EXPECT_EQ(ReadFile(dir / "p.JPG").substr(0, 3), "\xFF\xD8\xFF");  // JPEG's start of image
+    EXPECT_EQ(Cli("", "plot --out " + (dir / "p.gif").string() + " " + (dir / "none.DAT").string(), dir / "err").status, 1);
+    EXPECT_NE(ReadFile(dir / "err").find("--out " + (dir / "p.gif").string() + " 的扩展名应为 .png、.jpg（.jpeg）或 .bmp"),
+              std::string::npos) << ReadFile(dir / "err");
+    EXPECT_FALSE(std::filesystem::exists(dir / "p.gif"));
     // Filtered: said; a filter that is no filter is a usage error, one beyond Nyquist refused.
     r = Cli("", "plot --filter bp:1:10 --channels GY0 --out " + out + " " + in, dir / "err");
     EXPECT_EQ(r.status, 0) << ReadFile(dir / "err");
@@ -340,8 +349,8 @@ TEST(Cli, PlotWritesThePictureWithoutADisplayAndRefusesWhatItCannotDraw) {
     r = Cli("", "plot --spectrogram --window 512 --max-hz 50 --channels GY3 --out " + out + " " + in, dir / "err");
     EXPECT_EQ(r.status, 0) << ReadFile(dir / "err");
     EXPECT_NE(r.out.find("GY3 的频谱图（窗长 512，汉宁窗，重叠 50%）"), std::string::npos) << r.out;
-    EXPECT_EQ(Cli("", "plot --spectrogram --window 500 --out " + out + " " + in, dir / "err").status, 2);
-    EXPECT_NE(ReadFile(dir / "err").find("频谱图的窗长 500 不适用"), std::string::npos) << ReadFile(dir / "err");
+    EXPECT_EQ(Cli("", "plot --spectrogram --window 500 --out " + out + " " + (dir / "none.DAT").string(), dir / "err").status, 1);
+    EXPECT_NE(ReadFile(dir / "err").find("--window 500 应为 16 到 65536 之间的 2 的幂"), std::string::npos) << ReadFile(dir / "err");
     // A helicorder of the record's half-day, rows of a quarter of an hour; only 15, 30 or 60.
     r = Cli("", "plot --helicorder --hours 12 --channels GY0 --out " + out + " " + in, dir / "err");
     EXPECT_EQ(r.status, 0) << ReadFile(dir / "err");

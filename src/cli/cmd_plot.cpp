@@ -74,6 +74,15 @@ public:
             }
             r.filter = *f;
         }
+        // What can be refused without reading the data is refused first.
+        if (!ui::PictureFormat(platform::PathFromUtf8(out_))) {
+            std::cerr << "--out " << out_ << " 的扩展名应为 .png、.jpg（.jpeg）或 .bmp\n";
+            return kUsage;
+        }
+        if (spectrogram_ && (window_ < 16 || window_ > 65536 || (window_ & (window_ - 1)) != 0)) {
+            std::cerr << "--window " << window_ << " 应为 16 到 65536 之间的 2 的幂\n";
+            return kUsage;
+        }
         char x = 0, extra = 0;
         if (std::sscanf(size_.c_str(), "%d%c%d%c", &r.width, &x, &r.height, &extra) != 3 || (x != 'x' && x != 'X') ||
             r.width < 200 || r.height < 120 || r.width > 16384 || r.height > 16384) {

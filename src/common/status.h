@@ -144,6 +144,7 @@ struct Status {
         kPassedOverlap,       // `other`: the stream
         kCarriedBlocks,       // a note: some blocks carry no GPS time of their own
         kPictureEncodeFailed, kPictureWriteFailed,
+        kPictureFormat,       // `detail`: a picture's name that asks for no format we write
 
         // The main window's query; `detail`, `other`: the texts at fault.
         kQueryStartRange, kQueryEndRange,  // `detail` the time as typed

@@ -7,6 +7,11 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string_view>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "app/archive_texts.h"
 #include "app/frm_viewer.h"
@@ -23,11 +28,22 @@
 
 namespace zqd::ui {
 
-Status SavePng(const QImage& image, const std::filesystem::path& path) {
+const char* PictureFormat(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".png") return "PNG";
+    if (ext == ".jpg" || ext == ".jpeg") return "JPG";
+    if (ext == ".bmp") return "BMP";
+    return nullptr;
+}
+
+Status SavePicture(const QImage& image, const std::filesystem::path& path) {
+    const char* format = PictureFormat(path);
+    if (!format) return Status::Fail(Status::Code::kFileRefused, Status::Why::kPictureFormat).About(platform::PathText(path));
     // Encoded in memory, then written as every output is (temporary file, then rename).
     QByteArray png;
     QBuffer buffer(&png);
-    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, format, std::string_view(format) == "JPG" ? 92 : -1))
         return Status::Fail(Status::Code::kWriteFailed, Status::Why::kPictureEncodeFailed).About(platform::PathText(path));
     if (Status s = WriteWhole(path, png.toStdString()); !s.ok())
         return Status::Fail(Status::Code::kWriteFailed, Status::Why::kPictureWriteFailed)
@@ -101,6 +117,17 @@ Status Plot(const PlotRequest& r, std::string& said) {
     std::unique_ptr<QGuiApplication> app;
     if (!QGuiApplication::instance()) {
         if (!std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifndef _WIN32
+        // A headless run (cron, ssh, CI) has no session directory: one of our
+        // own, private, rather than the toolkit's warning on every picture.
+        if (!std::getenv("XDG_RUNTIME_DIR")) {
+            const auto dir = std::filesystem::temp_directory_path() / ("zqd4830-runtime-" + std::to_string(::getuid()));
+            std::error_code ec;
+            std::filesystem::create_directory(dir, ec);
+            std::filesystem::permissions(dir, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace, ec);
+            if (!ec) qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir.string()));
+        }
+#endif
         static int argc = 1;
         static char name[] = "zqd4830-cli";
         static char* argv[] = {name, nullptr};
@@ -141,7 +168,7 @@ Status Plot(const PlotRequest& r, std::string& said) {
     } else {
         image = RenderWaveforms(drawn, v, QSize(r.width, r.height));
     }
-    if (Status s = SavePng(image, r.out); !s.ok()) return s;
+    if (Status s = SavePicture(image, r.out); !s.ok()) return s;
     said = app::OpenedText(opened) + "；" + utc::Iso(v.Begin()) + " 到 " + utc::Iso(v.End()) + "，" +
            std::to_string(v.ShownRows().size()) + " 行" +
            (filtering ? "，滤波 " + signal::FilterText(r.filter) + "（零相位）" : std::string()) + spectrum + "，写出 " +

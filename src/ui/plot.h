@@ -37,8 +37,12 @@ struct PlotRequest {
     config::StationConfig config = config::DefaultConfig();
 };
 
-// `image` as a PNG file, written crash-safe like every other output.
-Status SavePng(const QImage& image, const std::filesystem::path& path);
+// The picture format a file's name asks for: "PNG" (.png), "JPG" (.jpg,
+// .jpeg) or "BMP" (.bmp), in any case; nullptr for any other name.
+const char* PictureFormat(const std::filesystem::path& path);
+// `image` in the format its name asks for, written crash-safe like every
+// other output; kFileRefused (kPictureFormat) for a name of no such format.
+Status SavePicture(const QImage& image, const std::filesystem::path& path);
 
 // Writes the PNG; what was drawn in `said` (one line). kFileRefused for the
 // input or a channel list that names no row, kWriteFailed for the picture.

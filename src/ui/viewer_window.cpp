@@ -262,7 +262,7 @@ bool ViewerWindow::Open(const QString& path) {
 
 bool ViewerWindow::SavePicture(const QString& file) {
     const auto path = platform::PathFromUtf8(file.toStdString());
-    const Status s = SavePng((ShowingHelicorder() ? static_cast<QWidget*>(helicorder_) : waves_)->grab().toImage(), path);
+    const Status s = ui::SavePicture((ShowingHelicorder() ? static_cast<QWidget*>(helicorder_) : waves_)->grab().toImage(), path);
     form_.PictureSaved(s, path);
     status_->setText(Q(form_.StatusText));
     return s.ok();
