@@ -449,6 +449,28 @@ TEST(PulseFinder, APulseNarrowerThanThreeSamplesIsRefusedAtTheStart) {
     for (const auto& r : st.Records("EYP")) EXPECT_LE(r.quality, 40);
 }
 
+// A card whose rate wanders across the alarm (an overloaded computer's
+// lost scans, a crystal at its edge): said once, not at every crossing.
+TEST(ClockModel, ARateThatCrossesTheAlarmAgainAndAgainIsSaidOnce) {
+    acq::ClockModel m;
+    acq::TimingConfig t;
+    t.rate_alarm_ppm = 100;
+    m.Reset(t, 2000);
+    const std::int64_t second0 = 1210613921000000000;
+    std::vector<acq::Event> events;
+    double edge = 1000.25;
+    for (int k = 0; k < 600; ++k) {
+        const double ppm = (k / 30) % 2 ? 160 : 10;  // half a minute beyond, half a minute well within
+        edge += 2000 * (1 + ppm * 1e-6);
+        const auto m0 = static_cast<std::int64_t>(edge + 240);
+        m.Update({edge}, {gps::HaFix{second0 + k * utc::kNsPerSecond, m0, {}}}, m0 + 100, m0 + 100,
+                 static_cast<std::uint64_t>(k), events);
+    }
+    int said = 0;
+    for (const auto& e : events) said += e.kind == acq::Event::Kind::kRateOff;
+    EXPECT_EQ(said, 1);
+}
+
 // The clock model alone: edges at the scans a 250 ppm fast card puts them,
 // messages naming the second before them 120 ms on.
 TEST(ClockModel, CountsEdgesSaysWhenAMessageDisagreesAndWhenTheRateIsFarOff) {

@@ -387,10 +387,18 @@ void ClockModel::AddAnchor(const Edge& edge, std::uint64_t sequence, std::vector
         now.fit = edge.scan + (sy - slope * sx) / n;  // the line at this edge's second
         now.full = n > static_cast<double>(kFitSpan / kSecond);
         const double ppm = (rate_ / nominal_ - 1) * 1e6;
+        // Said once: again only after the rate has been well within the
+        // alarm (half of it) for an hour, not each time an overloaded or
+        // wandering clock crosses it.
         const bool off = std::abs(ppm) > config_.rate_alarm_ppm;
-        if (off && !rate_alarm_)
+        if (off && !rate_alarm_ && (!rate_said_ || label - rate_good_since_ >= kRateSaidAgain))
             events.push_back(MakeEvent(Event::Kind::kRateOff, sequence, static_cast<std::int64_t>(std::llround(ppm * 1000))));
-        rate_alarm_ = off;
+        if (off) {
+            rate_alarm_ = rate_said_ = true;
+        } else if (rate_alarm_ && std::abs(ppm) <= config_.rate_alarm_ppm / 2) {
+            rate_alarm_ = false;
+            rate_good_since_ = label;
+        }
     }
     MeasureWander(now);
     anchors_.push_back(now);

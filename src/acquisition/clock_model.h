@@ -120,7 +120,10 @@ private:
     double rate_ = 0;
     bool pulse_ok_ = false;
     bool ever_pulse_ = false;
-    bool rate_alarm_ = false;
+    bool rate_alarm_ = false;        // the rate is off (until back within half the alarm)
+    bool rate_said_ = false;         // said in this run
+    std::int64_t rate_good_since_ = 0;  // label: back within half the alarm since
+    static constexpr std::int64_t kRateSaidAgain = 3600LL * 1'000'000'000;
     bool lost_ = false;              // the pulse went, and has not come back
     double last_edge_ = 0;           // the latest edge found, labelled or not
     bool any_edge_ = false;
