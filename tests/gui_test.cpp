@@ -249,7 +249,8 @@ TEST(Plot, AKnownSineIsDrawnInItsRowAndSpan) {
     r.input = dir / "T1.DAT";
     r.out = dir / "p.png";
     r.channels = "GY0,GY5";
-    r.width = 1096;
+    constexpr int kLabels = ui::kWaveformLabelWidth;
+    r.width = kLabels + 992 + 8;
     r.height = 400;
     r.from = 1210586400LL * 1000000000 + 500000000;  // 10:00:00.5 to 10:00:02.5
     r.to = *r.from + 2000000000;
@@ -257,11 +258,11 @@ TEST(Plot, AKnownSineIsDrawnInItsRowAndSpan) {
     ASSERT_TRUE(ui::Plot(r, said).ok()) << said;
     EXPECT_NE(said.find("2 行"), std::string::npos);
     QImage image(QString::fromStdString((dir / "p.png").string()));
-    ASSERT_EQ(image.size(), QSize(1096, 400));
+    ASSERT_EQ(image.size(), QSize(r.width, 400));
     // Two rows between y = 18 and 400 - 40: GY0's sine in the upper one, at every column of the span.
     const int middle = 18 + (400 - 18 - 40) / 2;
     int upper = 0, lower = 0, columns = 0;
-    for (int x = 96; x < 96 + 992; ++x) {
+    for (int x = kLabels; x < kLabels + 992; ++x) {
         bool any = false;
         for (int y = 18; y < 400 - 40; ++y)
             if (IsTrace(image.pixelColor(x, y))) {

@@ -136,11 +136,21 @@ void PaintWaveforms(QPainter& p, const QRect& rect, const view::WaveformModel& m
         const QRect label(rect.left() + 4, row.top(), kLabelWidth - 10, row.height());
         if (v.mark_current_row && c == v.current_row) p.fillRect(QRect(rect.left(), row.top(), 4, row.height()), kCursor);
         p.setPen(kText);
-        QString name = QString::fromStdString(m.At(c).name);
-        if (const auto parts = name.split('.'); parts.size() == 4) name = parts[1] + "." + parts[3];  // STA.CHA of NET.STA.LOC.CHA
+        // The whole NET.STA.LOC.CHA: two locations' LCE are two rows.
+        const QString name = QString::fromStdString(m.At(c).name);
+        p.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, p.fontMetrics().elidedText(name, Qt::ElideMiddle, label.width()));
+        // The value under the cursor beside it, in the row, never under the labels.
         if (v.cursor)
-            if (const auto value = m.ValueAt(c, *v.cursor)) name += "  " + AmplitudeText(value->second, v.volts);
-        p.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, p.fontMetrics().elidedText(name, Qt::ElideRight, label.width()));
+            if (const auto value = m.ValueAt(c, *v.cursor)) {
+                const QString text = AmplitudeText(value->second, v.volts);
+                const double x = l.plot.left() + v.XOf(*v.cursor, l.plot.width());
+                const int w = p.fontMetrics().horizontalAdvance(text) + 6, h = p.fontMetrics().height();
+                // Right of the cursor, or left of it near the right edge.
+                const int left = x + 4 + w <= l.plot.right() ? static_cast<int>(x) + 4 : static_cast<int>(x) - 4 - w;
+                const QRect box(std::max(left, l.plot.left()), row.top() + 2, w, h);
+                p.fillRect(box, QColor(255, 255, 255, 220));
+                p.drawText(box, Qt::AlignCenter, text);
+            }
         if (row.height() >= 36) {
             p.setPen(QColor(120, 120, 120));
             p.drawText(label, Qt::AlignRight | Qt::AlignTop, AmplitudeText(scale.max, v.volts));

@@ -15,7 +15,7 @@
 namespace zqd::ui {
 
 // The column of row names and amplitudes at the left of the traces.
-inline constexpr int kWaveformLabelWidth = 96;
+inline constexpr int kWaveformLabelWidth = 124;  // room for NET.STA.LOC.CHA
 
 // Draws the view of `model` into `rect`.
 void PaintWaveforms(QPainter& p, const QRect& rect, const view::WaveformModel& model, const view::WaveformView& v);
