@@ -18,6 +18,7 @@
 #include "formats/sds/sds_writer.h"
 #include "ui/helicorder_paint.h"
 #include "ui/plot.h"
+#include "ui/plot_title.h"
 #include "ui/viewer_window.h"
 #endif
 #include <cmath>
@@ -259,12 +260,14 @@ TEST(Plot, AKnownSineIsDrawnInItsRowAndSpan) {
     EXPECT_NE(said.find("2 行"), std::string::npos);
     QImage image(QString::fromStdString((dir / "p.png").string()));
     ASSERT_EQ(image.size(), QSize(r.width, 400));
-    // Two rows between y = 18 and 400 - 40: GY0's sine in the upper one, at every column of the span.
-    const int middle = 18 + (400 - 18 - 40) / 2;
+    // Below the title band, two rows between y = 18 and the axis 40 above the
+    // foot: GY0's sine in the upper one, at every column of the span.
+    const int top = ui::kPlotTitleHeight + 18;
+    const int middle = top + (400 - top - 40) / 2;
     int upper = 0, lower = 0, columns = 0;
     for (int x = kLabels; x < kLabels + 992; ++x) {
         bool any = false;
-        for (int y = 18; y < 400 - 40; ++y)
+        for (int y = top; y < 400 - 40; ++y)
             if (IsTrace(image.pixelColor(x, y))) {
                 (y < middle ? upper : lower)++;
                 any = true;
@@ -274,6 +277,14 @@ TEST(Plot, AKnownSineIsDrawnInItsRowAndSpan) {
     EXPECT_GT(upper, 992);
     EXPECT_GT(lower, 992);
     EXPECT_GE(columns, 990);
+    // The title band says what the picture is: its text there, and the
+    // channels named whole unless they share network, station and location.
+    int ink = 0;
+    for (int y = 0; y < ui::kPlotTitleHeight - 2; ++y)
+        for (int x = 0; x < image.width(); ++x) ink += image.pixelColor(x, y).lightness() < 128;
+    EXPECT_GT(ink, 300);
+    EXPECT_EQ(ui::ChannelsLine({"XX.ZQD01.00.GY0", "XX.ZQD01.00.GY5"}), "XX.ZQD01.00.GY0, GY5");
+    EXPECT_EQ(ui::ChannelsLine({"XX.ZQD01.00.LCE", "XX.ZQD01.10.LCE"}), "XX.ZQD01.00.LCE, XX.ZQD01.10.LCE");
     r.channels = "GYZ";
     EXPECT_EQ(ui::Plot(r, said).code, Status::Code::kFileRefused);
 }

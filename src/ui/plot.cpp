@@ -18,8 +18,10 @@
 #include "common/utc.h"
 #include "platform/safe_file.h"
 #include "platform/text.h"
-#include "ui/waveform_widget.h"
+#include "archive/station_metadata.h"
 #include "ui/helicorder_paint.h"
+#include "ui/plot_title.h"
+#include "ui/waveform_widget.h"
 #include "view/filtered_model.h"
 #ifdef ZQD_HAVE_SPECTROGRAM
 #include "ui/spectrogram_paint.h"
@@ -53,6 +55,25 @@ Status SavePicture(const QImage& image, const std::filesystem::path& path) {
 }
 
 namespace {
+
+// What a count of the channel is: in volts as asked, or "count", and with
+// a sensor configured for it, the ground motion a count stands for.
+std::string UnitText(const config::StationConfig& c, const std::string& name, bool volts) {
+    if (volts) return "V";
+    const std::string code = name.substr(name.rfind('.') + 1);
+    const archive::StationMeta& m = c.meta;
+    const archive::SensorConfig* sensor = m.sensor ? &*m.sensor : nullptr;
+    if (const auto it = m.channels.find(code); it != m.channels.end() && !it->second.sensor.empty())
+        if (const auto s = m.sensors.find(it->second.sensor); s != m.sensors.end()) sensor = &s->second;
+    const bool data = std::find(c.records.channels.begin(), c.records.channels.end(),
+                                std::pair<const int, std::string>(c.timing.pps_channel, code)) == c.records.channels.end();
+    if (!sensor || !data) return "count";
+    const archive::SensorStage st = archive::StageOf(*sensor);
+    const double per_count = 1 / (st.gain * archive::CardCountsPerVolt(m));
+    char b[96];
+    std::snprintf(b, sizeof b, "count（1 count = %.3g %s，%g Hz 处）", per_count, sensor->unit.c_str(), st.frequency);
+    return b;
+}
 
 // The first row shown, its waveform over its spectrogram (two fifths and
 // three fifths of the picture). The spectrogram is of the longest run of
@@ -145,12 +166,22 @@ Status Plot(const PlotRequest& r, std::string& said) {
     const view::WaveformModel& drawn = filtering ? filtered : m;
     QImage image;
     std::string spectrum;
+    // The picture below its title band, the whole the size asked for.
+    PlotRequest body = r;
+    body.height = r.height - kPlotTitleHeight;
+    PlotTitle title;
+    for (int c : v.ShownRows()) title.channels.push_back(m.At(c).name);
+    title.begin_ns = v.Begin();
+    title.end_ns = v.End();
+    if (filtering) title.filter = signal::FilterText(r.filter) + "（零相位）";
+    title.unit = title.channels.empty() ? std::string() : UnitText(r.config, title.channels.front(), r.volts);
+    title.pixels_per_second = (r.width - kWaveformLabelWidth - 8) / (static_cast<double>(v.End() - v.Begin()) / 1e9);
     if (r.helicorder_minutes > 0) {
         const auto rows = v.ShownRows();
         const int c = rows.empty() ? 0 : rows.front();
         const std::int64_t start = r.from.value_or(view::DefaultHelicorderStart(drawn, r.helicorder_hours));
         const view::HelicorderLayout layout = view::MakeHelicorder(start, r.helicorder_hours, r.helicorder_minutes);
-        image = QImage(QSize(r.width, r.height), QImage::Format_RGB32);
+        image = QImage(QSize(body.width, body.height), QImage::Format_RGB32);
         QPainter painter(&image);
         HelicorderStyle style;
         style.clip_rows = r.clip_rows;
@@ -161,13 +192,22 @@ Status Plot(const PlotRequest& r, std::string& said) {
             style.colours.push_back(colour);
         }
         PaintHelicorder(painter, image.rect(), drawn, c, layout, style);
+        title.channels = {m.At(c).name};
+        title.begin_ns = layout.start_ns;
+        title.end_ns = layout.start_ns + static_cast<std::int64_t>(r.helicorder_hours) * 3600 * utc::kNsPerSecond;
+        title.what = "日记录图，每行 " + std::to_string(r.helicorder_minutes) + " 分钟";
+        title.pixels_per_second = 0;  // each row has its own minutes
         spectrum = "，" + drawn.At(c).name + " 的日记录图（" + utc::Iso(start).substr(0, 16) + " 起 " +
                    std::to_string(r.helicorder_hours) + " 小时，每行 " + std::to_string(r.helicorder_minutes) + " 分钟）";
     } else if (r.spectrogram > 0) {
-        if (Status s = WithSpectrogram(drawn, v, r, image, spectrum); !s.ok()) return s;
+        if (Status s = WithSpectrogram(drawn, v, body, image, spectrum); !s.ok()) return s;
+        const auto rows = v.ShownRows();
+        if (!rows.empty()) title.channels = {m.At(rows.front()).name};
+        title.what = "波形与频谱图（窗长 " + std::to_string(r.spectrogram) + "）";
     } else {
-        image = RenderWaveforms(drawn, v, QSize(r.width, r.height));
+        image = RenderWaveforms(drawn, v, QSize(body.width, body.height));
     }
+    image = Titled(image, title);
     if (Status s = SavePicture(image, r.out); !s.ok()) return s;
     said = app::OpenedText(opened) + "；" + utc::Iso(v.Begin()) + " 到 " + utc::Iso(v.End()) + "，" +
            std::to_string(v.ShownRows().size()) + " 行" +

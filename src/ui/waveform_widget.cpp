@@ -174,7 +174,11 @@ void PaintWaveforms(QPainter& p, const QRect& rect, const view::WaveformModel& m
     for (const auto& t : ticks) {
         const double x = l.axis.left() + v.XOf(t.t_ns, l.axis.width());
         p.drawLine(QPointF(x, l.axis.top()), QPointF(x, l.axis.top() + 4));
-        p.drawText(QRectF(x - 60, l.axis.top() + 4, 120, 14), Qt::AlignHCenter | Qt::AlignTop, QString::fromStdString(t.label));
+        // Centred on its tick, but kept whole inside the picture at its ends.
+        const QString label = QString::fromStdString(t.label);
+        const double w = p.fontMetrics().horizontalAdvance(label) + 2;
+        const double left = std::clamp(x - w / 2, static_cast<double>(rect.left()), rect.right() - w);
+        p.drawText(QRectF(left, l.axis.top() + 4, w, 14), Qt::AlignHCenter | Qt::AlignTop, label);
     }
     p.drawText(QRect(rect.left() + 4, l.axis.top() + 18, rect.width() - 8, 14), Qt::AlignLeft | Qt::AlignTop,
                QString::fromStdString(view::DateText(v.Begin()) + " UTC"));
