@@ -216,6 +216,11 @@ TEST(FilteredModel, OnlyTheSpanShownIsFilteredWithItsMarginAndTheDriftIsGone) {
 }  // namespace zqd::view
 
 #ifdef ZQD_HAVE_SPECTROGRAM
+#include <algorithm>
+#include <random>
+
+#include "signal/noise_models.h"
+#include "signal/psd.h"
 #include "signal/spectrogram.h"
 
 namespace zqd::signal {
@@ -262,6 +267,75 @@ TEST(Spectrogram, ASineAndAChirpPeakAtTheirFrequencyAndTime) {
     Spectrogram bad;
     EXPECT_EQ(ComputeSpectrogram(x.data(), x.size(), kRate, kStart, 300, bad).why, Status::Why::kBadSpectrogram);
     EXPECT_EQ(ComputeSpectrogram(x.data(), 100, kRate, kStart, 256, bad).why, Status::Why::kBadSpectrogram);
+}
+
+// White noise of a known variance has the flat density 2σ²/fs at every
+// period, with a response taken out its level falls by the response's;
+// a sine stands out at its own period.
+TEST(Psd, WhiteNoiseIsFlatAtItsKnownLevelAndASineStandsAtItsPeriod) {
+    constexpr double kRate = 20, kSigma = 100;
+    std::mt19937 rng(7);
+    std::normal_distribution<double> noise(0, kSigma);
+    std::vector<std::int32_t> day(static_cast<std::size_t>(86400 * kRate));
+    for (auto& v : day) v = static_cast<std::int32_t>(std::lround(2048 + noise(rng)));
+    PsdMaker maker(kRate);
+    ASSERT_TRUE(maker.Usable());
+    EXPECT_EQ(maker.SegmentSamples(), 72000u);
+    EXPECT_EQ(maker.PieceSamples(), 18000u);  // 13 pieces overlapping by 75 % fill the hour
+    const double expected = 10 * std::log10(2 * kSigma * kSigma / kRate);  // 30 dB rel. 1 count²/Hz
+    const auto& periods = maker.Periods();
+    ASSERT_FALSE(periods.empty());
+    EXPECT_NEAR(periods.front(), 2 / kRate * std::sqrt(2.0), 1e-9);
+    std::vector<double> sum(periods.size(), 0);
+    int segments = 0;
+    for (std::size_t at = 0; at + maker.SegmentSamples() <= day.size(); at += maker.SegmentStep(), ++segments) {
+        const auto db = maker.Segment(day.data() + at);
+        for (std::size_t i = 0; i < db.size(); ++i) sum[i] += db[i];
+    }
+    EXPECT_EQ(segments, 47);  // hours overlapping by half
+    for (std::size_t i = 0; i < periods.size(); ++i)
+        EXPECT_NEAR(sum[i] / segments, expected, 0.5) << periods[i] << " s";
+    maker.SetResponse([](double) { return 100.0; });
+    const auto taken = maker.Segment(day.data());
+    maker.SetResponse(nullptr);
+    const auto raw = maker.Segment(day.data());
+    for (std::size_t i = 0; i < raw.size(); ++i) EXPECT_NEAR(taken[i], raw[i] - 20, 1e-9);
+
+    std::vector<std::int32_t> hour(maker.SegmentSamples());
+    for (std::size_t k = 0; k < hour.size(); ++k)
+        hour[k] = static_cast<std::int32_t>(std::lround(1000 * std::sin(2 * kPi * 2.0 * static_cast<double>(k) / kRate) + noise(rng) / 10));
+    const auto db = maker.Segment(hour.data());
+    // The periodogram's peak at 2 Hz to the bin; the octave averages highest
+    // among the octaves holding 0.5 s, far above the noise.
+    const auto& power = maker.Periodogram();
+    const auto bin = static_cast<std::size_t>(std::max_element(power.begin(), power.end()) - power.begin());
+    EXPECT_NEAR(static_cast<double>(bin) * kRate / static_cast<double>(maker.PieceSamples()), 2.0, 1e-9);
+    const std::size_t peak = static_cast<std::size_t>(std::max_element(db.begin(), db.end()) - db.begin());
+    EXPECT_LE(std::abs(std::log2(periods[peak] / 0.5)), 0.5) << periods[peak];
+    EXPECT_GT(db[peak], expected - 20 + 40) << periods[peak];
+    // The histogram's middle at the level.
+    Ppsd ppsd(periods, -50, 150);
+    for (std::size_t at = 0; at + maker.SegmentSamples() <= day.size(); at += maker.SegmentStep())
+        ppsd.Add(maker.Segment(day.data() + at));
+    EXPECT_EQ(ppsd.segments, 47u);
+    EXPECT_NEAR(ppsd.Percentile(0, 0.5), expected, 1.0);
+    EXPECT_NEAR(ppsd.Mode(0), expected, 1.0);
+}
+
+// Peterson's models at a few periods, from the published table by hand:
+// A + B log10(P) of the segment the period falls in.
+TEST(NoiseModels, ThePublishedLevelsAtAFewPeriods) {
+    EXPECT_NEAR(NewLowNoiseModel(0.1), -162.36 - 5.64, 1e-9);
+    EXPECT_NEAR(NewLowNoiseModel(1.0), -166.40, 1e-9);
+    EXPECT_NEAR(NewLowNoiseModel(10.0), -132.18 - 31.57, 1e-9);
+    EXPECT_NEAR(NewLowNoiseModel(100.0), -216.47 + 15.70 * 2, 1e-9);
+    EXPECT_NEAR(NewHighNoiseModel(1.0), -116.85, 1e-9);
+    EXPECT_NEAR(NewHighNoiseModel(10.0), -93.37 - 22.42, 1e-9);
+    EXPECT_NEAR(NewHighNoiseModel(1000.0), -206.66 + 31.63 * 3, 1e-9);
+    EXPECT_TRUE(std::isnan(NewLowNoiseModel(0.05)));
+    EXPECT_TRUE(std::isnan(NewHighNoiseModel(2e5)));
+    // The low model is below the high one everywhere they are defined.
+    for (double p = 0.1; p < 1e5; p *= 1.1) EXPECT_LT(NewLowNoiseModel(p), NewHighNoiseModel(p)) << p;
 }
 
 }  // namespace

@@ -153,35 +153,36 @@ TEST(WaveformWidget, GapsStayEmptyAndCarriedTimeIsMarkedInThePicture) {
         }
     }
     m.MarkCarried(t0 + 7 * s, t0 + 8 * s);
+    constexpr int kL = ui::kWaveformLabelWidth;  // the labels' column
     view::WaveformView v;
     v.Fit(m);
-    const QImage image = ui::RenderWaveforms(m, v, QSize(1096, 400));
-    // The plot spans x = 96 .. 96 + 992 for 11 s: 90.2 px a second.
+    const QImage image = ui::RenderWaveforms(m, v, QSize(kL + 1000, 400));
+    // The plot spans x = kL .. kL + 992 for 11 s: 90.2 px a second.
     const double px = 992.0 / 11;
     auto column_has = [&](int x, auto is) {
         for (int y = 0; y < image.height(); ++y)
             if (is(image.pixelColor(x, y))) return true;
         return false;
     };
-    for (double sec : {0.5, 2.5, 4.5, 6.5, 9.5}) EXPECT_TRUE(column_has(96 + static_cast<int>(sec * px), IsTrace)) << sec;
-    for (double sec : {5.1, 5.5, 5.9}) EXPECT_FALSE(column_has(96 + static_cast<int>(sec * px), IsTrace)) << sec;
-    EXPECT_TRUE(column_has(96 + static_cast<int>(7.5 * px), IsCarried));
-    EXPECT_FALSE(column_has(96 + static_cast<int>(6.5 * px), IsCarried));
-    EXPECT_FALSE(column_has(96 + static_cast<int>(8.5 * px), IsCarried));
+    for (double sec : {0.5, 2.5, 4.5, 6.5, 9.5}) EXPECT_TRUE(column_has(kL + static_cast<int>(sec * px), IsTrace)) << sec;
+    for (double sec : {5.1, 5.5, 5.9}) EXPECT_FALSE(column_has(kL + static_cast<int>(sec * px), IsTrace)) << sec;
+    EXPECT_TRUE(column_has(kL + static_cast<int>(7.5 * px), IsCarried));
+    EXPECT_FALSE(column_has(kL + static_cast<int>(6.5 * px), IsCarried));
+    EXPECT_FALSE(column_has(kL + static_cast<int>(8.5 * px), IsCarried));
     // Zoomed in to 100 samples across the gap's start: lines end at the gap.
     v.SetSpan(t0 + 5 * s - 25000000, t0 + 5 * s + 25000000);
-    const QImage fine = ui::RenderWaveforms(m, v, QSize(1096, 400));
+    const QImage fine = ui::RenderWaveforms(m, v, QSize(kL + 1000, 400));
     int traced_after = 0;
-    for (int x = 96 + 560; x < 96 + 992; ++x)
+    for (int x = kL + 560; x < kL + 992; ++x)
         for (int y = 0; y < fine.height(); ++y) traced_after += IsTrace(fine.pixelColor(x, y));
     EXPECT_EQ(traced_after, 0);
     // A hidden row is not drawn: the other gets the height.
     v.Fit(m);
     v.SetHidden(1, true);
-    const QImage one = ui::RenderWaveforms(m, v, QSize(1096, 400));
+    const QImage one = ui::RenderWaveforms(m, v, QSize(kL + 1000, 400));
     int lowest = 0;
     for (int y = 0; y < one.height(); ++y)
-        if (IsTrace(one.pixelColor(96 + 45, y))) lowest = y;
+        if (IsTrace(one.pixelColor(kL + 45, y))) lowest = y;
     EXPECT_GT(lowest, 200);
 }
 

@@ -11,6 +11,7 @@
 #include <complex>
 #include <cstdio>
 #include <map>
+#include <sstream>
 #include <tuple>
 
 #include "app/messages.h"
@@ -316,6 +317,64 @@ TEST_F(StationDescribesItself, WithoutCoordinatesOrAnArchiveItRefusesAndWritesNo
     ASSERT_TRUE(loaded.ok()) << app::Text(loaded) << "\n" << text;
     EXPECT_EQ(full.meta.sensors.size(), 2u);
     EXPECT_EQ(full.meta.channels.at("GY0").sensor, "geophone");
+}
+
+}  // namespace
+}  // namespace zqd::archive
+
+namespace zqd::archive {
+namespace {
+
+// The station's noise from its archive: the numbers per period with the
+// models when the sensor is configured, in counts and without them when not,
+// and what cannot be refused with its reason.
+TEST_F(StationDescribesItself, ItsNoiseIsMeasuredFromTheArchive) {
+    ASSERT_EQ(status_, 0) << acquire_;
+    const std::string cli = "cd " + dir_->path().string() + " && " ZQD_BIN_DIR "/zqd4830-cli psd --archive a ";
+    test::WriteFile(*dir_ / "geo.toml", "[sensors.geo]\nnatural_frequency = 4.5\ndamping = 0.7\ngenerator_constant = 28.8\n"
+                                        "[channels.GY0]\nsensor = \"geo\"\n");
+    int status = -1;
+    std::string said = Shell(cli + "--channel GY0 --segment 10 --config geo.toml --csv n.csv --out n.png 2>&1", &status);
+    if (status == 1 && said.find("不能计算噪声谱") != std::string::npos) GTEST_SKIP() << "built without the windows or FFTW";
+    ASSERT_EQ(status, 0) << said;
+    EXPECT_NE(said.find("XX.ZQD01.00.GY0 的噪声："), std::string::npos) << said;
+    EXPECT_NE(said.find("dB rel. 1 (m/s²)²/Hz"), std::string::npos) << said;
+    const std::string csv = test::ReadFile(*dir_ / "n.csv");
+    EXPECT_EQ(csv.rfind("period_s,segments,p10_db,median_db,p90_db,mode_db,nlnm_db,nhnm_db\r\n", 0), 0u) << csv.substr(0, 200);
+    // The models from 0.1 s, where they begin: the low near -170 dB and the high near -100 dB there.
+    std::istringstream lines(csv);
+    std::string line;
+    std::getline(lines, line);
+    int modelled = 0, rows = 0;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> cols;
+        std::stringstream fields(line.substr(0, line.find('\r')));
+        for (std::string f; std::getline(fields, f, ',');) cols.push_back(f);
+        cols.resize(8);
+        ++rows;
+        const double period = std::stod(cols[0]);
+        if (period < 0.1) {
+            EXPECT_TRUE(cols[6].empty() && cols[7].empty()) << line;
+            continue;
+        }
+        ++modelled;
+        EXPECT_NEAR(std::stod(cols[6]), -168, 3) << line;
+        EXPECT_NEAR(std::stod(cols[7]), -105, 20) << line;
+    }
+    EXPECT_GT(rows, 50);
+    EXPECT_GT(modelled, 5);
+    EXPECT_EQ(test::ReadFile(*dir_ / "n.png").substr(1, 3), "PNG");
+    // No sensor: counts, no models.
+    said = Shell(cli + "--channel GY0 --segment 10 --csv c.csv 2>&1", &status);
+    EXPECT_EQ(status, 0) << said;
+    EXPECT_NE(said.find("电平以 counts 计，未画噪声模型"), std::string::npos) << said;
+    EXPECT_EQ(test::ReadFile(*dir_ / "c.csv").find(",-168.00,"), std::string::npos);
+    // Less than a segment of data, a channel that is not there, a picture of no format.
+    said = Shell(cli + "--channel GY0 --csv c.csv 2>&1", &status);
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(said.find("没有一段 3600 秒不间断的数据"), std::string::npos) << said;
+    EXPECT_EQ((Shell(cli + "--channel HHZ --csv c.csv 2>&1", &status), status), 2);
+    EXPECT_EQ((Shell(cli + "--channel GY0 --out n.gif 2>&1", &status), status), 1);
 }
 
 }  // namespace

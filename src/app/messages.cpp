@@ -176,6 +176,8 @@ Message MessageOf(Why why) {
     case Why::kPassedOverlap: return {Form::kPlain, "{d}：{o} 与前面的数据重叠，已跳过这一段"};
     case Why::kCarriedBlocks: return {Form::kPlain, "有的块没有自己的 GPS 时间，按相邻块推算（时间条上标为橙色）"};
     case Why::kPictureEncodeFailed: return {Form::kPlain, "无法生成图片 {d}"};
+    case Why::kNoWholeSegment:
+        return {Form::kSetting, "在所选时段内没有一段 {v} 秒不间断的数据，无法计算噪声谱；请放宽 --from/--to，或用 --segment 缩短每段"};
     case Why::kPictureFormat: return {Form::kSetting, "图片 {d} 的扩展名应为 .png、.jpg（.jpeg）或 .bmp"};
     case Why::kPictureWriteFailed: return {Form::kPlain, "无法写入图片 {d}：{c}"};
     case Why::kNoArchiveFolder: return {Form::kPlain, "请先选择存档文件夹。"};

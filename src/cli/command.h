@@ -36,6 +36,7 @@ std::unique_ptr<Command> MakeExport();
 std::unique_ptr<Command> MakeMonitor();
 std::unique_ptr<Command> MakeOutput();
 std::unique_ptr<Command> MakePlot();
+std::unique_ptr<Command> MakePsd();
 std::unique_ptr<Command> MakeAcquire();  // null without the archive
 std::unique_ptr<Command> MakeConvert();  // null without the archive
 std::unique_ptr<Command> MakeStationXml();  // null without the archive

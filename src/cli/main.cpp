@@ -29,7 +29,7 @@ void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 
 std::vector<std::unique_ptr<Command>> Commands() {
     std::vector<std::unique_ptr<Command>> all;
-    for (auto make : {MakeRecord, MakeDecode, MakeExport, MakeMonitor, MakeOutput, MakePlot, MakeAcquire, MakeConvert, MakeStationXml})
+    for (auto make : {MakeRecord, MakeDecode, MakeExport, MakeMonitor, MakeOutput, MakePlot, MakePsd, MakeAcquire, MakeConvert, MakeStationXml})
         if (auto c = make()) all.push_back(std::move(c));
     return all;
 }

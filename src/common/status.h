@@ -145,6 +145,7 @@ struct Status {
         kCarriedBlocks,       // a note: some blocks carry no GPS time of their own
         kPictureEncodeFailed, kPictureWriteFailed,
         kPictureFormat,       // `detail`: a picture's name that asks for no format we write
+        kNoWholeSegment,      // `detail`: the channel; `value`: the segment's seconds no stretch of its data holds
 
         // The main window's query; `detail`, `other`: the texts at fault.
         kQueryStartRange, kQueryEndRange,  // `detail` the time as typed

@@ -1,4 +1,5 @@
 #include "signal/spectrogram.h"
+#include "signal/fftw_lock.h"
 
 #include <fftw3.h>
 
@@ -12,19 +13,21 @@ namespace zqd::signal {
 namespace {
 
 struct PlanDeleter {
-    void operator()(fftw_plan_s* p) const { fftw_destroy_plan(p); }
+    void operator()(fftw_plan_s* p) const {
+        std::lock_guard lock(FftwPlannerLock());
+        fftw_destroy_plan(p);
+    }
 };
 struct BufferDeleter {
     void operator()(void* p) const { fftw_free(p); }
 };
 
-// Making and destroying FFTW's plans is not thread-safe; executing them is.
-std::mutex& PlannerLock() {
+}  // namespace
+
+std::mutex& FftwPlannerLock() {
     static std::mutex m;
     return m;
 }
-
-}  // namespace
 
 Status ComputeSpectrogram(const std::int32_t* x, std::size_t n, double rate, std::int64_t start_ns, int frame,
                           Spectrogram& out) {
@@ -39,7 +42,7 @@ Status ComputeSpectrogram(const std::int32_t* x, std::size_t n, double rate, std
         static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(bins))));
     std::unique_ptr<fftw_plan_s, PlanDeleter> plan;
     {
-        std::lock_guard lock(PlannerLock());
+        std::lock_guard lock(FftwPlannerLock());
         plan.reset(fftw_plan_dft_r2c_1d(frame, in.get(), spec.get(), FFTW_ESTIMATE));
     }
     std::vector<double> hann(len);

@@ -30,6 +30,29 @@
 
 namespace zqd::ui {
 
+std::unique_ptr<QGuiApplication> HeadlessApplication() {
+    std::unique_ptr<QGuiApplication> app;
+    if (!QGuiApplication::instance()) {
+        if (!std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifndef _WIN32
+        // A headless run (cron, ssh, CI) has no session directory: one of our
+        // own, private, rather than the toolkit's warning on every picture.
+        if (!std::getenv("XDG_RUNTIME_DIR")) {
+            const auto dir = std::filesystem::temp_directory_path() / ("zqd4830-runtime-" + std::to_string(::getuid()));
+            std::error_code ec;
+            std::filesystem::create_directory(dir, ec);
+            std::filesystem::permissions(dir, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace, ec);
+            if (!ec) qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir.string()));
+        }
+#endif
+        static int argc = 1;
+        static char name[] = "zqd4830-cli";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    }
+    return app;
+}
+
 const char* PictureFormat(const std::filesystem::path& path) {
     std::string ext = path.extension().string();
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -135,25 +158,7 @@ Status Plot(const PlotRequest& r, std::string& said) {
 
     // Drawing text needs the toolkit's application object; without a display
     // it draws offscreen.
-    std::unique_ptr<QGuiApplication> app;
-    if (!QGuiApplication::instance()) {
-        if (!std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-#ifndef _WIN32
-        // A headless run (cron, ssh, CI) has no session directory: one of our
-        // own, private, rather than the toolkit's warning on every picture.
-        if (!std::getenv("XDG_RUNTIME_DIR")) {
-            const auto dir = std::filesystem::temp_directory_path() / ("zqd4830-runtime-" + std::to_string(::getuid()));
-            std::error_code ec;
-            std::filesystem::create_directory(dir, ec);
-            std::filesystem::permissions(dir, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace, ec);
-            if (!ec) qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir.string()));
-        }
-#endif
-        static int argc = 1;
-        static char name[] = "zqd4830-cli";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QGuiApplication>(argc, argv);
-    }
+    const auto app = HeadlessApplication();
     // A filter draws a filtered copy of the span, with the same rows.
     view::WaveformModel filtered;
     const bool filtering = r.filter.kind != signal::FilterSpec::Kind::kNone;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "signal/filter.h"
 
 class QImage;
+class QGuiApplication;
 
 namespace zqd::ui {
 
@@ -36,6 +38,10 @@ struct PlotRequest {
     std::vector<std::string> helicorder_colours;  // names or #RRGGBB, in turn; empty: the usual
     config::StationConfig config = config::DefaultConfig();
 };
+
+// The toolkit's application object that drawing text needs, made (offscreen
+// without a display) unless there is one already; kept while drawing.
+std::unique_ptr<QGuiApplication> HeadlessApplication();
 
 // The picture format a file's name asks for: "PNG" (.png), "JPG" (.jpg,
 // .jpeg) or "BMP" (.bmp), in any case; nullptr for any other name.

@@ -1,0 +1,198 @@
+#include "ui/psd_plot.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <charconv>
+#include <cmath>
+#include <numbers>
+
+#include "app/archive_texts.h"
+#include "app/frm_viewer.h"
+#include "archive/station_metadata.h"
+#include "platform/safe_file.h"
+#include "platform/text.h"
+#include "signal/noise_models.h"
+#include "signal/response.h"
+#include "ui/plot.h"
+#include "ui/plot_title.h"
+
+namespace zqd::ui {
+
+namespace {
+
+std::string Number(double v, int decimals) {
+    if (!std::isfinite(v)) return {};
+    char b[64];
+    const auto r = std::to_chars(b, b + sizeof b, v, std::chars_format::fixed, decimals);
+    return std::string(b, r.ptr);
+}
+
+// Probability to colour: white for none, then blue, cyan, yellow, red.
+QColor Heat(double p) {
+    if (p <= 0) return Qt::white;
+    const double t = std::clamp(std::sqrt(p / 0.3), 0.0, 1.0);
+    const QColor stops[] = {QColor(220, 230, 255), QColor(40, 80, 220), QColor(0, 200, 200), QColor(250, 230, 0),
+                            QColor(220, 20, 20)};
+    const double at = t * 4;
+    const int i = std::min(3, static_cast<int>(at));
+    const double f = at - i;
+    const auto mix = [&](int a, int b) { return static_cast<int>(std::lround(a + (b - a) * f)); };
+    return QColor(mix(stops[i].red(), stops[i + 1].red()), mix(stops[i].green(), stops[i + 1].green()),
+                  mix(stops[i].blue(), stops[i + 1].blue()));
+}
+
+QImage Draw(const signal::Ppsd& ppsd, bool models, int width, int height, const std::string& db_label) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter p(&image);
+    const QRect plot(72, 10, width - 72 - 20, height - 10 - 46);
+    const double lp0 = std::log10(ppsd.periods.front() / std::pow(2.0, 1.0 / 16));
+    const double lp1 = std::log10(ppsd.periods.back() * std::pow(2.0, 1.0 / 16));
+    const auto x_of = [&](double period) { return plot.left() + (std::log10(period) - lp0) / (lp1 - lp0) * plot.width(); };
+    const auto y_of = [&](double db) { return plot.top() + (ppsd.high_db - db) / (ppsd.high_db - ppsd.low_db) * plot.height(); };
+    for (std::size_t i = 0; i < ppsd.periods.size(); ++i) {
+        const double total = ppsd.Total(i);
+        if (total <= 0) continue;
+        const double xa = x_of(ppsd.periods[i] / std::pow(2.0, 1.0 / 16)), xb = x_of(ppsd.periods[i] * std::pow(2.0, 1.0 / 16));
+        for (int b = 0; b < ppsd.Bins(); ++b) {
+            const std::uint32_t n = ppsd.At(i, b);
+            if (n == 0) continue;
+            const double ya = y_of(ppsd.low_db + b + 1), yb = y_of(ppsd.low_db + b);
+            p.fillRect(QRectF(xa, ya, xb - xa + 0.5, yb - ya + 0.5), Heat(n / total));
+        }
+    }
+    // Decades of period, every 20 dB.
+    p.setPen(QColor(150, 150, 150));
+    for (int e = static_cast<int>(std::floor(lp0)); e <= static_cast<int>(std::ceil(lp1)); ++e) {
+        const double x = x_of(std::pow(10.0, e));
+        if (x < plot.left() || x > plot.right()) continue;
+        p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        p.setPen(Qt::black);
+        p.drawText(QRectF(x - 40, plot.bottom() + 4, 80, 16), Qt::AlignHCenter | Qt::AlignTop,
+                   QString::fromStdString(Number(std::pow(10.0, e), e < 0 ? -e : 0)));
+        p.setPen(QColor(150, 150, 150));
+    }
+    for (int db = static_cast<int>(std::ceil(ppsd.low_db / 20)) * 20; db <= ppsd.high_db; db += 20) {
+        const double y = y_of(db);
+        p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+        p.setPen(Qt::black);
+        p.drawText(QRectF(0, y - 8, plot.left() - 6, 16), Qt::AlignRight | Qt::AlignVCenter, QString::number(db));
+        p.setPen(QColor(150, 150, 150));
+    }
+    if (models) {
+        for (auto* model : {&signal::NewLowNoiseModel, &signal::NewHighNoiseModel}) {
+            QPolygonF line;
+            for (double period = std::pow(10.0, lp0); period <= std::pow(10.0, lp1); period *= 1.02)
+                if (const double v = model(period); std::isfinite(v)) line << QPointF(x_of(period), y_of(v));
+            p.setPen(QPen(QColor(60, 60, 60), 2));
+            p.drawPolyline(line);
+        }
+        p.setPen(Qt::black);
+        p.drawText(QRect(plot.right() - 404, plot.top() + 4, 400, 16), Qt::AlignRight,
+                   QString::fromUtf8("Peterson (1993) 新低噪声模型 NLNM、新高噪声模型 NHNM"));
+    }
+    p.setPen(Qt::black);
+    p.drawRect(plot);
+    p.drawText(QRect(plot.left(), plot.bottom() + 22, plot.width(), 18), Qt::AlignHCenter, QString::fromUtf8("周期（秒）"));
+    p.save();
+    p.translate(14, plot.center().y());
+    p.rotate(-90);
+    p.drawText(QRect(-plot.height() / 2, -10, plot.height(), 18), Qt::AlignHCenter, QString::fromStdString(db_label));
+    p.restore();
+    return image;
+}
+
+}  // namespace
+
+signal::PowerResponse AccelerationResponse(const config::StationConfig& c, const std::string& code) {
+    const archive::StationMeta& m = c.meta;
+    const archive::SensorConfig* sensor = m.sensor ? &*m.sensor : nullptr;
+    if (const auto it = m.channels.find(code); it != m.channels.end() && !it->second.sensor.empty())
+        if (const auto s = m.sensors.find(it->second.sensor); s != m.sensors.end()) sensor = &s->second;
+    if (!sensor) return {};
+    const archive::SensorStage st = archive::StageOf(*sensor);
+    signal::PolesZeros pz{st.zeros, st.poles, st.a0, st.frequency};
+    const double counts = st.gain * archive::CardCountsPerVolt(m);
+    // Powers of 2πf between the sensor's unit and acceleration.
+    const int to_acceleration = sensor->unit == "m" ? 2 : sensor->unit == "m/s**2" ? 0 : 1;
+    return [pz, counts, to_acceleration](double f) {
+        const double h = std::norm(signal::Evaluate(pz, f)) * counts * counts;
+        return h / std::pow(2 * std::numbers::pi * f, 2 * to_acceleration);
+    };
+}
+
+Status PlotPsd(const PsdRequest& r, std::string& said) {
+    FrmViewer viewer(r.config);
+    if (Status s = viewer.Open(r.archive, r.from, r.to); !s.ok()) return s;
+    const view::WaveformModel& m = *viewer.Opened().model;
+    std::vector<int> order;
+    const auto rows = SelectRows(m, r.channel, &order);
+    if (!rows || order.empty()) {
+        Status refused = rows ? Status::Fail(Status::Code::kFileRefused, Status::Why::kNoSuchChannel).About(r.channel) : rows.status();
+        refused.code = Status::Code::kFileRefused;
+        return refused;
+    }
+    const view::Channel& row = m.At(order.front());
+    const std::string code = row.name.substr(row.name.rfind('.') + 1);
+    const double rate = row.stretches.empty() ? 0 : row.stretches.front().rate;
+    signal::PsdSettings settings;
+    settings.segment_seconds = r.segment_seconds;
+    signal::PsdMaker maker(rate, settings);
+    const auto response = AccelerationResponse(r.config, code);
+    maker.SetResponse(response);
+    // Peterson's models span about -190 to -90 dB; room beyond for a loud site or an event.
+    signal::Ppsd ppsd(maker.Periods(), response ? -220 : -60, response ? -20 : 160);
+    std::int64_t first_ns = 0, last_ns = 0;
+    std::vector<std::int32_t> samples(maker.SegmentSamples());
+    const std::int64_t from = r.from.value_or(std::numeric_limits<std::int64_t>::min());
+    const std::int64_t to = r.to.value_or(std::numeric_limits<std::int64_t>::max());
+    for (const auto& s : row.stretches) {
+        if (!maker.Usable() || s.rate != rate) continue;  // another rate: another maker's
+        for (std::uint64_t at = s.IndexAtOrAfter(from); at + maker.SegmentSamples() <= s.count; at += maker.SegmentStep()) {
+            const std::int64_t begin = s.TimeOf(static_cast<double>(at));
+            const std::int64_t end = s.TimeOf(static_cast<double>(at + maker.SegmentSamples()));
+            if (end > to) break;
+            s.source->Read(at, samples.size(), samples.data());
+            ppsd.Add(maker.Segment(samples.data()));
+            if (ppsd.segments == 1) first_ns = begin;
+            last_ns = end;
+        }
+    }
+    if (ppsd.segments == 0)
+        return Status::Fail(Status::Code::kQueryRefused, Status::Why::kNoWholeSegment)
+            .About(row.name)
+            .Value(static_cast<std::int64_t>(r.segment_seconds));
+    const std::string db_label = response ? "dB rel. 1 (m/s²)²/Hz" : "dB rel. 1 count²/Hz";
+    said = row.name + " 的噪声：" + std::to_string(ppsd.segments) + " 段，每段 " + Number(r.segment_seconds, 0) +
+           " 秒，重叠一半；" + db_label;
+    if (!response) said += "\n没有为此通道设置传感器响应：电平以 counts 计，未画噪声模型";
+    if (!r.csv.empty()) {
+        std::string text = "period_s,segments,p10_db,median_db,p90_db,mode_db,nlnm_db,nhnm_db\r\n";
+        for (std::size_t i = 0; i < ppsd.periods.size(); ++i) {
+            const double period = ppsd.periods[i];
+            text += Number(period, 6) + "," + std::to_string(ppsd.Total(i)) + "," + Number(ppsd.Percentile(i, 0.1), 1) + "," +
+                    Number(ppsd.Percentile(i, 0.5), 1) + "," + Number(ppsd.Percentile(i, 0.9), 1) + "," +
+                    Number(ppsd.Mode(i), 1) + "," + (response ? Number(signal::NewLowNoiseModel(period), 2) : "") + "," +
+                    (response ? Number(signal::NewHighNoiseModel(period), 2) : "") + "\r\n";
+        }
+        if (Status s = WriteWhole(r.csv, text); !s.ok()) return s;
+        said += "\n写出 " + platform::PathText(r.csv);
+    }
+    if (!r.out.empty()) {
+        const auto app = HeadlessApplication();
+        PlotTitle title;
+        title.channels = {row.name};
+        title.begin_ns = first_ns;
+        title.end_ns = last_ns;
+        title.what = "PPSD（McNamara 与 Buland 2004），" + std::to_string(ppsd.segments) + " 段";
+        title.unit = response ? "加速度，已去仪器响应" : "count（无传感器响应）";
+        const QImage image = Titled(Draw(ppsd, static_cast<bool>(response), r.width, r.height - kPlotTitleHeight, db_label), title);
+        if (Status s = SavePicture(image, r.out); !s.ok()) return s;
+        said += "\n写出 " + platform::PathText(r.out);
+    }
+    return Status::Ok();
+}
+
+}  // namespace zqd::ui
