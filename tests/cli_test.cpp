@@ -368,6 +368,10 @@ TEST(Cli, PlotWritesThePictureWithoutADisplayAndRefusesWhatItCannotDraw) {
     // A well-formed date beyond 64-bit time is said to be so, not malformed.
     EXPECT_EQ(Cli("", "plot --to 2300-01-01T00:00:00 --out " + out + " " + in, dir / "err").status, 1);
     EXPECT_NE(ReadFile(dir / "err").find("超出本程序能表示的时间"), std::string::npos) << ReadFile(dir / "err");
+    // Garbage named .mseed: said to be no miniSEED, not refused as a record file.
+    test::WriteFile(dir / "junk.mseed", std::string(4096, 'z'));
+    EXPECT_EQ(Cli("", "plot --out " + out + " " + (dir / "junk.mseed").string(), dir / "err").status, 2);
+    EXPECT_NE(ReadFile(dir / "err").find("名为 miniSEED 文件，但开头不是 miniSEED 记录"), std::string::npos) << ReadFile(dir / "err");
     // A miniSEED file with damage in it: said in our words only, nothing of libmseed's own.
     ASSERT_EQ(Cli("", "convert --format mseed --channels 2 --out " + (dir / "m").string() + " " + in, dir / "err").status, 0);
     std::filesystem::path mseed;

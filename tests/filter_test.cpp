@@ -9,6 +9,7 @@
 #include <numbers>
 
 #include "app/frm_viewer.h"
+#include "app/messages.h"
 #include "signal/filter.h"
 #include "view/filtered_model.h"
 
@@ -186,7 +187,10 @@ TEST(FilteredModel, OnlyTheSpanShownIsFilteredWithItsMarginAndTheDriftIsGone) {
     EXPECT_NEAR(range.max, 300, 6);   // the wave, whole (0.5 Hz is far below 2 Hz)
     EXPECT_NEAR(range.min, -300, 6);  // and the drift gone
     // Too much to filter is refused before anything is read.
-    EXPECT_EQ(FilterModel(m, {}, kT0, kT0 + 600'000'000'000, spec, out, 100000).why, Status::Why::kFilteredSpanTooLong);
+    const Status too_long = FilterModel(m, {}, kT0, kT0 + 600'000'000'000, spec, out, 100000);
+    EXPECT_EQ(too_long.why, Status::Why::kFilteredSpanTooLong);
+    // Said without an empty place before it ("：要滤波…").
+    EXPECT_EQ(app::Text(too_long).rfind("要滤波的时段有 120000 个样本", 0), 0u) << app::Text(too_long);
     EXPECT_EQ(FilterModel(m, {}, t0, t1, *ParseFilter("lp:60"), out).why, Status::Why::kBadFilter);
 
     // A health row of a sample a second beside them: below a 1 Hz corner's

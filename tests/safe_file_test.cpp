@@ -116,6 +116,11 @@ TEST(SafeFile, SpecialFilesAndFoldersAreRefusedUntouchedWithTheirKind) {
         EXPECT_NE(error.find(why), std::string::npos) << name << ": " << error;
         EXPECT_NE(error.find((dir / name).string()), std::string::npos) << error;
     }
+    // Into a folder that does not exist: said so, not as a lock that failed.
+    std::string error;
+    EXPECT_FALSE(WriteWhole(dir / "no-such" / "x.png", "x", &error));
+    EXPECT_NE(error.find("文件夹 " + (dir / "no-such").string() + " 不存在"), std::string::npos) << error;
+    EXPECT_EQ(error.find("锁"), std::string::npos) << error;
     EXPECT_EQ(std::filesystem::status(dir / "fifo").type(), std::filesystem::file_type::fifo);
     EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
     EXPECT_EQ(Leftovers(dir.path()), 0u);

@@ -72,8 +72,9 @@ std::string Setting(const char* pattern, const Status& given) {
             s.other = s.other.substr(0, a) + " 超出 " + s.other.substr(a + 1, b - a - 1) + " 到 " + s.other.substr(b + 1);
     }
     std::string where = s.detail;
-    if (s.line > 0) where += " 第 " + std::to_string(s.line) + " 行";
-    return where + "：" + Fill(pattern, s);
+    if (s.line > 0) where += (where.empty() ? "第 " : " 第 ") + std::to_string(s.line) + " 行";
+    // Given by nobody in particular (a setting of the window, an option): no empty "：" before it.
+    return where.empty() ? Fill(pattern, s) : where + "：" + Fill(pattern, s);
 }
 
 std::string Query(const char* pattern, const Status& s) { return "查询未执行：" + Fill(pattern, s) + "。"; }
@@ -118,6 +119,8 @@ Message MessageOf(Why why) {
     case Why::kOtherProcess: return {Form::kPlain, "另一进程"};
     case Why::kOtherProgram: return {Form::kPlain, "另一个 ZQD4830_GPS 程序"};
     case Why::kTargetIsFolder: return {Form::kPlain, "{d} 是文件夹，不能写成文件"};
+    case Why::kNamedMseedIsNot: return {Form::kPlain, "{d} 名为 miniSEED 文件，但开头不是 miniSEED 记录（文件已损坏或不是 miniSEED）"};
+    case Why::kTargetFolderMissing: return {Form::kPlain, "无法写入 {d}：文件夹 {o} 不存在"};
     case Why::kTargetUnreachable: return {Form::kPlain, "无法访问 {d}：{t}"};
     case Why::kTargetNotRegular: return {Form::kPlain, "{d} 不是普通文件，是{k}，未写入"};
     case Why::kCannotResolveLink: return {Form::kPlain, "无法解析链接 {d}：{t}"};

@@ -51,6 +51,8 @@ struct Status {
 
         // Writing a file safely; `detail` the target.
         kTargetIsFolder, kTargetUnreachable, kTargetNotRegular, kCannotResolveLink,
+        kTargetFolderMissing,
+        kNamedMseedIsNot,      // `detail`: a file named .mseed that holds no miniSEED record at its start  // `detail`: the file; `other`: its folder, which does not exist
         kNoWritePermission, kTargetBusy,
         kCannotLock,          // `other`: the lock file
         kCannotCreateTemp, kWriteError, kReadOriginalFailed, kReadOriginalError,

@@ -153,6 +153,8 @@ Status SafeFileWriter::Open() {
         if (Status may = platform::MayWrite(resolved_); !may.ok())
             return Fail(Failed(Why::kNoWritePermission, target_).Because(std::move(may)));
     }
+    if (platform::KindOf(FolderOf(resolved_)) == platform::FileKind::kMissing)
+        return Fail(Failed(Why::kTargetFolderMissing, target_).And(platform::PathText(FolderOf(resolved_))));
     if (!in_batch) {
         if (Status locked = lock_.Acquire(FolderOf(resolved_), kWriterWaitMs); !locked.ok()) {
             if (locked.code == Code::kBusy) {

@@ -1,5 +1,6 @@
 #include "view/sources/open.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "formats/mseed/mseed_scan.h"
@@ -73,6 +74,12 @@ Status OpenForView(const std::filesystem::path& path, int chnNum, const std::vec
         opened.files_extended = report.files_extended;
         return Status::Ok();
     }
+    // A file named as miniSEED that holds none is said to be so, not
+    // refused as a record file it was never meant to be.
+    std::string ext = path.extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".mseed" || ext == ".miniseed" || ext == ".ms")
+        return refuse(Status::Fail(Code::kFileRefused, Why::kNamedMseedIsNot).About(platform::PathText(path)));
     auto m = LoadRecordModel(path, chnNum, rows);
     if (!m) return refuse(m.status());
     opened.kind = Opened::Kind::kRecord;
