@@ -90,6 +90,24 @@ TEST(LiveDataBeforeTheDisk, AFullDiskLosesRecordsOnTheDiskAndNoneOnTheWire) {
     EXPECT_EQ(got.size(), made);
 }
 
+// The simulated card at `rate` samples a second behind a scripted card that
+// hands over the blocks it is told to, one Pump at a time.
+struct SimulatedCard {
+    sim::SimCard sim;
+    test::ScriptedCard card;
+    explicit SimulatedCard(int rate) : sim(Settings(), [] { return 0; }) {
+        sim.Initial(320, 5, 0, 0);
+        sim.StartIntr(10, rate, 0, 18, rate, 0, 1);
+        card.fill = [this](int k, std::int16_t* w) { sim.FillSamples(k, w + 1); };
+    }
+    static sim::SimSettings Settings() {
+        sim::SimSettings s;
+        s.start_from_clock = false;
+        s.start_ns = 1210613920300000000;
+        return s;
+    }
+};
+
 // Clients on plain sockets, read together by one thread until the server closes each.
 class ManyClients {
 public:
@@ -195,14 +213,8 @@ TEST(LiveStop, EveryClientConnectedAtACleanStopHasEveryRecordTheArchiveHas) {
     ASSERT_TRUE(clients.WaitFor(8, std::chrono::seconds(20)));  // "OK\r\nOK\r\n": each is in transfer
 
     constexpr int kRate = 200;
-    sim::SimSettings s;
-    s.start_from_clock = false;
-    s.start_ns = 1210613920300000000;
-    sim::SimCard sim(s, [] { return 0; });
-    sim.Initial(320, 5, 0, 0);
-    sim.StartIntr(10, kRate, 0, 18, kRate, 0, 1);
-    test::ScriptedCard card;
-    card.fill = [&](int k, std::int16_t* w) { sim.FillSamples(k, w + 1); };
+    SimulatedCard simulated(kRate);
+    test::ScriptedCard& card = simulated.card;
     acq::Session session(card, {false, std::chrono::milliseconds(1000)});
     c.card.ChnPoints = kRate;
     c.card.SampleFrq = kRate;
@@ -248,14 +260,8 @@ TEST(LiveHealth, TheClockAndReceiverChannelsAreServedWithinAMinuteAsTheDiskHasTh
     RecordRing ring;
     ASSERT_TRUE(ring.Open(dir / "live.ring", 8u << 20).ok());
     constexpr int kRate = 200;
-    sim::SimSettings s;
-    s.start_from_clock = false;
-    s.start_ns = 1210613920300000000;
-    sim::SimCard sim(s, [] { return 0; });
-    sim.Initial(320, 5, 0, 0);
-    sim.StartIntr(10, kRate, 0, 18, kRate, 0, 1);
-    test::ScriptedCard card;
-    card.fill = [&](int k, std::int16_t* w) { sim.FillSamples(k, w + 1); };
+    SimulatedCard simulated(kRate);
+    test::ScriptedCard& card = simulated.card;
     acq::Session session(card, {false, std::chrono::milliseconds(1000)});
     config::StationConfig c = config::DefaultConfig();
     c.card.ChnPoints = kRate;
@@ -278,7 +284,8 @@ TEST(LiveHealth, TheClockAndReceiverChannelsAreServedWithinAMinuteAsTheDiskHasTh
             if (health.count(chan)) served[chan] = std::max(served[chan], r->end_ns);
         }
     };
-    const std::int64_t t0 = s.start_ns - s.start_ns % utc::kNsPerSecond;
+    const std::int64_t start = SimulatedCard::Settings().start_ns;
+    const std::int64_t t0 = start - start % utc::kNsPerSecond;
     std::int64_t worst_s = 0;
     constexpr int kSeconds = 300;
     for (int k = 1; k <= kSeconds; ++k) {

@@ -93,6 +93,14 @@ SensorStage StageOf(const SensorConfig& s) {
     return st;
 }
 
+const SensorConfig* SensorOfChannel(const StationMeta& m, const std::string& code) {
+    if (const auto it = m.channels.find(code); it != m.channels.end() && !it->second.sensor.empty()) {
+        const auto s = m.sensors.find(it->second.sensor);
+        return s == m.sensors.end() ? nullptr : &s->second;
+    }
+    return m.sensor ? &*m.sensor : nullptr;
+}
+
 std::optional<std::pair<double, double>> OrientationOf(const std::string& code) {
     if (code.empty()) return std::nullopt;
     switch (code.back()) {
@@ -225,15 +233,6 @@ stationxml::Response CardResponse(const StationMeta& m, const SensorConfig* sens
     return r;
 }
 
-// The sensor a data channel names, or the default one; none for the pulse.
-const SensorConfig* SensorOf(const StationMeta& m, const ChannelSetup* setup) {
-    if (setup && !setup->sensor.empty()) {
-        const auto it = m.sensors.find(setup->sensor);
-        return it == m.sensors.end() ? nullptr : &it->second;
-    }
-    return m.sensor ? &*m.sensor : nullptr;
-}
-
 void AddCardChannels(const StationDescription& c, stationxml::Station& st) {
     const StationMeta& m = c.meta;
     const double rate = c.card.SampleFrq;
@@ -249,7 +248,7 @@ void AddCardChannels(const StationDescription& c, stationxml::Station& st) {
                               " is 0 V (subtract it before applying the response)");
         const auto found = m.channels.find(code);
         const ChannelSetup* setup = found == m.channels.end() ? nullptr : &found->second;
-        const SensorConfig* sensor = pps ? nullptr : SensorOf(m, setup);
+        const SensorConfig* sensor = pps ? nullptr : SensorOfChannel(m, code);
         if (!pps) {
             const auto by_code = OrientationOf(code);
             ch.azimuth = setup && setup->azimuth ? setup->azimuth : by_code ? std::optional(by_code->first) : std::nullopt;

@@ -48,6 +48,11 @@ struct ChannelSetup {
     bool operator==(const ChannelSetup&) const = default;
 };
 
+// The sensor of the data channel `code`: the one its [channels.CODE] names,
+// or the default one; nullptr with none.
+struct StationMeta;
+const SensorConfig* SensorOfChannel(const StationMeta& m, const std::string& code);
+
 // A channel's orientation by its component code, the code's last letter:
 // Z up (0, -90), N north (0, 0), E east (90, 0); none for other codes.
 std::optional<std::pair<double, double>> OrientationOf(const std::string& code);

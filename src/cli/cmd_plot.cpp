@@ -14,6 +14,7 @@
 #include "config/station_config.h"
 #include "platform/text.h"
 #include "ui/plot.h"
+#include "cli/picture_options.h"
 #endif
 
 namespace zqd::cli {
@@ -75,30 +76,12 @@ public:
             r.filter = *f;
         }
         // What can be refused without reading the data is refused first.
-        if (!ui::PictureFormat(platform::PathFromUtf8(out_))) {
-            std::cerr << "--out " << out_ << " 的扩展名应为 .png、.jpg（.jpeg）或 .bmp\n";
-            return kUsage;
-        }
+        if (!PictureName(out_)) return kUsage;
         if (spectrogram_ && (window_ < 16 || window_ > 65536 || (window_ & (window_ - 1)) != 0)) {
             std::cerr << "--window " << window_ << " 应为 16 到 65536 之间的 2 的幂\n";
             return kUsage;
         }
-        char x = 0, extra = 0;
-        if (std::sscanf(size_.c_str(), "%d%c%d%c", &r.width, &x, &r.height, &extra) != 3 || (x != 'x' && x != 'X') ||
-            r.width < 200 || r.height < 120 || r.width > 16384 || r.height > 16384) {
-            std::cerr << "--size 要写成 宽x高，如 1600x900（200x120 到 16384x16384）\n";
-            return kUsage;
-        }
-        for (const auto& [text, into, name] : {std::tuple{&from_, &r.from, "--from"}, std::tuple{&to_, &r.to, "--to"}}) {
-            std::int64_t ns = 0;
-            if (text->empty()) continue;
-            bool beyond = false;
-            if (!utc::ParseIso(*text, ns, &beyond)) {
-                std::cerr << app::TimeOptionText(name, *text, beyond) << "\n";
-                return kUsage;
-            }
-            *into = ns;
-        }
+        if (!ParseSize(size_, 200, 120, "1600x900", r.width, r.height) || !ParseSpan(from_, to_, r.from, r.to)) return kUsage;
         if (r.from && r.to && *r.to <= *r.from) {
             std::cerr << "--to 要晚于 --from\n";
             return kUsage;

@@ -16,6 +16,7 @@
 #include "platform/text.h"
 #include "ui/plot.h"
 #include "ui/psd_plot.h"
+#include "cli/picture_options.h"
 #endif
 
 namespace zqd::cli {
@@ -51,28 +52,10 @@ public:
         }
         if (!out_.empty()) {
             r.out = platform::PathFromUtf8(out_);
-            if (!ui::PictureFormat(r.out)) {
-                std::cerr << "--out " << out_ << " 的扩展名应为 .png、.jpg（.jpeg）或 .bmp\n";
-                return kUsage;
-            }
+            if (!PictureName(out_)) return kUsage;
         }
         if (!csv_.empty()) r.csv = platform::PathFromUtf8(csv_);
-        char x = 0, extra = 0;
-        if (std::sscanf(size_.c_str(), "%d%c%d%c", &r.width, &x, &r.height, &extra) != 3 || (x != 'x' && x != 'X') ||
-            r.width < 300 || r.height < 200 || r.width > 16384 || r.height > 16384) {
-            std::cerr << "--size 要写成 宽x高，如 1200x800（300x200 到 16384x16384）\n";
-            return kUsage;
-        }
-        for (const auto& [text, into, name] : {std::tuple{&from_, &r.from, "--from"}, std::tuple{&to_, &r.to, "--to"}}) {
-            std::int64_t ns = 0;
-            if (text->empty()) continue;
-            bool beyond = false;
-            if (!utc::ParseIso(*text, ns, &beyond)) {
-                std::cerr << app::TimeOptionText(name, *text, beyond) << "\n";
-                return kUsage;
-            }
-            *into = ns;
-        }
+        if (!ParseSize(size_, 300, 200, "1200x800", r.width, r.height) || !ParseSpan(from_, to_, r.from, r.to)) return kUsage;
         if (!config_.empty()) {
             if (const auto s = config::LoadConfig(platform::PathFromUtf8(config_), r.config); !s.ok()) {
                 std::cerr << "配置有误：" << app::Text(s) << "\n";

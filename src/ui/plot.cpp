@@ -85,9 +85,7 @@ std::string UnitText(const config::StationConfig& c, const std::string& name, bo
     if (volts) return "V";
     const std::string code = name.substr(name.rfind('.') + 1);
     const archive::StationMeta& m = c.meta;
-    const archive::SensorConfig* sensor = m.sensor ? &*m.sensor : nullptr;
-    if (const auto it = m.channels.find(code); it != m.channels.end() && !it->second.sensor.empty())
-        if (const auto s = m.sensors.find(it->second.sensor); s != m.sensors.end()) sensor = &s->second;
+    const archive::SensorConfig* sensor = archive::SensorOfChannel(m, code);
     const bool data = std::find(c.records.channels.begin(), c.records.channels.end(),
                                 std::pair<const int, std::string>(c.timing.pps_channel, code)) == c.records.channels.end();
     if (!sensor || !data) return "count";

@@ -108,9 +108,7 @@ QImage Draw(const signal::Ppsd& ppsd, bool models, int width, int height, const 
 
 signal::PowerResponse AccelerationResponse(const config::StationConfig& c, const std::string& code) {
     const archive::StationMeta& m = c.meta;
-    const archive::SensorConfig* sensor = m.sensor ? &*m.sensor : nullptr;
-    if (const auto it = m.channels.find(code); it != m.channels.end() && !it->second.sensor.empty())
-        if (const auto s = m.sensors.find(it->second.sensor); s != m.sensors.end()) sensor = &s->second;
+    const archive::SensorConfig* sensor = archive::SensorOfChannel(m, code);
     if (!sensor) return {};
     const archive::SensorStage st = archive::StageOf(*sensor);
     signal::PolesZeros pz{st.zeros, st.poles, st.a0, st.frequency};
