@@ -351,6 +351,12 @@ TEST(Cli, PlotWritesThePictureWithoutADisplayAndRefusesWhatItCannotDraw) {
     EXPECT_NE(r.out.find("GY3 的频谱图（窗长 512，汉宁窗，重叠 50%）"), std::string::npos) << r.out;
     EXPECT_EQ(Cli("", "plot --spectrogram --window 500 --out " + out + " " + (dir / "none.DAT").string(), dir / "err").status, 1);
     EXPECT_NE(ReadFile(dir / "err").find("--window 500 应为 16 到 65536 之间的 2 的幂"), std::string::npos) << ReadFile(dir / "err");
+    // On a log axis with the colours fixed; a range upside down refused before reading.
+    r = Cli("", "plot --spectrogram --log-hz --min-hz 1 --max-hz 100 --db -20:80 --channels GY3 --out " + out + " " + in, dir / "err");
+    EXPECT_EQ(r.status, 0) << ReadFile(dir / "err");
+    EXPECT_EQ(Cli("", "plot --spectrogram --db 80:-20 --out " + out + " " + (dir / "none.DAT").string(), dir / "err").status, 1);
+    EXPECT_NE(ReadFile(dir / "err").find("--db 80:-20 要写成 低:高"), std::string::npos) << ReadFile(dir / "err");
+    EXPECT_EQ(Cli("", "plot --spectrogram --min-hz 60 --max-hz 50 --out " + out + " " + in, dir / "err").status, 1);
     // A helicorder of the record's half-day, rows of a quarter of an hour; only 15, 30 or 60.
     r = Cli("", "plot --helicorder --hours 12 --channels GY0 --out " + out + " " + in, dir / "err");
     EXPECT_EQ(r.status, 0) << ReadFile(dir / "err");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "app/frm_viewer.h"
@@ -324,6 +325,16 @@ TEST(Psd, WhiteNoiseIsFlatAtItsKnownLevelAndASineStandsAtItsPeriod) {
     EXPECT_EQ(ppsd.segments, 47u);
     EXPECT_NEAR(ppsd.Percentile(0, 0.5), expected, 1.0);
     EXPECT_NEAR(ppsd.Mode(0), expected, 1.0);
+    // Levels beyond the histogram are counted apart, not in its edge bins:
+    // the percentiles say they are beyond it.
+    Ppsd narrow({1.0}, 0, 10);
+    for (const double level : {-40.0, -30.0, 5.2, 70.0}) narrow.Add({level});
+    EXPECT_EQ(narrow.Total(0), 4u);
+    EXPECT_EQ(narrow.Outside(), 3u);
+    EXPECT_EQ(narrow.At(0, 0) + narrow.At(0, 9), 0u);
+    EXPECT_EQ(narrow.Percentile(0, 0.5), -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(narrow.Percentile(0, 0.75), 5.5);
+    EXPECT_EQ(narrow.Percentile(0, 0.9), std::numeric_limits<double>::infinity());
 }
 
 // Peterson's models at a few periods, from the published table by hand:

@@ -21,6 +21,9 @@
 #include "ui/plot_title.h"
 #include "ui/viewer_window.h"
 #endif
+#ifdef ZQD_HAVE_SPECTROGRAM
+#include "ui/spectrogram_paint.h"
+#endif
 #include <cmath>
 
 namespace zqd {
@@ -290,6 +293,54 @@ TEST(Plot, AKnownSineIsDrawnInItsRowAndSpan) {
     EXPECT_EQ(ui::Plot(r, said).code, Status::Code::kFileRefused);
 }
 
+#ifdef ZQD_HAVE_SPECTROGRAM
+// A 4 Hz sine drawn at its height on a linear and a logarithmic axis; with
+// the colours' range fixed, a sine 40 dB weaker is drawn darker, where each
+// picture's own range would draw both alike.
+TEST(SpectrogramPaint, ASineIsAtItsHeightOnEitherAxisAndAFixedRangeComparesPictures) {
+    constexpr double kRate = 200;
+    const auto spectrogram = [&](double amplitude) {
+        std::vector<std::int32_t> x(static_cast<std::size_t>(kRate) * 60);
+        for (std::size_t k = 0; k < x.size(); ++k)
+            x[k] = 2048 + static_cast<std::int32_t>(std::lround(amplitude * std::sin(2 * M_PI * 4 * static_cast<double>(k) / kRate) +
+                                                               static_cast<double>(k * 7919 % 13) - 6));
+        signal::Spectrogram s;
+        EXPECT_TRUE(signal::ComputeSpectrogram(x.data(), x.size(), kRate, 0, 1024, s).ok());
+        return s;
+    };
+    const auto loud = spectrogram(1000), quiet = spectrogram(10);
+    const auto draw = [&](const signal::Spectrogram& s, const signal::SpectrogramScale& scale) {
+        QImage image(600, 300, QImage::Format_RGB32);
+        QPainter p(&image);
+        ui::PaintSpectrogram(p, image.rect(), 124, s, 0, 60 * utc::kNsPerSecond, "GY0", scale);
+        return image;
+    };
+    // The brightest pixel of the column in the middle: its row and colour.
+    const auto brightest = [](const QImage& image) {
+        int best = 0, at = 0;
+        for (int y = 18; y < image.height() - 6; ++y)
+            if (const QColor c = image.pixelColor(362, y); c.red() + c.green() > best) best = c.red() + c.green(), at = y;
+        return std::pair{at, image.pixelColor(362, at)};
+    };
+    const int top = 18, height = 300 - 18 - 6;  // the plot under the title's line
+    signal::SpectrogramScale linear;
+    EXPECT_NEAR(brightest(draw(loud, linear)).first, top + height * (1 - 4.0 / 100), 4);
+    signal::SpectrogramScale log;
+    log.low_hz = 0.5;
+    log.high_hz = 50;
+    log.log = true;
+    EXPECT_NEAR(brightest(draw(loud, log)).first, top + height * (1 - std::log(4 / 0.5) / std::log(100.0)), 4);
+    EXPECT_EQ(brightest(draw(quiet, linear)).second, brightest(draw(loud, linear)).second);
+    signal::SpectrogramScale fixed;
+    fixed.fixed_db = true;
+    fixed.low_db = -20;
+    fixed.high_db = 90;
+    EXPECT_EQ(ui::ColourRange(quiet, fixed), std::make_pair(-20.0, 90.0));
+    const QColor strong = brightest(draw(loud, fixed)).second, weak = brightest(draw(quiet, fixed)).second;
+    EXPECT_GT(strong.red() + strong.green(), weak.red() + weak.green() + 100) << strong.name().toStdString() << " " << weak.name().toStdString();
+}
+#endif
+
 TEST(ViewerWindow, OpensARecordKeepsItOverABadFileSavesAPictureAndExports) {
     TempDir dir;
     const auto data = test::SimRecord("2008-05-12T10:00:00.000000000", 2);
@@ -340,9 +391,11 @@ TEST(ViewerWindow, HelicorderRowsOpenTheirWaveformsAndFiltersAreMadeInTheBackgro
     EXPECT_TRUE(w.Helicorder()->isVisible());
     EXPECT_FALSE(w.Waves()->isVisible());
     EXPECT_EQ(w.Helicorder()->Layout().start_ns, utc::ToNs({2026, 12, 7, 0, 0, 0, 0}));
-    EXPECT_NE(w.Helicorder()->Title().find("每行 15 分钟"), std::string::npos);
+    // Its title on a line of its own: the channel, the day, the rows.
+    EXPECT_EQ(w.Helicorder()->Title(), "XX.ZQD01.00.GY0，2026-12-07 00:00 UTC 起 24 小时，每行 15 分钟");
     // A click on the 10:00 row: its fifteen minutes as waveforms; Esc goes back.
-    const QRect plot = ui::HelicorderPlotRect(w.Helicorder()->rect());
+    const QRect plot = w.Helicorder()->PlotRect();
+    EXPECT_GE(plot.top(), 36);  // the minutes' labels between the title and the rows
     const int y = plot.top() + static_cast<int>(plot.height() * 40.5 / 96);
     const auto span = w.Helicorder()->RowSpanAt(y);
     ASSERT_TRUE(span);
@@ -381,10 +434,39 @@ TEST(ViewerWindow, HelicorderRowsOpenTheirWaveformsAndFiltersAreMadeInTheBackgro
     EXPECT_EQ(w.Waves()->Drawn(), w.Waves()->Model());
     w.FinishBackgroundWork();
     EXPECT_NE(w.Waves()->Drawn(), w.Waves()->Model());
-    // The spectrogram of the current row under the waveforms.
+    // The spectrogram of the current row under the waveforms, its
+    // frequencies, axis and colours chosen; a range it cannot read refused.
     w.ShowSpectrogram(true);
 #ifdef ZQD_HAVE_SPECTROGRAM
     EXPECT_EQ(w.Spectrogram()->Said(), "");
+    EXPECT_FALSE(w.ChooseSpectrogram("20:1", false, "dB 自动"));
+    EXPECT_TRUE(w.StatusText().contains("20:1"));
+    ASSERT_TRUE(w.ChooseSpectrogram("1:50", true, "固定当前"));
+    const std::string& title = w.Spectrogram()->Title();
+    EXPECT_NE(title.find("XX.ZQD01.00.GY0 频谱图"), std::string::npos) << title;
+    EXPECT_NE(title.find("1–50 Hz，对数频率；色标固定"), std::string::npos) << title;
+    const auto kept = w.Spectrogram()->DrawnDb();
+    EXPECT_LT(kept.first, kept.second);
+    w.Waves()->View().Pan(0.5);  // another span: the colours' range stays
+    emit w.Waves()->ViewChanged();
+    EXPECT_EQ(w.Spectrogram()->DrawnDb(), kept);
+    ASSERT_TRUE(w.ChooseSpectrogram("全部频率", false, "-20:80"));
+    EXPECT_EQ(w.Spectrogram()->DrawnDb(), std::make_pair(-20.0, 80.0));
+
+    // N: the current row's noise over the span shown, made in the
+    // background; in counts without a sensor. Esc goes back.
+    QTest::keyClick(w.Waves(), Qt::Key_N);
+    ASSERT_TRUE(w.ShowingNoise());
+    EXPECT_TRUE(w.NoiseView()->isVisible());
+    EXPECT_FALSE(w.Spectrogram()->isVisible());
+    w.FinishBackgroundWork();
+    ASSERT_NE(w.NoiseView()->Shown(), nullptr) << w.NoiseView()->Said();
+    EXPECT_EQ(w.NoiseView()->Shown()->name, "XX.ZQD01.00.GY0");
+    EXPECT_GT(w.NoiseView()->Shown()->ppsd.segments, 3u);
+    EXPECT_TRUE(w.StatusText().contains("counts")) << w.StatusText().toStdString();
+    QTest::keyClick(w.NoiseView(), Qt::Key_Escape);
+    EXPECT_FALSE(w.ShowingNoise());
+    EXPECT_TRUE(w.Waves()->isVisible());
 #endif
     ASSERT_TRUE(w.ChooseFilter("不滤波"));
     EXPECT_EQ(w.Waves()->Drawn(), w.Waves()->Model());

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cmath>
+#include <tuple>
 
 #include "app/archive_texts.h"
 #include "app/messages.h"
 #include "common/numtext.h"
+#include "common/utc.h"
 #include "platform/text.h"
 #include "records/records_config.h"
 #include "view/export_span.h"
@@ -82,6 +86,72 @@ Status FrmViewer::FilterChosen(const std::string& text) {
     made_ = FilterMade{};
     StatusText = Filtering() ? FilterNote(false) : "不滤波";
     return Status::Ok();
+}
+
+std::optional<std::pair<double, double>> RangeFromText(const std::string& text, bool non_negative) {
+    const auto number = [](std::string t, double& out) {
+        while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.pop_back();
+        while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.erase(0, 1);
+        const char* end = t.data() + t.size();
+        const auto r = std::from_chars(t.data(), end, out);
+        return !t.empty() && r.ec == std::errc() && r.ptr == end && std::isfinite(out);
+    };
+    const auto colon = text.find(':');
+    double lo = 0, hi = 0;
+    if (colon == std::string::npos || !number(text.substr(0, colon), lo) || !number(text.substr(colon + 1), hi) ||
+        !(lo < hi) || (non_negative && lo < 0))
+        return std::nullopt;
+    return std::pair{lo, hi};
+}
+
+Status FrmViewer::SpectrogramChosen(const std::string& hz, bool log, const std::string& db, std::pair<double, double> drawn_db) {
+    signal::SpectrogramScale next;
+    next.log = log;
+    if (!hz.empty() && hz != "全部频率") {
+        const auto r = RangeFromText(hz, true);
+        if (!r) {
+            const Status refused = Status::Fail(Status::Code::kQueryRefused, Status::Why::kHzRangeUnreadable).About(hz);
+            StatusText = app::Text(refused);
+            return refused;
+        }
+        next.low_hz = r->first;
+        next.high_hz = r->second;
+    }
+    if (db == "固定当前" && drawn_db.second > drawn_db.first) {
+        next.fixed_db = true;
+        std::tie(next.low_db, next.high_db) = drawn_db;
+    } else if (!db.empty() && db != "dB 自动" && db != "固定当前") {
+        const auto r = RangeFromText(db, false);
+        if (!r) {
+            const Status refused = Status::Fail(Status::Code::kQueryRefused, Status::Why::kDbRangeUnreadable).About(db);
+            StatusText = app::Text(refused);
+            return refused;
+        }
+        next.fixed_db = true;
+        std::tie(next.low_db, next.high_db) = *r;
+    }
+    spectrogram_ = next;
+    StatusText = "频谱图：" + std::string(next.high_hz > 0 ? NumberText(next.low_hz) + "–" + NumberText(next.high_hz) + " Hz" : "全部频率") +
+                 (log ? "，对数频率" : "，线性频率") +
+                 (next.fixed_db ? "，色标固定 " + NumberText(std::round(next.low_db)) + "…" + NumberText(std::round(next.high_db)) + " dB"
+                                : "，色标随画面");
+    return Status::Ok();
+}
+
+std::string SpectrogramTitle(const std::string& name, const signal::Spectrogram& s, const signal::SpectrogramScale& scale) {
+    const auto hz = [](double v) {  // four figures: 0.04883, 20, 1000
+        char b[32];
+        const auto r = std::to_chars(b, b + sizeof b, v, std::chars_format::general, 4);
+        return std::string(b, r.ptr);
+    };
+    std::string t = name + " 频谱图（窗长 " + std::to_string(s.frame) + "，汉宁窗，重叠 50%";
+    if (s.rate > 0) {
+        const auto [lo, hi] = scale.Range(s);
+        t += "；" + hz(lo) + "–" + hz(hi) + " Hz";
+    }
+    t += scale.log ? "，对数频率" : "";
+    t += scale.fixed_db ? "；色标固定）" : "）";
+    return t;
 }
 
 namespace {
@@ -169,7 +239,11 @@ std::string UnfilteredNote(const view::WaveformModel& m, const std::vector<int>&
 
 std::string HelicorderTitle(const view::WaveformModel& m, const view::HelicorderView& h, const std::string& filter_note) {
     std::string t = h.channel < m.ChannelCount() ? m.At(h.channel).name : std::string();
-    t += "，每行 " + std::to_string(h.row_minutes) + " 分钟，" + std::to_string(h.hours) + " 小时";
+    const view::HelicorderLayout l = h.Layout(m);
+ std::string when = utc::Iso(l.start_ns).substr(0, 16);
+    when[10] = ' ';
+    t += "，" + when + " UTC 起 " + std::to_string(h.hours) + " 小时，每行 " +
+         std::to_string(h.row_minutes) + " 分钟";
     if (h.follow && !h.start) t += "，跟随最新";
     if (!filter_note.empty()) t += "，" + filter_note;
     return t;

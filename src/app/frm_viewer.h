@@ -13,6 +13,7 @@
 #include "config/station_config.h"
 #include "common/result.h"
 #include "signal/filter.h"
+#include "signal/spectrogram.h"
 #include "view/helicorder.h"
 #include "view/sources/open.h"
 #include "view/waveform_model.h"
@@ -75,6 +76,14 @@ public:
     // On the view: "零相位滤波 bp:1:10"; while the span is made, "…计算中".
     std::string FilterNote(bool ready) const;
 
+    // How the spectrogram is drawn: its frequencies ("全部频率" or "LO:HI"
+    // in Hz), on a log axis or not, its colours ("dB 自动", "固定当前": the
+    // range `drawn_db` last drawn, kept; or "LO:HI" in dB). A refusal keeps
+    // the scale that was.
+    Status SpectrogramChosen(const std::string& hz, bool log, const std::string& db,
+                             std::pair<double, double> drawn_db = {});
+    const signal::SpectrogramScale& SpectrogramScale() const { return spectrogram_; }
+
     std::shared_ptr<view::WaveformModel> Model() const { return opened_.model; }
     const view::Opened& Opened() const { return opened_; }
     const config::StationConfig& Config() const { return config_; }
@@ -87,7 +96,14 @@ private:
     view::Opened opened_;
     signal::FilterSpec filter_;
     FilterMade made_;     // the last filtered span, or its refusal
+    signal::SpectrogramScale spectrogram_;
 };
+
+// Two numbers "LO:HI", LO < HI (and LO ≥ 0 when `non_negative`); empty
+// when the text is not that.
+std::optional<std::pair<double, double>> RangeFromText(const std::string& text, bool non_negative);
+// Above a spectrogram: "XX.ZQD01.00.GY0 频谱图（窗长 1024，汉宁窗，重叠 50%；0.5–20 Hz，对数频率；色标固定）".
+std::string SpectrogramTitle(const std::string& name, const signal::Spectrogram& s, const signal::SpectrogramScale& scale);
 
 // A filter by its text ("bp:1:10", "hp:0.5", "lp:20", "demean"; empty or
 // "不滤波": none); kQueryRefused (kFilterUnreadable) when it is none of these.

@@ -209,6 +209,10 @@ Message MessageOf(Why why) {
     case Why::kBadColour: return {Form::kSetting, "颜色“{d}”不认得：用颜色名（如 navy、darkred）或 #RRGGBB"};
     case Why::kFilterUnreadable:
         return {Form::kSetting, "滤波“{d}”看不懂：要写成 bp:低:高、hp:拐角、lp:拐角（赫兹，可再加 :阶数，2 到 8，默认 4），或 demean，如 bp:1:10"};
+    case Why::kHzRangeUnreadable:
+        return {Form::kSetting, "频率范围“{d}”看不懂：要写成 低:高（赫兹，0 ≤ 低 < 高），如 0.5:20；或“全部频率”"};
+    case Why::kDbRangeUnreadable:
+        return {Form::kSetting, "色标范围“{d}”看不懂：要写成 低:高（dB，低 < 高），如 -20:80；或“dB 自动”“固定当前”"};
     case Why::kFilteredSpanTooLong: return {Form::kSetting, "要滤波的时段有 {v} 个样本，超过 {w} 个；请缩短时段或少选几个通道"};
     case Why::kBadSpectrogram: return {Form::kSetting, "频谱图的窗长 {v} 不适用：须为 16 到 65536 之间的 2 的幂，且不超过时段内的 {w} 个样本"};
     case Why::kNoCoordinates:

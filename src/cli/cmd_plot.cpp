@@ -2,7 +2,8 @@
 // [--volts] [--filter F] --out PNG INPUT: the waveform viewer's drawing of a
 // record, a miniSEED file or an SDS folder, into a PNG, without a display;
 // with a Butterworth filter (bp:1:10, hp:0.5, lp:20, demean), zero-phase;
-// with --spectrogram [--window N], the first channel over its spectrogram.
+// with --spectrogram [--window N] [--min-hz --max-hz] [--log-hz] [--db LO:HI],
+// the first channel over its spectrogram.
 #include <cstdio>
 #include <iostream>
 #include <tuple>
@@ -10,6 +11,7 @@
 #include "cli/command.h"
 #include "common/utc.h"
 #ifdef ZQD_WITH_PLOT
+#include "app/frm_viewer.h"
 #include "app/messages.h"
 #include "config/station_config.h"
 #include "platform/text.h"
@@ -39,6 +41,11 @@ public:
             ->check(CLI::Range(16, 65536));
         c->add_option("--max-hz", max_hz_, "Highest frequency of the spectrogram shown (default: the Nyquist frequency)")
             ->check(CLI::Range(0.001, 1e6));
+        c->add_option("--min-hz", min_hz_, "Lowest frequency of the spectrogram shown (default 0, or its first bin on a log axis)")
+            ->check(CLI::Range(0.0, 1e6));
+        c->add_flag("--log-hz", log_hz_, "The spectrogram's frequencies on a logarithmic axis");
+        c->add_option("--db", db_, "The spectrogram's colours from LOW to HIGH dB rel. 1 count^2/Hz, as LOW:HIGH, "
+                                   "kept the same from picture to picture (default: each picture's own range)");
         c->add_flag("--helicorder", helicorder_, "A helicorder (drum plot) of the first channel shown");
         c->add_option("--row-minutes", row_minutes_, "Helicorder rows of 15, 30 or 60 minutes (default 15)")
             ->check(CLI::IsMember({15, 30, 60}));
@@ -61,7 +68,9 @@ public:
         r.channels = channels_;
         r.volts = volts_;
         if (spectrogram_) r.spectrogram = window_;
-        r.spectrogram_top_hz = max_hz_;
+        r.spectrogram_scale.low_hz = min_hz_;
+        r.spectrogram_scale.high_hz = max_hz_;
+        r.spectrogram_scale.log = log_hz_;
         if (helicorder_) r.helicorder_minutes = row_minutes_;
         r.helicorder_hours = hours_;
         r.clip_rows = clip_;
@@ -80,6 +89,19 @@ public:
         if (spectrogram_ && (window_ < 16 || window_ > 65536 || (window_ & (window_ - 1)) != 0)) {
             std::cerr << "--window " << window_ << " 应为 16 到 65536 之间的 2 的幂\n";
             return kUsage;
+        }
+        if (max_hz_ > 0 && min_hz_ >= max_hz_) {
+            std::cerr << "--min-hz 要低于 --max-hz\n";
+            return kUsage;
+        }
+        if (!db_.empty()) {
+            const auto range = RangeFromText(db_, false);
+            if (!range) {
+                std::cerr << "--db " << db_ << " 要写成 低:高（dB，低 < 高），如 -20:80\n";
+                return kUsage;
+            }
+            r.spectrogram_scale.fixed_db = true;
+            std::tie(r.spectrogram_scale.low_db, r.spectrogram_scale.high_db) = *range;
         }
         if (!ParseSize(size_, 200, 120, "1600x900", r.width, r.height) || !ParseSpan(from_, to_, r.from, r.to)) return kUsage;
         if (r.from && r.to && *r.to <= *r.from) {
@@ -109,9 +131,10 @@ public:
 
 private:
     std::string from_, to_, channels_, size_ = "1600x900", out_, input_, config_, filter_;
-    bool volts_ = false, spectrogram_ = false;
+    bool volts_ = false, spectrogram_ = false, log_hz_ = false;
     int window_ = 1024;
-    double max_hz_ = 0, clip_ = 2;
+    double max_hz_ = 0, min_hz_ = 0, clip_ = 2;
+    std::string db_;
     bool helicorder_ = false;
     int row_minutes_ = 15, hours_ = 24;
     std::vector<std::string> colours_;

@@ -107,6 +107,8 @@ struct Status {
         kNoCoordinates,        // neither the configuration nor the archive says where the station is
         kBadFilter,            // `detail`: the filter; `text`: the Nyquist frequency in Hz
         kFilterUnreadable,     // `detail`: the text
+        kHzRangeUnreadable,    // `detail`: the text
+        kDbRangeUnreadable,    // `detail`: the text
         kBadColour,            // `detail`: the colour's text
         kFilteredSpanTooLong,  // `value` samples in the span, `value2` the most
         kBadSpectrogram,       // `value` the frame length asked for, `value2` the samples there are

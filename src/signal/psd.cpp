@@ -128,20 +128,33 @@ std::vector<double> PsdMaker::Segment(const std::int32_t* x) {
 
 Ppsd::Ppsd(std::vector<double> p, double low, double high) : periods(std::move(p)), low_db(low), high_db(high) {
     counts.assign(periods.size() * static_cast<std::size_t>(Bins()), 0);
+    below.assign(periods.size(), 0);
+    above.assign(periods.size(), 0);
 }
 
 void Ppsd::Add(const std::vector<double>& db) {
     const int bins = Bins();
     for (std::size_t i = 0; i < periods.size() && i < db.size(); ++i) {
         if (!std::isfinite(db[i])) continue;
-        const int bin = std::clamp(static_cast<int>(std::floor(db[i] - low_db)), 0, bins - 1);
-        ++counts[i * static_cast<std::size_t>(bins) + static_cast<std::size_t>(bin)];
+        const double at = std::floor(db[i] - low_db);
+        if (at < 0)
+            ++below[i];
+        else if (at >= bins)
+            ++above[i];
+        else
+            ++counts[i * static_cast<std::size_t>(bins) + static_cast<std::size_t>(at)];
     }
     ++segments;
 }
 
+std::size_t Ppsd::Outside() const {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < periods.size(); ++i) n += below[i] + above[i];
+    return n;
+}
+
 std::uint32_t Ppsd::Total(std::size_t period) const {
-    std::uint32_t n = 0;
+    std::uint32_t n = below[period] + above[period];
     for (int b = 0; b < Bins(); ++b) n += At(period, b);
     return n;
 }
@@ -150,12 +163,13 @@ double Ppsd::Percentile(std::size_t period, double p) const {
     const std::uint32_t total = Total(period);
     if (total == 0) return std::numeric_limits<double>::quiet_NaN();
     const double want = p * total;
-    double seen = 0;
+    double seen = below[period];
+    if (seen >= want && seen > 0) return -std::numeric_limits<double>::infinity();
     for (int b = 0; b < Bins(); ++b) {
         seen += At(period, b);
         if (seen >= want && seen > 0) return low_db + b + 0.5;
     }
-    return high_db - 0.5;
+    return std::numeric_limits<double>::infinity();
 }
 
 double Ppsd::Mode(std::size_t period) const {

@@ -66,11 +66,13 @@ private:
 };
 
 // The levels of many segments at each period, as a histogram of 1 dB bins
-// from `low_db` to `high_db`.
+// from `low_db` to `high_db`; levels below or above it are counted apart,
+// never in the edge bins, so that the percentiles stay true.
 struct Ppsd {
     std::vector<double> periods;
     double low_db = -200, high_db = -50;
     std::vector<std::uint32_t> counts;  // periods × bins, period-major
+    std::vector<std::uint32_t> below, above;  // a period's levels beyond the bins
     std::size_t segments = 0;
 
     Ppsd() = default;
@@ -78,8 +80,12 @@ struct Ppsd {
     int Bins() const { return static_cast<int>(high_db - low_db); }
     void Add(const std::vector<double>& db);
     std::uint32_t At(std::size_t period, int bin) const { return counts[period * static_cast<std::size_t>(Bins()) + static_cast<std::size_t>(bin)]; }
+    // A period's levels, those beyond the bins too.
     std::uint32_t Total(std::size_t period) const;
-    // The level below which `p` (0-1) of the segments fall, at a bin's centre; NaN with none.
+    // The levels beyond the bins, at every period.
+    std::size_t Outside() const;
+    // The level below which `p` (0-1) of the segments fall, at a bin's
+    // centre; -inf or +inf when it is below or above the bins; NaN with none.
     double Percentile(std::size_t period, double p) const;
     // The commonest level, at its bin's centre; NaN with none.
     double Mode(std::size_t period) const;

@@ -4,8 +4,11 @@
 // length, reused).
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "common/status.h"
@@ -24,6 +27,38 @@ struct Spectrogram {
         return db[frame_index * static_cast<std::size_t>(bins) + static_cast<std::size_t>(bin)];
     }
     double BinHz(int bin) const { return bin * rate / frame; }
+};
+
+// How a spectrogram is drawn: the frequencies shown, on a linear or a
+// logarithmic axis, and the powers its colours span. A range kept fixed
+// lets two pictures be compared colour for colour.
+struct SpectrogramScale {
+    double low_hz = 0;   // the bottom; on a log axis at least the first bin above 0 Hz
+    double high_hz = 0;  // the top; 0 or beyond: the Nyquist frequency
+    bool log = false;
+    bool fixed_db = false;  // the colours span [low_db, high_db]; else the picture's own 2nd to 99.8th percentile
+    double low_db = 0, high_db = 0;
+    bool operator==(const SpectrogramScale&) const = default;
+
+    // The frequencies shown of `s`, bottom and top.
+    std::pair<double, double> Range(const Spectrogram& s) const {
+        const double nyquist = s.rate / 2;
+        const double top = high_hz > 0 && high_hz < nyquist ? high_hz : nyquist;
+        double bottom = std::clamp(low_hz, 0.0, top);
+        if (log) bottom = std::max(bottom, s.frame > 0 ? s.rate / s.frame : top / 1000);
+        if (bottom >= top) bottom = log ? top / 10 : 0;
+        return {bottom, top};
+    }
+    // The frequency at `u` of the height shown, 0 at the bottom, 1 at the top.
+    double HzAt(const Spectrogram& s, double u) const {
+        const auto [a, b] = Range(s);
+        return log ? a * std::pow(b / a, u) : a + (b - a) * u;
+    }
+    // Where `hz` is, as HzAt's `u`.
+    double At(const Spectrogram& s, double hz) const {
+        const auto [a, b] = Range(s);
+        return log ? std::log(hz / a) / std::log(b / a) : (hz - a) / (b - a);
+    }
 };
 
 // The spectrogram of `n` samples at `rate`, the first at `start_ns`, in

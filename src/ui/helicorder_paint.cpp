@@ -8,10 +8,15 @@
 
 namespace zqd::ui {
 
-QRect HelicorderPlotRect(const QRect& rect) {
-    constexpr int kLabel = 64, kTop = 22, kBottom = 22;
-    return QRect(rect.left() + kLabel, rect.top() + kTop, std::max(rect.width() - kLabel - 10, 1),
-                 std::max(rect.height() - kTop - kBottom, 1));
+namespace {
+constexpr int kTitleLine = 18;
+}
+
+QRect HelicorderPlotRect(const QRect& rect, bool titled) {
+    constexpr int kLabel = 64, kBottom = 22;
+    const int top = 22 + (titled ? kTitleLine : 0);
+    return QRect(rect.left() + kLabel, rect.top() + top, std::max(rect.width() - kLabel - 10, 1),
+                 std::max(rect.height() - top - kBottom, 1));
 }
 
 void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& m, int channel,
@@ -20,7 +25,9 @@ void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& 
     const QColor background(252, 252, 250), text(40, 40, 40), grid(225, 228, 232), clipped(220, 40, 40);
     p.fillRect(rect, background);
     if (l.rows <= 0) return;
-    const QRect plot = HelicorderPlotRect(rect);
+    const bool titled = !style.title.empty();
+    const QRect plot = HelicorderPlotRect(rect, titled);
+    const int minutes_y = rect.top() + 2 + (titled ? kTitleLine : 0);
     const double spacing = static_cast<double>(plot.height()) / l.rows;
     // Counts per pixel: the median row's range fills half a row spacing, so
     // that quiet rows stay apart and what stands out is seen.
@@ -40,15 +47,20 @@ void PaintHelicorder(QPainter& p, const QRect& rect, const view::WaveformModel& 
         p.drawLine(QPointF(x, plot.top() - 4), QPointF(x, plot.top()));
         p.drawLine(QPointF(x, plot.bottom()), QPointF(x, plot.bottom() + 4));
         if (mnt % (every * (minutes > 30 ? 1 : minutes > 15 ? 1 : 5)) == 0 || mnt == minutes) {
-            p.drawText(QRectF(x - 20, rect.top() + 2, 40, 14), Qt::AlignHCenter, QString::number(mnt));
+            p.drawText(QRectF(x - 20, minutes_y, 40, 14), Qt::AlignHCenter, QString::number(mnt));
             p.drawText(QRectF(x - 20, plot.bottom() + 6, 40, 14), Qt::AlignHCenter, QString::number(mnt));
         }
     }
-    p.drawText(QRect(rect.left() + 2, rect.top() + 2, kLabel, 14), Qt::AlignLeft, "UTC");
+    p.drawText(QRect(rect.left() + 2, minutes_y, kLabel, 14), Qt::AlignLeft, "UTC");
     p.drawText(QRect(rect.left() + 2, plot.bottom() + 6, kLabel, 14), Qt::AlignLeft, "分钟");
-    if (!style.title.empty())
-        p.drawText(QRect(plot.left() + 30, rect.top() + 2, plot.width() / 2, 14), Qt::AlignLeft,
+    if (titled) {
+        QFont bold = font;
+        bold.setBold(true);
+        p.setFont(bold);
+        p.drawText(QRect(rect.left() + 2, rect.top() + 2, rect.width() - 4, 15), Qt::AlignLeft | Qt::AlignVCenter,
                    QString::fromStdString(style.title));
+        p.setFont(font);
+    }
     // The traces are set pixel by pixel into an image of their own, laid
     // over the rest at once: a day of short rows is some 180 000 columns,
     // too many to draw one by one as lines.

@@ -36,9 +36,11 @@ view::HelicorderLayout HelicorderWidget::Layout() const {
     return model_ ? view_.Layout(*model_) : view::HelicorderLayout{};
 }
 
+QRect HelicorderWidget::PlotRect() const { return HelicorderPlotRect(rect(), !title_.empty()); }
+
 std::optional<view::TimeSpan> HelicorderWidget::RowSpanAt(int y) const {
     if (!model_) return std::nullopt;
-    const QRect plot = HelicorderPlotRect(rect());
+    const QRect plot = PlotRect();
     return view_.RowSpanAt(*model_, static_cast<double>(y - plot.top()) / plot.height());
 }
 

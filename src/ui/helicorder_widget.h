@@ -29,6 +29,8 @@ public:
     view::HelicorderView& View() { return view_; }
     view::HelicorderLayout Layout() const;
     void SetTitle(std::string title);
+    // Where the rows are drawn, in widget pixels.
+    QRect PlotRect() const;
     // The row at `y` in widget pixels, as the span to show; empty outside the rows.
     std::optional<view::TimeSpan> RowSpanAt(int y) const;
 

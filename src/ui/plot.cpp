@@ -123,7 +123,7 @@ Status WithSpectrogram(const view::WaveformModel& m, view::WaveformView v, const
     PaintWaveforms(p, QRect(0, 0, r.width, top), m, v);
     const std::string& name = m.At(c).name;
     PaintSpectrogram(p, QRect(0, top, r.width, r.height - top), kWaveformLabelWidth, s, v.Begin(), v.End(),
-                     name.substr(name.rfind('.') + 1) + " 频谱图", r.spectrogram_top_hz);
+                     SpectrogramTitle(name, s, r.spectrogram_scale), r.spectrogram_scale);
     said = "，" + m.At(c).name + " 的频谱图（窗长 " + std::to_string(r.spectrogram) + "，汉宁窗，重叠 50%）";
     return Status::Ok();
 #else

@@ -13,6 +13,7 @@
 #include "config/station_config.h"
 #include "common/status.h"
 #include "signal/filter.h"
+#include "signal/spectrogram.h"
 
 class QImage;
 class QGuiApplication;
@@ -28,7 +29,7 @@ struct PlotRequest {
     bool volts = false;
     signal::FilterSpec filter;      // zero-phase, over the span drawn
     int spectrogram = 0;          // frame length: the first channel shown, over its spectrogram
-    double spectrogram_top_hz = 0;  // its highest frequency shown; 0: the Nyquist frequency
+    signal::SpectrogramScale spectrogram_scale;  // its frequencies, axis and colours' range
     // A helicorder of the first channel shown instead: rows of this many
     // minutes (0: none) over `helicorder_hours` from `from` (default: the last
     // whole day, or half-day, of the data), traces clipped at `clip_rows`.

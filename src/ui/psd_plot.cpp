@@ -106,19 +106,15 @@ QImage Draw(const signal::Ppsd& ppsd, bool models, int width, int height, const 
 
 }  // namespace
 
-signal::PowerResponse AccelerationResponse(const config::StationConfig& c, const std::string& code) {
-    const archive::StationMeta& m = c.meta;
-    const archive::SensorConfig* sensor = archive::SensorOfChannel(m, code);
-    if (!sensor) return {};
-    const archive::SensorStage st = archive::StageOf(*sensor);
-    signal::PolesZeros pz{st.zeros, st.poles, st.a0, st.frequency};
-    const double counts = st.gain * archive::CardCountsPerVolt(m);
-    // Powers of 2πf between the sensor's unit and acceleration.
-    const int to_acceleration = sensor->unit == "m" ? 2 : sensor->unit == "m/s**2" ? 0 : 1;
-    return [pz, counts, to_acceleration](double f) {
-        const double h = std::norm(signal::Evaluate(pz, f)) * counts * counts;
-        return h / std::pow(2 * std::numbers::pi * f, 2 * to_acceleration);
-    };
+QImage NoisePicture(const Noise& n, int width, int height) {
+    PlotTitle title;
+    title.channels = {n.name};
+    title.begin_ns = n.first_ns;
+    title.end_ns = n.last_ns;
+    title.what = "PPSD（McNamara 与 Buland 2004），" + std::to_string(n.ppsd.segments) + " 段，每段 " +
+                 Number(n.segment_seconds, 0) + " 秒";
+    title.unit = n.acceleration ? "加速度，已去仪器响应" : "count（无传感器响应）";
+    return Titled(Draw(n.ppsd, n.acceleration, width, std::max(height - kPlotTitleHeight, 120), NoiseDbLabel(n)), title);
 }
 
 Status PlotPsd(const PsdRequest& r, std::string& said) {
@@ -132,62 +128,16 @@ Status PlotPsd(const PsdRequest& r, std::string& said) {
         refused.code = Status::Code::kFileRefused;
         return refused;
     }
-    const view::Channel& row = m.At(order.front());
-    const std::string code = row.name.substr(row.name.rfind('.') + 1);
-    const double rate = row.stretches.empty() ? 0 : row.stretches.front().rate;
-    signal::PsdSettings settings;
-    settings.segment_seconds = r.segment_seconds;
-    signal::PsdMaker maker(rate, settings);
-    const auto response = AccelerationResponse(r.config, code);
-    maker.SetResponse(response);
-    // Peterson's models span about -190 to -90 dB; room beyond for a loud site or an event.
-    signal::Ppsd ppsd(maker.Periods(), response ? -220 : -60, response ? -20 : 160);
-    std::int64_t first_ns = 0, last_ns = 0;
-    std::vector<std::int32_t> samples(maker.SegmentSamples());
-    const std::int64_t from = r.from.value_or(std::numeric_limits<std::int64_t>::min());
-    const std::int64_t to = r.to.value_or(std::numeric_limits<std::int64_t>::max());
-    for (const auto& s : row.stretches) {
-        if (!maker.Usable() || s.rate != rate) continue;  // another rate: another maker's
-        for (std::uint64_t at = s.IndexAtOrAfter(from); at + maker.SegmentSamples() <= s.count; at += maker.SegmentStep()) {
-            const std::int64_t begin = s.TimeOf(static_cast<double>(at));
-            const std::int64_t end = s.TimeOf(static_cast<double>(at + maker.SegmentSamples()));
-            if (end > to) break;
-            s.source->Read(at, samples.size(), samples.data());
-            ppsd.Add(maker.Segment(samples.data()));
-            if (ppsd.segments == 1) first_ns = begin;
-            last_ns = end;
-        }
-    }
-    if (ppsd.segments == 0)
-        return Status::Fail(Status::Code::kQueryRefused, Status::Why::kNoWholeSegment)
-            .About(row.name)
-            .Value(static_cast<std::int64_t>(r.segment_seconds));
-    const std::string db_label = response ? "dB rel. 1 (m/s²)²/Hz" : "dB rel. 1 count²/Hz";
-    said = row.name + " 的噪声：" + std::to_string(ppsd.segments) + " 段，每段 " + Number(r.segment_seconds, 0) +
-           " 秒，重叠一半；" + db_label;
-    if (!response) said += "\n没有为此通道设置传感器响应：电平以 counts 计，未画噪声模型";
+    const auto noise = MakeNoise(m, order.front(), r.from, r.to, r.config, r.segment_seconds);
+    if (!noise) return noise.status();
+    said = NoiseSaid(*noise);
     if (!r.csv.empty()) {
-        std::string text = "period_s,segments,p10_db,median_db,p90_db,mode_db,nlnm_db,nhnm_db\r\n";
-        for (std::size_t i = 0; i < ppsd.periods.size(); ++i) {
-            const double period = ppsd.periods[i];
-            text += Number(period, 6) + "," + std::to_string(ppsd.Total(i)) + "," + Number(ppsd.Percentile(i, 0.1), 1) + "," +
-                    Number(ppsd.Percentile(i, 0.5), 1) + "," + Number(ppsd.Percentile(i, 0.9), 1) + "," +
-                    Number(ppsd.Mode(i), 1) + "," + (response ? Number(signal::NewLowNoiseModel(period), 2) : "") + "," +
-                    (response ? Number(signal::NewHighNoiseModel(period), 2) : "") + "\r\n";
-        }
-        if (Status s = WriteWhole(r.csv, text); !s.ok()) return s;
+        if (Status s = WriteWhole(r.csv, NoiseCsv(*noise)); !s.ok()) return s;
         said += "\n写出 " + platform::PathText(r.csv);
     }
     if (!r.out.empty()) {
         const auto app = HeadlessApplication();
-        PlotTitle title;
-        title.channels = {row.name};
-        title.begin_ns = first_ns;
-        title.end_ns = last_ns;
-        title.what = "PPSD（McNamara 与 Buland 2004），" + std::to_string(ppsd.segments) + " 段";
-        title.unit = response ? "加速度，已去仪器响应" : "count（无传感器响应）";
-        const QImage image = Titled(Draw(ppsd, static_cast<bool>(response), r.width, r.height - kPlotTitleHeight, db_label), title);
-        if (Status s = SavePicture(image, r.out); !s.ok()) return s;
+        if (Status s = SavePicture(NoisePicture(*noise, r.width, r.height), r.out); !s.ok()) return s;
         said += "\n写出 " + platform::PathText(r.out);
     }
     return Status::Ok();

@@ -2,13 +2,15 @@
 // as a picture with Peterson's noise models and as numbers (CSV).
 #pragma once
 
+#include <QImage>
+
 #include <filesystem>
 #include <optional>
 #include <string>
 
+#include "app/noise.h"
 #include "common/status.h"
 #include "config/station_config.h"
-#include "signal/psd.h"
 
 namespace zqd::ui {
 
@@ -28,8 +30,8 @@ struct PsdRequest {
 // when the span holds no segment of data without a gap.
 Status PlotPsd(const PsdRequest& request, std::string& said);
 
-// |H(f)|² of the channel `code` to ground acceleration, counts² per (m/s²)²,
-// from its sensor and the card's stage; none without a sensor.
-signal::PowerResponse AccelerationResponse(const config::StationConfig& c, const std::string& code);
+// The PPSD as a picture `width` × `height`, the title band included, with
+// Peterson's models when the levels are of acceleration.
+QImage NoisePicture(const Noise& n, int width, int height);
 
 }  // namespace zqd::ui

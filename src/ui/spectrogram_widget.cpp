@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "app/frm_viewer.h"
 #include "app/messages.h"
 #include "ui/waveform_widget.h"
 #ifdef ZQD_HAVE_SPECTROGRAM
@@ -16,16 +17,24 @@ namespace zqd::ui {
 SpectrogramWidget::SpectrogramWidget(QWidget* parent) : QWidget(parent) { setMinimumHeight(120); }
 
 void SpectrogramWidget::Show(std::shared_ptr<const view::WaveformModel> m, int c, std::int64_t t0, std::int64_t t1,
-                             int frame) {
-    if (m == model_ && c == channel_ && t0 == t0_ && t1 == t1_ && frame == frame_) return;
+                             int frame, const signal::SpectrogramScale& scale) {
+    const bool same_scale = scale == scale_;
+    const bool same_frame = frame > 0 || scale.low_hz == scale_.low_hz;
+    if (m == model_ && c == channel_ && t0 == t0_ && t1 == t1_ && frame == frame_ && same_frame) {
+        scale_ = scale;
+        if (!same_scale) Titled();
+        return;
+    }
+    scale_ = scale;
     model_ = std::move(m);
     channel_ = c;
     t0_ = t0;
     t1_ = t1;
     frame_ = frame;
     said_.clear();
-#ifdef ZQD_HAVE_SPECTROGRAM
+    title_.clear();
     s_ = {};
+#ifdef ZQD_HAVE_SPECTROGRAM
     if (!model_ || c < 0 || c >= model_->ChannelCount()) {
         said_ = "没有数据";
     } else if (const auto runs = model_->SamplesIn(c, t0, t1, kMostSamples); !runs) {
@@ -37,9 +46,13 @@ void SpectrogramWidget::Show(std::shared_ptr<const view::WaveformModel> m, int c
             if (!longest || run.values.size() > longest->values.size()) longest = &run;
         const std::size_t n = longest ? longest->values.size() : 0;
         int use = frame;
-        if (use <= 0) {  // about a frame for every two pixels across
-            const auto want = static_cast<unsigned>(std::clamp<std::size_t>(n * 4 / static_cast<std::size_t>(std::max(width(), 200)), 64, 8192));
-            use = static_cast<int>(std::bit_ceil(want));
+        if (use <= 0 && n >= 64) {
+            // About a frame for every two pixels across, but long enough for
+            // two bins below the lowest frequency asked for, within the run.
+            std::size_t want = std::clamp<std::size_t>(n * 4 / static_cast<std::size_t>(std::max(width(), 200)), 64, 8192);
+            if (scale.low_hz > 0 && longest->rate > 0)
+                want = std::max(want, static_cast<std::size_t>(std::min(2 * longest->rate / scale.low_hz, 65536.0)));
+            use = static_cast<int>(std::min(std::bit_ceil(want), std::bit_floor(std::min<std::size_t>(n, 65536))));
         }
         const Status st = signal::ComputeSpectrogram(longest ? longest->values.data() : nullptr, n,
                                                    longest ? longest->rate : 0, longest ? longest->start_ns : 0, use, s_);
@@ -48,6 +61,16 @@ void SpectrogramWidget::Show(std::shared_ptr<const view::WaveformModel> m, int c
 #else
     said_ = "本程序构建时没有 FFTW3，不能画频谱图";
 #endif
+    Titled();
+}
+
+void SpectrogramWidget::Titled() {
+    if (said_.empty() && model_) {
+        title_ = SpectrogramTitle(model_->At(channel_).name, s_, scale_);
+#ifdef ZQD_HAVE_SPECTROGRAM
+        drawn_db_ = ColourRange(s_, scale_);
+#endif
+    }
     update();
 }
 
@@ -55,9 +78,7 @@ void SpectrogramWidget::paintEvent(QPaintEvent*) {
     QPainter p(this);
 #ifdef ZQD_HAVE_SPECTROGRAM
     if (said_.empty() && model_) {
-        const std::string& name = model_->At(channel_).name;
-        PaintSpectrogram(p, rect(), kWaveformLabelWidth, s_, t0_, t1_,
-                         name.substr(name.rfind('.') + 1) + " 频谱图（窗长 " + std::to_string(s_.frame) + "）");
+        PaintSpectrogram(p, rect(), kWaveformLabelWidth, s_, t0_, t1_, title_, scale_);
         return;
     }
 #endif

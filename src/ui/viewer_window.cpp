@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/messages.h"
 #include "platform/text.h"
 #include "ui/control_view.h"
 #include "ui/plot.h"
@@ -23,10 +24,14 @@ ViewerWindow::ViewerWindow(config::StationConfig config, QWidget* parent)
     helicorder_->hide();
     spectrogram_ = new SpectrogramWidget(this);
     spectrogram_->hide();
+    noise_ = new NoiseWidget(this);
+    noise_->hide();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(MakeToolBar());
+    layout->addWidget(MakeSpectrogramBar());
     layout->addWidget(waves_, 3);
     layout->addWidget(helicorder_, 3);
+    layout->addWidget(noise_, 3);
     layout->addWidget(spectrogram_, 1);
     status_ = new QLabel(Q(form_.StatusText), this);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -66,13 +71,11 @@ QHBoxLayout* ViewerWindow::MakeToolBar() {
     helicorder_button_ = button("日记录图", "当前行的日记录图（D）：每行 15、30 或 60 分钟（M），12 或 24 小时（T），"
                                             "PageUp/PageDown 前后一段，End 跟随最新；点一行看它的波形，D 或 Esc 返回",
                                 [this] { ShowHelicorder(!ShowingHelicorder()); });
-    button("频谱图", "在波形下显示当前行的频谱图（汉宁窗，重叠 50%）", [this] { ShowSpectrogram(spectrogram_->isHidden()); });
-    frame_ = new QComboBox(this);
-    frame_->addItems({QString::fromUtf8("窗长自动"), "256", "1024", "4096", "16384"});
-    frame_->setToolTip(QString::fromUtf8("频谱图每帧的样本数：自动时约每两个像素一帧"));
-    frame_->setFocusPolicy(Qt::ClickFocus);
-    connect(frame_, QOverload<int>::of(&QComboBox::activated), this, [this](int) { ViewMoved(); });
-    bar->addWidget(frame_);
+    button("频谱图", "在波形下显示当前行的频谱图（汉宁窗，重叠 50%）；它的窗长、频率范围、对数轴和色标在下面一行选",
+           [this] { ShowSpectrogram(spectrogram_->isHidden()); });
+    noise_button_ = button("噪声", "当前行在所示时段的噪声（N）：PPSD（McNamara 与 Buland 2004），设置了传感器时去仪器响应、"
+                                   "画 Peterson 噪声模型；N 或 Esc 返回",
+                           [this] { ShowNoise(!ShowingNoise()); });
     bar->addWidget(new QLabel(QString::fromUtf8("滤波："), this));
     filter_ = new QComboBox(this);
     filter_->setEditable(true);
@@ -98,6 +101,51 @@ QHBoxLayout* ViewerWindow::MakeToolBar() {
     return bar;
 }
 
+QWidget* ViewerWindow::MakeSpectrogramBar() {
+    spectrogram_bar_ = new QWidget(this);
+    auto* bar = new QHBoxLayout(spectrogram_bar_);
+    bar->setContentsMargins(0, 0, 0, 0);
+    bar->addWidget(new QLabel(QString::fromUtf8("频谱图："), spectrogram_bar_));
+    frame_ = new QComboBox(spectrogram_bar_);
+    frame_->addItems({QString::fromUtf8("窗长自动"), "256", "1024", "4096", "16384"});
+    frame_->setToolTip(QString::fromUtf8("频谱图每帧的样本数：自动时约每两个像素一帧"));
+    connect(frame_, QOverload<int>::of(&QComboBox::activated), this, [this](int) { ViewMoved(); });
+    bar->addWidget(frame_);
+    hz_ = new QComboBox(spectrogram_bar_);
+    hz_->setEditable(true);
+    hz_->addItems({QString::fromUtf8("全部频率"), "0.5:20", "1:50", "0.1:10", "1:100"});
+    hz_->setToolTip(QString::fromUtf8("显示的频率范围：低:高（赫兹），或全部频率（0 到奈奎斯特频率）"));
+    log_hz_ = new QCheckBox(QString::fromUtf8("对数频率"), spectrogram_bar_);
+    log_hz_->setToolTip(QString::fromUtf8("频率轴取对数：低频的事件不挤在底部"));
+    db_ = new QComboBox(spectrogram_bar_);
+    db_->setEditable(true);
+    db_->addItems({QString::fromUtf8("dB 自动"), QString::fromUtf8("固定当前"), "-20:80", "0:100"});
+    db_->setToolTip(QString::fromUtf8("色标范围（dB rel. 1 count²/Hz）：随画面，固定为现在的，或低:高；"
+                                      "固定后两幅图的颜色可以比较"));
+    const auto chosen = [this] { ChooseSpectrogram(hz_->currentText(), log_hz_->isChecked(), db_->currentText()); };
+    connect(hz_, QOverload<int>::of(&QComboBox::activated), this, chosen);
+    connect(db_, QOverload<int>::of(&QComboBox::activated), this, chosen);
+    connect(log_hz_, &QCheckBox::toggled, this, chosen);
+    bar->addWidget(new QLabel(QString::fromUtf8("频率："), spectrogram_bar_));
+    bar->addWidget(hz_);
+    bar->addWidget(log_hz_);
+    bar->addWidget(new QLabel(QString::fromUtf8("色标："), spectrogram_bar_));
+    bar->addWidget(db_);
+    bar->addStretch(1);
+    for (QWidget* w : {static_cast<QWidget*>(frame_), static_cast<QWidget*>(hz_), static_cast<QWidget*>(log_hz_),
+                       static_cast<QWidget*>(db_)})
+        w->setFocusPolicy(Qt::ClickFocus);
+    spectrogram_bar_->hide();
+    return spectrogram_bar_;
+}
+
+bool ViewerWindow::ChooseSpectrogram(const QString& hz, bool log, const QString& db) {
+    const Status s = form_.SpectrogramChosen(hz.toStdString(), log, db.toStdString(), spectrogram_->DrawnDb());
+    status_->setText(Q(form_.StatusText));
+    if (s.ok()) ViewMoved();
+    return s.ok();
+}
+
 void ViewerWindow::ConnectViews() {
     connect(waves_, &WaveformWidget::ViewChanged, this, [this] { ViewMoved(); });
     connect(helicorder_, &HelicorderWidget::ViewChanged, this, [this] { ViewMoved(); });
@@ -105,6 +153,8 @@ void ViewerWindow::ConnectViews() {
         if (!escape || came_from_helicorder_) ShowHelicorder(true);
     });
     connect(helicorder_, &HelicorderWidget::WavesAsked, this, [this] { ShowHelicorder(false); });
+    connect(waves_, &WaveformWidget::NoiseAsked, this, [this] { ShowNoise(true); });
+    connect(noise_, &NoiseWidget::WavesAsked, this, [this] { ShowNoise(false); });
     connect(helicorder_, &HelicorderWidget::RowChosen, this, [this](qint64 t0, qint64 t1) {
         waves_->View().SetSpan(t0, t1);
         waves_->View().current_row = helicorder_->View().channel;
@@ -123,14 +173,17 @@ void ViewerWindow::ConnectViews() {
 ViewerWindow::~ViewerWindow() {
     if (filtering_.valid()) filtering_.wait();
     if (reading_.valid()) reading_.wait();
+    if (noise_made_.valid()) noise_made_.wait();
 }
 
 void ViewerWindow::ShowHelicorder(bool on) {
+    if (on && ShowingNoise()) ShowNoise(false);
     showing_helicorder_ = on;
     came_from_helicorder_ = false;
     if (on) {
         helicorder_->View().channel = waves_->View().current_row;
         spectrogram_->hide();
+        spectrogram_bar_->hide();
     }
     waves_->setVisible(!on);
     helicorder_->setVisible(on);
@@ -147,8 +200,42 @@ void ViewerWindow::FollowNewest() {
 
 void ViewerWindow::ShowSpectrogram(bool on) {
     if (on && ShowingHelicorder()) ShowHelicorder(false);
+    if (on && ShowingNoise()) ShowNoise(false);
     spectrogram_->setVisible(on);
+    spectrogram_bar_->setVisible(on);
     ViewMoved();
+}
+
+void ViewerWindow::ShowNoise(bool on) {
+    if (on == showing_noise_) return;
+    if (on && ShowingHelicorder()) ShowHelicorder(false);
+    showing_noise_ = on;
+    const auto model = waves_->Shared();
+    if (on) {
+        spectrogram_->hide();
+        spectrogram_bar_->hide();
+        if (!model || waves_->View().current_row >= model->ChannelCount()) {
+            noise_->Say("没有数据");
+        } else {
+#ifdef ZQD_HAVE_SPECTROGRAM
+            const int row = waves_->View().current_row;
+            const std::int64_t t0 = waves_->View().Begin(), t1 = waves_->View().End();
+            const double segment = NoiseSegmentSeconds(t1 - t0);
+            noise_->Say(model->At(row).name + " 的噪声计算中…");
+            if (noise_made_.valid()) noise_made_.wait();  // one at a time
+            noise_made_ = std::async(std::launch::async, [model, row, t0, t1, segment, config = form_.Config()] {
+                return MakeNoise(*model, row, t0, t1, config, segment);
+            });
+#else
+            noise_->Say("本程序构建时没有 FFTW3，不能算噪声");
+#endif
+        }
+    }
+    waves_->setVisible(!on);
+    noise_->setVisible(on);
+    noise_button_->setText(QString::fromUtf8(on ? "波形" : "噪声"));
+    (on ? static_cast<QWidget*>(noise_) : waves_)->setFocus();
+    if (!on) ViewMoved();
 }
 
 bool ViewerWindow::ChooseFilter(const QString& text) {
@@ -189,9 +276,10 @@ void ViewerWindow::ViewMoved() {
                 filtering_ = std::async(std::launch::async, RunFilterJob, std::move(*job));
         }
     }
-    if (spectrogram_->isVisible())
+    if (!spectrogram_->isHidden())
         spectrogram_->Show(filtered ? filtered : model, waves_->View().current_row, waves_->View().Begin(),
-                           waves_->View().End(), frame_->currentIndex() == 0 ? 0 : frame_->currentText().toInt());
+                           waves_->View().End(), frame_->currentIndex() == 0 ? 0 : frame_->currentText().toInt(),
+                           form_.SpectrogramScale());
     waves_->update();
 }
 
@@ -208,12 +296,23 @@ void ViewerWindow::PollBackground() {
         if (s.ok()) Installed();
         status_->setText(Q(form_.StatusText));
     }
+    if (noise_made_.valid() && noise_made_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        auto made = noise_made_.get();
+        if (made) {
+            status_->setText(Q(NoiseSaid(*made)));
+            noise_->SetNoise(std::make_shared<const Noise>(std::move(*made)));
+        } else {
+            noise_->Say(app::Text(made.status()));
+            status_->setText(Q(app::Text(made.status())));
+        }
+    }
 }
 
 void ViewerWindow::FinishBackgroundWork() {
-    for (int i = 0; i < 100 && (filtering_.valid() || reading_.valid()); ++i) {
+    for (int i = 0; i < 100 && (filtering_.valid() || reading_.valid() || noise_made_.valid()); ++i) {
         if (filtering_.valid()) filtering_.wait();
         if (reading_.valid()) reading_.wait();
+        if (noise_made_.valid()) noise_made_.wait();
         PollBackground();
     }
 }
@@ -262,7 +361,8 @@ bool ViewerWindow::Open(const QString& path) {
 
 bool ViewerWindow::SavePicture(const QString& file) {
     const auto path = platform::PathFromUtf8(file.toStdString());
-    const Status s = ui::SavePicture((ShowingHelicorder() ? static_cast<QWidget*>(helicorder_) : waves_)->grab().toImage(), path);
+    QWidget* shown = ShowingHelicorder() ? static_cast<QWidget*>(helicorder_) : ShowingNoise() ? static_cast<QWidget*>(noise_) : waves_;
+    const Status s = ui::SavePicture(shown->grab().toImage(), path);
     form_.PictureSaved(s, path);
     status_->setText(Q(form_.StatusText));
     return s.ok();

@@ -384,6 +384,7 @@ void WaveformWidget::keyPressEvent(QKeyEvent* e) {
             Changed();
             break;
         case Qt::Key_D: case Qt::Key_Escape: emit HelicorderAsked(e->key() == Qt::Key_Escape); break;
+        case Qt::Key_N: emit NoiseAsked(); break;
         case Qt::Key_BracketLeft: view_.StepRow(-1); Changed(); break;
         case Qt::Key_BracketRight: view_.StepRow(1); Changed(); break;
         case Qt::Key_Comma: case Qt::Key_Period: {  // the cursor, a pixel (Shift: ten) at a time

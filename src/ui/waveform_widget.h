@@ -50,6 +50,8 @@ signals:
     void ViewChanged();
     // D, or Esc (`escape`): the helicorder asked for.
     void HelicorderAsked(bool escape);
+    // N: the current row's noise asked for.
+    void NoiseAsked();
 
 protected:
     void paintEvent(QPaintEvent*) override;
