@@ -18,6 +18,9 @@
 #include <fstream>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "formats/mseed/mseed_packer.h"
 #include "view/sources/mseed_source.h"
 #include "formats/sds/sds_writer.h"
@@ -192,6 +195,72 @@ BENCHMARK(BM_RedrawWholeWindow)
     ->Arg(2000)
     ->Arg(100)
     ->Unit(benchmark::kMillisecond);
+
+// What a machine that has just started has: the day's files and its cached
+// summaries out of the page cache (what the kernel lets go of unasked; no
+// rights needed), and a model opened anew, without a decoded span.
+void DropFromPageCache(const std::filesystem::path& root) {
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec); !ec && it != std::filesystem::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (!it->is_regular_file(ec)) continue;
+        const int fd = ::open(it->path().c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        (void)::fdatasync(fd);
+        (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+    }
+}
+
+// The whole window at each zoom after a cold start: each iteration drops
+// the day from the page cache, opens it again from the summary cache, draws
+// it once (cold_first_ms, the worst of the iterations) and then draws it
+// again five times (worst_ms: the worst redraw of every iteration).
+void BM_RedrawWholeWindowAfterColdStart(benchmark::State& state) {
+    App();
+    if (!TheDay().ok) {
+        state.SkipWithError("no room for the day's archive (2.6 GB) in the temporary folder");
+        return;
+    }
+    const auto root = BenchRoot();
+    const std::int64_t span = state.range(0) * 500'000;
+    const std::int64_t noon = kDay0 + 12 * 3600 * zqd::utc::kNsPerSecond + 123'456'789;
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    double cold = 0, worst = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        DropFromPageCache(root);
+        zqd::view::Opened o;
+        if (!OpenDay(root / "day", o, root / "cache").ok()) {
+            state.SkipWithError("the day could not be opened again");
+            return;
+        }
+        zqd::view::WaveformView v;
+        v.Fit(*o.model);
+        v.SetSpan(noon - span / 2, noon + span / 2);
+        state.ResumeTiming();
+        for (int k = 0; k < 6; ++k) {
+            const auto t0 = Clock::now();
+            QPainter p(&image);
+            zqd::ui::PaintWaveforms(p, image.rect(), *o.model, v);
+            p.end();
+            const double ms = Ms(Clock::now() - t0);
+            (k == 0 ? cold : worst) = std::max(k == 0 ? cold : worst, ms);
+        }
+    }
+    state.counters["cold_first_ms"] = cold;
+    state.counters["worst_ms"] = worst;
+}
+BENCHMARK(BM_RedrawWholeWindowAfterColdStart)
+    ->ArgName("samples")
+    ->Arg(172800000)
+    ->Arg(7200000)
+    ->Arg(120000)
+    ->Arg(2000)
+    ->Arg(100)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The helicorder of the day's first data channel (172.8 M samples), rows of
 // 15 minutes, at 1920 x 1080, drawn again from the summaries.

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QTest>
 
 #include "formats/t1dat/t1dat_writer.h"
@@ -315,14 +316,14 @@ TEST(SpectrogramPaint, ASineIsAtItsHeightOnEitherAxisAndAFixedRangeComparesPictu
         ui::PaintSpectrogram(p, image.rect(), 124, s, 0, 60 * utc::kNsPerSecond, "GY0", scale);
         return image;
     };
-    // The brightest pixel of the column in the middle: its row and colour.
-    const auto brightest = [](const QImage& image) {
+    const int top = 18, height = 300 - 18 - 8;  // the plot under the title's line
+    // The brightest pixel of the plot's middle column: its row and colour.
+    const auto brightest = [&](const QImage& image) {
         int best = 0, at = 0;
-        for (int y = 18; y < image.height() - 6; ++y)
+        for (int y = top; y < top + height; ++y)
             if (const QColor c = image.pixelColor(362, y); c.red() + c.green() > best) best = c.red() + c.green(), at = y;
         return std::pair{at, image.pixelColor(362, at)};
     };
-    const int top = 18, height = 300 - 18 - 6;  // the plot under the title's line
     signal::SpectrogramScale linear;
     EXPECT_NEAR(brightest(draw(loud, linear)).first, top + height * (1 - 4.0 / 100), 4);
     signal::SpectrogramScale log;
@@ -452,6 +453,12 @@ TEST(ViewerWindow, HelicorderRowsOpenTheirWaveformsAndFiltersAreMadeInTheBackgro
     EXPECT_EQ(w.Spectrogram()->DrawnDb(), kept);
     ASSERT_TRUE(w.ChooseSpectrogram("全部频率", false, "-20:80"));
     EXPECT_EQ(w.Spectrogram()->DrawnDb(), std::make_pair(-20.0, 80.0));
+    EXPECT_EQ(w.findChildren<QComboBox*>().size(), 4);  // the filter and the spectrogram's three
+    for (QComboBox* box : w.findChildren<QComboBox*>()) {
+        if (box->findText("dB 自动") >= 0) {
+            EXPECT_EQ(box->currentText(), "-20:80");
+        }
+    }
 
     // N: the current row's noise over the span shown, made in the
     // background; in counts without a sensor. Esc goes back.
@@ -479,6 +486,52 @@ TEST(ViewerWindow, HelicorderRowsOpenTheirWaveformsAndFiltersAreMadeInTheBackgro
     w.FinishBackgroundWork();
     EXPECT_EQ(w.Helicorder()->Model()->Extent()->end_ns, before + 60 * utc::kNsPerSecond);
     EXPECT_TRUE(w.ShowingHelicorder());
+}
+#endif
+
+#if defined(ZQD_HAVE_ARCHIVE) && defined(ZQD_HAVE_SPECTROGRAM)
+// The viewer as a person sees it, for the documentation: run under Xvfb with
+// ZQD_SCREENSHOTS=FOLDER, ZQD_SCREENSHOT_ARCHIVE=an SDS folder of a day with
+// an event at 14:23 and ZQD_SCREENSHOT_CONFIG=its settings; skipped without.
+TEST(Screenshots, TheViewersSpectrogramHelicorderAndNoise) {
+    const char* out = std::getenv("ZQD_SCREENSHOTS");
+    const char* archive = std::getenv("ZQD_SCREENSHOT_ARCHIVE");
+    if (!out || !archive) {
+        GTEST_SKIP() << "ZQD_SCREENSHOTS and ZQD_SCREENSHOT_ARCHIVE not set";
+    }
+    config::StationConfig config = config::DefaultConfig();
+    if (const char* c = std::getenv("ZQD_SCREENSHOT_CONFIG")) {
+        ASSERT_TRUE(config::LoadConfig(c, config).ok());
+    }
+    ui::ViewerWindow w(config);
+    w.resize(1400, 900);
+    w.show();
+    ASSERT_TRUE(w.Open(archive));
+    const std::int64_t t0 = utc::ToNs({2026, 12, 7, 14, 22, 30, 0});
+    w.Waves()->View().SetSpan(t0, t0 + 240 * utc::kNsPerSecond);
+    for (int r = 0; r < w.Waves()->Model()->ChannelCount(); ++r) {
+        const bool z = w.Waves()->Model()->At(r).name.ends_with("HHZ");
+        w.Waves()->View().SetHidden(r, !z);
+        if (z) w.Waves()->View().current_row = r;
+    }
+    w.ShowSpectrogram(true);
+    ASSERT_TRUE(w.ChooseSpectrogram("0.5:50", true, "-10:40"));
+    QTest::qWait(200);
+    const std::filesystem::path dir(out);
+    EXPECT_TRUE(w.grab().save(QString::fromStdString((dir / "viewer-spectrogram.png").string())));
+    w.ShowSpectrogram(false);
+    w.Waves()->View().SetSpan(utc::ToNs({2026, 12, 7, 0, 0, 0, 0}), utc::ToNs({2026, 12, 8, 0, 0, 0, 0}));
+    w.ShowHelicorder(true);
+    w.Helicorder()->View().row_minutes = 30;
+    w.Helicorder()->View().start = utc::ToNs({2026, 12, 7, 0, 0, 0, 0});
+    emit w.Helicorder()->ViewChanged();
+    QTest::qWait(200);
+    EXPECT_TRUE(w.grab().save(QString::fromStdString((dir / "viewer-helicorder.png").string())));
+    w.ShowHelicorder(false);
+    w.ShowNoise(true);
+    w.FinishBackgroundWork();
+    QTest::qWait(200);
+    EXPECT_TRUE(w.grab().save(QString::fromStdString((dir / "viewer-noise.png").string())));
 }
 #endif
 

@@ -462,3 +462,58 @@ TEST(SimFaults, AnEventIsABurstOnTheDataChannelsOnlyAtItsTime) {
 
 }  // namespace
 }  // namespace zqd::sim
+
+namespace zqd::sim {
+namespace {
+
+// Ground noise: centred on mid-scale, of the RMS asked for, three times
+// louder at 14:00 UTC than at 02:00, the same on every run, and only on the
+// data channels.
+TEST(SimFaults, GroundNoiseIsOfItsLevelLouderByDayAndOnlyOnTheDataChannels) {
+    setenv("ADCARD_SIM_NOISE", "3", 1);
+    std::string warnings;
+    SimSettings s = SettingsFromEnvironment(warnings);
+    unsetenv("ADCARD_SIM_NOISE");
+    EXPECT_TRUE(warnings.empty()) << warnings;
+    ASSERT_DOUBLE_EQ(s.noise_codes, 3);
+    s.start_from_clock = false;
+    const auto rms = [&](const char* start, std::vector<std::int16_t>* keep) {
+        SimSettings at = s;
+        EXPECT_TRUE(ParseStartTime(start, at.start_ns));
+        SimCard card(at, [] { return 0; });
+        card.Initial(320, 5, 0, 0);
+        card.StartIntr(10, 2000, 0, 18, 2000, 0, 1);
+        std::vector<std::int16_t> a(36000);
+        double sum = 0, squares = 0;
+        int n = 0;
+        for (int k = 0; k < 30; ++k) {
+            card.FillSamples(k, a.data());
+            if (keep && k == 0) *keep = a;
+            for (std::size_t i = 0; i < a.size(); ++i)
+                if (i % 18 >= 2) sum += a[i] - 2048, squares += (a[i] - 2048.0) * (a[i] - 2048.0), ++n;
+        }
+        EXPECT_NEAR(sum / n, 0, 0.1);
+        return std::sqrt(squares / n);
+    };
+    std::vector<std::int16_t> first, again;
+    const double day = rms("2026-12-07T14:00:00", &first), night = rms("2026-12-07T02:00:00", nullptr);
+    rms("2026-12-07T14:00:00", &again);
+    // 1.5 and 0.5 times 3 codes of broadband noise, over the microseism's
+    // 0.5 × 3 × √((1 + 0.8² + 0.6²) / 2) = 1.5 codes.
+    EXPECT_NEAR(day, std::hypot(4.5, 1.5), 0.25);
+    EXPECT_NEAR(night, std::hypot(1.5, 1.5), 0.25);
+    EXPECT_EQ(first, again);
+    SimSettings sines = s;
+    sines.noise_codes = 0;
+    ASSERT_TRUE(ParseStartTime("2026-12-07T14:00:00", sines.start_ns));
+    SimCard card(sines, [] { return 0; });
+    card.Initial(320, 5, 0, 0);
+    card.StartIntr(10, 2000, 0, 18, 2000, 0, 1);
+    std::vector<std::int16_t> b(36000);
+    card.FillSamples(0, b.data());
+    for (std::size_t i = 0; i < b.size(); ++i)
+        if (i % 18 == 0) ASSERT_EQ(first[i], b[i]) << "the pulse's channel, scan " << i / 18;
+}
+
+}  // namespace
+}  // namespace zqd::sim

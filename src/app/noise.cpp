@@ -47,8 +47,9 @@ Result<Noise> MakeNoise(const view::WaveformModel& m, int row_index, std::option
     signal::PsdMaker maker(rate, settings);
     const auto response = AccelerationResponse(config, code);
     maker.SetResponse(response);
-    // Peterson's models span about -190 to -90 dB; room beyond for a loud site or an event.
-    Noise n{signal::Ppsd(maker.Periods(), response ? -220 : -60, response ? -20 : 160), static_cast<bool>(response), row.name,
+    // Peterson's models span about -190 to -90 dB; room beyond for a loud
+    // site, an event, or a recorder whose own noise is far above the models.
+    Noise n{signal::Ppsd(maker.Periods(), response ? -260 : -100, response ? 60 : 220), static_cast<bool>(response), row.name,
             0, 0, segment_seconds};
     std::vector<std::int32_t> samples(maker.SegmentSamples());
     const std::int64_t from = from_ns.value_or(std::numeric_limits<std::int64_t>::min());

@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "app/archive_texts.h"
@@ -51,7 +52,20 @@ QImage Draw(const signal::Ppsd& ppsd, bool models, int width, int height, const 
     const double lp0 = std::log10(ppsd.periods.front() / std::pow(2.0, 1.0 / 16));
     const double lp1 = std::log10(ppsd.periods.back() * std::pow(2.0, 1.0 / 16));
     const auto x_of = [&](double period) { return plot.left() + (std::log10(period) - lp0) / (lp1 - lp0) * plot.width(); };
-    const auto y_of = [&](double db) { return plot.top() + (ppsd.high_db - db) / (ppsd.high_db - ppsd.low_db) * plot.height(); };
+    // The levels drawn: those the segments reached and the models' span
+    // (about -190 to -90 dB), 10 dB more each way, in whole 20 dB.
+    double seen_low = models ? -190 : std::numeric_limits<double>::infinity();
+    double seen_high = models ? -90 : -std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < ppsd.periods.size(); ++i)
+        for (int b = 0; b < ppsd.Bins(); ++b)
+            if (ppsd.At(i, b) > 0) {
+                seen_low = std::min(seen_low, ppsd.low_db + b);
+                seen_high = std::max(seen_high, ppsd.low_db + b + 1);
+            }
+    if (!(seen_low < seen_high)) seen_low = ppsd.low_db, seen_high = ppsd.high_db;
+    const double low_db = std::max(ppsd.low_db, std::floor((seen_low - 10) / 20) * 20);
+    const double high_db = std::min(ppsd.high_db, std::ceil((seen_high + 10) / 20) * 20);
+    const auto y_of = [&](double db) { return plot.top() + (high_db - db) / (high_db - low_db) * plot.height(); };
     for (std::size_t i = 0; i < ppsd.periods.size(); ++i) {
         const double total = ppsd.Total(i);
         if (total <= 0) continue;
@@ -74,7 +88,7 @@ QImage Draw(const signal::Ppsd& ppsd, bool models, int width, int height, const 
                    QString::fromStdString(Number(std::pow(10.0, e), e < 0 ? -e : 0)));
         p.setPen(QColor(150, 150, 150));
     }
-    for (int db = static_cast<int>(std::ceil(ppsd.low_db / 20)) * 20; db <= ppsd.high_db; db += 20) {
+    for (int db = static_cast<int>(std::ceil(low_db / 20)) * 20; db <= high_db; db += 20) {
         const double y = y_of(db);
         p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
         p.setPen(Qt::black);

@@ -52,7 +52,7 @@ std::pair<double, double> PaintSpectrogram(QPainter& p, const QRect& rect, int l
     constexpr int kTitleLine = 18;
     p.fillRect(rect, background);
     const QRect plot(rect.left() + label_width, rect.top() + kTitleLine, std::max(rect.width() - label_width - 8, 1),
-                     std::max(rect.height() - kTitleLine - 6, 1));
+                     std::max(rect.height() - kTitleLine - 8, 1));
     QFont font = p.font();
     font.setPixelSize(11);
     p.setFont(font);

@@ -6,8 +6,11 @@
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QMimeData>
+#include <QSignalBlocker>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 #include "app/messages.h"
 #include "platform/text.h"
@@ -142,8 +145,16 @@ QWidget* ViewerWindow::MakeSpectrogramBar() {
 bool ViewerWindow::ChooseSpectrogram(const QString& hz, bool log, const QString& db) {
     const Status s = form_.SpectrogramChosen(hz.toStdString(), log, db.toStdString(), spectrogram_->DrawnDb());
     status_->setText(Q(form_.StatusText));
-    if (s.ok()) ViewMoved();
-    return s.ok();
+    if (!s.ok()) return false;
+    // The controls say what was chosen, however it was.
+    const QSignalBlocker a(hz_), b(log_hz_), c(db_);
+    hz_->setCurrentText(hz);
+    log_hz_->setChecked(log);
+    const auto& scale = form_.SpectrogramScale();
+    db_->setCurrentText(scale.fixed_db ? QString::number(std::round(scale.low_db)) + ":" + QString::number(std::round(scale.high_db))
+                                       : QString::fromUtf8("dB 自动"));
+    ViewMoved();
+    return true;
 }
 
 void ViewerWindow::ConnectViews() {

@@ -158,6 +158,7 @@ SimSettings SettingsFromEnvironment(std::string& warnings) {
     };
     real("ADCARD_SIM_CLOCK_PPM", -1000, 1000, s.clock_ppm);
     real("ADCARD_SIM_CLOCK_WANDER_PPM", 0, 1000, s.wander_ppm);
+    real("ADCARD_SIM_NOISE", 0, 1000, s.noise_codes);
     double delay = 0;
     real("ADCARD_SIM_GPS_DELAY_MS", 0, 999, delay);
     s.gps_delay_ms = static_cast<std::int64_t>(delay);
@@ -348,6 +349,31 @@ void SimCard::FillSamples(std::int64_t index, std::int16_t* samples) const {
     if (chn_num_ >= 2) FillMessages(first, end, samples);
 }
 
+double SimCard::GroundNoise(std::int64_t scan, int ch) const {
+    // Each sample's own draw, the same on every run: four uniform numbers
+    // from a hash of the scan and channel, summed to nearly Gaussian.
+    std::uint64_t z = static_cast<std::uint64_t>(scan) * 0x9E3779B97F4A7C15ull + static_cast<std::uint64_t>(ch) * 0xD1B54A32D192ED03ull;
+    double sum = 0;
+    for (int k = 0; k < 4; ++k) {
+        z += 0x9E3779B97F4A7C15ull;
+        std::uint64_t x = z;
+        x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+        x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+        x ^= x >> 31;
+        sum += static_cast<double>(x >> 11) * 0x1.0p-53;
+    }
+    const double gauss = (sum - 2) * std::sqrt(3.0);
+    // Louder by day: from half at 02:00 UTC to one and a half at 14:00.
+    const double utc = static_cast<double>(start_ns_) + ScanTime(scan);
+    const double hour = std::fmod(utc / 3.6e12, 24.0);
+    const double day = 1 - 0.5 * std::cos(2 * kPi * (hour - 2) / 24);
+    // The microseism: a few swells near 6 s, beating slowly.
+    const double t = utc / 1e9;
+    const double swell = std::sin(2 * kPi * t / 5.7 + ch) + 0.8 * std::sin(2 * kPi * t / 6.3 + 2 * ch) +
+                         0.6 * std::sin(2 * kPi * t / 7.1 + 3 * ch);
+    return settings_.noise_codes * (day * gauss + 0.5 * swell);
+}
+
 void SimCard::FillSignals(std::int64_t first, std::int64_t end, std::int16_t* samples) const {
     const std::int64_t f = sample_frq_;
     const int cn = chn_num_;
@@ -361,6 +387,8 @@ void SimCard::FillSignals(std::int64_t first, std::int64_t end, std::int16_t* sa
                 v = 2048 + 200 * std::sin(2 * kPi * 0.25 * t);
             else if (ch == 1)
                 v = kNoByte;
+            else if (settings_.noise_codes > 0)
+                v = 2048 + GroundNoise(s, ch);
             else
                 v = 2048 + (400 + 150 * ((ch - 2) % 10)) * std::sin(2 * kPi * 0.5 * (ch - 1) * t + ch);
             if (ch >= 2 && settings_.event_seconds > 0)  // the converter clips what goes beyond its range

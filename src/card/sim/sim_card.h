@@ -27,6 +27,10 @@ struct SimSettings {
     std::int64_t event_ns = 0;
     double event_seconds = 0;
     double event_amplitude = 0;
+    // Ground noise instead of the data channels' test sines: this many codes
+    // RMS of broadband noise, louder by day (UTC) than by night, over an ocean
+    // microseism of a few seconds' period; 0: the sines.
+    double noise_codes = 0;
     // A real card and receiver: the sample clock P ppm fast (negative: slow)
     // with a slow wander of +-W ppm; the receiver sends each second's message
     // D ms after that second's pulse. All 0: today's ideal card.
@@ -103,6 +107,7 @@ public:
     void FillSamples(std::int64_t index, std::int16_t* samples) const;
     // Scans [first, end) of a block: the analog test signals, the 1PPS on
     // channel 0 over them, the receiver's messages on channel 1.
+    double GroundNoise(std::int64_t scan, int ch) const;  // codes about 0
     void FillSignals(std::int64_t first, std::int64_t end, std::int16_t* samples) const;
     void FillPulse(std::int64_t first, std::int64_t end, std::int16_t* samples) const;
     void FillMessages(std::int64_t first, std::int64_t end, std::int16_t* samples) const;
