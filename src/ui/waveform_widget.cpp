@@ -89,8 +89,16 @@ void PaintRow(QPainter& p, const QRect& row, const view::WaveformModel& m, const
     // Coarser: each pixel column's smallest to largest value, joined to the
     // column before when that one has data too; empty columns stay empty.
     const auto env = m.Envelope(c, v.Begin(), v.End(), width);
-    QVector<QRect> bars;  // whole pixels, filled, so that a flat column still shows as a pixel
-    bars.reserve(width);
+    // Whole pixels, so that a flat column still shows as one, set into an
+    // image of the row's own and laid over it at once: a painter's rectangles
+    // of a pixel's width cost a span each row of pixels, some 30 000 of them
+    // a redraw of a window of rows.
+    QImage trace(row.size(), QImage::Format_ARGB32_Premultiplied);
+    trace.fill(Qt::transparent);
+    const QRgb colour = kTrace.rgba();
+    const int last_y = trace.height() - 1;
+    uchar* const bits = trace.bits();
+    const auto per_line = static_cast<std::ptrdiff_t>(trace.bytesPerLine());
     for (int x = 0; x < width; ++x) {
         const view::MinMax& e = env[static_cast<std::size_t>(x)];
         if (e.Empty()) continue;
@@ -99,13 +107,11 @@ void PaintRow(QPainter& p, const QRect& row, const view::WaveformModel& m, const
             a = std::min<double>(a, env[static_cast<std::size_t>(x - 1)].max);
             b = std::max<double>(b, env[static_cast<std::size_t>(x - 1)].min);
         }
-        const int top_y = static_cast<int>(std::floor(y_of(b))), bottom_y = static_cast<int>(std::floor(y_of(a))) + 1;
-        bars.push_back(QRect(static_cast<int>(x0) + x, top_y, 1, bottom_y - top_y));
+        const int top_y = std::clamp(static_cast<int>(std::floor(y_of(b))) - row.top(), 0, last_y + 1);
+        const int bottom_y = std::clamp(static_cast<int>(std::floor(y_of(a))) + 1 - row.top(), 0, last_y + 1);
+        for (int y = top_y; y < bottom_y; ++y) reinterpret_cast<QRgb*>(bits + per_line * y)[x] = colour;
     }
-    p.setPen(Qt::NoPen);
-    p.setBrush(kTrace);
-    p.drawRects(bars);
-    p.setBrush(Qt::NoBrush);
+    p.drawImage(row.topLeft(), trace);
 }
 
 }  // namespace
