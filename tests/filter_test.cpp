@@ -325,6 +325,16 @@ TEST(Psd, WhiteNoiseIsFlatAtItsKnownLevelAndASineStandsAtItsPeriod) {
     EXPECT_EQ(ppsd.segments, 47u);
     EXPECT_NEAR(ppsd.Percentile(0, 0.5), expected, 1.0);
     EXPECT_NEAR(ppsd.Mode(0), expected, 1.0);
+    // A segment whose pieces' step is no whole number of samples (15 s at
+    // 200/s: pieces of 750, a step of 187.5) is read within its samples
+    // (ASan sees a read beyond them), its levels all numbers.
+    PsdSettings short_segments;
+    short_segments.segment_seconds = 15;
+    PsdMaker fifteen(200, short_segments);
+    ASSERT_TRUE(fifteen.Usable());
+    std::vector<std::int32_t> segment(fifteen.SegmentSamples());
+    for (std::size_t k = 0; k < segment.size(); ++k) segment[k] = static_cast<std::int32_t>(std::lround(noise(rng)));
+    for (const double level : fifteen.Segment(segment.data())) EXPECT_TRUE(std::isfinite(level));
     // Levels beyond the histogram are counted apart, not in its edge bins:
     // the percentiles say they are beyond it.
     Ppsd narrow({1.0}, 0, 10);

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 

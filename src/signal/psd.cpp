@@ -39,7 +39,9 @@ PsdMaker::PsdMaker(double rate, PsdSettings settings) : rate_(rate), settings_(s
     piece_ = static_cast<std::size_t>(static_cast<double>(segment_) / (1 + (settings.pieces - 1) * (1 - settings.piece_overlap)));
     piece_ -= piece_ % 2;
     if (!Usable()) return;
-    piece_step_ = static_cast<std::size_t>(std::llround(static_cast<double>(piece_) * (1 - settings.piece_overlap)));
+    // Down, never up: the last piece must end within the segment.
+    piece_step_ = static_cast<std::size_t>(std::floor(static_cast<double>(piece_) * (1 - settings.piece_overlap)));
+    while (piece_step_ > 0 && piece_ + static_cast<std::size_t>(settings.pieces - 1) * piece_step_ > segment_) --piece_step_;
     // A cosine taper over `taper` of the piece, half at each end.
     taper_.assign(piece_, 1.0);
     const auto edge = static_cast<std::size_t>(settings.taper / 2 * static_cast<double>(piece_));
