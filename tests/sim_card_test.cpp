@@ -512,8 +512,9 @@ TEST(SimFaults, GroundNoiseIsOfItsLevelLouderByDayAndOnlyOnTheDataChannels) {
     card.StartIntr(10, 2000, 0, 18, 2000, 0, 1);
     std::vector<std::int16_t> b(36000);
     card.FillSamples(0, b.data());
-    for (std::size_t i = 0; i < b.size(); ++i)
-        if (i % 18 == 0) ASSERT_EQ(first[i], b[i]) << "the pulse's channel, scan " << i / 18;
+    for (std::size_t i = 0; i < b.size(); i += 18) {
+        ASSERT_EQ(first[i], b[i]) << "the pulse's channel, scan " << i / 18;
+    }
 }
 
 }  // namespace
