@@ -48,7 +48,7 @@ QImage Draw(const signal::Ppsd& ppsd, bool models, int width, int height, const 
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter p(&image);
-    const QRect plot(72, 10, width - 72 - 20, height - 10 - 46);
+    const QRect plot(72, 10, width - 72 - 70, height - 10 - 46);  // the colours' scale at the right
     const double lp0 = std::log10(ppsd.periods.front() / std::pow(2.0, 1.0 / 16));
     const double lp1 = std::log10(ppsd.periods.back() * std::pow(2.0, 1.0 / 16));
     const auto x_of = [&](double period) { return plot.left() + (std::log10(period) - lp0) / (lp1 - lp0) * plot.width(); };
@@ -107,6 +107,15 @@ QImage Draw(const signal::Ppsd& ppsd, bool models, int width, int height, const 
         p.drawText(QRect(plot.right() - 404, plot.top() + 4, 400, 16), Qt::AlignRight,
                    QString::fromUtf8("Peterson (1993) 新低噪声模型 NLNM、新高噪声模型 NHNM"));
     }
+    // The colours' scale, right of the plot: the share of the segments at a level, 0 to 30 % and beyond.
+    const QRect scale(plot.right() + 24, plot.top() + 36, 12, std::min(200, plot.height() / 2));
+    for (int y = 0; y < scale.height(); ++y)
+        p.fillRect(QRect(scale.left(), scale.bottom() - y, scale.width(), 1), Heat(0.3 * (y + 0.5) / scale.height()));
+    p.setPen(Qt::black);
+    p.drawRect(scale.adjusted(0, 0, -1, -1));
+    p.drawText(QRect(plot.right() + 4, scale.top() - 34, 64, 14), Qt::AlignHCenter, QString::fromUtf8("概率"));
+    p.drawText(QRect(plot.right() + 4, scale.top() - 18, 64, 14), Qt::AlignHCenter, QString::fromUtf8("≥30%"));
+    p.drawText(QRect(plot.right() + 4, scale.bottom() + 3, 64, 14), Qt::AlignHCenter, "0");
     p.setPen(Qt::black);
     p.drawRect(plot);
     p.drawText(QRect(plot.left(), plot.bottom() + 22, plot.width(), 18), Qt::AlignHCenter, QString::fromUtf8("周期（秒）"));
