@@ -1,11 +1,11 @@
 #include "app/noise.h"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <numbers>
 
 #include "archive/station_metadata.h"
+#include "common/numtext.h"
 #include "signal/noise_models.h"
 #include "signal/response.h"
 
@@ -13,12 +13,8 @@ namespace zqd {
 
 namespace {
 
-std::string Number(double v, int decimals) {
-    if (!std::isfinite(v)) return {};
-    char b[64];
-    const auto r = std::to_chars(b, b + sizeof b, v, std::chars_format::fixed, decimals);
-    return std::string(b, r.ptr);
-}
+// A level's text; empty where there is none (NaN).
+std::string Number(double v, int decimals) { return std::isfinite(v) ? FixedText(v, decimals) : std::string(); }
 
 }  // namespace
 

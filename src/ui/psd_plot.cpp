@@ -4,13 +4,13 @@
 #include <QImage>
 #include <QPainter>
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <numbers>
 
 #include "app/archive_texts.h"
 #include "app/frm_viewer.h"
+#include "common/numtext.h"
 #include "archive/station_metadata.h"
 #include "platform/safe_file.h"
 #include "platform/text.h"
@@ -22,13 +22,6 @@
 namespace zqd::ui {
 
 namespace {
-
-std::string Number(double v, int decimals) {
-    if (!std::isfinite(v)) return {};
-    char b[64];
-    const auto r = std::to_chars(b, b + sizeof b, v, std::chars_format::fixed, decimals);
-    return std::string(b, r.ptr);
-}
 
 // Probability to colour: white for none, then blue, cyan, yellow, red.
 QColor Heat(double p) {
@@ -85,7 +78,7 @@ QImage Draw(const signal::Ppsd& ppsd, bool models, int width, int height, const 
         p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
         p.setPen(Qt::black);
         p.drawText(QRectF(x - 40, plot.bottom() + 4, 80, 16), Qt::AlignHCenter | Qt::AlignTop,
-                   QString::fromStdString(Number(std::pow(10.0, e), e < 0 ? -e : 0)));
+                   QString::fromStdString(FixedText(std::pow(10.0, e), e < 0 ? -e : 0)));
         p.setPen(QColor(150, 150, 150));
     }
     for (int db = static_cast<int>(std::ceil(low_db / 20)) * 20; db <= high_db; db += 20) {
@@ -135,7 +128,7 @@ QImage NoisePicture(const Noise& n, int width, int height) {
     title.begin_ns = n.first_ns;
     title.end_ns = n.last_ns;
     title.what = "PPSD（McNamara 与 Buland 2004），" + std::to_string(n.ppsd.segments) + " 段，每段 " +
-                 Number(n.segment_seconds, 0) + " 秒";
+                 FixedText(n.segment_seconds, 0) + " 秒";
     title.unit = n.acceleration ? "加速度，已去仪器响应" : "count（无传感器响应）";
     return Titled(Draw(n.ppsd, n.acceleration, width, std::max(height - kPlotTitleHeight, 120), NoiseDbLabel(n)), title);
 }
